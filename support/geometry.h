@@ -1,0 +1,9 @@
+#pragma once
+
+// Window geometry is designed in twips (1/1440 inch); the screen has 15 twips per pixel at 96
+// dots per inch.
+inline constexpr int kTwipsPerPixel = 15;
+
+inline constexpr int TwipsToPixels(int twips) {
+    return (twips + kTwipsPerPixel / 2) / kTwipsPerPixel;
+}

@@ -1,0 +1,80 @@
+#include "support/imaging.h"
+
+#include "support/prompter.h"
+
+#include <QImageReader>
+#include <QImageWriter>
+
+namespace {
+QString g_shortTitle = kProductName;
+bool g_startFailed = false;
+bool g_started = false;
+std::function<bool()> g_probe;
+
+constexpr int kTitleLimit = 40;
+} // namespace
+
+QString ShortTitleOf(const QString& productName) {
+    QString title = productName;
+    do {
+        const qsizetype space = title.lastIndexOf(QLatin1Char(' '));
+        if (space < 0)
+            break;
+        title.truncate(space);
+    } while (title.size() > kTitleLimit);
+    return title;
+}
+
+const QString& ShortTitle() {
+    return g_shortTitle;
+}
+
+void SetShortTitle() {
+    g_shortTitle = ShortTitleOf(kProductName);
+}
+
+QStringList ImagingRuntime::MissingCodecs() {
+    QStringList missing;
+    const QList<QByteArray> readable = QImageReader::supportedImageFormats();
+    for (const char* format : {"bmp", "jpeg", "png", "gif", "tiff"})
+        if (!readable.contains(format))
+            missing << QStringLiteral("read:") + QLatin1String(format);
+    const QList<QByteArray> writable = QImageWriter::supportedImageFormats();
+    for (const char* format : {"bmp", "jpeg", "png", "tiff"})
+        if (!writable.contains(format))
+            missing << QStringLiteral("write:") + QLatin1String(format);
+    return missing;
+}
+
+bool ImagingRuntime::Startup() {
+    g_started = g_probe ? g_probe() : MissingCodecs().isEmpty();
+    return g_started;
+}
+
+void ImagingRuntime::Shutdown() {
+    g_started = false;
+}
+
+bool ImagingRuntime::IsStarted() {
+    return g_started;
+}
+
+void ImagingRuntime::SetProbeForTesting(std::function<bool()> probe) {
+    g_probe = std::move(probe);
+    g_startFailed = false;
+}
+
+bool GdiplusStartFailed() {
+    return g_startFailed;
+}
+
+void StartImaging(Prompter& prompter) {
+    if (ImagingRuntime::Startup())
+        return;
+    prompter.showMessage(kImagingStartFailedMessage, ShortTitle(), Prompter::Icon::None);
+    g_startFailed = true;
+}
+
+void StopImaging() {
+    ImagingRuntime::Shutdown();
+}

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QString>
+
+// The program's one path separator; the root folder "/" plays the part of a drive root.
+inline constexpr QChar kSeparator = u'/';
+inline const QString kSeparatorText = QStringLiteral("/");
+
+// The folder of the running executable, without a final separator (the root stays "/"). An
+// installed program runs through a link in bin/; the real folder beside the assets is meant.
+QString ProgramFolder();
+
+// The user's Desktop folder followed by "/". Raises a Failure when it cannot be resolved.
+QString DesktopFolderPath();
+
+// True for an existing file or folder whose time stamp can be read; false for any failure.
+bool PathExists(const QString& path);
+
+// The text after the last separator, or the whole path when it holds none.
+QString FileNameOfPath(const QString& path);
+
+// Everything up to and including the last separator, or the empty text when there is none.
+QString FolderOfPath(const QString& path);
+
+// True when the path names a folder; false for anything else and for any failure.
+bool IsFolder(const QString& path);
+
+// Removes the doubled separators that joining a folder and a name produce, in one left-to-right
+// pass. Every absolute path starts at the one root "/", so a leading run of separators becomes a
+// single one: there is no network-path prefix to keep on this system.
+QString CleanPath(const QString& path);

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QString>
+
+// The remembered choices, each stored as text in the group [Tintorel] of Varnholt.conf in the
+// user's configuration folder. Every value is written at the moment the choice changes, never at
+// exit, and read afresh whenever it is needed.
+namespace SettingKey {
+inline const QString Placement = QStringLiteral("Combo1");
+inline const QString SaveOption = QStringLiteral("Save Option");
+inline const QString OutputFolder = QStringLiteral("Text2");
+inline const QString LastOutputPickerFolder = QStringLiteral("LastFolderDot");
+inline const QString Extension = QStringLiteral("Extension");
+inline const QString LastScanFolder = QStringLiteral("LastFolder");
+} // namespace SettingKey
+
+// The stored value, or the default when the name holds none. Reading never writes.
+QString GetSetting(const QString& name, const QString& defaultValue = QString());
+
+// Stores the value under the name at once. Raises a Failure when the store cannot be written.
+void SaveSetting(const QString& name, const QString& value);
+
+// True when a value of that name is stored.
+bool HasSetting(const QString& name);
+
+// A stored index read as a 16-bit signed integer, as the window's start-up requires. Raises a
+// Failure for a text that is no such number.
+int SettingAsIndex(const QString& name, int defaultValue);

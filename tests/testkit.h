@@ -1,0 +1,54 @@
+#pragma once
+
+#include "support/prompter.h"
+
+#include <QImage>
+#include <QList>
+#include <QQueue>
+#include <QString>
+#include <QStringList>
+
+// A prompter whose answers a test scripts in advance and which records everything it was asked,
+// so that no test ever waits on a modal box. An unscripted question gets the "cancel" answer.
+class ScriptedPrompter : public Prompter {
+public:
+    struct Shown {
+        QString kind; // "message", "question", "text", "files", "folder", "color"
+        QString text;
+        QString title;
+        Icon icon = Icon::None;
+    };
+
+    void showMessage(const QString& text, const QString& title, Icon icon) override;
+    bool askYesNo(const QString& text, const QString& title) override;
+    std::optional<QString> askText(const QString& title, const QString& label,
+                                   const QString& initialText) override;
+    QStringList chooseOpenFiles(const QString& title, const QString& filter,
+                                const QString& initialPath, bool multiple) override;
+    QString chooseFolder(const QString& prompt, const QString& initialFolder) override;
+    std::optional<BgrColor> chooseColor(BgrColor initial) override;
+
+    // Scripted answers, taken in order.
+    QQueue<bool> yesNoAnswers;
+    QQueue<std::optional<QString>> textAnswers;
+    QQueue<QStringList> fileAnswers;
+    QQueue<QString> folderAnswers;
+    QQueue<std::optional<BgrColor>> colorAnswers;
+
+    // What was asked.
+    QList<Shown> shown;
+    QStringList textInitials;   // the initial text of each text prompt
+    QStringList folderInitials; // the starting folder of each folder picker
+    QStringList filters;        // the filter of each open dialog
+    QList<bool> multipleFlags;  // whether each open dialog allowed several files
+
+    QStringList messages() const; // the texts of the OK boxes, in order
+    int count(const QString& kind) const;
+    void clear();
+};
+
+// A solid image with an optional block of another colour, for tests that compose and compare.
+QImage SolidImage(int width, int height, QRgb color);
+
+// Writes an image in the given format, failing the test when it cannot.
+void WriteImage(const QImage& image, const QString& path, const char* format);
