@@ -1,0 +1,39 @@
+#pragma once
+
+#include "support/color.h"
+
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+// The nine placements, in the order of the placement list; -1 when nothing is selected.
+enum class WatermarkPlacement : int {
+    None = -1,
+    UpperLeft = 0,
+    UpperMiddle,
+    UpperRight,
+    MiddleLeft,
+    MiddleMiddle,
+    MiddleRight,
+    BottomLeft,
+    BottomMiddle,
+    BottomRight,
+};
+
+inline constexpr int kPlacementCount = 9;
+
+// The indices of the output-format buttons, as the setting "Save Option" stores them.
+enum class OutputFormat : int { Automatic = 0, Jpg = 1, Bmp = 2, Png = 3 };
+
+inline constexpr int kOutputFormatCount = 4;
+
+// The options of one run. The window's controls fill it, the command line parses into it, and the
+// batch run and the preview consume it; the engine never reads a widget.
+struct WatermarkJob {
+    QStringList InputPaths;
+    QString WatermarkPath;
+    int Placement = 0; // a WatermarkPlacement value; any other value leaves the position alone
+    BgrColor TransparentColor = kWhite;
+    std::optional<OutputFormat> Format = OutputFormat::Automatic; // none when no button is selected
+    QString OutputFolder;
+};
