@@ -1,0 +1,253 @@
+#include "support/folderscan.h"
+
+#include "support/errorreport.h"
+#include "support/paths.h"
+
+#include <QByteArray>
+#include <QFile>
+#include <QList>
+#include <QRegularExpression>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <dirent.h>
+#include <optional>
+#include <sys/stat.h>
+#include <sys/statfs.h>
+#include <utility>
+
+namespace {
+
+// The longest folder path a scan enters and the longest name it follows, in characters and in
+// bytes; the system refuses longer ones anyway.
+constexpr qsizetype kMaxFolderPathLength = 4096;
+constexpr qsizetype kMaxNameBytes = 256;
+
+// Kernel file systems (statfs f_type) whose folders hold the system's state, not pictures: a scan
+// never goes into them, and lists nothing there even when the user picks one. devtmpfs reports
+// itself as tmpfs and so cannot be told from /tmp; its device nodes are never regular files, so
+// none of them is ever listed.
+constexpr std::array<quint32, 15> kPseudoFileSystems = {
+    0x9fa0,     // proc
+    0x62656572, // sysfs
+    0x1cd1,     // devpts
+    0x27e0eb,   // cgroup
+    0x63677270, // cgroup2
+    0x64626720, // debugfs
+    0x74726163, // tracefs
+    0x73636673, // securityfs
+    0x6165676c, // pstore
+    0xcafe4a11, // bpf
+    0x62656570, // configfs
+    0x65735543, // fusectl
+    0x19800202, // mqueue
+    0x958458f6, // hugetlbfs
+    0x0187,     // autofs
+};
+
+// The bytes the system knows a path by; empty when the text cannot name a path at all.
+QByteArray EncodedPath(const QString& path) {
+    QByteArray bytes = QFile::encodeName(path);
+    return bytes.contains('\0') ? QByteArray() : bytes;
+}
+
+// A name read from disk as text, or nothing when its bytes are not valid in the file-name
+// encoding: the text would turn back into other bytes and so name another file, or none.
+std::optional<QString> DecodedName(const QByteArray& raw) {
+    QString name = QFile::decodeName(raw);
+    if (QFile::encodeName(name) != raw)
+        return std::nullopt;
+    return name;
+}
+
+QString WithSeparator(const QString& folder) {
+    return folder.endsWith(kSeparator) ? folder : folder + kSeparator;
+}
+
+enum class Listing { Ok, Gone, Failed };
+
+// The entry names of one folder, without "." and "..". The system hands them out in whatever
+// order its directory happens to keep; sorting them by their bytes makes every scan of the same
+// tree give the same order. Permission denied and not found mean the folder is gone for the scan.
+Listing ReadFolderNames(const QString& folder, QList<QByteArray>& names) {
+    const QByteArray path = EncodedPath(folder);
+    DIR* dir = path.isEmpty() ? nullptr : ::opendir(path.constData());
+    if (dir == nullptr)
+        return (path.isEmpty() || errno == EACCES || errno == ENOENT) ? Listing::Gone
+                                                                      : Listing::Failed;
+    errno = 0;
+    while (const dirent* entry = ::readdir(dir)) {
+        const QByteArray name(entry->d_name);
+        if (name != "." && name != "..")
+            names.append(name);
+    }
+    const bool complete = errno == 0;
+    ::closedir(dir);
+    std::sort(names.begin(), names.end());
+    return complete ? Listing::Ok : Listing::Failed;
+}
+
+// The program's file patterns as an expression: "*" any run, "?" one character, everything else
+// literally and without regard to case. "*.*" is the habitual "all files" and so also takes names
+// without a dot.
+QRegularExpression PatternExpression(const QString& pattern) {
+    const QString effective = pattern == QLatin1String("*.*") ? QStringLiteral("*") : pattern;
+    QString expression;
+    QString literal;
+    for (const QChar c : effective) {
+        if (c != u'*' && c != u'?') {
+            literal += c;
+            continue;
+        }
+        // Whole runs are escaped, so that a character made of two halves stays one.
+        expression += QRegularExpression::escape(std::exchange(literal, QString()));
+        expression += c == u'*' ? QStringLiteral(".*") : QStringLiteral(".");
+    }
+    expression += QRegularExpression::escape(literal);
+    return QRegularExpression(QRegularExpression::anchoredPattern(expression),
+                              QRegularExpression::CaseInsensitiveOption |
+                                  QRegularExpression::DotMatchesEverythingOption);
+}
+
+bool OnPseudoFileSystem(const QString& folder) {
+    const QByteArray path = EncodedPath(folder);
+    struct statfs info {};
+    if (path.isEmpty() || ::statfs(path.constData(), &info) != 0)
+        return false;
+    const auto type = static_cast<quint32>(info.f_type);
+    return std::find(kPseudoFileSystems.begin(), kPseudoFileSystems.end(), type) !=
+           kPseudoFileSystems.end();
+}
+
+// A folder whose subfolders the scan may look at and whose files it may list.
+bool IsScannableFolder(const QString& folder) {
+    return folder.size() < kMaxFolderPathLength && IsFolder(folder) && !OnPseudoFileSystem(folder);
+}
+
+// The name of a subfolder the scan may follow, or nothing for a hidden one (".", ".." among
+// them) and for a name it cannot trust.
+std::optional<QString> FollowableName(const QByteArray& raw) {
+    if (raw.size() >= kMaxNameBytes || raw.startsWith('.'))
+        return std::nullopt;
+    std::optional<QString> name = DecodedName(raw);
+    if (!name || HasUnsafeNameChars(*name))
+        return std::nullopt;
+    return name;
+}
+
+void Yield(const FolderScanHooks& hooks) {
+    if (hooks.yield)
+        hooks.yield();
+}
+
+Guard::Reporter ReporterOf(const FolderScanHooks& hooks) {
+    return [&hooks](int step, const QString& description) {
+        if (hooks.report)
+            hooks.report(step, description);
+    };
+}
+
+// Adds the followable subfolders of one entry of the set to next. An entry that vanished or may
+// not be read leaves the set with its files, silently; any other failure only ends the work on it.
+void ScanFolder(FolderSet& set, const QString& entry, FolderSet& next,
+                const FolderScanHooks& hooks) {
+    if (entry.size() >= kMaxFolderPathLength || !IsFolder(entry))
+        return;
+    Yield(hooks);
+    QList<QByteArray> names;
+    const Listing listing =
+        OnPseudoFileSystem(entry) ? Listing::Gone : ReadFolderNames(entry, names);
+    if (listing == Listing::Gone)
+        set.removeOne(entry);
+    if (listing != Listing::Ok)
+        return;
+    const QString parent = WithSeparator(entry);
+    const QByteArray base = EncodedPath(parent);
+    for (const QByteArray& raw : std::as_const(names)) {
+        struct stat info {};
+        if (::lstat((base + raw).constData(), &info) != 0 ||
+            !(S_ISDIR(info.st_mode) || S_ISLNK(info.st_mode)))
+            continue;
+        Yield(hooks);
+        // A link is never followed: one pointing back up the tree would make the scan endless.
+        if (S_ISLNK(info.st_mode))
+            continue;
+        if (const std::optional<QString> name = FollowableName(raw))
+            next.append(parent + *name + kSeparator);
+    }
+}
+
+} // namespace
+
+bool IsOpenableFile(const QString& path) {
+    const QByteArray encoded = EncodedPath(path);
+    struct stat info {};
+    return !encoded.isEmpty() && ::stat(encoded.constData(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+bool HasUnsafeNameChars(const QString& name) {
+    // A name decoded from bytes that are not valid in the file-name encoding carries replacement
+    // characters; a text that does not survive the trip to bytes and back cannot name a file.
+    const auto unsafe = [](QChar c) {
+        const char16_t code = c.unicode();
+        return code < 32 || (code >= 127 && code <= 159) || code == u'?' ||
+               code == QChar::ReplacementCharacter;
+    };
+    return std::any_of(name.cbegin(), name.cend(), unsafe) ||
+           QFile::decodeName(QFile::encodeName(name)) != name;
+}
+
+QStringList ListFilesInFolder(const QString& folder, const QString& pattern) {
+    const QString base = WithSeparator(folder);
+    QList<QByteArray> names;
+    if (ReadFolderNames(base, names) != Listing::Ok)
+        return {};
+    const QRegularExpression expression = PatternExpression(pattern);
+    QStringList files;
+    for (const QByteArray& raw : std::as_const(names)) {
+        const std::optional<QString> name = DecodedName(raw);
+        if (!name || raw.startsWith('.') || !expression.match(*name).hasMatch())
+            continue;
+        if (IsOpenableFile(base + *name))
+            files.append(*name);
+    }
+    return files;
+}
+
+void GetSubDirectories2016(FolderSet& set, bool tree, FolderScanHooks& hooks) {
+    Guard guard(ReporterOf(hooks));
+    FolderSet next;
+    // Walked over a copy: an entry that cannot be read drops out of the set meanwhile. The
+    // caller's own entries are scanned even when hidden, since the user chose them.
+    const FolderSet given = set;
+    for (const QString& entry : given)
+        guard.step(1, [&] { ScanFolder(set, entry, next, hooks); });
+    if (tree && !next.isEmpty())
+        guard.step(2, [&] { GetSubDirectories2016(next, true, hooks); });
+    guard.step(3, [&] {
+        for (const QString& folder : std::as_const(next)) {
+            if (IsScannableFolder(folder))
+                set.append(folder);
+            Yield(hooks);
+        }
+    });
+}
+
+void CollectFolderFiles(const QString& folder, const QString& pattern,
+                        const std::function<void(const QString& path)>& append,
+                        FolderScanHooks& hooks) {
+    Guard guard(ReporterOf(hooks));
+    FolderSet set{folder + kSeparator};
+    guard.step(1, [&] { GetSubDirectories2016(set, true, hooks); });
+    for (const QString& entry : std::as_const(set)) {
+        guard.step(2, [&] {
+            const QString parent = entry.endsWith(kSeparator) ? entry.chopped(1) : entry;
+            for (const QString& name : ListFilesInFolder(parent, pattern)) {
+                // "~" marks the temporary copies editors leave beside a file.
+                if (!name.startsWith(u'~'))
+                    append(CleanPath(parent + kSeparator + name));
+            }
+        });
+    }
+}
