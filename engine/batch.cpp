@@ -64,6 +64,7 @@ ImageResult ProcessImage(BatchWindow& window, Guard& guard, InputIdentities& inp
                          QPoint& position) {
     ImageResult result;
     guard.step(ReadEntry, [&] { result.inputPath = window.listText(i); });
+    window.imageStarted(i, result.inputPath);
     guard.step(ShowProgress, [&] {
         const int count = std::max(window.listCount(), 1);
         const double value = std::clamp(double(i) / double(count) * 100.0, 0.0, 100.0);

@@ -45,6 +45,8 @@ public:
     // The two drawing surfaces the run composes on.
     virtual Surface& watermarkSurface() = 0;
     virtual Surface& composingSurface() = 0;
+    // Called when the run has read the entry of the image it now works on.
+    virtual void imageStarted(int /*position*/, const QString& /*inputPath*/) {}
     // Called after each compose, so that an open preview shows the image just composed.
     virtual void composed(int /*position*/) {}
     // Called once per listed image when the run is done with it.

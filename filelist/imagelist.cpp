@@ -1,10 +1,14 @@
 #include "filelist/imagelist.h"
 
+#include "filelist/addfiles.h"
+
 #include "support/failure.h"
 #include "support/geometry.h"
 
+#include <QDropEvent>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QMimeData>
 
 #include <cerrno>
 
@@ -14,9 +18,25 @@ const QString kToolTip = QStringLiteral("Drag and drop files here. Double-click 
                                         "Move | line to right and out of window to reveal full "
                                         "names.");
 constexpr int kColumnWidthTwips = 7000;
+
+// The list only takes the names of dropped files. Answering "move" could let the source delete
+// its files once the drop succeeded, so the list answers "copy" (or "link") whenever the source
+// allows it, whatever it proposed.
+void AcceptAsCopy(QDropEvent* event) {
+    const Qt::DropActions possible = event->possibleActions();
+    if (possible.testFlag(Qt::CopyAction)) {
+        event->setDropAction(Qt::CopyAction);
+        event->accept();
+    } else if (possible.testFlag(Qt::LinkAction)) {
+        event->setDropAction(Qt::LinkAction);
+        event->accept();
+    } else {
+        event->acceptProposedAction();
+    }
+}
 } // namespace
 
-ListView1::ListView1(QWidget* parent) : QTreeWidget(parent) {
+ImageFileList::ImageFileList(QWidget* parent) : QTreeWidget(parent) {
     setObjectName(QStringLiteral("ListView1"));
     setColumnCount(1);
     setHeaderLabels({kColumnHeading});
@@ -34,41 +54,41 @@ ListView1::ListView1(QWidget* parent) : QTreeWidget(parent) {
     setAcceptDrops(true);
 }
 
-void ListView1::append(const QString& path) {
+void ImageFileList::append(const QString& path) {
     addTopLevelItem(new QTreeWidgetItem(QStringList{path}));
 }
 
-int ListView1::count() const {
+int ImageFileList::count() const {
     return topLevelItemCount();
 }
 
-QString ListView1::textAt(int position) const {
+QString ImageFileList::textAt(int position) const {
     const QTreeWidgetItem* entry = topLevelItem(position - 1);
     if (position < 1 || !entry)
         throw Failure(SystemErrorText(ERANGE));
     return entry->text(0);
 }
 
-void ListView1::replaceTextAt(int position, const QString& text) {
+void ImageFileList::replaceTextAt(int position, const QString& text) {
     QTreeWidgetItem* entry = topLevelItem(position - 1);
     if (position < 1 || !entry)
         throw Failure(SystemErrorText(ERANGE));
     entry->setText(0, text);
 }
 
-int ListView1::selectedPosition() const {
+int ImageFileList::selectedPosition() const {
     QTreeWidgetItem* entry = currentItem();
     return entry && entry->isSelected() ? indexOfTopLevelItem(entry) + 1 : 0;
 }
 
-void ListView1::select(int position) {
+void ImageFileList::select(int position) {
     QTreeWidgetItem* entry = topLevelItem(position - 1);
     if (position < 1 || !entry)
         return;
     setCurrentItem(entry);
 }
 
-void ListView1::removeSelected() {
+void ImageFileList::removeSelected() {
     if (isBusy() || count() == 0)
         return;
     const int position = selectedPosition();
@@ -78,34 +98,34 @@ void ListView1::removeSelected() {
     emit entriesRemoved();
 }
 
-void ListView1::clearEntries() {
+void ImageFileList::clearEntries() {
     if (isBusy())
         return;
     clear();
     emit entriesRemoved();
 }
 
-bool ListView1::ListContainsPath(const QString& path) const {
+bool ImageFileList::ListContainsPath(const QString& path) const {
     bool found = false;
     for (int i = 0; i < topLevelItemCount(); ++i)
         found = found || topLevelItem(i)->text(0) == path;
     return found;
 }
 
-bool ListView1::isBusy() const {
+bool ImageFileList::isBusy() const {
     return window()->cursor().shape() == Qt::WaitCursor;
 }
 
-void ListView1::ListView1_KeyDown(int key) {
+void ImageFileList::ListView1_KeyDown(int key) {
     if (key == Qt::Key_Delete)
         removeSelected();
 }
 
-void ListView1::ListView1_DblClick() {
+void ImageFileList::ListView1_DblClick() {
     removeSelected();
 }
 
-void ListView1::keyPressEvent(QKeyEvent* event) {
+void ImageFileList::keyPressEvent(QKeyEvent* event) {
     // Delete removes the selected entry whatever modifier is held with it.
     if (event->key() == Qt::Key_Delete) {
         ListView1_KeyDown(event->key());
@@ -115,9 +135,41 @@ void ListView1::keyPressEvent(QKeyEvent* event) {
     QTreeWidget::keyPressEvent(event);
 }
 
-void ListView1::mouseDoubleClickEvent(QMouseEvent* event) {
+void ImageFileList::mouseDoubleClickEvent(QMouseEvent* event) {
     // The double-click acts on the selected entry as the list reports it, not on the entry under
     // the pointer; the press before it has normally just selected that entry.
     event->accept();
     ListView1_DblClick();
+}
+
+bool ImageFileList::ListView1_OLEDragOver(const QMimeData& data) const {
+    return OffersLocalFiles(data);
+}
+
+void ImageFileList::ListView1_OLEDragDrop(const QMimeData& data) {
+    AddDroppedPaths(*this, DroppedLocalPaths(data), prompter_);
+}
+
+// The list handles desktop drops itself: the item view's own handling would look for its internal
+// entry format and refuse file lists. The position of the drag plays no part.
+void ImageFileList::dragEnterEvent(QDragEnterEvent* event) {
+    dragMoveEvent(event);
+}
+
+void ImageFileList::dragMoveEvent(QDragMoveEvent* event) {
+    if (ListView1_OLEDragOver(*event->mimeData()))
+        AcceptAsCopy(event);
+    else
+        event->ignore();
+}
+
+void ImageFileList::dropEvent(QDropEvent* event) {
+    if (!ListView1_OLEDragOver(*event->mimeData())) {
+        event->ignore();
+        return;
+    }
+    // The dragged paths are read before the scan yields to the event queue: the source's data
+    // need not outlive the drop.
+    AcceptAsCopy(event);
+    ListView1_OLEDragDrop(*event->mimeData());
 }

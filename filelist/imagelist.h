@@ -2,14 +2,17 @@
 
 #include <QTreeWidget>
 
-// The list of input images, shown as a one-column report headed "Image File(s)". An entry holds
-// its path text and nothing else; positions count from 1; duplicates are allowed; at most one
-// entry is selected. It lives in memory only and is empty at every start.
-class ListView1 : public QTreeWidget {
+class Prompter;
+class QMimeData;
+
+// The list of input images (the control ListView1), shown as a one-column report headed "Image
+// File(s)". An entry holds its path text and nothing else; positions count from 1; duplicates are
+// allowed; at most one entry is selected. It lives in memory only and is empty at every start.
+class ImageFileList : public QTreeWidget {
     Q_OBJECT
 
 public:
-    explicit ListView1(QWidget* parent = nullptr);
+    explicit ImageFileList(QWidget* parent = nullptr);
 
     void append(const QString& path);
     int count() const;
@@ -31,6 +34,13 @@ public:
 
     void ListView1_KeyDown(int key);
     void ListView1_DblClick();
+    // Files and folders dragged from the desktop: a drag is welcome only when it brings files of
+    // this machine; a drop adds them in the source's order, a folder with its whole tree.
+    bool ListView1_OLEDragOver(const QMimeData& data) const;
+    void ListView1_OLEDragDrop(const QMimeData& data);
+
+    // Where a failure during a drop is reported; without one it passes silently.
+    void setPrompter(Prompter* prompter) { prompter_ = prompter; }
 
 signals:
     // An entry left the list or the list was emptied; a drag in progress must forget its entry.
@@ -39,4 +49,10 @@ signals:
 protected:
     void keyPressEvent(QKeyEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    Prompter* prompter_ = nullptr;
 };

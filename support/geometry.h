@@ -7,3 +7,11 @@ inline constexpr int kTwipsPerPixel = 15;
 inline constexpr int TwipsToPixels(int twips) {
     return (twips + kTwipsPerPixel / 2) / kTwipsPerPixel;
 }
+
+#include <QRect>
+
+// A control's rectangle from its designed left, top, width and height in twips.
+inline QRect TwipsRect(int left, int top, int width, int height) {
+    return QRect(TwipsToPixels(left), TwipsToPixels(top), TwipsToPixels(width),
+                 TwipsToPixels(height));
+}

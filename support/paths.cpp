@@ -9,7 +9,17 @@
 #include <cerrno>
 #include <sys/stat.h>
 
+namespace {
+QString g_programFolderForTesting;
+} // namespace
+
+void SetProgramFolderForTesting(const QString& folder) {
+    g_programFolderForTesting = folder;
+}
+
 QString ProgramFolder() {
+    if (!g_programFolderForTesting.isEmpty())
+        return g_programFolderForTesting;
     // applicationDirPath() resolves /proc/self/exe, so a link in bin/ leads to the real folder.
     QString folder = QCoreApplication::applicationDirPath();
     if (folder.size() > 1 && folder.endsWith(kSeparator))

@@ -9,6 +9,9 @@ inline const QString kSeparatorText = QStringLiteral("/");
 // The folder of the running executable, without a final separator (the root stays "/"). An
 // installed program runs through a link in bin/; the real folder beside the assets is meant.
 QString ProgramFolder();
+// Lets a test put the program's optional files (samples, pointers, skin) in a folder of its own;
+// the empty text returns to the executable's folder.
+void SetProgramFolderForTesting(const QString& folder);
 
 // The user's Desktop folder followed by "/". Raises a Failure when it cannot be resolved.
 QString DesktopFolderPath();

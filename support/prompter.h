@@ -10,6 +10,9 @@
 // Every message box and dialog of the program goes through this interface. The window supplies
 // real boxes; tests script the answers and read what was shown, so nothing ever blocks on a modal
 // box that no one can close.
+// The prompt of every folder picker of the program.
+inline const QString kPickFolderPrompt = QStringLiteral("Please select folder:");
+
 class Prompter {
 public:
     enum class Icon { None, Warning };

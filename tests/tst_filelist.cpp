@@ -25,14 +25,14 @@ private slots:
 
 private:
     QWidget* window_ = nullptr;
-    ListView1* list_ = nullptr;
+    ImageFileList* list_ = nullptr;
     QPoint entryCentre(int position) const;
 };
 
 void TestFileList::init() {
     window_ = new QWidget;
     window_->resize(536, 300);
-    list_ = new ListView1(window_);
+    list_ = new ImageFileList(window_);
     list_->setGeometry(8, 8, 520, 121);
     window_->show();
     QVERIFY(QTest::qWaitForWindowExposed(window_));
@@ -109,7 +109,7 @@ void TestFileList::deleteWithAnyModifierRemovesTheSelectedEntry() {
 void TestFileList::doubleClickRemovesOnlyThatEntry() {
     for (const char* path : {"/a.png", "/b.png", "/c.png", "/d.png"})
         list_->append(QString::fromLatin1(path));
-    QSignalSpy removed(list_, &ListView1::entriesRemoved);
+    QSignalSpy removed(list_, &ImageFileList::entriesRemoved);
     QTest::mouseClick(list_->viewport(), Qt::LeftButton, {}, entryCentre(2));
     QTest::mouseDClick(list_->viewport(), Qt::LeftButton, {}, entryCentre(2));
     QCOMPARE(list_->count(), 3);

@@ -1,0 +1,258 @@
+#include "app/form1.h"
+
+#include "app/appearance.h"
+#include "app/windowbatch.h"
+#include "filelist/addfiles.h"
+#include "filelist/dragreorder.h"
+#include "filelist/imagelist.h"
+#include "filelist/samples.h"
+#include "options/optionspanel.h"
+#include "options/preview.h"
+#include "support/errorreport.h"
+#include "support/geometry.h"
+#include "support/imaging.h"
+#include "support/paths.h"
+#include "support/pointerfile.h"
+#include "support/prompter.h"
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QRandomGenerator>
+
+#include "options/colorswatch.h"
+
+namespace {
+// The client area, in twips.
+constexpr int kClientWidth = 8040, kClientHeight = 9015;
+// One start in a hundred offers the maker's home page.
+constexpr int kHomePageDraw = 7;
+
+QFont ButtonFont() {
+    QFont font(QStringLiteral("Arial"));
+    font.setPointSizeF(11.25);
+    font.setBold(true);
+    return font;
+}
+
+QPushButton* MakeButton(QWidget* form, const char* name, const QString& caption, QRect geometry) {
+    auto* button = new QPushButton(caption, form);
+    button->setObjectName(QLatin1String(name));
+    button->setGeometry(geometry);
+    return button;
+}
+} // namespace
+
+Form1::Form1(Prompter& prompter)
+    : drawHomePageNumber([] { return QRandomGenerator::global()->bounded(1, 101); }),
+      openUrl([](const QUrl& url) { QDesktopServices::openUrl(url); }), prompter_(prompter),
+      pWatermark_(QSize(TwipsToPixels(375), TwipsToPixels(315))) {
+    setObjectName(QStringLiteral("Form1"));
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
+                   Qt::MSWindowsFixedSizeDialogHint);
+    setFixedSize(TwipsToPixels(kClientWidth), TwipsToPixels(kClientHeight));
+    QFont windowFont(QStringLiteral("Arial"), 9);
+    windowFont.setBold(true);
+    setFont(windowFont);
+    buildControls();
+    ListView1->setPrompter(&prompter_);
+    setTabOrder();
+    batch_ = std::make_unique<WindowBatch>(*this, prompter_);
+    connectHandlers();
+}
+
+Form1::~Form1() {
+    delete form2_.data();
+}
+
+void Form1::buildControls() {
+    ListView1 = new ImageFileList(this);
+    ListView1->setGeometry(TwipsRect(120, 120, 7800, 1815));
+    PushButton1 = MakeButton(this, "PushButton1", QStringLiteral("Add Image File(s)"),
+                             TwipsRect(120, 2020, 3840, 405));
+    PushButton3 = MakeButton(this, "PushButton3", QStringLiteral("Add All File(s) In Folder"),
+                             TwipsRect(4080, 2020, 3840, 405));
+    PushButton7 = MakeButton(this, "PushButton7", QStringLiteral("Clear List"),
+                             TwipsRect(120, 2530, 3840, 405));
+    PushButton8 = MakeButton(this, "PushButton8", QStringLiteral("Load Sample/Example Files"),
+                             TwipsRect(4080, 2530, 3840, 405));
+    options = new OptionsPanel(this, prompter_);
+    PushButton5 = MakeButton(this, "PushButton5",
+                             QStringLiteral("*Preview (How Watermark Will Look On Image)"),
+                             TwipsRect(120, 7440, 7800, 405));
+    PushButton2 = MakeButton(this, "PushButton2", QStringLiteral("Start Applying Watermark"),
+                             TwipsRect(120, 7965, 7800, 405));
+    ProgressBar1 = new QProgressBar(this);
+    ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
+    ProgressBar1->setGeometry(TwipsRect(120, 8490, 7800, 405));
+    ProgressBar1->setRange(0, 100);
+    ProgressBar1->setValue(0);
+    ProgressBar1->setFormat(kIdleProgressText);
+    ProgressBar1->setAlignment(Qt::AlignCenter);
+    pWatermark = new QLabel(this);
+    pWatermark->setObjectName(QStringLiteral("pWatermark"));
+    pWatermark->setGeometry(TwipsRect(3000, 0, 375, 315));
+    pWatermark->hide();
+
+    for (QPushButton* button : findChildren<QPushButton*>())
+        button->setFont(ButtonFont());
+    PaintBackground(this, Qt::white);
+    for (QWidget* frame :
+         {static_cast<QWidget*>(options->Frame2), static_cast<QWidget*>(options->Frame3),
+          static_cast<QWidget*>(options->Frame4), static_cast<QWidget*>(options->Frame5),
+          static_cast<QWidget*>(options->Frame6)})
+        PaintBackground(frame, Qt::white);
+    for (QRadioButton* option : options->Option1)
+        PaintBackground(option, Qt::white);
+}
+
+void Form1::setTabOrder() {
+    // The designed tab order; frames and the progress bar take no focus and drop out.
+    const QList<QWidget*> order = {ListView1,           options->Combo1,      options->pColor,
+                                   options->Text1,      options->PushButton4, PushButton1,
+                                   PushButton3,         PushButton2,          options->PushButton6,
+                                   PushButton7,         PushButton8,          PushButton5,
+                                   options->Text2,      options->PushButton9, options->Option1[0],
+                                   options->Option1[1], options->Option1[2],  options->Option1[3]};
+    for (qsizetype i = 1; i < order.size(); ++i)
+        QWidget::setTabOrder(order[i - 1], order[i]);
+}
+
+void Form1::connectHandlers() {
+    // Main window handlers. The option controls connect their own in the options panel.
+    connect(PushButton1, &QPushButton::clicked, this, &Form1::PushButton1_Click);
+    connect(PushButton2, &QPushButton::clicked, this, &Form1::PushButton2_Click);
+    connect(PushButton3, &QPushButton::clicked, this, &Form1::PushButton3_Click);
+    connect(PushButton5, &QPushButton::clicked, this, &Form1::PushButton5_Click);
+    connect(PushButton7, &QPushButton::clicked, this, &Form1::PushButton7_Click);
+    connect(PushButton8, &QPushButton::clicked, this, &Form1::PushButton8_Click);
+    new ListReorder(ListView1, this);
+}
+
+void Form1::Form_Load() {
+    Guard guard(prompter_, ErrorLocation::Form1Load);
+    guard.step(10, [&] { ApplySkin(this); });
+    guard.step(20, [&] {
+        setWindowTitle(kProductName);
+        setWindowIcon(QIcon(ProgramFolder() + QStringLiteral("/tintorel.png")));
+    });
+    guard.step(30, [&] { SetShortTitle(); });
+    guard.step(40, [&] {
+        const QString handFile = ProgramFolder() + kHandPointerFile;
+        handPointer = PathExists(handFile)
+                          ? LoadPointerFile(handFile, QCursor(Qt::PointingHandCursor))
+                          : QCursor(Qt::PointingHandCursor);
+        watchPointers();
+    });
+    guard.step(50, [&] {
+        if (drawHomePageNumber() == kHomePageDraw)
+            openUrl(kHomePage);
+    });
+    guard.step(60, [&] { ListView1->setColumnWidth(0, TwipsToPixels(7000)); });
+    guard.step(70, [&] { options->setDialogColor(kWhite); });
+    guard.step(80, [&] { options->fillPlacements(); });
+    guard.step(90, [&] { options->restorePlacement(); });
+    guard.step(100, [&] { options->restoreOutputFolder(); });
+    guard.step(110, [&] { options->restoreOutputFormat(); });
+    guard.step(120, [&] { StartImaging(prompter_); });
+    guard.step(130, [&] { pWatermark_ = Surface(pWatermark->size()); });
+    guard.step(140, [&] { form2(); });
+}
+
+void Form1::watchPointers() {
+    pointers_ = new PointerRules(this, handPointer);
+    for (QPushButton* button : findChildren<QPushButton*>())
+        pointers_->watchButton(button);
+    pointers_->watchSurface(this);
+    for (QGroupBox* frame : findChildren<QGroupBox*>())
+        pointers_->watchSurface(frame);
+    pointers_->watchSurface(ListView1->viewport());
+}
+
+bool Form1::isBusy() const {
+    return cursor().shape() == Qt::WaitCursor;
+}
+
+void Form1::setBusy(bool busy) {
+    setCursor(busy ? Qt::WaitCursor : Qt::ArrowCursor);
+}
+
+Form2* Form1::form2() {
+    if (!form2_) {
+        form2_ = new Form2;
+        loadForm2(form2_);
+    }
+    return form2_;
+}
+
+void Form1::loadForm2(Form2* window) {
+    Guard guard(prompter_, ErrorLocation::Form2Load);
+    guard.step(1, [&] { ApplyFaceColors(window); });
+    guard.step(2, [&] { window->setWindowIcon(windowIcon()); });
+}
+
+void Form1::PushButton1_Click() {
+    Guard guard(prompter_, ErrorLocation::AddImageFiles);
+    guard.step(1, [&] { AddImageFiles(*ListView1, prompter_); });
+}
+
+void Form1::PushButton2_Click() {
+    RunWatermarkBatch(*batch_);
+}
+
+void Form1::PushButton3_Click() {
+    Guard guard(prompter_, ErrorLocation::AddFolderFiles);
+    guard.step(1, [&] { AddFolderFiles(*ListView1, prompter_, [this](bool on) { setBusy(on); }); });
+    // Whatever failed on the way, the window is not left marked busy.
+    guard.step(2, [&] { setBusy(false); });
+}
+
+void Form1::PushButton5_Click() {
+    Guard guard(prompter_, ErrorLocation::Preview);
+    QString imagePath;
+    guard.step(1, [&] {
+        if (const int selected = ListView1->selectedPosition(); selected > 0)
+            imagePath = ListView1->textAt(selected);
+    });
+    guard.step(2, [&] {
+        PreviewWatermark(
+            imagePath, options->readOptions(), pWatermark_, [this] { return form2(); }, prompter_);
+    });
+}
+
+void Form1::PushButton8_Click() {
+    Guard guard(prompter_, ErrorLocation::LoadSamples);
+    guard.step(1, [&] { AddSampleFiles(*ListView1, prompter_, openUrl); });
+    // The sample watermark is filled in even when loading the samples failed.
+    guard.step(2, [&] { options->useSampleWatermark(); });
+}
+
+void Form1::PushButton7_Click() {
+    Guard guard(prompter_, ErrorLocation::ClearList);
+    guard.step(1, [&] { ListView1->clearEntries(); });
+}
+
+void Form1::closeEvent(QCloseEvent* event) {
+    Form_QueryUnload();
+    event->accept();
+    // The program ends with its main window, taking a hidden or open preview window with it.
+    delete form2_.data();
+    QCoreApplication::quit();
+}
+
+void Form1::Form_QueryUnload() {
+    Guard guard(prompter_, ErrorLocation::Form1QueryUnload);
+    guard.step(1, [&] { StopImaging(); });
+    guard.step(2, [&] {
+        QCoreApplication::processEvents();
+        QCoreApplication::processEvents();
+    });
+}

@@ -1,0 +1,86 @@
+#pragma once
+
+#include "engine/surface.h"
+#include "options/preview.h"
+
+#include <QCursor>
+#include <QPointer>
+#include <QUrl>
+#include <QWidget>
+#include <functional>
+#include <memory>
+
+class Form2;
+class ImageFileList;
+class OptionsPanel;
+class PointerRules;
+class Prompter;
+class QLabel;
+class QProgressBar;
+class QPushButton;
+class WindowBatch;
+
+inline const QUrl kHomePage = QUrl(QStringLiteral("https://www.varnholt.example/tintorel/"));
+
+// The main window: the image list with its buttons, the options, the preview and start buttons
+// and the progress bar. It owns the controls and their handlers; each handler hands its work to
+// the list, the options panel or the batch run.
+class Form1 : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit Form1(Prompter& prompter);
+    ~Form1() override;
+
+    // The start-up sequence, run once before the window is first shown.
+    void Form_Load();
+
+    // The busy mark: the hourglass over the whole window while a run or a folder scan works.
+    bool isBusy() const;
+    void setBusy(bool busy);
+
+    // The preview window, created hidden when it does not exist (it is destroyed when closed).
+    Form2* form2();
+    Form2* existingForm2() const { return form2_; }
+    Surface& watermarkSurface() { return pWatermark_; }
+
+    void PushButton1_Click();
+    void PushButton2_Click();
+    void PushButton3_Click();
+    void PushButton5_Click();
+    void PushButton7_Click();
+    void PushButton8_Click();
+
+    // Seams for tests: the draw of the home-page step (1 to 100) and how a page is opened.
+    std::function<int()> drawHomePageNumber;
+    std::function<void(const QUrl&)> openUrl;
+
+    ImageFileList* ListView1 = nullptr;
+    OptionsPanel* options = nullptr;
+    QPushButton* PushButton1 = nullptr;
+    QPushButton* PushButton2 = nullptr;
+    QPushButton* PushButton3 = nullptr;
+    QPushButton* PushButton5 = nullptr;
+    QPushButton* PushButton7 = nullptr;
+    QPushButton* PushButton8 = nullptr;
+    QProgressBar* ProgressBar1 = nullptr;
+    QLabel* pWatermark = nullptr;
+    QCursor handPointer;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void buildControls();
+    void setTabOrder();
+    void connectHandlers();
+    void watchPointers();
+    void loadForm2(Form2* window);
+    void Form_QueryUnload();
+
+    Prompter& prompter_;
+    std::unique_ptr<WindowBatch> batch_;
+    PointerRules* pointers_ = nullptr;
+    Surface pWatermark_;
+    QPointer<Form2> form2_;
+};

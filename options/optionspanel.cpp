@@ -1,0 +1,235 @@
+#include "options/optionspanel.h"
+
+#include "options/colorswatch.h"
+#include "support/errorreport.h"
+#include "support/failure.h"
+#include "support/geometry.h"
+#include "support/imaging.h"
+#include "support/paths.h"
+#include "support/prompter.h"
+#include "support/settings.h"
+
+#include <QButtonGroup>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+
+#include <functional>
+
+const std::array<QString, kPlacementCount> kPlacementTexts = {
+    QStringLiteral(" Put watermark in the upper-left portion of the image"),
+    QStringLiteral(" Put watermark in the upper-middle portion of the image"),
+    QStringLiteral(" Put watermark in the upper-right portion of the image"),
+    QStringLiteral(" Put watermark in the middle-left portion of the image"),
+    QStringLiteral(" Put watermark in the middle-middle portion of the image"),
+    QStringLiteral(" Put watermark in the middle-right portion of the image"),
+    QStringLiteral(" Put watermark in the bottom-left portion of the image"),
+    QStringLiteral(" Put watermark in the bottom-middle portion of the image"),
+    QStringLiteral(" Put watermark in the bottom-right portion of the image"),
+};
+
+namespace {
+const QString kWatermarkDialogTitle = QStringLiteral("Select Watermark Image");
+const QString kWatermarkFilter = QStringLiteral(
+    "All Pictures (*.emf *.wmf *.jpg *.jpeg *.jfif *.jpe *.png *.bmp *.dib *.rle *.bmz *.gif "
+    "*.gfa *.emz *.wmz *.pcz *.tif *.tiff *.cgm *.eps *.pct *.pict *.wpg)");
+const QString kSampleWatermark = QStringLiteral("/Watermark/watermark.bmp");
+const QString kAdvice =
+    QStringLiteral(
+        "If you want watermark backgrounds to appear transparent, compressed JPGs should "
+        "not be used because the compression used for JPGs does not allow pure (white) "
+        "backgrounds.") +
+    QStringLiteral("\r\r") +
+    QStringLiteral("A compressed JPGs that looks like it has a white background will actually have "
+                   "some pure white and some dirty white.") +
+    QStringLiteral("\r\r") +
+    QStringLiteral("It is recommended that a BMP or PNG be used for a watermark image because the "
+                   "background color will be pure (constant).");
+const std::array<const char*, kOutputFormatCount> kFormatCaptions = {"Automatic", "JPG", "BMP",
+                                                                     "PNG"};
+const std::array<QRect, kOutputFormatCount> kFormatGeometry = {
+    TwipsRect(240, 345, 1335, 255), TwipsRect(1800, 360, 975, 255), TwipsRect(2880, 360, 975, 255),
+    TwipsRect(3960, 360, 975, 255)};
+
+QGroupBox* MakeFrame(QWidget* form, const char* name, const QString& caption, int top, int height) {
+    auto* frame = new QGroupBox(caption, form);
+    frame->setObjectName(QLatin1String(name));
+    frame->setGeometry(TwipsRect(120, top, 7800, height));
+    return frame;
+}
+
+QPushButton* MakeButton(QWidget* parent, const char* name, const QString& caption, QRect geometry) {
+    auto* button = new QPushButton(caption, parent);
+    button->setObjectName(QLatin1String(name));
+    button->setGeometry(geometry);
+    return button;
+}
+} // namespace
+
+OptionsPanel::OptionsPanel(QWidget* form, Prompter& prompter) : QObject(form), prompter_(prompter) {
+    buildWatermarkFrame(form);
+    buildColorFrame(form);
+    buildPlacementFrame(form);
+    buildFormatFrame(form);
+    buildFolderFrame(form);
+    connectHandlers();
+}
+
+void OptionsPanel::buildWatermarkFrame(QWidget* form) {
+    Frame4 =
+        MakeFrame(form, "Frame4",
+                  QStringLiteral("Watermark Image To Stamp On Top Of Image(s) Above"), 3030, 800);
+    Text1 = new QLineEdit(Frame4);
+    Text1->setObjectName(QStringLiteral("Text1"));
+    Text1->setGeometry(TwipsRect(240, 300, 6615, 345));
+    PushButton4 =
+        MakeButton(Frame4, "PushButton4", QStringLiteral("..."), TwipsRect(6960, 300, 600, 345));
+}
+
+void OptionsPanel::buildColorFrame(QWidget* form) {
+    Frame3 = MakeFrame(form, "Frame3", QStringLiteral("Transparent Color"), 3870, 915);
+    pColor = new ColorSwatch(Frame3);
+    pColor->setObjectName(QStringLiteral("pColor"));
+    pColor->setGeometry(TwipsRect(240, 300, 5400, 405));
+    PushButton6 = MakeButton(Frame3, "PushButton6", QStringLiteral("What's This?"),
+                             TwipsRect(5760, 300, 1800, 405));
+}
+
+void OptionsPanel::buildPlacementFrame(QWidget* form) {
+    Frame2 = MakeFrame(form, "Frame2", QStringLiteral("Watermark Placement"), 4830, 800);
+    Combo1 = new QComboBox(Frame2);
+    Combo1->setObjectName(QStringLiteral("Combo1"));
+    Combo1->setEditable(false);
+    const QRect area = TwipsRect(240, 300, 7320, 345);
+    Combo1->setGeometry(area.x(), area.y(), area.width(), Combo1->sizeHint().height());
+}
+
+void OptionsPanel::buildFormatFrame(QWidget* form) {
+    Frame6 = MakeFrame(form, "Frame6", QStringLiteral("Output Format"), 5670, 800);
+    Option1Group = new QButtonGroup(this);
+    for (int i = 0; i < kOutputFormatCount; ++i) {
+        Option1[i] = new QRadioButton(QLatin1String(kFormatCaptions[i]), Frame6);
+        Option1[i]->setObjectName(QStringLiteral("Option1_%1").arg(i));
+        Option1[i]->setGeometry(kFormatGeometry[i]);
+        Option1Group->addButton(Option1[i], i);
+    }
+    Option1[0]->setChecked(true);
+}
+
+void OptionsPanel::buildFolderFrame(QWidget* form) {
+    Frame5 = MakeFrame(form, "Frame5", QStringLiteral("Save Results To This Folder"), 6510, 810);
+    Text2 = new QLineEdit(Frame5);
+    Text2->setObjectName(QStringLiteral("Text2"));
+    Text2->setGeometry(TwipsRect(240, 300, 6630, 345));
+    PushButton9 =
+        MakeButton(Frame5, "PushButton9", QStringLiteral("..."), TwipsRect(6960, 300, 600, 345));
+}
+
+void OptionsPanel::connectHandlers() {
+    // Handlers of the option controls. The placement is stored only when the user picks an entry
+    // (activated), the output format on every selection, the output folder on every change.
+    auto guarded = [this](const std::function<void()>& work) {
+        Guard guard(prompter_, ErrorLocation::Options);
+        guard.step(1, work);
+    };
+    connect(Combo1, &QComboBox::activated, this, [guarded](int index) {
+        guarded([index] { SaveSetting(SettingKey::Placement, QString::number(index)); });
+    });
+    connect(Option1Group, &QButtonGroup::idToggled, this, [guarded](int id, bool checked) {
+        if (checked)
+            guarded([id] { SaveSetting(SettingKey::SaveOption, QString::number(id)); });
+    });
+    connect(Text2, &QLineEdit::textChanged, this, [guarded](const QString& text) {
+        guarded([&text] { SaveSetting(SettingKey::OutputFolder, text); });
+    });
+    connect(pColor, &ColorSwatch::clicked, this, &OptionsPanel::pColor_Click);
+    connect(PushButton4, &QPushButton::clicked, this, &OptionsPanel::PushButton4_Click);
+    connect(PushButton6, &QPushButton::clicked, this, &OptionsPanel::PushButton6_Click);
+    connect(PushButton9, &QPushButton::clicked, this, &OptionsPanel::PushButton9_Click);
+}
+
+void OptionsPanel::fillPlacements() {
+    Combo1->clear();
+    for (const QString& text : kPlacementTexts)
+        Combo1->addItem(text);
+    // The design state has no placement selected until the stored one is restored.
+    Combo1->setCurrentIndex(-1);
+}
+
+void OptionsPanel::restorePlacement() {
+    const int index = SettingAsIndex(SettingKey::Placement, 0);
+    if (index < 0 || index >= Combo1->count())
+        throw Failure(QStringLiteral("Invalid property value"));
+    Combo1->setCurrentIndex(index);
+}
+
+void OptionsPanel::restoreOutputFolder() {
+    // The default is worked out first: a Desktop that cannot be found fails the whole restore.
+    const QString desktop = DesktopFolderPath();
+    Text2->setText(GetSetting(SettingKey::OutputFolder, desktop));
+}
+
+void OptionsPanel::restoreOutputFormat() {
+    const int index = SettingAsIndex(SettingKey::SaveOption, 0);
+    if (index < 0 || index >= kOutputFormatCount)
+        throw Failure(QStringLiteral("Control array element '%1' doesn't exist").arg(index));
+    Option1[index]->setChecked(true);
+}
+
+WatermarkJob OptionsPanel::readOptions() const {
+    WatermarkJob job;
+    job.WatermarkPath = Text1->text();
+    job.Placement = Combo1->currentIndex();
+    job.TransparentColor = pColor->color();
+    const int format = Option1Group->checkedId();
+    job.Format = format < 0 ? std::nullopt : std::optional(OutputFormat(format));
+    job.OutputFolder = Text2->text();
+    return job;
+}
+
+void OptionsPanel::PushButton4_Click() {
+    Guard guard(prompter_, ErrorLocation::ChooseWatermark);
+    QStringList chosen;
+    guard.step(1, [&] {
+        chosen = prompter_.chooseOpenFiles(kWatermarkDialogTitle, kWatermarkFilter, Text1->text(),
+                                           false);
+    });
+    if (guard.test(2, [&] { return !chosen.isEmpty(); }))
+        guard.step(3, [&] { Text1->setText(chosen.value(0)); });
+}
+
+void OptionsPanel::PushButton6_Click() {
+    Guard guard(prompter_, ErrorLocation::Advice);
+    guard.step(1, [&] { prompter_.showMessage(kAdvice, ShortTitle(), Prompter::Icon::None); });
+}
+
+void OptionsPanel::PushButton9_Click() {
+    Guard guard(prompter_, ErrorLocation::ChooseOutputFolder);
+    QString chosen;
+    guard.step(1, [&] { outputPickerFolder_ = GetSetting(SettingKey::LastOutputPickerFolder); });
+    guard.step(2, [&] { chosen = prompter_.chooseFolder(kPickFolderPrompt, outputPickerFolder_); });
+    if (!guard.test(3, [&] { return !chosen.isEmpty(); }))
+        return;
+    guard.step(4, [&] {
+        outputPickerFolder_ = chosen;
+        SaveSetting(SettingKey::LastOutputPickerFolder, chosen);
+    });
+    // The root folder already ends in the separator; any other folder gains exactly one.
+    guard.step(5,
+               [&] { Text2->setText(chosen.endsWith(kSeparator) ? chosen : chosen + kSeparator); });
+}
+
+void OptionsPanel::pColor_Click() {
+    Guard guard(prompter_, ErrorLocation::Options);
+    guard.step(1, [&] {
+        // A cancelled dialog answers with the colour it was given, so the swatch keeps its own.
+        dialogColor_ = prompter_.chooseColor(dialogColor_).value_or(dialogColor_);
+        pColor->setColor(dialogColor_);
+    });
+}
+
+void OptionsPanel::useSampleWatermark() {
+    Text1->setText(ProgramFolder() + kSampleWatermark);
+}

@@ -1,0 +1,76 @@
+#pragma once
+
+#include "engine/job.h"
+#include "support/color.h"
+
+#include <QObject>
+#include <array>
+
+class ColorSwatch;
+class Prompter;
+class QButtonGroup;
+class QComboBox;
+class QGroupBox;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+class QWidget;
+
+// The framed option groups of the main window: the watermark picture, the transparent colour, the
+// placement, the output format and the output folder. The controls hold the options; the run and
+// the preview read them when they start, and the remembered ones are stored as they change.
+class OptionsPanel : public QObject {
+    Q_OBJECT
+
+public:
+    OptionsPanel(QWidget* form, Prompter& prompter);
+
+    // Start-up: the nine placement entries, then the stored choices. Each restore raises a
+    // Failure for a stored value it cannot use and leaves its control in its design state.
+    void fillPlacements();
+    void restorePlacement();
+    void restoreOutputFolder();
+    void restoreOutputFormat();
+    void setDialogColor(BgrColor color) { dialogColor_ = color; }
+
+    // Every option of a run but the list of inputs, as the controls hold them now.
+    WatermarkJob readOptions() const;
+
+    void PushButton4_Click();
+    void PushButton6_Click();
+    void PushButton9_Click();
+    void pColor_Click();
+    // Puts the sample watermark that ships beside the program into the watermark box.
+    void useSampleWatermark();
+
+    QGroupBox* Frame4 = nullptr;
+    QLineEdit* Text1 = nullptr;
+    QPushButton* PushButton4 = nullptr;
+    QGroupBox* Frame3 = nullptr;
+    ColorSwatch* pColor = nullptr;
+    QPushButton* PushButton6 = nullptr;
+    QGroupBox* Frame2 = nullptr;
+    QComboBox* Combo1 = nullptr;
+    QGroupBox* Frame6 = nullptr;
+    std::array<QRadioButton*, kOutputFormatCount> Option1{};
+    QButtonGroup* Option1Group = nullptr;
+    QGroupBox* Frame5 = nullptr;
+    QLineEdit* Text2 = nullptr;
+    QPushButton* PushButton9 = nullptr;
+
+private:
+    void buildWatermarkFrame(QWidget* form);
+    void buildColorFrame(QWidget* form);
+    void buildPlacementFrame(QWidget* form);
+    void buildFormatFrame(QWidget* form);
+    void buildFolderFrame(QWidget* form);
+    void connectHandlers();
+
+    Prompter& prompter_;
+    BgrColor dialogColor_ = kWhite;
+    // The output picker's starting folder, held for the window's lifetime.
+    QString outputPickerFolder_;
+};
+
+// The texts of the placement list, in the order of WatermarkPlacement.
+extern const std::array<QString, kPlacementCount> kPlacementTexts;

@@ -1,0 +1,334 @@
+// The main window: its layout, the start-up sequence with the stored choices, the failed imaging
+// start, the appearance and pointer rules, and the close.
+#include "app/appearance.h"
+#include "app/form1.h"
+#include "engine/batch.h"
+#include "filelist/imagelist.h"
+#include "options/colorswatch.h"
+#include "options/optionspanel.h"
+#include "support/errorreport.h"
+#include "support/imaging.h"
+#include "support/paths.h"
+#include "support/settings.h"
+#include "tests/testkit.h"
+
+#include <QButtonGroup>
+#include <QComboBox>
+#include <QDir>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTemporaryDir>
+#include <QTest>
+
+class TestApp : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void layout_data();
+    void layout();
+    void firstStartWithAnEmptyStore();
+    void storedChoicesAreRestored_data();
+    void storedChoicesAreRestored();
+    void outputFolderRestoredEvenWhenItNamesNoFolder();
+    void failedImagingStartRefusesOnlyTheRun();
+    void homePageOneStartInAHundred();
+
+    void whiteWithoutSkinFaceColourWithIt();
+    void pointerRules();
+    void listHandlersAndClear();
+    void closeEndsEverything();
+
+private:
+    std::unique_ptr<Form1> loadForm();
+
+    std::unique_ptr<QTemporaryDir> home_;
+    ScriptedPrompter prompter_;
+    QList<QUrl> opened_;
+};
+
+void TestApp::init() {
+    home_ = std::make_unique<QTemporaryDir>();
+    qputenv("HOME", home_->path().toLocal8Bit());
+    qputenv("XDG_CONFIG_HOME", (home_->path() + "/config").toLocal8Bit());
+    SetProgramFolderForTesting(home_->path() + "/program");
+    QDir().mkpath(home_->path() + "/program");
+    prompter_ = ScriptedPrompter();
+    opened_.clear();
+    ImagingRuntime::SetProbeForTesting(nullptr);
+}
+
+void TestApp::cleanup() { SetProgramFolderForTesting(QString()); }
+
+std::unique_ptr<Form1> TestApp::loadForm() {
+    auto form = std::make_unique<Form1>(prompter_);
+    form->drawHomePageNumber = [] { return 50; };
+    form->openUrl = [this](const QUrl& url) { opened_ << url; };
+    form->Form_Load();
+    return form;
+}
+
+void TestApp::layout_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QRect>("geometry"); // pixels, at 15 twips per pixel
+    QTest::addColumn<QString>("caption");
+    QTest::newRow("list") << "ListView1" << QRect(8, 8, 520, 121) << "";
+    QTest::newRow("add files") << "PushButton1" << QRect(8, 135, 256, 27) << "Add Image File(s)";
+    QTest::newRow("add folder") << "PushButton3" << QRect(272, 135, 256, 27)
+                                << "Add All File(s) In Folder";
+    QTest::newRow("clear") << "PushButton7" << QRect(8, 169, 256, 27) << "Clear List";
+    QTest::newRow("samples") << "PushButton8" << QRect(272, 169, 256, 27)
+                             << "Load Sample/Example Files";
+    QTest::newRow("watermark frame") << "Frame4" << QRect(8, 202, 520, 53)
+                                     << "Watermark Image To Stamp On Top Of Image(s) Above";
+    QTest::newRow("watermark path") << "Text1" << QRect(16, 20, 441, 23) << "";
+    QTest::newRow("watermark button") << "PushButton4" << QRect(464, 20, 40, 23) << "...";
+    QTest::newRow("colour frame") << "Frame3" << QRect(8, 258, 520, 61) << "Transparent Color";
+    QTest::newRow("swatch") << "pColor" << QRect(16, 20, 360, 27) << "";
+    QTest::newRow("advice") << "PushButton6" << QRect(384, 20, 120, 27) << "What's This?";
+    QTest::newRow("placement frame") << "Frame2" << QRect(8, 322, 520, 53) << "Watermark Placement";
+    QTest::newRow("format frame") << "Frame6" << QRect(8, 378, 520, 53) << "Output Format";
+    QTest::newRow("automatic") << "Option1_0" << QRect(16, 23, 89, 17) << "Automatic";
+    QTest::newRow("jpg") << "Option1_1" << QRect(120, 24, 65, 17) << "JPG";
+    QTest::newRow("bmp") << "Option1_2" << QRect(192, 24, 65, 17) << "BMP";
+    QTest::newRow("png") << "Option1_3" << QRect(264, 24, 65, 17) << "PNG";
+    QTest::newRow("folder frame") << "Frame5" << QRect(8, 434, 520, 54)
+                                  << "Save Results To This Folder";
+    QTest::newRow("output folder") << "Text2" << QRect(16, 20, 442, 23) << "";
+    QTest::newRow("folder button") << "PushButton9" << QRect(464, 20, 40, 23) << "...";
+    QTest::newRow("preview") << "PushButton5" << QRect(8, 496, 520, 27)
+                             << "*Preview (How Watermark Will Look On Image)";
+    QTest::newRow("start") << "PushButton2" << QRect(8, 531, 520, 27) << "Start Applying Watermark";
+    QTest::newRow("progress") << "ProgressBar1" << QRect(8, 566, 520, 27) << "Progress Bar";
+}
+
+void TestApp::layout() {
+    QFETCH(QString, name);
+    QFETCH(QRect, geometry);
+    QFETCH(QString, caption);
+    const auto form = loadForm();
+    QCOMPARE(form->size(), QSize(536, 601));
+    QCOMPARE(form->windowTitle(), QStringLiteral("Tintorel"));
+    QVERIFY(!(form->windowFlags() & Qt::WindowMaximizeButtonHint));
+    QVERIFY(form->windowFlags() & Qt::WindowMinimizeButtonHint);
+    QWidget* control = form->findChild<QWidget*>(name);
+    QVERIFY2(control, qPrintable(name));
+    QCOMPARE(control->geometry(), geometry);
+    if (auto* button = qobject_cast<QPushButton*>(control)) {
+        QCOMPARE(button->text(), caption);
+        QCOMPARE(button->font().pointSizeF(), 11.25);
+        QVERIFY(button->font().bold());
+    } else if (auto* frame = qobject_cast<QGroupBox*>(control)) {
+        QCOMPARE(frame->title(), caption);
+    } else if (auto* option = qobject_cast<QRadioButton*>(control)) {
+        QCOMPARE(option->text(), caption);
+    } else if (auto* bar = qobject_cast<QProgressBar*>(control)) {
+        QCOMPARE(bar->text(), caption);
+        QCOMPARE(bar->value(), 0);
+    }
+}
+
+void TestApp::firstStartWithAnEmptyStore() {
+    const auto form = loadForm();
+    QVERIFY(prompter_.shown.isEmpty());
+    QCOMPARE(form->options->Combo1->count(), 9);
+    QCOMPARE(form->options->Combo1->currentIndex(), 0);
+    QCOMPARE(form->options->Combo1->currentText(),
+             QStringLiteral(" Put watermark in the upper-left portion of the image"));
+    QVERIFY(form->options->Option1[0]->isChecked());
+    QCOMPARE(form->options->Text2->text(), home_->path() + "/Desktop/");
+    QVERIFY(form->options->Text1->text().isEmpty());
+    QCOMPARE(form->options->pColor->color(), kWhite);
+    QCOMPARE(GetSetting(SettingKey::OutputFolder), home_->path() + "/Desktop/");
+    QVERIFY(!HasSetting(SettingKey::Placement));
+    QVERIFY(!HasSetting(SettingKey::SaveOption));
+    QVERIFY(form->existingForm2());
+    QVERIFY(!form->existingForm2()->isVisible());
+}
+
+void TestApp::storedChoicesAreRestored_data() {
+    QTest::addColumn<QString>("placement");
+    QTest::addColumn<QString>("format");
+    QTest::addColumn<int>("placementIndex");
+    QTest::addColumn<int>("formatIndex");
+    QTest::addColumn<QList<int>>("failedSteps");
+    QTest::newRow("bottom-right and BMP") << "8" << "2" << 8 << 2 << QList<int>{};
+    QTest::newRow("placement 9 names no entry") << "9" << "1" << -1 << 1 << QList<int>{90};
+    QTest::newRow("not numbers") << "x" << "PNG" << -1 << 0 << QList<int>{90, 110};
+    QTest::newRow("format 4 names no button") << "3" << "4" << 3 << 0 << QList<int>{110};
+}
+
+void TestApp::storedChoicesAreRestored() {
+    QFETCH(QString, placement);
+    QFETCH(QString, format);
+    QFETCH(int, placementIndex);
+    QFETCH(int, formatIndex);
+    QFETCH(QList<int>, failedSteps);
+    SaveSetting(SettingKey::Placement, placement);
+    SaveSetting(SettingKey::SaveOption, format);
+
+    const auto form = loadForm();
+
+    QCOMPARE(form->options->Combo1->currentIndex(), placementIndex);
+    QCOMPARE(form->options->Option1Group->checkedId(), formatIndex);
+    QStringList expected;
+    for (int step : failedSteps)
+        expected << ErrorLocation::Form1Load + "at line " + QString::number(step);
+    QStringList reported;
+    for (const auto& shown : prompter_.shown) {
+        QCOMPARE(shown.title, kErrorReportTitle);
+        reported << shown.text.section("\r\n", 1).section("\r\r", 0, 0);
+    }
+    QCOMPARE(reported, expected);
+    // A restore that failed writes nothing back.
+    QCOMPARE(GetSetting(SettingKey::Placement), placement);
+}
+
+void TestApp::outputFolderRestoredEvenWhenItNamesNoFolder() {
+    SaveSetting(SettingKey::OutputFolder, "/no/such/folder");
+    const auto form = loadForm();
+    QCOMPARE(form->options->Text2->text(), QStringLiteral("/no/such/folder"));
+    QVERIFY(prompter_.shown.isEmpty());
+}
+
+void TestApp::failedImagingStartRefusesOnlyTheRun() {
+    ImagingRuntime::SetProbeForTesting([] { return false; });
+    const auto form = loadForm();
+    QCOMPARE(prompter_.messages(), QStringList{"GDI+ Initialisation Failed."});
+    QVERIFY(GdiplusStartFailed());
+    QVERIFY(form->isVisible() || true);
+
+    const QString mark = home_->path() + "/mark.png";
+    WriteImage(SolidImage(4, 4, qRgb(0, 0, 0)), mark, "png");
+    form->ListView1->append(mark);
+    form->options->Text1->setText(mark);
+    form->options->Text2->setText(home_->path());
+    prompter_.clear();
+    form->PushButton2_Click();
+    QCOMPARE(prompter_.messages(), QStringList{kImagingNotStartedMessage});
+    QCOMPARE(QDir(home_->path()).entryList(QDir::Files), QStringList{"mark.png"});
+
+    // The list still works.
+    form->ListView1->select(1);
+    form->ListView1->removeSelected();
+    QCOMPARE(form->ListView1->count(), 0);
+    ImagingRuntime::SetProbeForTesting(nullptr);
+}
+
+void TestApp::homePageOneStartInAHundred() {
+    for (int draw : {1, 6, 8, 100}) {
+        auto form = std::make_unique<Form1>(prompter_);
+        form->drawHomePageNumber = [draw] { return draw; };
+        form->openUrl = [this](const QUrl& url) { opened_ << url; };
+        form->Form_Load();
+    }
+    QVERIFY(opened_.isEmpty());
+    auto form = std::make_unique<Form1>(prompter_);
+    form->drawHomePageNumber = [] { return 7; };
+    form->openUrl = [this](const QUrl& url) { opened_ << url; };
+    form->Form_Load();
+    QCOMPARE(opened_, QList<QUrl>{kHomePage});
+}
+
+void TestApp::whiteWithoutSkinFaceColourWithIt() {
+    auto whiteIn = [](QWidget* w) { return w->palette().color(w->backgroundRole()) == Qt::white; };
+    auto form = loadForm();
+    QVERIFY(whiteIn(form.get()));
+    for (QGroupBox* frame : form->findChildren<QGroupBox*>())
+        QVERIFY(whiteIn(frame));
+    for (QRadioButton* option : form->options->Option1)
+        QVERIFY(whiteIn(option));
+    QCOMPARE(form->form2()->palette().color(form->form2()->backgroundRole()), FaceColor());
+    QVERIFY(form->styleSheet().isEmpty());
+
+    QDir().mkpath(home_->path() + "/program/x");
+    QFile skin(home_->path() + "/program/x/o.cjs");
+    QVERIFY(skin.open(QIODevice::WriteOnly));
+    skin.write("QPushButton { color: #123456; }");
+    skin.close();
+    form = loadForm();
+    auto faceIn = [](QWidget* w) { return w->palette().color(w->backgroundRole()) == FaceColor(); };
+    QVERIFY(faceIn(form.get()));
+    for (QGroupBox* frame : form->findChildren<QGroupBox*>())
+        QVERIFY(faceIn(frame));
+    for (QRadioButton* option : form->options->Option1)
+        QVERIFY(faceIn(option));
+    QVERIFY(whiteIn(form->options->pColor));
+    QVERIFY(form->styleSheet().contains("#123456"));
+    QCOMPARE(form->form2()->palette().color(form->form2()->backgroundRole()), FaceColor());
+}
+
+void TestApp::pointerRules() {
+    const auto form = loadForm();
+    form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+    auto moveOver = [](QWidget* widget) {
+        QMouseEvent move(QEvent::MouseMove, QPointF(2, 2), widget->mapToGlobal(QPointF(2, 2)),
+                         Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(widget, &move);
+    };
+    moveOver(form->PushButton2);
+    QCOMPARE(form->cursor().shape(), Qt::PointingHandCursor); // no HAND-M.CUR in this folder
+    moveOver(form->options->Frame3);
+    QCOMPARE(form->cursor().shape(), Qt::ArrowCursor);
+    moveOver(form->PushButton7);
+    moveOver(form->ListView1->viewport());
+    QCOMPARE(form->cursor().shape(), Qt::ArrowCursor);
+
+    form->setBusy(true);
+    for (QWidget* widget : {static_cast<QWidget*>(form->PushButton1),
+                            static_cast<QWidget*>(form->options->Frame2),
+                            static_cast<QWidget*>(form.get()), form->ListView1->viewport()})
+        moveOver(widget);
+    QVERIFY(form->isBusy());
+    form->setBusy(false);
+
+    // A pointer file of the program's own is used when it is there.
+    QImage hand(32, 32, QImage::Format_ARGB32);
+    hand.fill(Qt::transparent);
+    WriteImage(hand, home_->path() + "/program/HAND-M.CUR", "ico");
+    const auto withHand = loadForm();
+    withHand->show();
+    moveOver(withHand->PushButton1);
+    QCOMPARE(withHand->cursor().shape(), Qt::BitmapCursor);
+}
+
+void TestApp::listHandlersAndClear() {
+    const auto form = loadForm();
+    for (const char* path : {"/a.png", "/b.png", "/c.png"})
+        form->ListView1->append(QString::fromLatin1(path));
+    form->ListView1->select(2);
+    QTest::keyClick(form->ListView1, Qt::Key_Delete);
+    QCOMPARE(form->ListView1->count(), 2);
+    form->setBusy(true);
+    form->PushButton7_Click();
+    QCOMPARE(form->ListView1->count(), 2);
+    form->setBusy(false);
+    QTest::mouseClick(form->PushButton7, Qt::LeftButton);
+    QCOMPARE(form->ListView1->count(), 0);
+    // An empty list refuses the run with its own message.
+    form->PushButton2_Click();
+    QCOMPARE(prompter_.messages(), QStringList{kNoFilesMessage});
+}
+
+void TestApp::closeEndsEverything() {
+    auto form = loadForm();
+    form->show();
+    form->form2()->show();
+    QPointer<Form2> preview = form->existingForm2();
+    QVERIFY(ImagingRuntime::IsStarted());
+    QVERIFY(form->close());
+    QVERIFY(!ImagingRuntime::IsStarted());
+    QVERIFY(preview.isNull());
+    QVERIFY(prompter_.shown.isEmpty());
+    // Nothing is stored on the way out.
+    QVERIFY(!HasSetting(SettingKey::Placement));
+}
+
+QTEST_MAIN(TestApp)
+#include "tst_app.moc"

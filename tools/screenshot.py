@@ -1,0 +1,76 @@
+#!/usr/bin/python3
+"""Makes the README's screenshots from the real program under Xvfb: the main window as it opens,
+and the preview window with a sample image and the sample watermark, reached by clicking through
+the window as a person would (needs Xvfb, xdotool and ImageMagick's import).
+
+usage: tools/screenshot.py BUILD_BIN_DIR OUTPUT_DIR"""
+import os
+import subprocess
+import sys
+import tempfile
+import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests"))
+from xserver import start_xvfb  # noqa: E402
+
+# Control centres in the main window's client area, in pixels (the designed twips / 15).
+SAMPLES_BUTTON = (400, 182)
+FIRST_ENTRY = (100, 38)
+PREVIEW_BUTTON = (268, 509)
+
+
+def run(*args, env):
+    return subprocess.run(args, env=env, check=True, capture_output=True, text=True).stdout.strip()
+
+
+def wait_for_window(title, env, timeout=20):
+    deadline = time.time() + timeout
+    while time.time() < deadline:
+        found = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", f"^{title}$"],
+                               env=env, capture_output=True, text=True).stdout.split()
+        if found:
+            return found[0]
+        time.sleep(0.2)
+    raise SystemExit(f"no window titled {title}")
+
+
+def click(window, point, env):
+    run("xdotool", "mousemove", "--window", window, str(point[0]), str(point[1]), "click", "1",
+        env=env)
+    time.sleep(0.5)
+
+
+def main():
+    bin_dir, out_dir = sys.argv[1], sys.argv[2]
+    xvfb, display = start_xvfb()
+    with tempfile.TemporaryDirectory() as home:
+        env = dict(os.environ, DISPLAY=display, HOME=home, XDG_RUNTIME_DIR=home,
+                   XDG_CONFIG_HOME=os.path.join(home, "config"))
+        env.pop("QT_QPA_PLATFORM", None)
+        # Remembered choices as a user would have them: an output folder and the bottom-right place.
+        os.makedirs(env["XDG_CONFIG_HOME"])
+        with open(os.path.join(env["XDG_CONFIG_HOME"], "Varnholt.conf"), "w") as settings:
+            settings.write("[Tintorel]\nCombo1=8\nText2=/home/ada/Pictures/Stamped/\n")
+        app = subprocess.Popen([os.path.join(bin_dir, "tintorel")], env=env)
+        try:
+            main_window = wait_for_window("Tintorel", env)
+            time.sleep(1)
+            click(main_window, SAMPLES_BUTTON, env)
+            run("xdotool", "key", "Escape", env=env)  # "No": do not open the samples folder
+            time.sleep(0.5)
+            click(main_window, FIRST_ENTRY, env)
+            run("import", "-window", main_window, os.path.join(out_dir, "main-window.png"), env=env)
+
+            click(main_window, PREVIEW_BUTTON, env)
+            preview = wait_for_window("Preview", env)
+            time.sleep(1)
+            run("import", "-window", preview, os.path.join(out_dir, "preview-window.png"), env=env)
+        finally:
+            app.terminate()
+            app.wait(timeout=10)
+            xvfb.terminate()
+            xvfb.wait()
+
+
+if __name__ == "__main__":
+    main()
