@@ -1,0 +1,33 @@
+#pragma once
+
+#include "engine/job.h"
+
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+// What the command line asks for, before folders are expanded into their files.
+struct CliRequest {
+    WatermarkJob job;
+    QStringList inputs; // files and folders, in the order given
+    QString filesFrom;  // a file of further inputs, one a line; "-" for standard input
+    QString extension;  // with folder inputs: only "*." + extension
+    bool quiet = false;
+    bool help = false;
+    bool version = false;
+};
+
+// The placement named by a number 0-8 or by a name such as "bottom-right".
+std::optional<int> ParsePlacement(const QString& text);
+
+// A colour written as a person writes it, RRGGBB or #RRGGBB, as a 0x00BBGGRR value.
+std::optional<BgrColor> ParseColor(const QString& text);
+
+// auto, jpg, bmp or png, in any letter case.
+std::optional<OutputFormat> ParseFormat(const QString& text);
+
+// Parses the arguments (without the program name). Sets error to a one-line reason and returns
+// nothing when they are malformed.
+std::optional<CliRequest> ParseArguments(const QStringList& arguments, QString& error);
+
+QString UsageText();

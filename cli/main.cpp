@@ -1,0 +1,33 @@
+#include "cli/cliargs.h"
+#include "cli/clirun.h"
+
+#include <QCoreApplication>
+#include <QTextStream>
+
+#include <cstdio>
+#include <unistd.h>
+
+int main(int argc, char* argv[]) {
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("tintorel-cli"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(TINTOREL_VERSION));
+    QTextStream out(stdout);
+    QTextStream errors(stderr);
+
+    QString error;
+    const std::optional<CliRequest> request =
+        ParseArguments(QCoreApplication::arguments().mid(1), error);
+    if (!request) {
+        errors << "tintorel-cli: " << error << "\nTry 'tintorel-cli --help' for more.\n";
+        return 2;
+    }
+    if (request->help) {
+        out << UsageText();
+        return 0;
+    }
+    if (request->version) {
+        out << "tintorel-cli " << TINTOREL_VERSION << '\n';
+        return 0;
+    }
+    return RunCli(*request, errors, ::isatty(STDERR_FILENO) == 1);
+}
