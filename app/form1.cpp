@@ -41,13 +41,6 @@ QFont ButtonFont() {
     font.setBold(true);
     return font;
 }
-
-QPushButton* MakeButton(QWidget* form, const char* name, const QString& caption, QRect geometry) {
-    auto* button = new QPushButton(caption, form);
-    button->setObjectName(QLatin1String(name));
-    button->setGeometry(geometry);
-    return button;
-}
 } // namespace
 
 Form1::Form1(Prompter& prompter)
@@ -76,20 +69,20 @@ Form1::~Form1() {
 void Form1::buildControls() {
     ListView1 = new ImageFileList(this);
     ListView1->setGeometry(TwipsRect(120, 120, 7800, 1815));
-    PushButton1 = MakeButton(this, "PushButton1", QStringLiteral("Add Image File(s)"),
-                             TwipsRect(120, 2020, 3840, 405));
-    PushButton3 = MakeButton(this, "PushButton3", QStringLiteral("Add All File(s) In Folder"),
-                             TwipsRect(4080, 2020, 3840, 405));
-    PushButton7 = MakeButton(this, "PushButton7", QStringLiteral("Clear List"),
-                             TwipsRect(120, 2530, 3840, 405));
-    PushButton8 = MakeButton(this, "PushButton8", QStringLiteral("Load Sample/Example Files"),
-                             TwipsRect(4080, 2530, 3840, 405));
+    PushButton1 = MakePushButton(this, "PushButton1", QStringLiteral("Add Image File(s)"),
+                                 TwipsRect(120, 2020, 3840, 405));
+    PushButton3 = MakePushButton(this, "PushButton3", QStringLiteral("Add All File(s) In Folder"),
+                                 TwipsRect(4080, 2020, 3840, 405));
+    PushButton7 = MakePushButton(this, "PushButton7", QStringLiteral("Clear List"),
+                                 TwipsRect(120, 2530, 3840, 405));
+    PushButton8 = MakePushButton(this, "PushButton8", QStringLiteral("Load Sample/Example Files"),
+                                 TwipsRect(4080, 2530, 3840, 405));
     options = new OptionsPanel(this, prompter_);
-    PushButton5 = MakeButton(this, "PushButton5",
-                             QStringLiteral("*Preview (How Watermark Will Look On Image)"),
-                             TwipsRect(120, 7440, 7800, 405));
-    PushButton2 = MakeButton(this, "PushButton2", QStringLiteral("Start Applying Watermark"),
-                             TwipsRect(120, 7965, 7800, 405));
+    PushButton5 = MakePushButton(this, "PushButton5",
+                                 QStringLiteral("*Preview (How Watermark Will Look On Image)"),
+                                 TwipsRect(120, 7440, 7800, 405));
+    PushButton2 = MakePushButton(this, "PushButton2", QStringLiteral("Start Applying Watermark"),
+                                 TwipsRect(120, 7965, 7800, 405));
     ProgressBar1 = new QProgressBar(this);
     ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
     ProgressBar1->setGeometry(TwipsRect(120, 8490, 7800, 405));

@@ -17,7 +17,6 @@ namespace {
 enum Step {
     ReadEntry = 10,
     ShowProgress = 20,
-    ShowFileName = 30,
     YieldToWindow = 40,
     MarkBusy = 50,
     ReadOptions = 60,

@@ -60,13 +60,15 @@ QGroupBox* MakeFrame(QWidget* form, const char* name, const QString& caption, in
     return frame;
 }
 
-QPushButton* MakeButton(QWidget* parent, const char* name, const QString& caption, QRect geometry) {
+} // namespace
+
+QPushButton* MakePushButton(QWidget* parent, const char* name, const QString& caption,
+                            QRect geometry) {
     auto* button = new QPushButton(caption, parent);
     button->setObjectName(QLatin1String(name));
     button->setGeometry(geometry);
     return button;
 }
-} // namespace
 
 OptionsPanel::OptionsPanel(QWidget* form, Prompter& prompter) : QObject(form), prompter_(prompter) {
     buildWatermarkFrame(form);
@@ -84,8 +86,8 @@ void OptionsPanel::buildWatermarkFrame(QWidget* form) {
     Text1 = new QLineEdit(Frame4);
     Text1->setObjectName(QStringLiteral("Text1"));
     Text1->setGeometry(TwipsRect(240, 300, 6615, 345));
-    PushButton4 =
-        MakeButton(Frame4, "PushButton4", QStringLiteral("..."), TwipsRect(6960, 300, 600, 345));
+    PushButton4 = MakePushButton(Frame4, "PushButton4", QStringLiteral("..."),
+                                 TwipsRect(6960, 300, 600, 345));
 }
 
 void OptionsPanel::buildColorFrame(QWidget* form) {
@@ -93,8 +95,8 @@ void OptionsPanel::buildColorFrame(QWidget* form) {
     pColor = new ColorSwatch(Frame3);
     pColor->setObjectName(QStringLiteral("pColor"));
     pColor->setGeometry(TwipsRect(240, 300, 5400, 405));
-    PushButton6 = MakeButton(Frame3, "PushButton6", QStringLiteral("What's This?"),
-                             TwipsRect(5760, 300, 1800, 405));
+    PushButton6 = MakePushButton(Frame3, "PushButton6", QStringLiteral("What's This?"),
+                                 TwipsRect(5760, 300, 1800, 405));
 }
 
 void OptionsPanel::buildPlacementFrame(QWidget* form) {
@@ -123,8 +125,8 @@ void OptionsPanel::buildFolderFrame(QWidget* form) {
     Text2 = new QLineEdit(Frame5);
     Text2->setObjectName(QStringLiteral("Text2"));
     Text2->setGeometry(TwipsRect(240, 300, 6630, 345));
-    PushButton9 =
-        MakeButton(Frame5, "PushButton9", QStringLiteral("..."), TwipsRect(6960, 300, 600, 345));
+    PushButton9 = MakePushButton(Frame5, "PushButton9", QStringLiteral("..."),
+                                 TwipsRect(6960, 300, 600, 345));
 }
 
 void OptionsPanel::connectHandlers() {

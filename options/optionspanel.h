@@ -4,6 +4,7 @@
 #include "support/color.h"
 
 #include <QObject>
+#include <QRect>
 #include <array>
 
 class ColorSwatch;
@@ -71,6 +72,10 @@ private:
     // The output picker's starting folder, held for the window's lifetime.
     QString outputPickerFolder_;
 };
+
+// A push button of the main window, named and placed as designed.
+QPushButton* MakePushButton(QWidget* parent, const char* name, const QString& caption,
+                            QRect geometry);
 
 // The texts of the placement list, in the order of WatermarkPlacement.
 extern const std::array<QString, kPlacementCount> kPlacementTexts;
