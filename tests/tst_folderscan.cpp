@@ -243,7 +243,8 @@ void TestFolderScan::pathsAreCleaned() {
 }
 
 void TestFolderScan::pseudoFileSystemsAreSkipped() {
-    if (!IsOpenableFile(QStringLiteral("/proc/cpuinfo")) || !IsFolder(QStringLiteral("/sys/")))
+    if (!IsOpenableFile(QStringLiteral("/proc/cpuinfo")) ||
+        !IsFolder(QStringLiteral("/sys/kernel")))
         QSKIP("no kernel file systems mounted at /proc and /sys");
     FolderSet set{kSeparatorText};
     FolderScanHooks hooks;
