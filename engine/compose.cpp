@@ -5,6 +5,7 @@
 #include "support/failure.h"
 
 #include <QImage>
+#include <QRect>
 
 #include <cmath>
 #include <limits>
@@ -65,7 +66,9 @@ ComposeOutcome ComposeWatermark(const QString& imagePath, const QString& waterma
                        float(watermarkSurface.width()), float(watermarkSurface.height()), position);
     });
     guard.step(firstStep + 4, [&] {
-        TransparentCopy(composingSurface.image(), position, watermarkSurface.image(), transparent);
+        const QRect area(position, watermarkSurface.size());
+        TransparentCopy(composingSurface.drawingArea(area), position, watermarkSurface.image(),
+                        transparent);
     });
     return outcome;
 }

@@ -41,9 +41,8 @@ QImage LoadPicture(const QString& path) {
     return flat;
 }
 
-Surface::Surface(QSize designSize) : picture_(designSize, QImage::Format_RGB32) {
-    picture_.fill(Qt::white);
-    drawn_ = picture_;
+Surface::Surface(QSize designSize) : drawn_(designSize, QImage::Format_RGB32) {
+    drawn_.fill(Qt::white);
 }
 
 void Surface::load(const QString& path) {
@@ -51,12 +50,26 @@ void Surface::load(const QString& path) {
 }
 
 void Surface::setPicture(const QImage& picture) {
-    picture_ = picture.format() == QImage::Format_RGB32
-                   ? picture
-                   : picture.convertToFormat(QImage::Format_RGB32);
-    drawn_ = picture_;
+    drawn_ = picture.format() == QImage::Format_RGB32
+                 ? picture
+                 : picture.convertToFormat(QImage::Format_RGB32);
+    patches_.clear();
+}
+
+QImage& Surface::drawingArea(const QRect& area) {
+    const QRect inside = area.intersected(drawn_.rect());
+    if (!inside.isEmpty())
+        patches_.push_back({inside.topLeft(), drawn_.copy(inside)});
+    return drawn_;
 }
 
 void Surface::clear() {
-    drawn_ = picture_;
+    if (patches_.empty())
+        return;
+    QPainter painter(&drawn_);
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    // Latest first, so that overlapping drawings unwind to the picture as loaded.
+    for (auto patch = patches_.rbegin(); patch != patches_.rend(); ++patch)
+        painter.drawImage(patch->at, patch->pixels);
+    patches_.clear();
 }

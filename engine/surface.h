@@ -1,15 +1,20 @@
 #pragma once
 
 #include <QImage>
+#include <QPoint>
 #include <QSize>
 #include <QString>
+#include <vector>
 
 // Decodes a picture file by its content, not its name. A picture's own transparency is flattened
 // onto white. Raises a Failure carrying the decoder's text when the file cannot be decoded.
 QImage LoadPicture(const QString& path);
 
-// A drawing surface: the picture loaded into it and what has been drawn over it, both at the
-// picture's natural size. Before the first load it shows a white area of its design size.
+// A drawing surface: the picture loaded into it and what has been drawn over it, at the picture's
+// natural size. Before the first load it shows a white area of its design size.
+//
+// Only the pixels under each drawing are kept aside for clearing, not a second copy of the whole
+// picture: a 100-megapixel photograph then needs its 400 MB once, not twice.
 class Surface {
 public:
     explicit Surface(QSize designSize = QSize(1, 1));
@@ -28,9 +33,15 @@ public:
 
     // The backing bitmap (RGB32): what the surface shows and what the writers store.
     const QImage& image() const { return drawn_; }
-    QImage& image() { return drawn_; }
+    // The bitmap to draw on within the area; what lies there now comes back at the next clear().
+    QImage& drawingArea(const QRect& area);
 
 private:
-    QImage picture_;
+    struct Patch {
+        QPoint at;
+        QImage pixels;
+    };
+
     QImage drawn_;
+    std::vector<Patch> patches_; // in drawing order
 };

@@ -31,6 +31,7 @@ private slots:
     void decodingLargePhotographs();
     void decodingBombFailsWithMessage();
 
+    void clearingUnwindsEveryDrawing();
     void composeTwoImagesInARow();
     void composeFailureIsReportedAndLaterStepsRun();
 
@@ -236,6 +237,26 @@ void TestCompose::decodingBombFailsWithMessage() {
         QVERIFY(!failure.text().isEmpty());
     }
     QVERIFY(timer.elapsed() < 5000);
+}
+
+void TestCompose::clearingUnwindsEveryDrawing() {
+    QImage picture(40, 30, QImage::Format_RGB32);
+    for (int y = 0; y < 30; ++y)
+        for (int x = 0; x < 40; ++x)
+            picture.setPixel(x, y, qRgb(x * 6, y * 8, 50));
+    Surface surface;
+    surface.setPicture(picture);
+    // Overlapping drawings, one reaching past the edge.
+    TransparentCopy(surface.drawingArea(QRect(5, 5, 20, 10)), QPoint(5, 5),
+                    SolidImage(20, 10, qRgb(255, 0, 0)), kWhite);
+    TransparentCopy(surface.drawingArea(QRect(15, 8, 40, 40)), QPoint(15, 8),
+                    SolidImage(40, 40, qRgb(0, 0, 255)), kWhite);
+    QCOMPARE(surface.image().pixel(6, 6), qRgb(255, 0, 0));
+    QCOMPARE(surface.image().pixel(39, 29), qRgb(0, 0, 255));
+    surface.clear();
+    QCOMPARE(surface.image(), picture);
+    surface.clear();
+    QCOMPARE(surface.image(), picture);
 }
 
 void TestCompose::composeTwoImagesInARow() {
