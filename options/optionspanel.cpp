@@ -60,6 +60,14 @@ QGroupBox* MakeFrame(QWidget* form, const char* name, const QString& caption, in
     return frame;
 }
 
+// A control of the panel, named as the window's design names it and placed at its twips.
+template <typename Control>
+Control* MakeControl(QWidget* parent, const char* name, QRect geometry) {
+    auto* control = new Control(parent);
+    control->setObjectName(QLatin1String(name));
+    control->setGeometry(geometry);
+    return control;
+}
 } // namespace
 
 QPushButton* MakePushButton(QWidget* parent, const char* name, const QString& caption,
@@ -83,18 +91,14 @@ void OptionsPanel::buildWatermarkFrame(QWidget* form) {
     Frame4 =
         MakeFrame(form, "Frame4",
                   QStringLiteral("Watermark Image To Stamp On Top Of Image(s) Above"), 3030, 800);
-    Text1 = new QLineEdit(Frame4);
-    Text1->setObjectName(QStringLiteral("Text1"));
-    Text1->setGeometry(TwipsRect(240, 300, 6615, 345));
+    Text1 = MakeControl<QLineEdit>(Frame4, "Text1", TwipsRect(240, 300, 6615, 345));
     PushButton4 = MakePushButton(Frame4, "PushButton4", QStringLiteral("..."),
                                  TwipsRect(6960, 300, 600, 345));
 }
 
 void OptionsPanel::buildColorFrame(QWidget* form) {
     Frame3 = MakeFrame(form, "Frame3", QStringLiteral("Transparent Color"), 3870, 915);
-    pColor = new ColorSwatch(Frame3);
-    pColor->setObjectName(QStringLiteral("pColor"));
-    pColor->setGeometry(TwipsRect(240, 300, 5400, 405));
+    pColor = MakeControl<ColorSwatch>(Frame3, "pColor", TwipsRect(240, 300, 5400, 405));
     PushButton6 = MakePushButton(Frame3, "PushButton6", QStringLiteral("What's This?"),
                                  TwipsRect(5760, 300, 1800, 405));
 }
@@ -122,9 +126,7 @@ void OptionsPanel::buildFormatFrame(QWidget* form) {
 
 void OptionsPanel::buildFolderFrame(QWidget* form) {
     Frame5 = MakeFrame(form, "Frame5", QStringLiteral("Save Results To This Folder"), 6510, 810);
-    Text2 = new QLineEdit(Frame5);
-    Text2->setObjectName(QStringLiteral("Text2"));
-    Text2->setGeometry(TwipsRect(240, 300, 6630, 345));
+    Text2 = MakeControl<QLineEdit>(Frame5, "Text2", TwipsRect(240, 300, 6630, 345));
     PushButton9 = MakePushButton(Frame5, "PushButton9", QStringLiteral("..."),
                                  TwipsRect(6960, 300, 600, 345));
 }
