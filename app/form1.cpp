@@ -26,12 +26,15 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRandomGenerator>
+#include <QShortcut>
 
 #include "options/colorswatch.h"
 
 namespace {
 // The client area, in twips.
 constexpr int kClientWidth = 8040, kClientHeight = 9015;
+const QString kStartCaption = QStringLiteral("Start Applying Watermark");
+const QString kStopCaption = QStringLiteral("Stop");
 // One start in a hundred offers the maker's home page.
 constexpr int kHomePageDraw = 7;
 
@@ -81,8 +84,8 @@ void Form1::buildControls() {
     PushButton5 = MakePushButton(this, "PushButton5",
                                  QStringLiteral("*Preview (How Watermark Will Look On Image)"),
                                  TwipsRect(120, 7440, 7800, 405));
-    PushButton2 = MakePushButton(this, "PushButton2", QStringLiteral("Start Applying Watermark"),
-                                 TwipsRect(120, 7965, 7800, 405));
+    PushButton2 =
+        MakePushButton(this, "PushButton2", kStartCaption, TwipsRect(120, 7965, 7800, 405));
     ProgressBar1 = new QProgressBar(this);
     ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
     ProgressBar1->setGeometry(TwipsRect(120, 8490, 7800, 405));
@@ -127,6 +130,9 @@ void Form1::connectHandlers() {
     connect(PushButton5, &QPushButton::clicked, this, &Form1::PushButton5_Click);
     connect(PushButton7, &QPushButton::clicked, this, &Form1::PushButton7_Click);
     connect(PushButton8, &QPushButton::clicked, this, &Form1::PushButton8_Click);
+    stopShortcut = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    stopShortcut->setEnabled(false);
+    connect(stopShortcut, &QShortcut::activated, this, [this] { batch_->stop(false); });
     new ListReorder(ListView1, this);
 }
 
@@ -198,7 +204,23 @@ void Form1::PushButton1_Click() {
 }
 
 void Form1::PushButton2_Click() {
+    if (batch_->isRunning()) {
+        batch_->stop(false);
+        return;
+    }
     RunWatermarkBatch(*batch_);
+    if (closeAfterRun_)
+        close();
+}
+
+void Form1::showRunning(bool running) {
+    for (QWidget* control : {static_cast<QWidget*>(ListView1), static_cast<QWidget*>(PushButton1),
+                             static_cast<QWidget*>(PushButton3), static_cast<QWidget*>(PushButton7),
+                             static_cast<QWidget*>(PushButton8)})
+        control->setEnabled(!running);
+    options->setEnabled(!running);
+    PushButton2->setText(running ? kStopCaption : kStartCaption);
+    stopShortcut->setEnabled(running);
 }
 
 void Form1::PushButton3_Click() {
@@ -234,6 +256,14 @@ void Form1::PushButton7_Click() {
 }
 
 void Form1::closeEvent(QCloseEvent* event) {
+    if (batch_->isRunning()) {
+        // The images in hand are finished first, so that no file is left half written; the
+        // program then ends without the run's closing box.
+        closeAfterRun_ = true;
+        batch_->stop(true);
+        event->ignore();
+        return;
+    }
     Form_QueryUnload();
     event->accept();
     // The program ends with its main window, taking a hidden or open preview window with it.

@@ -18,6 +18,7 @@ class Prompter;
 class QLabel;
 class QProgressBar;
 class QPushButton;
+class QShortcut;
 class WindowBatch;
 
 inline const QUrl kHomePage = QUrl(QStringLiteral("https://www.varnholt.example/tintorel/"));
@@ -38,6 +39,10 @@ public:
     // The busy mark: the hourglass over the whole window while a run or a folder scan works.
     bool isBusy() const;
     void setBusy(bool busy);
+
+    // While a run works: the list, its buttons and the options are disabled, so that what the run
+    // took at Start stays what the window shows, and "Start Applying Watermark" reads "Stop".
+    void showRunning(bool running);
 
     // The preview window, created hidden when it does not exist (it is destroyed when closed).
     Form2* form2();
@@ -66,6 +71,7 @@ public:
     QProgressBar* ProgressBar1 = nullptr;
     QLabel* pWatermark = nullptr;
     QCursor handPointer;
+    QShortcut* stopShortcut = nullptr;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -83,4 +89,6 @@ private:
     PointerRules* pointers_ = nullptr;
     Surface pWatermark_;
     QPointer<Form2> form2_;
+    // A close asked for during a run ends the program once the images in hand are written.
+    bool closeAfterRun_ = false;
 };

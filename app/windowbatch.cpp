@@ -9,6 +9,7 @@
 #include "support/prompter.h"
 
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QProgressBar>
 
 int WindowBatch::listCount() const {
@@ -25,7 +26,9 @@ WatermarkJob WindowBatch::readOptions() const {
 
 void WindowBatch::setProgress(double value, const QString& text) {
     form_.ProgressBar1->setValue(qRound(value));
-    form_.ProgressBar1->setFormat(text);
+    // The bar's text would expand %p, %v and %m; a file named "sale 50%p.jpg" is shown as it is.
+    QString shown = text;
+    form_.ProgressBar1->setFormat(shown.replace(QLatin1Char('%'), QStringLiteral("%%")));
 }
 
 void WindowBatch::setBusy(bool busy) {
@@ -41,27 +44,72 @@ void WindowBatch::yield() {
 }
 
 void WindowBatch::showMessage(const QString& text) {
-    prompter_.showMessage(text, ShortTitle(), Prompter::Icon::None);
+    if (!quiet_)
+        prompter_.showMessage(text, ShortTitle(), Prompter::Icon::None);
 }
 
 void WindowBatch::reportError(int step, const QString& description) {
-    ReportError(prompter_, ErrorLocation::StartRun, step, description);
+    if (!quiet_)
+        ReportError(prompter_, ErrorLocation::StartRun, step, description);
 }
 
 bool WindowBatch::imagingStartFailed() const {
     return GdiplusStartFailed();
 }
 
-Surface& WindowBatch::watermarkSurface() {
-    return form_.watermarkSurface();
+RunSettings WindowBatch::runSettings() const {
+    RunSettings settings;
+    // An open preview shows each image as the run stamps it, so the pictures come back whole.
+    const Form2* preview = form_.existingForm2();
+    settings.wantPictures = preview && preview->isVisible();
+    return settings;
 }
 
-Surface& WindowBatch::composingSurface() {
-    return form_.form2()->surface();
+BatchRunner::Wake WindowBatch::wakeUp() {
+    return [this] {
+        QMetaObject::invokeMethod(
+            &waker_,
+            [this] {
+                if (waiting_)
+                    waiting_->quit();
+            },
+            Qt::QueuedConnection);
+    };
 }
 
-void WindowBatch::composed(int) {
+void WindowBatch::waitForWorkers(BatchRunner& runner, quint64 seen) {
+    if (runner.changes() != seen)
+        return;
+    // News posted before the loop runs is delivered inside it, so none is missed.
+    QEventLoop loop;
+    waiting_ = &loop;
+    loop.exec();
+    waiting_ = nullptr;
+}
+
+void WindowBatch::runStarted(BatchRunner& runner) {
+    runner_ = &runner;
+    quiet_ = false;
+    form_.showRunning(true);
+}
+
+void WindowBatch::runEnded() {
+    runner_ = nullptr;
+    form_.showRunning(false);
+}
+
+void WindowBatch::stop(bool quietly) {
+    quiet_ = quiet_ || quietly;
+    if (runner_)
+        runner_->requestStop();
+    if (waiting_)
+        waiting_->quit();
+}
+
+void WindowBatch::showComposed(const QImage& picture) {
     // An open preview shows each image as the run composes it; a hidden one stays hidden.
-    if (Form2* preview = form_.existingForm2(); preview && preview->isVisible())
+    if (Form2* preview = form_.existingForm2(); preview && preview->isVisible()) {
+        preview->surface().setPicture(picture);
         preview->fitToImage();
+    }
 }

@@ -2,11 +2,15 @@
 
 #include "engine/batch.h"
 
+#include <QObject>
+
 class Form1;
 class Prompter;
+class QEventLoop;
 
 // The batch run's view of the main window: the list, the option controls, the progress bar, the
-// busy mark, the message boxes and the two drawing surfaces.
+// busy mark and the message boxes. The workers stamp; the window's own thread only waits for
+// their reports with its events flowing, so the window keeps answering and can stop the run.
 class WindowBatch : public BatchWindow {
 public:
     WindowBatch(Form1& form, Prompter& prompter) : form_(form), prompter_(prompter) {}
@@ -21,11 +25,24 @@ public:
     void showMessage(const QString& text) override;
     void reportError(int step, const QString& description) override;
     bool imagingStartFailed() const override;
-    Surface& watermarkSurface() override;
-    Surface& composingSurface() override;
-    void composed(int position) override;
+    RunSettings runSettings() const override;
+    BatchRunner::Wake wakeUp() override;
+    void waitForWorkers(BatchRunner& runner, quint64 seen) override;
+    void runStarted(BatchRunner& runner) override;
+    void runEnded() override;
+    void showComposed(const QImage& picture) override;
+
+    bool isRunning() const { return runner_ != nullptr; }
+    // Stops the run after the images in hand. With quietly, the boxes still due are not shown:
+    // the window is closing.
+    void stop(bool quietly);
 
 private:
     Form1& form_;
     Prompter& prompter_;
+    BatchRunner* runner_ = nullptr;
+    bool quiet_ = false;
+    // Lives in the window's thread: the workers' news reaches the waiting loop through it.
+    QObject waker_;
+    QEventLoop* waiting_ = nullptr;
 };

@@ -15,8 +15,56 @@ bool TakesValue(const QString& name) {
         QStringLiteral("watermark"),         QStringLiteral("output"),
         QStringLiteral("files-from"),        QStringLiteral("placement"),
         QStringLiteral("transparent-color"), QStringLiteral("format"),
-        QStringLiteral("extension")};
+        QStringLiteral("extension"),         QStringLiteral("jobs"),
+        QStringLiteral("scale"),             QStringLiteral("margin"),
+        QStringLiteral("opacity"),           QStringLiteral("quality")};
     return withValue.contains(name);
+}
+
+// A whole number within the bounds, or nothing.
+std::optional<int> ParseCount(const QString& text, int low, int high) {
+    bool isNumber = false;
+    const int number = text.toInt(&isNumber);
+    return isNumber && number >= low && number <= high ? std::optional(number) : std::nullopt;
+}
+
+// The options that shape the mark and the encoding; false with a reason for a bad value.
+bool ApplyStampValue(CliRequest& request, const QString& name, const QString& value,
+                     QString& error) {
+    WatermarkJob& job = request.job;
+    if (name == QLatin1String("scale")) {
+        bool isNumber = false;
+        const double scale = value.toDouble(&isNumber);
+        if (!isNumber || !(scale > 0 && scale <= 1))
+            error = QStringLiteral("--scale takes a share of the image width above 0 and at most "
+                                   "1, not \"%1\"").arg(value);
+        job.Style.scale = scale;
+    } else if (name == QLatin1String("margin")) {
+        const auto margin = ParseCount(value, 0, 1 << 20);
+        if (!margin)
+            error = QStringLiteral("--margin takes a number of pixels, 0 or more, not \"%1\"")
+                        .arg(value);
+        job.Style.margin = margin.value_or(-1);
+    } else if (name == QLatin1String("opacity")) {
+        const auto opacity = ParseCount(value, 0, 100);
+        if (!opacity)
+            error = QStringLiteral("--opacity takes a percentage from 0 to 100, not \"%1\"")
+                        .arg(value);
+        job.Style.opacity = opacity.value_or(100);
+    } else if (name == QLatin1String("quality")) {
+        const auto quality = ParseCount(value, 1, 100);
+        job.Output.keepJpegQuality = value == QLatin1String("keep");
+        if (!quality && !job.Output.keepJpegQuality)
+            error = QStringLiteral("--quality takes 1 to 100 or keep, not \"%1\"").arg(value);
+        job.Output.jpegQuality = quality.value_or(75);
+    } else if (name == QLatin1String("jobs")) {
+        const auto jobs = ParseCount(value, 1, 1024);
+        if (!jobs)
+            error = QStringLiteral("--jobs takes a number of workers, 1 or more, not \"%1\"")
+                        .arg(value);
+        request.jobs = jobs.value_or(0);
+    }
+    return error.isEmpty();
 }
 
 bool ApplyValue(CliRequest& request, const QString& name, const QString& value, QString& error) {
@@ -44,6 +92,8 @@ bool ApplyValue(CliRequest& request, const QString& name, const QString& value, 
         if (!format)
             error = QStringLiteral("unknown format \"%1\" (auto, jpg, bmp or png)").arg(value);
         request.job.Format = format.value_or(OutputFormat::Automatic);
+    } else {
+        return ApplyStampValue(request, name, value, error);
     }
     return error.isEmpty();
 }
@@ -55,6 +105,8 @@ bool ApplyFlag(CliRequest& request, const QString& name, QString& error) {
         request.help = true;
     else if (name == QLatin1String("version"))
         request.version = true;
+    else if (name == QLatin1String("strip-metadata"))
+        request.job.Output.stripMetadata = true;
     else
         error = QStringLiteral("unknown option --%1").arg(name);
     return error.isEmpty();
@@ -148,9 +200,21 @@ QString UsageText() {
         "                              format, for bmp, jpg, jpeg, jpe, jfif, gif, png, tif, "
         "tiff)\n"
         "  --extension EXT             with folder inputs: only files matching \"*.\" + EXT\n"
+        "  --scale F                   the watermark's width as a share F of each image's width\n"
+        "                              (0 < F <= 1), its aspect kept (default: its own size)\n"
+        "  --margin N                  N pixels between the watermark and the edges it is placed\n"
+        "                              against (default: 1 at the left and top, 0 at the right\n"
+        "                              and bottom)\n"
+        "  --opacity P                 the watermark at P percent of its strength (default 100)\n"
+        "  --quality Q                 JPEG quality 1-100 (default 75), or keep: a JPEG input's\n"
+        "                              own quantisation tables\n"
+        "  --strip-metadata            no EXIF, XMP or IPTC in the outputs (the colour profile\n"
+        "                              stays)\n"
+        "  --jobs N                    N images at once (default: one per core)\n"
         "  --quiet                     no progress\n"
         "  --help, --version\n"
         "\n"
         "Exit code 0 when every input was written, 1 when any failed or was skipped, 2 when the\n"
-        "run could not start.\n");
+        "run could not start, 130 or 143 when stopped by SIGINT or SIGTERM (the images in hand\n"
+        "are finished first; no file is left half written).\n");
 }

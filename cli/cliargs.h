@@ -12,6 +12,7 @@ struct CliRequest {
     QStringList inputs; // files and folders, in the order given
     QString filesFrom;  // a file of further inputs, one a line; "-" for standard input
     QString extension;  // with folder inputs: only "*." + extension
+    int jobs = 0;       // workers; 0 for one per core
     bool quiet = false;
     bool help = false;
     bool version = false;

@@ -1,23 +1,35 @@
 #include "cli/clirun.h"
 
 #include "engine/batch.h"
-#include "engine/surface.h"
+#include "engine/output.h"
 #include "support/folderscan.h"
+#include "support/failure.h"
 #include "support/imaging.h"
 #include "support/paths.h"
 
 #include <QFile>
 
+#include <atomic>
+#include <csignal>
+#include <pthread.h>
+#include <thread>
+
 namespace {
 constexpr int kBarWidth = 30;
+
+const QString kSkippedReason =
+    QStringLiteral("skipped: its extension names no format that --format auto writes");
+const QString kRenamedNote =
+    QStringLiteral("%1: written as %2, since an earlier image of this run has its output name");
 
 // The batch run's window when there is no window: the list is the expanded inputs, the options
 // are fixed for the run, and what the window would show goes to the error stream.
 class CliWindow : public BatchWindow {
 public:
-    CliWindow(QStringList inputs, WatermarkJob job, QTextStream& errors, bool showProgress)
-        : inputs_(std::move(inputs)), job_(std::move(job)), errors_(errors),
-          showProgress_(showProgress) {}
+    CliWindow(QStringList inputs, WatermarkJob job, RunSettings settings, QTextStream& errors,
+              bool showProgress)
+        : inputs_(std::move(inputs)), job_(std::move(job)), settings_(std::move(settings)),
+          errors_(errors), showProgress_(showProgress) {}
 
     int listCount() const override { return int(inputs_.size()); }
     QString listText(int position) const override { return inputs_.at(position - 1); }
@@ -29,10 +41,25 @@ public:
     void showMessage(const QString& text) override;
     void reportError(int, const QString& description) override;
     bool imagingStartFailed() const override { return !ImagingRuntime::IsStarted(); }
-    Surface& watermarkSurface() override { return watermark_; }
-    Surface& composingSurface() override { return composing_; }
-    void imageStarted(int position, const QString& inputPath) override;
-    void imageFinished(int, const QString&, ImageOutcome outcome, const QString&) override;
+    RunSettings runSettings() const override { return settings_; }
+    void runStarted(BatchRunner& runner) override {
+        runner_.store(&runner);
+        if (stopWanted_.load())
+            runner.requestStop();
+    }
+    void runEnded() override { runner_.store(nullptr); }
+    void imageFinished(const ImageReport& report) override;
+
+    void useWatermark(std::shared_ptr<RunWatermark> watermark) {
+        settings_.watermark = std::move(watermark);
+    }
+
+    // Stops the run after the images in hand; safe from any thread, also before the run starts.
+    void stop() {
+        stopWanted_.store(true);
+        if (BatchRunner* runner = runner_.load())
+            runner->requestStop();
+    }
 
     int written = 0, failed = 0, skipped = 0;
 
@@ -41,30 +68,28 @@ public:
 
 private:
     void clearProgressLine();
+    void printLine(const QString& line);
 
     QStringList inputs_;
     WatermarkJob job_;
+    RunSettings settings_;
     QTextStream& errors_;
     bool showProgress_;
     bool progressShown_ = false;
     int position_ = 0;
-    QString current_;
-    bool reportedCurrent_ = false;
-    Surface watermark_{QSize(25, 21)};
-    Surface composing_{QSize(119, 104)};
+    std::atomic<BatchRunner*> runner_{nullptr};
+    std::atomic<bool> stopWanted_{false};
 };
 
-const QString kSkippedReason =
-    QStringLiteral("skipped: its extension names no format that --format auto writes");
-
-void CliWindow::setProgress(double, const QString&) {
-    if (!showProgress_ || position_ == 0)
+void CliWindow::setProgress(double value, const QString& text) {
+    if (value <= 0 || !showProgress_)
         return;
+    ++position_;
     const int total = listCount();
     const int filled = total > 0 ? position_ * kBarWidth / total : kBarWidth;
     errors_ << '\r' << '[' << QString(filled, QLatin1Char('#'))
             << QString(kBarWidth - filled, QLatin1Char(' ')) << "] " << position_ << '/' << total
-            << ' ' << FileNameOfPath(current_) << "\x1b[K";
+            << ' ' << text.mid(kProcessingPrefix.size()) << "\x1b[K";
     errors_.flush();
     progressShown_ = true;
 }
@@ -75,34 +100,41 @@ void CliWindow::clearProgressLine() {
     progressShown_ = false;
 }
 
-void CliWindow::showMessage(const QString& text) {
-    // "Done." closes every run; the summary line says more. The checks were made before the run.
-    if (text != kDoneMessage)
-        errors_ << text << '\n';
-}
-
-void CliWindow::reportError(int, const QString& description) {
+void CliWindow::printLine(const QString& line) {
     clearProgressLine();
-    reportedCurrent_ = true;
-    errors_ << (current_.isEmpty() ? QStringLiteral("(no file)") : current_) << ": " << description
-            << '\n';
+    errors_ << line << '\n';
     errors_.flush();
 }
 
-void CliWindow::imageStarted(int position, const QString& inputPath) {
-    position_ = position;
-    current_ = inputPath;
-    reportedCurrent_ = false;
+void CliWindow::showMessage(const QString& text) {
+    // "Done." closes every run; the summary line says more. The checks were made before the run.
+    if (text != kDoneMessage)
+        printLine(text);
 }
 
-void CliWindow::imageFinished(int, const QString&, ImageOutcome outcome, const QString&) {
-    (outcome == ImageOutcome::Written  ? written
-     : outcome == ImageOutcome::Failed ? failed
-                                       : skipped)++;
-    // The window passes over such an image in silence; a script's user is told why it has no file.
-    if (outcome == ImageOutcome::Skipped && !reportedCurrent_) {
-        clearProgressLine();
-        errors_ << current_ << ": " << kSkippedReason << '\n';
+void CliWindow::reportError(int, const QString& description) {
+    printLine(description);
+}
+
+void CliWindow::imageFinished(const ImageReport& report) {
+    switch (report.outcome) {
+    case ImageOutcome::Written:
+        ++written;
+        if (report.renamed)
+            printLine(kRenamedNote.arg(report.inputPath, report.outputPath));
+        break;
+    case ImageOutcome::Failed:
+        ++failed;
+        break;
+    case ImageOutcome::Skipped:
+        ++skipped;
+        // The window passes over such an image in silence; a script's user is told why.
+        if (report.failures.isEmpty())
+            printLine(report.inputPath + QStringLiteral(": ") + kSkippedReason);
+        break;
+    case ImageOutcome::Repeat:
+        printLine(report.inputPath + QStringLiteral(": ") + kAlreadyStampedNote);
+        break;
     }
 }
 
@@ -118,6 +150,38 @@ QStringList ReadLines(QIODevice& device) {
     }
     return lines;
 }
+
+// SIGINT and SIGTERM stop the run after the images in hand. They are taken by a thread of their
+// own, so that stopping is ordinary code rather than a signal handler.
+class StopSignals {
+public:
+    explicit StopSignals(CliWindow& window) {
+        sigemptyset(&set_);
+        sigaddset(&set_, SIGINT);
+        sigaddset(&set_, SIGTERM);
+        sigaddset(&set_, SIGUSR1); // ends the waiting thread once the run is over
+        pthread_sigmask(SIG_BLOCK, &set_, nullptr);
+        thread_ = std::thread([this, &window] {
+            int number = 0;
+            while (sigwait(&set_, &number) == 0 && number != SIGUSR1) {
+                received_.store(number);
+                window.stop();
+            }
+        });
+    }
+    ~StopSignals() {
+        pthread_kill(thread_.native_handle(), SIGUSR1);
+        thread_.join();
+        pthread_sigmask(SIG_UNBLOCK, &set_, nullptr);
+    }
+    // 128 + the signal that stopped the run, or 0.
+    int exitCode() const { return received_ ? 128 + received_ : 0; }
+
+private:
+    sigset_t set_{};
+    std::atomic<int> received_{0};
+    std::thread thread_;
+};
 } // namespace
 
 std::optional<QStringList> CollectInputs(const CliRequest& request, QTextStream& errors,
@@ -139,9 +203,11 @@ std::optional<QStringList> CollectInputs(const CliRequest& request, QTextStream&
     const QString pattern = request.extension.isEmpty() ? QStringLiteral("*.*")
                                                         : QStringLiteral("*.") + request.extension;
     FolderScanHooks hooks;
-    hooks.report = [&errors](int, const QString& text) {
-        errors << text << '\n';
-    };
+    hooks.report = [&errors](int, const QString& text) { errors << text << '\n'; };
+    // The output folder inside an input folder holds the outputs of earlier runs, not inputs.
+    const std::optional<FileIdentity> output = IdentityOf(request.job.OutputFolder);
+    if (output)
+        hooks.skipFolder = [&output](const QString& folder) { return IdentityOf(folder) == output; };
     QStringList inputs;
     for (const QString& path : given) {
         if (IsFolder(path))
@@ -161,16 +227,33 @@ int RunCli(const CliRequest& request, QTextStream& errors, bool errorsIsTerminal
         return 2;
     }
     ImagingRuntime::Startup();
-    CliWindow window(*inputs, request.job, errors, errorsIsTerminal && !request.quiet);
-    const QString refusal = CheckWatermarkBatch(window);
-    if (!refusal.isEmpty()) {
+    RunSettings settings;
+    settings.workers = request.jobs;
+    CliWindow window(*inputs, request.job, settings, errors, errorsIsTerminal && !request.quiet);
+    if (const QString refusal = CheckWatermarkBatch(window); !refusal.isEmpty()) {
         errors << refusal << '\n';
         return 2;
     }
-    RunWatermarkBatch(window);
+    // The watermark is decoded once, before the run; a watermark that cannot be decoded is one
+    // message, not one for every image.
+    try {
+        window.useWatermark(std::make_shared<RunWatermark>(
+            request.job.WatermarkPath, request.job.TransparentColor, request.job.Style));
+    } catch (const Failure& failure) {
+        errors << "tintorel-cli: " << failure.text() << '\n';
+        return 2;
+    }
+    int signalExit = 0;
+    {
+        StopSignals stopSignals(window);
+        RunWatermarkBatch(window);
+        signalExit = stopSignals.exitCode();
+    }
     window.finish();
     ImagingRuntime::Shutdown();
     errors << window.written << " written, " << window.failed << " failed, " << window.skipped
            << " skipped\n";
+    if (signalExit)
+        return signalExit;
     return window.failed == 0 && window.skipped == 0 ? 0 : 1;
 }

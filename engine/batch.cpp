@@ -1,27 +1,15 @@
 #include "engine/batch.h"
 
-#include "engine/compose.h"
-#include "engine/output.h"
-#include "engine/surface.h"
-#include "engine/writer.h"
 #include "support/errorreport.h"
-#include "support/failure.h"
 #include "support/paths.h"
-
-#include <QPoint>
 
 #include <algorithm>
 
 namespace {
-// Step numbers of the run, as the error report shows them after "at line ".
+// Step numbers of the run, as the error report shows them after "at line ". Those of one image
+// are in stampfile.h.
 enum Step {
-    ReadEntry = 10,
-    ShowProgress = 20,
-    YieldToWindow = 40,
-    MarkBusy = 50,
     ReadOptions = 60,
-    Compose = 70, // the compose takes 70 to 74
-    Write = 80,
     Redraw = 90,
     FinalYield = 100,
     ClearBusy = 110,
@@ -29,8 +17,8 @@ enum Step {
     SayDone = 130,
 };
 
-// The run yields to the window once per image, and the window's button may start another run
-// from inside that yield; that second start is ignored.
+// The window's button starts a run and, while one is under way, is no starter; a second start
+// from inside the run's waiting is ignored all the same.
 bool g_runUnderWay = false;
 
 class RunGuard {
@@ -41,73 +29,62 @@ public:
     RunGuard& operator=(const RunGuard&) = delete;
 };
 
-void WriteOutput(const Surface& composing, const OutputPlan& plan) {
-    if (plan.writer == OutputWriter::Bmp) {
-        SavePicture(composing.image(), plan.path);
-        return;
-    }
-    QString reason;
-    if (!SaveBitmapWithEncoder(composing.image(), plan.path, plan.mimeType, &reason))
-        throw Failure(reason);
-}
-
-struct ImageResult {
-    QString inputPath;
-    ImageOutcome outcome = ImageOutcome::Skipped;
-    QString outputPath;
-};
-
-// One image of the run: read its entry, show progress, yield, take the options afresh, compose and
-// write.
-ImageResult ProcessImage(BatchWindow& window, Guard& guard, InputIdentities& inputs, int i,
-                         QPoint& position) {
-    ImageResult result;
-    guard.step(ReadEntry, [&] { result.inputPath = window.listText(i); });
-    window.imageStarted(i, result.inputPath);
-    guard.step(ShowProgress, [&] {
-        const int count = std::max(window.listCount(), 1);
-        const double value = std::clamp(double(i) / double(count) * 100.0, 0.0, 100.0);
-        window.setProgress(value, kProcessingPrefix + FileNameOfPath(result.inputPath));
-    });
-    guard.step(YieldToWindow, [&] { window.yield(); });
-    guard.step(MarkBusy, [&] { window.setBusy(true); });
+// The list and the options as they stand at Start: what the user changes in the window while the
+// run goes on does not change the run.
+WatermarkJob TakeJob(BatchWindow& window, Guard& guard) {
     WatermarkJob job;
     guard.step(ReadOptions, [&] { job = window.readOptions(); });
-
-    const ComposeOutcome composed = ComposeWatermark(
-        result.inputPath, job.WatermarkPath, job.Placement, job.TransparentColor, position,
-        window.watermarkSurface(), window.composingSurface(), guard, Compose);
-    window.composed(i);
-
-    const std::optional<OutputPlan> plan = PlanOutput(job, result.inputPath);
-    if (!plan)
-        return result;
-    result.outputPath = plan->path;
-    // An image that did not decode has no stamped copy: writing the surface now would store the
-    // previous image under this image's name.
-    if (!composed.imageLoaded || !composed.watermarkLoaded) {
-        result.outcome = ImageOutcome::Failed;
-        return result;
-    }
-    bool replacesInput = false;
-    const bool written = guard.step(Write, [&] {
-        replacesInput = inputs.isListedInput(plan->path);
-        if (replacesInput)
-            throw Failure(kWouldReplaceInputMessage + plan->path);
-        WriteOutput(window.composingSurface(), *plan);
-    });
-    result.outcome = replacesInput ? ImageOutcome::Skipped
-                     : written     ? ImageOutcome::Written
-                                   : ImageOutcome::Failed;
-    return result;
+    job.InputPaths.clear();
+    const int count = window.listCount();
+    for (int position = 1; position <= count; ++position)
+        guard.step(RunStep::ReadEntry, [&] { job.InputPaths << window.listText(position); });
+    return job;
 }
 
-void FinishRun(BatchWindow& window, Guard& guard) {
+void Deliver(BatchWindow& window, BatchRunner& runner, const ImageReport& report) {
+    for (const StepFailure& failure : report.failures)
+        window.reportError(failure.step, failure.text);
+    window.imageFinished(report);
+    if (const QImage picture = runner.takePicture(); !picture.isNull())
+        window.showComposed(picture);
+}
+
+// Takes the reports in list order while the workers go on. Each image shows in the progress bar
+// while it is the next one due, so the bar moves as images complete, the same for any number of
+// workers. Returns the number of images reported.
+int TakeReports(BatchWindow& window, BatchRunner& runner) {
+    const int count = runner.count();
+    int reported = 0;
+    for (int position = 1; position <= count; ++position) {
+        ImageReport report;
+        bool shown = false;
+        for (;;) {
+            const quint64 seen = runner.changes();
+            const BatchRunner::Next next = runner.takeNext(report);
+            if (next == BatchRunner::Next::Gone)
+                return reported;
+            if (!shown) {
+                const double value = std::clamp(double(position) / count * 100.0, 0.0, 100.0);
+                window.setProgress(value, kProcessingPrefix +
+                                              FileNameOfPath(runner.job().InputPaths.at(position - 1)));
+                shown = true;
+            }
+            if (next == BatchRunner::Next::Ready)
+                break;
+            window.waitForWorkers(runner, seen);
+        }
+        Deliver(window, runner, report);
+        ++reported;
+    }
+    return reported;
+}
+
+void FinishRun(BatchWindow& window, Guard& guard, const QString& closing) {
     guard.step(Redraw, [&] { window.redraw(); });
     guard.step(FinalYield, [&] { window.yield(); });
     guard.step(ClearBusy, [&] { window.setBusy(false); });
     guard.step(ResetProgress, [&] { window.setProgress(0.0, kIdleProgressText); });
-    guard.step(SayDone, [&] { window.showMessage(kDoneMessage); });
+    guard.step(SayDone, [&] { window.showMessage(closing); });
 }
 } // namespace
 
@@ -136,13 +113,15 @@ void RunWatermarkBatch(BatchWindow& window) {
     }
 
     Guard guard([&window](int step, const QString& text) { window.reportError(step, text); });
-    InputIdentities inputs([&window](int position) { return window.listText(position); },
-                           [&window] { return window.listCount(); });
-    QPoint position(0, 0);
-    const int n = window.listCount();
-    for (int i = 1; i <= n; ++i) {
-        const ImageResult result = ProcessImage(window, guard, inputs, i, position);
-        window.imageFinished(i, result.inputPath, result.outcome, result.outputPath);
-    }
-    FinishRun(window, guard);
+    BatchRunner runner(TakeJob(window, guard), window.runSettings(), window.wakeUp());
+    window.setBusy(true);
+    window.runStarted(runner);
+    runner.start();
+    const int reported = TakeReports(window, runner);
+    // A watermark that cannot be decoded is told once, not once for every image.
+    if (const QString failure = runner.setupFailure(); !failure.isEmpty())
+        window.reportError(RunStep::LoadWatermark, failure);
+    const bool stopped = runner.stopRequested() && reported < runner.count();
+    window.runEnded();
+    FinishRun(window, guard, stopped ? kStoppedMessage : kDoneMessage);
 }

@@ -1,10 +1,10 @@
 #pragma once
 
 #include "engine/job.h"
+#include "engine/runner.h"
 
+#include <QImage>
 #include <QString>
-
-class Surface;
 
 inline const QString kNoFilesMessage = QStringLiteral("No files added.");
 inline const QString kWatermarkNotFoundMessage =
@@ -13,11 +13,9 @@ inline const QString kFolderMissingMessage =
     QStringLiteral("Folder does not exist. Please select another folder.");
 inline const QString kImagingNotStartedMessage = QStringLiteral("GDI+ Initialization Failed.");
 inline const QString kDoneMessage = QStringLiteral("Done.");
+inline const QString kStoppedMessage = QStringLiteral("Stopped.");
 inline const QString kProcessingPrefix = QStringLiteral("Processing: ");
 inline const QString kIdleProgressText = QStringLiteral("Progress Bar");
-
-// What became of one listed image.
-enum class ImageOutcome { Written, Failed, Skipped };
 
 // What the batch run needs of the window that started it. The window, the command line and the
 // tests each supply one, so that all of them run the very same batch.
@@ -25,11 +23,11 @@ class BatchWindow {
 public:
     virtual ~BatchWindow() = default;
 
-    // The list of inputs, read position by position (from 1) while the run goes on.
+    // The list of inputs, read position by position (from 1) once, when the run starts.
     virtual int listCount() const = 0;
     // Raises a Failure when the position no longer holds an entry.
     virtual QString listText(int position) const = 0;
-    // Every option but the inputs, as the controls hold them at this moment.
+    // Every option but the inputs, as the controls hold them when the run starts.
     virtual WatermarkJob readOptions() const = 0;
 
     virtual void setProgress(double value, const QString& text) = 0;
@@ -42,21 +40,27 @@ public:
     virtual void reportError(int step, const QString& description) = 0;
     virtual bool imagingStartFailed() const = 0;
 
-    // The two drawing surfaces the run composes on.
-    virtual Surface& watermarkSurface() = 0;
-    virtual Surface& composingSurface() = 0;
-    // Called when the run has read the entry of the image it now works on.
-    virtual void imageStarted(int /*position*/, const QString& /*inputPath*/) {}
-    // Called after each compose, so that an open preview shows the image just composed.
-    virtual void composed(int /*position*/) {}
-    // Called once per listed image when the run is done with it.
-    virtual void imageFinished(int /*position*/, const QString& /*inputPath*/,
-                               ImageOutcome /*outcome*/, const QString& /*outputPath*/) {}
+    // How many workers, which limits; and whether stamped pictures are wanted for a preview.
+    virtual RunSettings runSettings() const { return {}; }
+    // Called from the workers when there is news; a window wakes its event loop with it.
+    virtual BatchRunner::Wake wakeUp() { return {}; }
+    // Waits until the runner's changes() differs from seen. The default blocks; a window keeps
+    // its events flowing meanwhile, so that it answers and can stop the run.
+    virtual void waitForWorkers(BatchRunner& runner, quint64 seen) { runner.waitForChange(seen); }
+    // The run's workers are busy from runStarted() on, until runEnded(); the window may stop
+    // them with requestStop() in between.
+    virtual void runStarted(BatchRunner& /*runner*/) {}
+    virtual void runEnded() {}
+    // Called once per listed image, in list order, when the run is done with it.
+    virtual void imageFinished(const ImageReport& /*report*/) {}
+    // The latest stamped picture, when runSettings() asked for pictures.
+    virtual void showComposed(const QImage& /*picture*/) {}
 };
 
 // The first of the run's four checks that fails, or the empty text when a run may start.
 QString CheckWatermarkBatch(const BatchWindow& window);
 
-// The whole batch: the checks, one compose and write per listed image, and the end of the run.
-// A second call while a run is under way (from inside its yield) does nothing.
+// The whole batch: the checks, then the list and the options taken once, every listed image
+// stamped by the workers and reported in list order, and the end of the run ("Done.", or
+// "Stopped." when it was stopped). A second call while a run is under way does nothing.
 void RunWatermarkBatch(BatchWindow& window);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/stamp.h"
 #include "support/color.h"
 
 #include <QString>
@@ -27,6 +28,16 @@ enum class OutputFormat : int { Automatic = 0, Jpg = 1, Bmp = 2, Png = 3 };
 
 inline constexpr int kOutputFormatCount = 4;
 
+// How the stamped copies are encoded.
+struct OutputChoices {
+    int jpegQuality = 75;
+    // JPEG inputs written as JPEG keep their own quantisation tables and sampling, so that a photo
+    // is not quantised more coarsely than it was; other inputs get jpegQuality.
+    bool keepJpegQuality = false;
+    // No EXIF, XMP or IPTC in the copies; the colour profile stays.
+    bool stripMetadata = false;
+};
+
 // The options of one run. The window's controls fill it, the command line parses into it, and the
 // batch run and the preview consume it; the engine never reads a widget.
 struct WatermarkJob {
@@ -36,4 +47,6 @@ struct WatermarkJob {
     BgrColor TransparentColor = kWhite;
     std::optional<OutputFormat> Format = OutputFormat::Automatic; // none when no button is selected
     QString OutputFolder;
+    StampStyle Style;
+    OutputChoices Output;
 };

@@ -1,7 +1,5 @@
 #include "engine/output.h"
 
-#include "engine/writer.h"
-#include "support/failure.h"
 #include "support/paths.h"
 
 #include <QFile>
@@ -11,27 +9,35 @@
 namespace {
 struct AutomaticFormat {
     const char* extension;
-    OutputWriter writer;
-    const QString* mimeType;
+    PictureFormat format;
 };
 
 // Automatic writes each known extension under its own spelling, in the format it names.
 const AutomaticFormat kAutomaticFormats[] = {
-    {"bmp", OutputWriter::Bmp, nullptr},         {"jpg", OutputWriter::Encoder, &kMimeJpeg},
-    {"jpeg", OutputWriter::Encoder, &kMimeJpeg}, {"jpe", OutputWriter::Encoder, &kMimeJpeg},
-    {"jfif", OutputWriter::Encoder, &kMimeJpeg}, {"gif", OutputWriter::Encoder, &kMimeGif},
-    {"png", OutputWriter::Encoder, &kMimePng},   {"tif", OutputWriter::Encoder, &kMimeTiff},
-    {"tiff", OutputWriter::Encoder, &kMimeTiff},
+    {"bmp", PictureFormat::Bmp},  {"jpg", PictureFormat::Jpeg}, {"jpeg", PictureFormat::Jpeg},
+    {"jpe", PictureFormat::Jpeg}, {"jfif", PictureFormat::Jpeg}, {"gif", PictureFormat::Gif},
+    {"png", PictureFormat::Png},  {"tif", PictureFormat::Tiff}, {"tiff", PictureFormat::Tiff},
 };
 
-std::optional<QPair<quint64, quint64>> FileIdentity(const QString& path) {
-    struct stat info {};
-    const QByteArray encoded = QFile::encodeName(path);
-    if (path.isEmpty() || ::stat(encoded.constData(), &info) != 0)
-        return std::nullopt;
-    return qMakePair(quint64(info.st_dev), quint64(info.st_ino));
+// The numbered form of a file name: "1.jpg" gives "1 (2).jpg", "README" gives "README (2)".
+QString NumberedName(const QString& name, int number) {
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    const QString suffix = QStringLiteral(" (%1)").arg(number);
+    return dot < 0 ? name + suffix : name.left(dot) + suffix + name.mid(dot);
 }
 } // namespace
+
+size_t qHash(const FileIdentity& id, size_t seed) {
+    return qHashMulti(seed, id.device, id.inode);
+}
+
+std::optional<FileIdentity> IdentityOf(const QString& path) {
+    struct stat info {};
+    const QByteArray encoded = QFile::encodeName(path);
+    if (path.isEmpty() || encoded.contains('\0') || ::stat(encoded.constData(), &info) != 0)
+        return std::nullopt;
+    return FileIdentity{quint64(info.st_dev), quint64(info.st_ino)};
+}
 
 QString BaseNameWithDot(const QString& fileName) {
     const qsizetype dot = fileName.lastIndexOf(QLatin1Char('.'));
@@ -49,35 +55,70 @@ std::optional<OutputPlan> PlanOutput(const WatermarkJob& job, const QString& inp
     case OutputFormat::Automatic:
         for (const AutomaticFormat& format : kAutomaticFormats) {
             if (extension.toLower() == QLatin1String(format.extension))
-                return OutputPlan{outputBase + extension, format.writer,
-                                  format.mimeType ? *format.mimeType : QString()};
+                return OutputPlan{outputBase + extension, format.format};
         }
         return std::nullopt;
     case OutputFormat::Jpg:
-        return OutputPlan{outputBase + QStringLiteral("jpg"), OutputWriter::Encoder, kMimeJpeg};
+        return OutputPlan{outputBase + QStringLiteral("jpg"), PictureFormat::Jpeg};
     case OutputFormat::Bmp:
-        return OutputPlan{outputBase + QStringLiteral("bmp"), OutputWriter::Bmp, QString()};
+        return OutputPlan{outputBase + QStringLiteral("bmp"), PictureFormat::Bmp};
     case OutputFormat::Png:
-        return OutputPlan{outputBase + QStringLiteral("png"), OutputWriter::Encoder, kMimePng};
+        return OutputPlan{outputBase + QStringLiteral("png"), PictureFormat::Png};
     }
     return std::nullopt;
 }
 
-bool InputIdentities::isListedInput(const QString& path) {
-    // A file that does not exist yet cannot be one of the inputs.
-    const auto target = FileIdentity(path);
-    if (!target)
-        return false;
-    const int count = count_();
-    for (; covered_ < count; ++covered_) {
-        QString entry;
-        try {
-            entry = entryAt_(covered_ + 1);
-        } catch (const Failure&) {
-            continue;
-        }
-        if (const auto id = FileIdentity(entry))
-            files_.insert(*id);
+RunPlanner::RunPlanner(const WatermarkJob& job) : job_(job) {}
+
+void RunPlanner::learnFiles() {
+    for (const QString& input : job_.InputPaths) {
+        if (const auto id = IdentityOf(input))
+            inputs_.insert(*id);
     }
-    return files_.contains(*target);
+    watermark_ = IdentityOf(job_.WatermarkPath);
+}
+
+QString RunPlanner::freeName(const QString& path) {
+    const QString folder = FolderOfPath(path);
+    const QString name = FileNameOfPath(path);
+    for (int number = 2;; ++number) {
+        const QString candidate = folder + NumberedName(name, number);
+        if (!taken_.contains(CleanPath(candidate)))
+            return candidate;
+    }
+}
+
+ImagePlan RunPlanner::plan(int position) {
+    ImagePlan plan;
+    const QString& input = job_.InputPaths.at(position - 1);
+    // The same file listed twice (a folder and a file inside it, a file dropped twice) is
+    // stamped once; the repeat takes no name from a later image.
+    if (const auto id = IdentityOf(input)) {
+        if (stamped_.contains(*id)) {
+            plan.kind = ImagePlan::Kind::Repeat;
+            return plan;
+        }
+        stamped_.insert(*id);
+    }
+    const std::optional<OutputPlan> output = PlanOutput(job_, input);
+    if (!output) {
+        plan.kind = ImagePlan::Kind::NoOutput;
+        return plan;
+    }
+    plan.output = *output;
+    if (taken_.contains(CleanPath(output->path))) {
+        plan.output.path = freeName(output->path);
+        plan.renamed = true;
+    }
+    taken_.insert(CleanPath(plan.output.path));
+    if (const auto target = IdentityOf(plan.output.path)) {
+        if (inputs_.contains(*target)) {
+            plan.kind = ImagePlan::Kind::WouldReplace;
+            plan.refusal = kWouldReplaceInputMessage + plan.output.path;
+        } else if (watermark_ && *watermark_ == *target) {
+            plan.kind = ImagePlan::Kind::WouldReplace;
+            plan.refusal = kWouldReplaceWatermarkMessage + plan.output.path;
+        }
+    }
+    return plan;
 }

@@ -1,26 +1,28 @@
 #pragma once
 
 #include "engine/job.h"
+#include "engine/picture.h"
 
+#include <QHash>
 #include <QSet>
 #include <QString>
-#include <functional>
 #include <optional>
 
 inline const QString kWouldReplaceInputMessage =
     QStringLiteral("The output file would replace one of the listed images, which are never "
                    "overwritten: ");
+inline const QString kWouldReplaceWatermarkMessage =
+    QStringLiteral("The output file would replace the watermark picture, which is never "
+                   "overwritten: ");
+inline const QString kAlreadyStampedNote = QStringLiteral("already stamped in this run");
 
-enum class OutputWriter { Bmp, Encoder };
-
-// Where and how one image's stamped copy is written.
+// Where and in which format one image's stamped copy is written.
 struct OutputPlan {
     QString path;
-    OutputWriter writer = OutputWriter::Encoder;
-    QString mimeType; // for the encoder writer
+    PictureFormat format = PictureFormat::Jpeg;
 };
 
-// The output path and writer for an input under the job's format, or nothing when no file is
+// The output path and format for an input under the job's format, or nothing when no file is
 // written for it (an extension that Automatic does not know, or no format selected).
 //
 // The output path is the output folder, "/", the input's base name with its final dot, and the
@@ -31,22 +33,51 @@ std::optional<OutputPlan> PlanOutput(const WatermarkJob& job, const QString& inp
 // "holiday.photo."; "README" gives the empty text).
 QString BaseNameWithDot(const QString& fileName);
 
-// Knows which files on disk the listed inputs are, so that a run never writes over one of them,
-// whatever text names it (a link, a doubled separator, "..").
-class InputIdentities {
+// A file on disk, whatever text names it (a link, a doubled separator, "..").
+struct FileIdentity {
+    quint64 device = 0;
+    quint64 inode = 0;
+    friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
+};
+size_t qHash(const FileIdentity& id, size_t seed = 0);
+// The file the path names, following links; nothing when it does not exist.
+std::optional<FileIdentity> IdentityOf(const QString& path);
+
+// What the run does with one listed image, decided before it is stamped.
+struct ImagePlan {
+    enum class Kind {
+        Stamp,          // stamp it into output.path
+        NoOutput,       // the format rule writes nothing for it
+        Repeat,         // the same file on disk as an earlier entry: stamped once already
+        WouldReplace,   // its output would replace an input or the watermark: refused
+    };
+    Kind kind = Kind::Stamp;
+    OutputPlan output;
+    // The output takes a numbered name, "1 (2).jpg", because an earlier image of the run has
+    // the name it would have had.
+    bool renamed = false;
+    QString refusal; // the message of a refused output
+};
+
+// Decides, in list order, what becomes of each image of one run: its output name (the first image
+// that maps to a name keeps it, each later one takes the next free numbered name, so that a rerun
+// of the same list gives the same names), whether it is a repeat of an earlier entry, and whether
+// its output would replace a listed input or the watermark, which are never overwritten.
+class RunPlanner {
 public:
-    using EntryAt = std::function<QString(int position)>;
-    using Count = std::function<int()>;
+    explicit RunPlanner(const WatermarkJob& job);
 
-    InputIdentities(EntryAt entryAt, Count count)
-        : entryAt_(std::move(entryAt)), count_(std::move(count)) {}
-
-    // True when the path names the same file on disk as a listed input.
-    bool isListedInput(const QString& path);
+    // The files on disk of every input and of the watermark; call once before the first plan().
+    void learnFiles();
+    // The plan of the image at a position, 1 to the number of inputs; positions in ascending order.
+    ImagePlan plan(int position);
 
 private:
-    EntryAt entryAt_;
-    Count count_;
-    int covered_ = 0; // entries 1..covered_ are in files_; the list only grows while a run is busy
-    QSet<QPair<quint64, quint64>> files_;
+    QString freeName(const QString& path);
+
+    const WatermarkJob& job_;
+    QSet<FileIdentity> inputs_;
+    std::optional<FileIdentity> watermark_;
+    QSet<FileIdentity> stamped_;
+    QSet<QString> taken_;
 };

@@ -6,8 +6,9 @@
 #include <QString>
 #include <vector>
 
-// Decodes a picture file by its content, not its name. A picture's own transparency is flattened
-// onto white. Raises a Failure carrying the decoder's text when the file cannot be decoded.
+// Decodes a picture file by its content, not its name, upright as a person sees it. A picture's
+// own transparency is flattened onto white. Raises a Failure carrying the decoder's text when the
+// file cannot be decoded.
 QImage LoadPicture(const QString& path);
 
 // A drawing surface: the picture loaded into it and what has been drawn over it, at the picture's
@@ -19,9 +20,10 @@ class Surface {
 public:
     explicit Surface(QSize designSize = QSize(1, 1));
 
-    // Decodes the file and puts the picture into the surface. On failure the surface keeps what it
-    // held and the Failure passes to the caller.
-    void load(const QString& path);
+    // Decodes the file and puts the picture into the surface, flattened onto white or, for the
+    // watermark's surface, with its own alpha (ARGB32). On failure the surface keeps what it held
+    // and the Failure passes to the caller.
+    void load(const QString& path, bool keepAlpha = false);
     // Puts an already decoded picture into the surface.
     void setPicture(const QImage& picture);
     // Returns the surface to the loaded picture alone, dropping whatever was drawn over it.
@@ -31,7 +33,8 @@ public:
     int height() const { return drawn_.height(); }
     QSize size() const { return drawn_.size(); }
 
-    // The backing bitmap (RGB32): what the surface shows and what the writers store.
+    // The backing bitmap (RGB32, or ARGB32 for a picture loaded with its alpha): what the surface
+    // shows.
     const QImage& image() const { return drawn_; }
     // The bitmap to draw on within the area; what lies there now comes back at the next clear().
     QImage& drawingArea(const QRect& area);

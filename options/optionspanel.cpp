@@ -237,3 +237,8 @@ void OptionsPanel::pColor_Click() {
 void OptionsPanel::useSampleWatermark() {
     Text1->setText(ProgramFolder() + kSampleWatermark);
 }
+
+void OptionsPanel::setEnabled(bool enabled) {
+    for (QGroupBox* frame : {Frame2, Frame3, Frame4, Frame5, Frame6})
+        frame->setEnabled(enabled);
+}

@@ -34,6 +34,9 @@ public:
     void restoreOutputFormat();
     void setDialogColor(BgrColor color) { dialogColor_ = color; }
 
+    // Enables or disables every option control at once (a run disables them while it works).
+    void setEnabled(bool enabled);
+
     // Every option of a run but the list of inputs, as the controls hold them now.
     WatermarkJob readOptions() const;
 

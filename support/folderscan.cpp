@@ -173,8 +173,11 @@ void ScanFolder(FolderSet& set, const QString& entry, FolderSet& next,
         // A link is never followed: one pointing back up the tree would make the scan endless.
         if (S_ISLNK(info.st_mode))
             continue;
-        if (const std::optional<QString> name = FollowableName(raw))
-            next.append(parent + *name + kSeparator);
+        if (const std::optional<QString> name = FollowableName(raw)) {
+            const QString folder = parent + *name + kSeparator;
+            if (!hooks.skipFolder || !hooks.skipFolder(folder))
+                next.append(folder);
+        }
     }
 }
 

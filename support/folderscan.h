@@ -13,6 +13,8 @@ using FolderSet = QStringList;
 struct FolderScanHooks {
     std::function<void()> yield;
     std::function<void(int step, const QString& description)> report;
+    // A folder the scan must not enter, such as the output folder of a run inside its input.
+    std::function<bool(const QString& folder)> skipFolder;
 };
 
 // True for a path that names an existing regular file (following a link to one). A folder, a

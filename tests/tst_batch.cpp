@@ -21,7 +21,9 @@ public:
     QStringList entries;
     WatermarkJob options;
     bool startFailed = false;
+    RunSettings settings;
     std::function<void(int yieldNumber)> onYield;
+    std::function<void(const ImageReport&)> onFinished;
 
     QList<double> progressValues;
     QStringList progressTexts;
@@ -29,6 +31,7 @@ public:
     QList<QPair<int, QString>> reports;
     QList<ImageOutcome> outcomes;
     QStringList outputPaths;
+    QList<bool> busyAtProgress;
     bool busy = false;
     int yields = 0;
 
@@ -40,6 +43,7 @@ public:
     }
     WatermarkJob readOptions() const override { return options; }
     void setProgress(double value, const QString& text) override {
+        busyAtProgress << busy;
         progressValues << value;
         progressTexts << text;
     }
@@ -53,16 +57,13 @@ public:
     void showMessage(const QString& text) override { messages << text; }
     void reportError(int step, const QString& text) override { reports << qMakePair(step, text); }
     bool imagingStartFailed() const override { return startFailed; }
-    Surface& watermarkSurface() override { return watermark_; }
-    Surface& composingSurface() override { return composing_; }
-    void imageFinished(int, const QString&, ImageOutcome outcome, const QString& output) override {
-        outcomes << outcome;
-        outputPaths << output;
+    RunSettings runSettings() const override { return settings; }
+    void imageFinished(const ImageReport& report) override {
+        outcomes << report.outcome;
+        outputPaths << report.outputPath;
+        if (onFinished)
+            onFinished(report);
     }
-
-private:
-    Surface watermark_{QSize(25, 21)};
-    Surface composing_{QSize(119, 104)};
 };
 
 QByteArray Digest(const QString& path) {
@@ -90,11 +91,10 @@ private slots:
     void failingImagesAreReportedAndTheRunGoesOn();
     void failedEncoderWriteIsReported();
     void noPlacementPutsEveryWatermarkAtTheOrigin();
-    void optionsChangedDuringTheRunApplyFromTheNextImage();
+    void optionsAndListChangedDuringTheRunChangeNothing();
 
     void inputsAreNeverReplaced();
     void secondStartDuringARunDoesNothing();
-    void progressStaysInRangeWhenTheListShrinks();
 
 private:
     QString in(const QString& name) const { return inDir_->filePath(name); }
@@ -238,8 +238,6 @@ void TestBatch::progressAndEnd() {
     for (const QString& name : names)
         writeInput(name);
     ScriptedWindow window = readyWindow(names);
-    QList<bool> busyAtYield;
-    window.onYield = [&](int) { busyAtYield << window.busy; };
 
     RunWatermarkBatch(window);
 
@@ -247,7 +245,7 @@ void TestBatch::progressAndEnd() {
     QCOMPARE(window.progressTexts,
              (QStringList{"Processing: one.png", "Processing: two.png", "Processing: three.png",
                           "Processing: four.png", kIdleProgressText}));
-    QCOMPARE(busyAtYield, (QList<bool>{false, true, true, true, true}));
+    QCOMPARE(window.busyAtProgress, (QList<bool>{true, true, true, true, false}));
     QVERIFY(!window.busy);
     QCOMPARE(window.messages, QStringList{kDoneMessage});
 }
@@ -306,18 +304,30 @@ void TestBatch::noPlacementPutsEveryWatermarkAtTheOrigin() {
     }
 }
 
-void TestBatch::optionsChangedDuringTheRunApplyFromTheNextImage() {
+void TestBatch::optionsAndListChangedDuringTheRunChangeNothing() {
     for (const char* name : {"a.png", "b.png", "c.png"})
         writeInput(name);
     ScriptedWindow window = readyWindow({"a.png", "b.png", "c.png"});
-    window.onYield = [&](int number) {
-        if (number == 2)
+    window.settings.workers = 1;
+    window.onFinished = [&](const ImageReport& report) {
+        if (report.position == 1) {
             window.options.Format = OutputFormat::Bmp;
+            window.options.Placement = 8;
+            window.entries.removeLast();
+        }
     };
 
     RunWatermarkBatch(window);
 
-    QCOMPARE(QDir(outDir_->path()).entryList(QDir::Files), (QStringList{"a.png", "b.bmp", "c.bmp"}));
+    QCOMPARE(QDir(outDir_->path()).entryList(QDir::Files), (QStringList{"a.png", "b.png", "c.png"}));
+    QVERIFY(window.reports.isEmpty());
+    QCOMPARE(window.outcomes, QList<ImageOutcome>(3, ImageOutcome::Written));
+    // Every image got the mark where the run's placement put it at Start: upper left.
+    for (const char* name : {"a.png", "b.png", "c.png"}) {
+        const QImage stamped = LoadPicture(out(name));
+        QCOMPARE(stamped.pixel(2, 2), qRgb(200, 0, 0));
+        QCOMPARE(stamped.pixel(79, 59), LoadPicture(in(name)).pixel(79, 59));
+    }
 }
 
 void TestBatch::inputsAreNeverReplaced() {
@@ -326,8 +336,8 @@ void TestBatch::inputsAreNeverReplaced() {
     QVERIFY(QFile::link(in(QStringLiteral("b.png")), in(QStringLiteral("link.png"))));
     const QByteArray before = Digest(in(QStringLiteral("a.png")));
     const QByteArray beforeB = Digest(in(QStringLiteral("b.png")));
-    // Automatic into the inputs' own folder: each output path is an input itself, once by the
-    // same text and once through a link to another listed input.
+    // Automatic into the inputs' own folder: each output path is an input itself. The link is the
+    // same file as b.png, so it is a repeat and not stamped again.
     ScriptedWindow window = readyWindow({"a.png", "b.png"});
     window.entries << in(QStringLiteral("link.png"));
     window.options.Format = OutputFormat::Automatic;
@@ -335,12 +345,13 @@ void TestBatch::inputsAreNeverReplaced() {
 
     RunWatermarkBatch(window);
 
-    QCOMPARE(window.reports.size(), 3);
+    QCOMPARE(window.reports.size(), 2);
     for (const auto& report : window.reports)
         QVERIFY(report.second.startsWith(kWouldReplaceInputMessage));
     QCOMPARE(Digest(in(QStringLiteral("a.png"))), before);
     QCOMPARE(Digest(in(QStringLiteral("b.png"))), beforeB);
-    QCOMPARE(window.outcomes, QList<ImageOutcome>(3, ImageOutcome::Skipped));
+    QCOMPARE(window.outcomes, (QList<ImageOutcome>{ImageOutcome::Skipped, ImageOutcome::Skipped,
+                                                   ImageOutcome::Repeat}));
     QCOMPARE(window.messages, QStringList{kDoneMessage});
 }
 
@@ -348,8 +359,8 @@ void TestBatch::secondStartDuringARunDoesNothing() {
     writeInput(QStringLiteral("a.png"));
     writeInput(QStringLiteral("b.png"));
     ScriptedWindow window = readyWindow({"a.png", "b.png"});
-    window.onYield = [&](int number) {
-        if (number == 1)
+    window.onFinished = [&](const ImageReport& report) {
+        if (report.position == 1)
             RunWatermarkBatch(window);
     };
 
@@ -359,26 +370,9 @@ void TestBatch::secondStartDuringARunDoesNothing() {
     QCOMPARE(window.outcomes.size(), 2);
 
     // And once the run has ended, the next start works again.
+    window.onFinished = nullptr;
     RunWatermarkBatch(window);
     QCOMPARE(window.messages, (QStringList{kDoneMessage, kDoneMessage}));
-}
-
-void TestBatch::progressStaysInRangeWhenTheListShrinks() {
-    for (const char* name : {"a.png", "b.png", "c.png"})
-        writeInput(name);
-    ScriptedWindow window = readyWindow({"a.png", "b.png", "c.png"});
-    window.onYield = [&](int number) {
-        if (number == 1)
-            window.entries.removeLast();
-    };
-
-    RunWatermarkBatch(window);
-
-    for (double value : window.progressValues)
-        QVERIFY(value >= 0 && value <= 100);
-    QCOMPARE(window.outcomes.last(), ImageOutcome::Failed);
-    QVERIFY(!window.reports.isEmpty());
-    QCOMPARE(window.messages, QStringList{kDoneMessage});
 }
 
 QTEST_GUILESS_MAIN(TestBatch)

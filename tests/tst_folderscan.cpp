@@ -32,7 +32,8 @@ Scan Collect(const QString& folder, const QString& pattern = QStringLiteral("*.*
     FolderScanHooks hooks{[&scan] { ++scan.yields; },
                           [&scan](int step, const QString& text) {
                               scan.reports << QString::number(step) + u' ' + text;
-                          }};
+                          },
+                          {}};
     CollectFolderFiles(
         folder, pattern, [&scan](const QString& path) { scan.paths << path; }, hooks);
     return scan;
@@ -261,7 +262,8 @@ void TestFolderScan::failingAppendIsReportedAndScanGoesOn() {
     QStringList reports;
     FolderScanHooks hooks{{}, [&](int step, const QString& text) {
                               reports << QString::number(step) + u' ' + text;
-                          }};
+                          },
+                          {}};
     CollectFolderFiles(
         root(), QStringLiteral("*.jpg"),
         [&](const QString& path) {

@@ -1,0 +1,70 @@
+#pragma once
+
+#include "support/color.h"
+
+#include <QImage>
+#include <QPoint>
+#include <QSize>
+
+// How the watermark is stamped besides its placement: its size relative to the image, its
+// distance from the edges and its strength. The defaults stamp the watermark at its own size,
+// 1 pixel in from the left and top edges and touching the right and bottom ones, at full strength.
+struct StampStyle {
+    double scale = 0;    // the watermark's width as a share of the image's width; 0 keeps its size
+    int margin = -1;     // pixels from the edges it is placed against; -1 for the usual 1 and 0
+    int opacity = 100;   // percent of the watermark's own alpha
+};
+
+// A watermark ready to stamp: ARGB32 (not premultiplied), with every opaque pixel of exactly the
+// transparent colour made fully transparent, so that leaving out the key and blending by the
+// watermark's own alpha are one and the same operation. A watermark without alpha then stamps
+// exactly as a colour-key copy does: its pixels are either fully opaque or fully transparent.
+class StampMark {
+public:
+    StampMark() = default;
+    StampMark(const QImage& picture, BgrColor transparent, const StampStyle& style = {});
+
+    bool isNull() const { return pixels_.isNull(); }
+    QSize size() const { return pixels_.size(); }
+    const QImage& pixels() const { return pixels_; }
+
+    // The mark as stamped on an image of the given width: resized when the style asks for a share
+    // of the image's width, then weakened by the style's opacity.
+    StampMark forImageWidth(int imageWidth) const;
+
+private:
+    QImage pixels_;
+    StampStyle style_;
+    bool finished_ = false; // scaled and weakened: ready for one image width
+};
+
+// Sets the watermark's top-left corner for the placement from the image size W x H and the
+// watermark size w x h. Left and top placements sit 1 pixel in; right and bottom ones touch the
+// edge; centred ones round a half to the even integer. Any other placement leaves the position
+// unchanged. Positions are 32-bit, so panoramas beyond 32767 pixels place like any other image.
+void PlaceWatermark(int placement, float W, float H, float w, float h, QPoint& position);
+
+// The same with a margin: left and top placements sit `margin` pixels in, right and bottom ones
+// `margin` pixels from the edge; a negative margin keeps the usual 1 and 0.
+void PlaceWatermark(int placement, float W, float H, float w, float h, QPoint& position,
+                    int margin);
+
+// Stamps the mark onto `count` rows of an image `imageWidth` pixels wide, the first of which is
+// image row `firstRow`, with the mark's top-left corner at `at`. Rows are RGB32 for an opaque
+// image and ARGB32 for one with its own alpha, which the mark is then composited over. Whatever
+// of the mark falls outside the rows or the image is cut off.
+void StampRows(uchar* rows, qsizetype bytesPerLine, int firstRow, int count, int imageWidth,
+               bool imageHasAlpha, QPoint at, const StampMark& mark);
+
+// Stamps the mark onto a whole RGB32 or ARGB32 image.
+void StampImage(QImage& image, QPoint at, const StampMark& mark);
+
+// Puts transparent pixels onto white, the background JPEG, BMP and the screen give them.
+void FlattenRows(uchar* rows, qsizetype bytesPerLine, int width, int count);
+QImage FlattenOntoWhite(const QImage& picture);
+
+// The picture as a person sees it: the EXIF orientation 1 to 8 applied. Any other value returns
+// the picture as it is.
+QImage Oriented(const QImage& picture, int orientation);
+// The size of a picture of the given stored size once oriented.
+QSize OrientedSize(QSize stored, int orientation);

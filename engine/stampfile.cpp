@@ -1,0 +1,179 @@
+#include "engine/stampfile.h"
+
+#include "engine/outputfile.h"
+#include "support/failure.h"
+
+#include <QMutexLocker>
+
+#include <memory>
+#include <new>
+#include <unistd.h>
+
+namespace {
+// Rows decoded, stamped and encoded at a time on the streaming path: a few JPEG block rows,
+// about 1.5 MB for a 12000-pixel-wide panorama.
+constexpr int kBandRows = 32;
+constexpr qint64 kBytesPerPixel = 4;
+
+qint64 PixelCount(QSize size) {
+    return qint64(size.width()) * qint64(size.height());
+}
+
+bool KeepsAlpha(PictureFormat format) {
+    return format == PictureFormat::Png || format == PictureFormat::Tiff ||
+           format == PictureFormat::Gif;
+}
+
+bool CarriesMetadata(PictureFormat format) {
+    return format == PictureFormat::Jpeg || format == PictureFormat::Png ||
+           format == PictureFormat::Tiff;
+}
+
+// Where an image's way stands, so that a failure is reported against the right step and file.
+enum class Stage { Decode, Place, Write };
+
+struct Encoding {
+    JpegSettings jpeg;
+    PictureMetadata metadata;
+};
+
+void StreamStamp(PictureReader& reader, OutputFile& file, const OutputPlan& output,
+                 const Encoding& encoding, QPoint at, const StampMark& mark, Stage& stage) {
+    const QSize size = reader.size();
+    const bool alphaOut = reader.hasAlpha() && output.format == PictureFormat::Png;
+    stage = Stage::Write;
+    const std::unique_ptr<RowWriter> writer =
+        output.format == PictureFormat::Jpeg
+            ? StartJpegWriter(file, size, encoding.jpeg, encoding.metadata)
+            : StartPngWriter(file, size, alphaOut, encoding.metadata);
+    const qsizetype bytesPerLine = qsizetype(size.width()) * kBytesPerPixel;
+    const auto band = std::make_unique_for_overwrite<uchar[]>(size_t(bytesPerLine) * kBandRows);
+    for (int y = 0; y < size.height(); y += kBandRows) {
+        const int count = std::min(kBandRows, size.height() - y);
+        stage = Stage::Decode;
+        reader.readRows(band.get(), bytesPerLine, count);
+        if (reader.hasAlpha() && !alphaOut)
+            FlattenRows(band.get(), bytesPerLine, size.width(), count);
+        StampRows(band.get(), bytesPerLine, y, count, size.width(), alphaOut, at, mark);
+        stage = Stage::Write;
+        writer->writeRows(band.get(), bytesPerLine, count);
+    }
+    writer->finish();
+}
+
+QImage WholeStamp(PictureReader& reader, OutputFile& file, const OutputPlan& output,
+                  const Encoding& encoding, QPoint at, const StampMark& mark, Stage& stage) {
+    stage = Stage::Decode;
+    QImage picture = Oriented(reader.readAll(), reader.orientation());
+    if (!picture.hasAlphaChannel() || !KeepsAlpha(output.format))
+        picture = FlattenOntoWhite(std::move(picture));
+    StampImage(picture, at, mark);
+    stage = Stage::Write;
+    WritePicture(picture, output.format, file, encoding.jpeg, encoding.metadata);
+    return picture;
+}
+
+Encoding EncodingFor(const StampRequest& request, const PictureReader& reader, QSize upright) {
+    Encoding encoding;
+    encoding.jpeg.quality = request.choices->jpegQuality;
+    if (request.choices->keepJpegQuality)
+        encoding.jpeg.tables = reader.jpegTables();
+    if (CarriesMetadata(request.output.format))
+        encoding.metadata =
+            MetadataForOutput(reader.metadata(), upright, request.choices->stripMetadata);
+    return encoding;
+}
+
+// The failure's text with the file it concerns in front, unless it names that file already.
+QString Naming(const QString& path, const QString& text) {
+    return text.startsWith(path + QLatin1Char(':')) ? text : path + QStringLiteral(": ") + text;
+}
+} // namespace
+
+RunWatermark::RunWatermark(const QString& path, BgrColor transparent, const StampStyle& style) {
+    try {
+        mark_ = StampMark(DecodePicture(path, true, DefaultMaxPixels()), transparent, style);
+    } catch (const Failure& failure) {
+        throw Failure(Naming(path, failure.text()));
+    }
+}
+
+StampMark RunWatermark::forImageWidth(int width) {
+    QMutexLocker lock(&mutex_);
+    auto found = byWidth_.find(width);
+    if (found == byWidth_.end()) {
+        // A run meets few widths; a handful of sizes is all a camera's pictures take.
+        constexpr size_t kKeptSizes = 8;
+        if (byWidth_.size() >= kKeptSizes)
+            byWidth_.clear();
+        found = byWidth_.emplace(width, mark_.forImageWidth(width)).first;
+    }
+    return found->second;
+}
+
+qint64 DefaultMaxPixels() {
+    const qint64 memory = qint64(::sysconf(_SC_PHYS_PAGES)) * qint64(::sysconf(_SC_PAGESIZE));
+    return memory > 0 ? memory / 4 / kBytesPerPixel : std::numeric_limits<qint64>::max();
+}
+
+QString TooLargeText(QSize size, qint64 maxPixels) {
+    return QStringLiteral("picture too large: %1 x %2 pixels (%3 megapixels) is more than the %4 "
+                          "megapixels allowed")
+        .arg(size.width())
+        .arg(size.height())
+        .arg(double(PixelCount(size)) / 1e6, 0, 'f', 1)
+        .arg(double(maxPixels) / 1e6, 0, 'f', 1);
+}
+
+QImage DecodePicture(const QString& path, bool keepAlpha, qint64 maxPixels) {
+    const std::unique_ptr<PictureReader> reader = PictureReader::open(path);
+    if (PixelCount(reader->size()) > maxPixels)
+        throw Failure(TooLargeText(reader->size(), maxPixels));
+    QImage picture = Oriented(reader->readAll(), reader->orientation());
+    return keepAlpha ? picture : FlattenOntoWhite(std::move(picture));
+}
+
+StampResult StampFile(const StampRequest& request, RunWatermark& watermark) {
+    StampResult result;
+    Stage stage = Stage::Decode;
+    try {
+        const std::unique_ptr<PictureReader> reader = PictureReader::open(request.inputPath);
+        const QSize upright = OrientedSize(reader->size(), reader->orientation());
+        const PictureFormat format = request.output.format;
+        const bool streams = !request.wantPicture && reader->canStream() &&
+                             reader->orientation() == 1 &&
+                             (format == PictureFormat::Jpeg || format == PictureFormat::Png);
+        if (!streams && PixelCount(upright) > request.maxPixels)
+            throw Failure(TooLargeText(upright, request.maxPixels));
+        const StampMark mark = watermark.forImageWidth(upright.width());
+        QPoint at(0, 0);
+        stage = Stage::Place;
+        PlaceWatermark(request.placement, float(upright.width()), float(upright.height()),
+                       float(mark.size().width()), float(mark.size().height()), at,
+                       request.style->margin);
+        const Encoding encoding = EncodingFor(request, *reader, upright);
+        stage = Stage::Write;
+        OutputFile file(request.output.path);
+        if (streams) {
+            StreamStamp(*reader, file, request.output, encoding, at, mark, stage);
+        } else {
+            QImage picture = WholeStamp(*reader, file, request.output, encoding, at, mark, stage);
+            if (request.wantPicture)
+                result.picture = FlattenOntoWhite(std::move(picture));
+        }
+        stage = Stage::Write;
+        file.commit();
+        result.written = true;
+    } catch (const Failure& failure) {
+        const bool writing = stage == Stage::Write;
+        const int step = writing ? RunStep::Write
+                         : stage == Stage::Place ? RunStep::Place
+                                                 : RunStep::LoadImage;
+        result.failures << StepFailure{
+            step, Naming(writing ? request.output.path : request.inputPath, failure.text())};
+    } catch (const std::bad_alloc&) {
+        result.failures << StepFailure{RunStep::LoadImage,
+                                       Naming(request.inputPath, SystemErrorText(ENOMEM))};
+    }
+    return result;
+}
