@@ -38,6 +38,14 @@ const QString kStopCaption = QStringLiteral("Stop");
 // One start in a hundred offers the maker's home page.
 constexpr int kHomePageDraw = 7;
 
+// The progress bar's text is the program's own: a file named "sale 50%p.jpg" is shown as it is,
+// never with the bar's %p, %v and %m expanded.
+class ProgressBar : public QProgressBar {
+public:
+    using QProgressBar::QProgressBar;
+    QString text() const override { return format(); }
+};
+
 QFont ButtonFont() {
     QFont font(QStringLiteral("Arial"));
     font.setPointSizeF(11.25);
@@ -86,7 +94,7 @@ void Form1::buildControls() {
                                  TwipsRect(120, 7440, 7800, 405));
     PushButton2 =
         MakePushButton(this, "PushButton2", kStartCaption, TwipsRect(120, 7965, 7800, 405));
-    ProgressBar1 = new QProgressBar(this);
+    ProgressBar1 = new ProgressBar(this);
     ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
     ProgressBar1->setGeometry(TwipsRect(120, 8490, 7800, 405));
     ProgressBar1->setRange(0, 100);

@@ -26,9 +26,7 @@ WatermarkJob WindowBatch::readOptions() const {
 
 void WindowBatch::setProgress(double value, const QString& text) {
     form_.ProgressBar1->setValue(qRound(value));
-    // The bar's text would expand %p, %v and %m; a file named "sale 50%p.jpg" is shown as it is.
-    QString shown = text;
-    form_.ProgressBar1->setFormat(shown.replace(QLatin1Char('%'), QStringLiteral("%%")));
+    form_.ProgressBar1->setFormat(text);
 }
 
 void WindowBatch::setBusy(bool busy) {

@@ -4,10 +4,14 @@
 #include <QCoreApplication>
 #include <QTextStream>
 
+#include <csignal>
 #include <cstdio>
 #include <unistd.h>
 
 int main(int argc, char* argv[]) {
+    // A file-size limit (ulimit -f) makes a write fail with "File too large", reported against the
+    // image like any other failed write, instead of killing the run half way.
+    std::signal(SIGXFSZ, SIG_IGN);
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("tintorel-cli"));
     QCoreApplication::setApplicationVersion(QStringLiteral(TINTOREL_VERSION));

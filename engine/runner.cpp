@@ -160,8 +160,13 @@ ImageReport BatchRunner::process(int position, const ImagePlan& plan) {
         report.outputPath = plan.output.path;
         report.failures = std::move(result.failures);
         if (!result.picture.isNull()) {
+            // The latest in list order: after the run the preview shows the last listed image,
+            // whichever worker finished last.
             std::lock_guard lock(mutex_);
-            picture_ = std::move(result.picture);
+            if (position > picturePosition_) {
+                picture_ = std::move(result.picture);
+                picturePosition_ = position;
+            }
         }
     }
     report.position = position;

@@ -106,5 +106,6 @@ private:
     int activeWorkers_ = 0;
     std::map<int, ImageReport> finished_;
     QImage picture_;
+    int picturePosition_ = 0;
     std::vector<std::thread> threads_;
 };

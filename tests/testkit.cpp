@@ -1,5 +1,8 @@
 #include "tests/testkit.h"
 
+#include <QFile>
+#include <QProcess>
+
 #include <QImageWriter>
 #include <QTest>
 
@@ -73,4 +76,25 @@ void WriteImage(const QImage& image, const QString& path, const char* format) {
     QImageWriter writer(path, format);
     if (!writer.write(image))
         QFAIL(qPrintable(QStringLiteral("cannot write %1: %2").arg(path, writer.errorString())));
+}
+
+ProcessResult RunProcess(const QString& program, const QStringList& arguments,
+                         const QByteArray& input, int timeoutMs) {
+    QProcess process;
+    process.start(program, arguments);
+    process.write(input);
+    process.closeWriteChannel();
+    if (!process.waitForFinished(timeoutMs)) {
+        process.kill();
+        process.waitForFinished();
+        return {};
+    }
+    const int code = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    return {code, QString::fromUtf8(process.readAllStandardError()),
+            QString::fromUtf8(process.readAllStandardOutput())};
+}
+
+QByteArray Contents(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }

@@ -52,3 +52,16 @@ QImage SolidImage(int width, int height, QRgb color);
 
 // Writes an image in the given format, failing the test when it cannot.
 void WriteImage(const QImage& image, const QString& path, const char* format);
+
+// What a program run as a process did: its exit code (-1 when it did not end in time or was
+// killed) and what it wrote.
+struct ProcessResult {
+    int code = -1;
+    QString errors;
+    QString output;
+};
+ProcessResult RunProcess(const QString& program, const QStringList& arguments,
+                         const QByteArray& input = {}, int timeoutMs = 60000);
+
+// The bytes of a file; empty when it cannot be read.
+QByteArray Contents(const QString& path);

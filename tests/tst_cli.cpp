@@ -21,26 +21,10 @@
 namespace {
 const QString kCli = QStringLiteral(TINTOREL_BIN_DIR "/tintorel-cli");
 
-struct Result {
-    int code = -1;
-    QString errors;
-    QString output;
-};
+using Result = ProcessResult;
 
 Result Run(const QStringList& arguments, const QByteArray& input = {}) {
-    QProcess process;
-    process.start(kCli, arguments);
-    process.write(input);
-    process.closeWriteChannel();
-    if (!process.waitForFinished(60000))
-        return {};
-    return {process.exitCode(), QString::fromUtf8(process.readAllStandardError()),
-            QString::fromUtf8(process.readAllStandardOutput())};
-}
-
-QByteArray Contents(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    return RunProcess(kCli, arguments, input);
 }
 } // namespace
 

@@ -1,0 +1,165 @@
+// The run as the main window drives it: the workers stamp while the window answers, the controls
+// stay as they were at Start, and Stop, Escape and closing the window end the run after the
+// images in hand, never leaving a partial file.
+#include "app/form1.h"
+#include "engine/batch.h"
+#include "filelist/imagelist.h"
+#include "options/optionspanel.h"
+#include "support/imaging.h"
+#include "support/paths.h"
+#include "tests/testkit.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QGroupBox>
+#include <QImageReader>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QShortcut>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <functional>
+
+class TestWindowRun : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void theWindowShowsTheRunAndTakesNoChanges();
+    void stoppingEndsAfterTheImagesInHand_data();
+    void stoppingEndsAfterTheImagesInHand();
+    void closingDuringARunEndsTheProgramAfterIt();
+
+private:
+    // Runs the window's batch and, once the run is waiting for its workers, calls during().
+    void runWith(const std::function<void()>& during);
+    // Every output is a complete picture and nothing else (no temporary file) is there.
+    void checkOutputsComplete(int& count);
+
+    std::unique_ptr<QTemporaryDir> home_;
+    std::unique_ptr<Form1> form_;
+    ScriptedPrompter prompter_;
+    QString out_;
+    int inputs_ = 0;
+};
+
+void TestWindowRun::init() {
+    home_ = std::make_unique<QTemporaryDir>();
+    qputenv("XDG_CONFIG_HOME", (home_->path() + "/config").toLocal8Bit());
+    SetProgramFolderForTesting(home_->path() + "/program");
+    ImagingRuntime::SetProbeForTesting(nullptr);
+    prompter_ = ScriptedPrompter();
+    form_ = std::make_unique<Form1>(prompter_);
+    form_->drawHomePageNumber = [] { return 50; };
+    form_->Form_Load();
+    QDir(home_->path()).mkpath("in");
+    QDir(home_->path()).mkpath("out");
+    out_ = home_->path() + "/out";
+    QImage photo(500, 400, QImage::Format_RGB32);
+    for (int y = 0; y < photo.height(); ++y)
+        for (int x = 0; x < photo.width(); ++x)
+            photo.setPixel(x, y, qRgb(x % 256, y % 256, (x * y) % 256));
+    inputs_ = 16;
+    for (int i = 0; i < inputs_; ++i) {
+        const QString name = i == 0 ? QStringLiteral("sale 50%p.png") : QStringLiteral("p%1.png").arg(i);
+        WriteImage(photo, home_->path() + "/in/" + name, "png");
+        form_->ListView1->append(home_->path() + "/in/" + name);
+    }
+    WriteImage(SolidImage(30, 20, qRgb(10, 20, 200)), home_->path() + "/mark.png", "png");
+    form_->options->Text1->setText(home_->path() + "/mark.png");
+    form_->options->Text2->setText(out_);
+    form_->show();
+    QApplication::setActiveWindow(form_.get());
+}
+
+void TestWindowRun::cleanup() {
+    form_.reset();
+    SetProgramFolderForTesting(QString());
+}
+
+void TestWindowRun::runWith(const std::function<void()>& during) {
+    QTimer::singleShot(0, form_.get(), during);
+    form_->PushButton2_Click();
+}
+
+void TestWindowRun::checkOutputsComplete(int& count) {
+    const QStringList files =
+        QDir(out_).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
+    for (const QString& name : files) {
+        QVERIFY2(!name.startsWith('.'), qPrintable(name));
+        QCOMPARE(QImageReader(out_ + "/" + name).read().size(), QSize(500, 400));
+    }
+    count = int(files.size());
+}
+
+void TestWindowRun::theWindowShowsTheRunAndTakesNoChanges() {
+    bool checked = false;
+    runWith([&] {
+        QCOMPARE(form_->PushButton2->text(), QStringLiteral("Stop"));
+        QVERIFY(form_->PushButton2->isEnabled());
+        QVERIFY(!form_->ListView1->isEnabled());
+        QVERIFY(!form_->PushButton1->isEnabled() && !form_->PushButton3->isEnabled());
+        QVERIFY(!form_->PushButton7->isEnabled() && !form_->PushButton8->isEnabled());
+        QVERIFY(!form_->options->Frame2->isEnabled() && !form_->options->Frame5->isEnabled());
+        // The progress text shows the file name as it is, "%p" and all.
+        QCOMPARE(form_->ProgressBar1->text(), QStringLiteral("Processing: sale 50%p.png"));
+        // Whatever could still reach the options does not reach the run.
+        form_->options->Combo1->setCurrentIndex(8);
+        form_->options->Text2->setText(home_->path() + "/in");
+        checked = true;
+    });
+    QVERIFY(checked);
+    QCOMPARE(prompter_.messages(), QStringList{kDoneMessage});
+    int count = 0;
+    checkOutputsComplete(count);
+    QCOMPARE(count, inputs_);
+    QCOMPARE(QImage(out_ + "/p1.png").pixel(1, 1), qRgb(10, 20, 200));
+    QCOMPARE(form_->PushButton2->text(), QStringLiteral("Start Applying Watermark"));
+    QVERIFY(form_->ListView1->isEnabled() && form_->options->Frame2->isEnabled());
+    QVERIFY(!form_->isBusy());
+}
+
+void TestWindowRun::stoppingEndsAfterTheImagesInHand_data() {
+    QTest::addColumn<bool>("byEscape");
+    QTest::newRow("Stop button") << false;
+    QTest::newRow("Escape") << true;
+}
+
+void TestWindowRun::stoppingEndsAfterTheImagesInHand() {
+    QFETCH(bool, byEscape);
+    runWith([&] {
+        if (byEscape)
+            QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget()
+                                                        : form_.get(),
+                            Qt::Key_Escape);
+        else
+            form_->PushButton2->click();
+    });
+    QCOMPARE(prompter_.messages(), QStringList{kStoppedMessage});
+    int count = 0;
+    checkOutputsComplete(count);
+    QVERIFY2(count < inputs_, qPrintable(QString::number(count)));
+    QCOMPARE(form_->PushButton2->text(), QStringLiteral("Start Applying Watermark"));
+    QCOMPARE(form_->ProgressBar1->text(), kIdleProgressText);
+    QVERIFY(form_->ListView1->isEnabled());
+}
+
+void TestWindowRun::closingDuringARunEndsTheProgramAfterIt() {
+    runWith([&] { form_->close(); });
+    // No closing box: the program ends once the images in hand are written.
+    QVERIFY(prompter_.messages().isEmpty());
+    QVERIFY(!form_->isVisible());
+    QVERIFY(!ImagingRuntime::IsStarted());
+    int count = 0;
+    checkOutputsComplete(count);
+    QVERIFY(count < inputs_);
+}
+
+QTEST_MAIN(TestWindowRun)
+#include "tst_windowrun.moc"
