@@ -1,0 +1,218 @@
+// Stamping a mark that has its own transparency, onto images with and without theirs; the size,
+// distance and strength of the mark; rows stamped a band at a time; and pictures turned upright.
+#include "engine/stamp.h"
+#include "tests/testkit.h"
+
+#include <QTest>
+
+#include <cmath>
+
+namespace {
+// Source over an opaque pixel, as a person computes it.
+int Blend(int mark, int alpha, int image) {
+    return int(std::lround(mark * alpha / 255.0 + image * (1.0 - alpha / 255.0)));
+}
+
+// A row of a mark whose alpha runs from 0 to 255, in a colour of its own.
+QImage AlphaGradient(QRgb color) {
+    QImage mark(256, 2, QImage::Format_ARGB32);
+    for (int y = 0; y < 2; ++y)
+        for (int x = 0; x < 256; ++x)
+            mark.setPixel(x, y, qRgba(qRed(color), qGreen(color), qBlue(color), x));
+    return mark;
+}
+} // namespace
+
+class TestStamp : public QObject {
+    Q_OBJECT
+
+private slots:
+    void softEdgesBlendWithoutAHalo_data();
+    void softEdgesBlendWithoutAHalo();
+    void transparentAreasStayTransparentWhateverTheKey();
+    void imagesWithAlphaKeepItOutsideTheMark();
+    void scaledMarkTakesItsShareWithoutKeyBleeding();
+    void opacityWeakensTheMark();
+    void marginPlacement_data();
+    void marginPlacement();
+    void bandsGiveTheSamePixelsAsTheWholeImage();
+    void orientations_data();
+    void orientations();
+};
+
+void TestStamp::softEdgesBlendWithoutAHalo_data() {
+    QTest::addColumn<QRgb>("markColor");
+    QTest::addColumn<QRgb>("imageColor");
+    QTest::newRow("dark logo on a light photo") << qRgb(20, 30, 40) << qRgb(200, 180, 160);
+    QTest::newRow("white logo on a dark photo") << qRgb(255, 255, 255) << qRgb(10, 60, 90);
+    QTest::newRow("red logo on green") << qRgb(230, 0, 0) << qRgb(0, 140, 0);
+}
+
+void TestStamp::softEdgesBlendWithoutAHalo() {
+    QFETCH(QRgb, markColor);
+    QFETCH(QRgb, imageColor);
+    QImage image = SolidImage(300, 4, imageColor);
+    // The key is black, which the gradient's colour is not: only alpha decides.
+    StampImage(image, QPoint(10, 1), StampMark(AlphaGradient(markColor), 0x00000000));
+    for (int x = 0; x < 256; ++x) {
+        const QRgb pixel = image.pixel(10 + x, 1);
+        const auto near = [&](int out, int mark, int under) {
+            return std::abs(out - Blend(mark, x, under)) <= 1;
+        };
+        QVERIFY2(near(qRed(pixel), qRed(markColor), qRed(imageColor)) &&
+                     near(qGreen(pixel), qGreen(markColor), qGreen(imageColor)) &&
+                     near(qBlue(pixel), qBlue(markColor), qBlue(imageColor)),
+                 qPrintable(QString::number(x)));
+        // No halo: nothing lighter than both the image and the logo.
+        const auto lighterThanBoth = [&](int out, int mark, int under) {
+            return out > std::max(mark, under);
+        };
+        QVERIFY(!lighterThanBoth(qRed(pixel), qRed(markColor), qRed(imageColor)) &&
+                !lighterThanBoth(qGreen(pixel), qGreen(markColor), qGreen(imageColor)) &&
+                !lighterThanBoth(qBlue(pixel), qBlue(markColor), qBlue(imageColor)));
+    }
+    QCOMPARE(image.pixel(5, 1), imageColor);
+}
+
+void TestStamp::transparentAreasStayTransparentWhateverTheKey() {
+    // A logo with a transparent surround and an opaque white core, keyed with blue: the surround
+    // leaves the image alone (no white box), the white core is stamped.
+    QImage logo(6, 6, QImage::Format_ARGB32);
+    logo.fill(qRgba(255, 255, 255, 0));
+    for (int y = 2; y < 4; ++y)
+        for (int x = 2; x < 4; ++x)
+            logo.setPixel(x, y, qRgba(255, 255, 255, 255));
+    logo.setPixel(0, 2, qRgba(0, 0, 255, 255)); // exactly the key, opaque: left out
+    QImage image = SolidImage(8, 8, qRgb(50, 60, 70));
+    StampImage(image, QPoint(1, 1), StampMark(logo, 0x00FF0000));
+    QCOMPARE(image.pixel(1, 1), qRgb(50, 60, 70));
+    QCOMPARE(image.pixel(1, 3), qRgb(50, 60, 70));
+    QCOMPARE(image.pixel(3, 3), qRgb(255, 255, 255));
+}
+
+void TestStamp::imagesWithAlphaKeepItOutsideTheMark() {
+    QImage image(20, 10, QImage::Format_ARGB32);
+    for (int x = 0; x < 20; ++x)
+        for (int y = 0; y < 10; ++y)
+            image.setPixel(x, y, qRgba(0, 100, 0, x * 12));
+    const QImage before = image;
+    QImage mark(4, 4, QImage::Format_ARGB32);
+    mark.fill(qRgba(200, 0, 0, 128));
+    StampImage(image, QPoint(8, 3), StampMark(mark, kWhite));
+    for (int y = 0; y < 10; ++y)
+        for (int x = 0; x < 20; ++x) {
+            const bool under = x >= 8 && x < 12 && y >= 3 && y < 7;
+            if (!under) {
+                QCOMPARE(image.pixel(x, y), before.pixel(x, y));
+                continue;
+            }
+            // Source over: the result is at least as opaque as either, and as the formula says.
+            const double ia = qAlpha(before.pixel(x, y)) / 255.0, ma = 128 / 255.0;
+            const double oa = ma + ia * (1 - ma);
+            QVERIFY(std::abs(qAlpha(image.pixel(x, y)) - oa * 255) <= 1);
+            QVERIFY(std::abs(qRed(image.pixel(x, y)) - 200 * ma / oa) <= 1);
+        }
+}
+
+void TestStamp::scaledMarkTakesItsShareWithoutKeyBleeding() {
+    // A red disc on white, the white keyed out, scaled to a quarter of a 4000-pixel image.
+    QImage logo(300, 150, QImage::Format_RGB32);
+    logo.fill(qRgb(255, 255, 255));
+    for (int y = 0; y < 150; ++y)
+        for (int x = 0; x < 300; ++x)
+            if ((x - 150) * (x - 150) + (y - 75) * (y - 75) < 60 * 60)
+                logo.setPixel(x, y, qRgb(255, 0, 0));
+    StampStyle style;
+    style.scale = 0.25;
+    const StampMark mark = StampMark(logo, kWhite, style).forImageWidth(4000);
+    QCOMPARE(mark.size(), QSize(1000, 500));
+    int partial = 0;
+    for (int y = 0; y < mark.size().height(); ++y)
+        for (int x = 0; x < mark.size().width(); ++x) {
+            const QRgb pixel = mark.pixels().pixel(x, y);
+            if (qAlpha(pixel) == 0)
+                continue;
+            partial += qAlpha(pixel) < 255 ? 1 : 0;
+            QVERIFY2(qRed(pixel) >= 254 && qGreen(pixel) <= 1 && qBlue(pixel) <= 1,
+                     qPrintable(QStringLiteral("%1,%2").arg(x).arg(y)));
+        }
+    QVERIFY(partial > 0); // the edge is soft, and still pure red
+    QCOMPARE(StampMark(logo, kWhite, style).forImageWidth(3).size(), QSize(1, 1));
+}
+
+void TestStamp::opacityWeakensTheMark() {
+    StampStyle style;
+    style.opacity = 50;
+    QImage image = SolidImage(10, 10, qRgb(100, 100, 100));
+    StampImage(image, QPoint(0, 0),
+               StampMark(SolidImage(4, 4, qRgb(200, 0, 100)), kWhite, style).forImageWidth(10));
+    QCOMPARE(image.pixel(1, 1), qRgb(150, 50, 100));
+    QCOMPARE(image.pixel(5, 5), qRgb(100, 100, 100));
+}
+
+void TestStamp::marginPlacement_data() {
+    QTest::addColumn<int>("placement");
+    QTest::addColumn<int>("margin");
+    QTest::addColumn<QPoint>("expected");
+    QTest::newRow("bottom-right, 20 from both edges") << 8 << 20 << QPoint(130, 60);
+    QTest::newRow("upper-left, 20 in") << 0 << 20 << QPoint(20, 20);
+    QTest::newRow("centred axes stay centred") << 7 << 20 << QPoint(75, 60);
+    QTest::newRow("margin 0 touches every edge") << 0 << 0 << QPoint(0, 0);
+    QTest::newRow("no margin keeps 1 and 0") << 2 << -1 << QPoint(150, 1);
+}
+
+void TestStamp::marginPlacement() {
+    QFETCH(int, placement);
+    QFETCH(int, margin);
+    QFETCH(QPoint, expected);
+    QPoint position;
+    PlaceWatermark(placement, 200, 100, 50, 20, position, margin);
+    QCOMPARE(position, expected);
+}
+
+void TestStamp::bandsGiveTheSamePixelsAsTheWholeImage() {
+    QImage logo = AlphaGradient(qRgb(0, 0, 200)).scaled(64, 40);
+    const StampMark mark(logo, kWhite);
+    for (const QPoint at : {QPoint(-10, -5), QPoint(30, 50), QPoint(100, 75), QPoint(150, 90)}) {
+        QImage whole = SolidImage(160, 100, qRgb(90, 90, 90));
+        QImage banded = whole;
+        StampImage(whole, at, mark);
+        for (int y = 0; y < 100; y += 7)
+            StampRows(banded.scanLine(y), banded.bytesPerLine(), y, std::min(7, 100 - y), 160,
+                      false, at, mark);
+        QCOMPARE(banded, whole);
+    }
+}
+
+void TestStamp::orientations_data() {
+    QTest::addColumn<int>("orientation");
+    // Where the stored picture's top-left pixel (red) and top-right pixel (green) end up in a
+    // picture stored 3 wide and 2 high.
+    QTest::addColumn<QPoint>("red");
+    QTest::addColumn<QPoint>("green");
+    QTest::newRow("1 as stored") << 1 << QPoint(0, 0) << QPoint(2, 0);
+    QTest::newRow("2 mirrored") << 2 << QPoint(2, 0) << QPoint(0, 0);
+    QTest::newRow("3 half a turn") << 3 << QPoint(2, 1) << QPoint(0, 1);
+    QTest::newRow("4 upside down") << 4 << QPoint(0, 1) << QPoint(2, 1);
+    QTest::newRow("5 transposed") << 5 << QPoint(0, 0) << QPoint(0, 2);
+    QTest::newRow("6 a quarter clockwise") << 6 << QPoint(1, 0) << QPoint(1, 2);
+    QTest::newRow("7 transversed") << 7 << QPoint(1, 2) << QPoint(1, 0);
+    QTest::newRow("8 a quarter back") << 8 << QPoint(0, 2) << QPoint(0, 0);
+}
+
+void TestStamp::orientations() {
+    QFETCH(int, orientation);
+    QFETCH(QPoint, red);
+    QFETCH(QPoint, green);
+    QImage stored = SolidImage(3, 2, qRgb(0, 0, 0));
+    stored.setPixel(0, 0, qRgb(255, 0, 0));
+    stored.setPixel(2, 0, qRgb(0, 255, 0));
+    const QImage upright = Oriented(stored, orientation);
+    QCOMPARE(upright.size(), OrientedSize(stored.size(), orientation));
+    QCOMPARE(upright.format(), stored.format());
+    QCOMPARE(upright.pixel(red), qRgb(255, 0, 0));
+    QCOMPARE(upright.pixel(green), qRgb(0, 255, 0));
+}
+
+QTEST_GUILESS_MAIN(TestStamp)
+#include "tst_stamp.moc"
