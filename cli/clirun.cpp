@@ -204,6 +204,9 @@ std::optional<QStringList> CollectInputs(const CliRequest& request, QTextStream&
                                                         : QStringLiteral("*.") + request.extension;
     FolderScanHooks hooks;
     hooks.report = [&errors](int, const QString& text) { errors << text << '\n'; };
+    hooks.leftOut = [&errors](const QString& path, const QString& reason) {
+        errors << path << ": " << reason << '\n';
+    };
     // The output folder inside an input folder holds the outputs of earlier runs, not inputs.
     const std::optional<FileIdentity> output = IdentityOf(request.job.OutputFolder);
     if (output)

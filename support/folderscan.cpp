@@ -126,14 +126,18 @@ bool IsScannableFolder(const QString& folder) {
 }
 
 // The name of a subfolder the scan may follow, or nothing for a hidden one (".", ".." among
-// them) and for a name it cannot trust.
-std::optional<QString> FollowableName(const QByteArray& raw) {
+// them) and for a name it cannot trust, which is told to the hooks.
+std::optional<QString> FollowableName(const QString& parent, const QByteArray& raw,
+                                      const FolderScanHooks& hooks) {
     if (raw.size() >= kMaxNameBytes || raw.startsWith('.'))
         return std::nullopt;
     std::optional<QString> name = DecodedName(raw);
-    if (!name || HasUnsafeNameChars(*name))
-        return std::nullopt;
-    return name;
+    if (name && !HasUnsafeNameChars(*name))
+        return name;
+    if (hooks.leftOut)
+        hooks.leftOut(parent + QString::fromUtf8(raw),
+                      name ? kUnsafeNameReason : kUndecodableNameReason);
+    return std::nullopt;
 }
 
 void Yield(const FolderScanHooks& hooks) {
@@ -173,7 +177,7 @@ void ScanFolder(FolderSet& set, const QString& entry, FolderSet& next,
         // A link is never followed: one pointing back up the tree would make the scan endless.
         if (S_ISLNK(info.st_mode))
             continue;
-        if (const std::optional<QString> name = FollowableName(raw)) {
+        if (const std::optional<QString> name = FollowableName(parent, raw, hooks)) {
             const QString folder = parent + *name + kSeparator;
             if (!hooks.skipFolder || !hooks.skipFolder(folder))
                 next.append(folder);
@@ -201,7 +205,8 @@ bool HasUnsafeNameChars(const QString& name) {
            QFile::decodeName(QFile::encodeName(name)) != name;
 }
 
-QStringList ListFilesInFolder(const QString& folder, const QString& pattern) {
+QStringList ListFilesInFolder(const QString& folder, const QString& pattern,
+                              const std::function<void(const QByteArray& name)>& undecodable) {
     const QString base = WithSeparator(folder);
     QList<QByteArray> names;
     if (ReadFolderNames(base, names) != Listing::Ok)
@@ -210,7 +215,15 @@ QStringList ListFilesInFolder(const QString& folder, const QString& pattern) {
     QStringList files;
     for (const QByteArray& raw : std::as_const(names)) {
         const std::optional<QString> name = DecodedName(raw);
-        if (!name || raw.startsWith('.') || !expression.match(*name).hasMatch())
+        if (!name) {
+            struct stat info {};
+            const QByteArray full = EncodedPath(base) + raw;
+            if (undecodable && !raw.startsWith('.') && ::stat(full.constData(), &info) == 0 &&
+                S_ISREG(info.st_mode))
+                undecodable(raw);
+            continue;
+        }
+        if (raw.startsWith('.') || !expression.match(*name).hasMatch())
             continue;
         if (IsOpenableFile(base + *name))
             files.append(*name);
@@ -246,7 +259,12 @@ void CollectFolderFiles(const QString& folder, const QString& pattern,
     for (const QString& entry : std::as_const(set)) {
         guard.step(2, [&] {
             const QString parent = entry.endsWith(kSeparator) ? entry.chopped(1) : entry;
-            for (const QString& name : ListFilesInFolder(parent, pattern)) {
+            const auto undecodable = [&](const QByteArray& raw) {
+                if (hooks.leftOut)
+                    hooks.leftOut(parent + kSeparator + QString::fromUtf8(raw),
+                                  kUndecodableNameReason);
+            };
+            for (const QString& name : ListFilesInFolder(parent, pattern, undecodable)) {
                 // "~" marks the temporary copies editors leave beside a file.
                 if (!name.startsWith(u'~'))
                     append(CleanPath(parent + kSeparator + name));

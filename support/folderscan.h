@@ -15,7 +15,16 @@ struct FolderScanHooks {
     std::function<void(int step, const QString& description)> report;
     // A folder the scan must not enter, such as the output folder of a run inside its input.
     std::function<bool(const QString& folder)> skipFolder;
+    // A file or folder left out for its name (bytes that are not valid UTF-8, which no text can
+    // name, or characters a scan must not trust), told rather than dropped in silence. The path
+    // shows the bytes it cannot decode as U+FFFD.
+    std::function<void(const QString& path, const QString& reason)> leftOut;
 };
+
+inline const QString kUndecodableNameReason =
+    QStringLiteral("left out: its name is not valid UTF-8");
+inline const QString kUnsafeNameReason =
+    QStringLiteral("left out: its name holds a control character or \"?\"");
 
 // True for a path that names an existing regular file (following a link to one). A folder, a
 // FIFO, a socket, a device, a missing path or any failure gives false; nothing is opened, so a
@@ -30,7 +39,9 @@ bool HasUnsafeNameChars(const QString& name);
 // folder's listing order. Matching is case-insensitive with "*" for any run of characters and
 // "?" for one; "*.*" matches every name, with or without a dot. Names starting with "." are hidden
 // and never listed. A missing or unreadable folder gives no names.
-QStringList ListFilesInFolder(const QString& folder, const QString& pattern);
+// Names whose bytes are not valid in the file-name encoding are handed to undecodable, if given.
+QStringList ListFilesInFolder(const QString& folder, const QString& pattern,
+                              const std::function<void(const QByteArray& name)>& undecodable = {});
 
 // Appends every subfolder of the set's entries, breadth first, level by level, each level in the
 // order of its parents. Links to folders are never followed (no cycles), hidden folders and

@@ -23,17 +23,21 @@ namespace {
 struct Scan {
     QStringList paths;
     QStringList reports;
+    QStringList leftOut;
     int yields = 0;
 };
 
 // Scans the way the window does, recording every path, yield and report.
 Scan Collect(const QString& folder, const QString& pattern = QStringLiteral("*.*")) {
     Scan scan;
-    FolderScanHooks hooks{[&scan] { ++scan.yields; },
-                          [&scan](int step, const QString& text) {
-                              scan.reports << QString::number(step) + u' ' + text;
-                          },
-                          {}};
+    FolderScanHooks hooks;
+    hooks.yield = [&scan] { ++scan.yields; };
+    hooks.report = [&scan](int step, const QString& text) {
+        scan.reports << QString::number(step) + u' ' + text;
+    };
+    hooks.leftOut = [&scan](const QString& path, const QString& reason) {
+        scan.leftOut << path + QStringLiteral(": ") + reason;
+    };
     CollectFolderFiles(
         folder, pattern, [&scan](const QString& path) { scan.paths << path; }, hooks);
     return scan;
@@ -173,26 +177,33 @@ void TestFolderScan::patternMatching() {
 
 void TestFolderScan::untrustedFolderNamesAreSkipped_data() {
     QTest::addColumn<QByteArray>("name");
-    QTest::newRow("invalid bytes") << QByteArray("bad\xff");
-    QTest::newRow("control character") << QByteArray("ctl\x01");
-    QTest::newRow("question mark") << QByteArray("what?");
-    QTest::newRow("C1 control") << QByteArray("nel\xc2\x85");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("invalid bytes") << QByteArray("bad\xff") << kUndecodableNameReason;
+    QTest::newRow("control character") << QByteArray("ctl\x01") << kUnsafeNameReason;
+    QTest::newRow("question mark") << QByteArray("what?") << kUnsafeNameReason;
+    QTest::newRow("C1 control") << QByteArray("nel\xc2\x85") << kUnsafeNameReason;
 }
 
 void TestFolderScan::untrustedFolderNamesAreSkipped() {
     QFETCH(QByteArray, name);
     Make(root(), {name + '/', name + "/in.jpg", name + "/deeper/", name + "/deeper/d.jpg", "good/",
                   "good/g.jpg", "zz/", "zz/z.jpg"});
+    QFETCH(QString, reason);
     const Scan scan = Collect(root());
     QCOMPARE(scan.paths, Prefixed(root(), {"good/g.jpg", "zz/z.jpg"}));
     QCOMPARE(scan.reports, QStringList());
+    // Left out, but told: one line for the folder, which takes its files with it.
+    QCOMPARE(scan.leftOut, QStringList{root() + "/" + QString::fromUtf8(name) + ": " + reason});
 }
 
 void TestFolderScan::invalidFileNameIsNotListed() {
     // "\xff" would come back as U+FFFD, which names the other, valid file: it must not appear
     // twice.
     Make(root(), {"f\xff.jpg", "f\xef\xbf\xbd.jpg"});
-    QCOMPARE(Collect(root()).paths, Prefixed(root(), {QStringLiteral("f\uFFFD.jpg")}));
+    const Scan scan = Collect(root());
+    QCOMPARE(scan.paths, Prefixed(root(), {QStringLiteral("f\uFFFD.jpg")}));
+    QCOMPARE(scan.leftOut,
+             QStringList{root() + QStringLiteral("/f\uFFFD.jpg: ") + kUndecodableNameReason});
 }
 
 void TestFolderScan::unreadableFolderDropsOutSilently() {
@@ -260,10 +271,10 @@ void TestFolderScan::failingAppendIsReportedAndScanGoesOn() {
     Make(root(), {"a.jpg", "b.jpg", "sub/c.jpg"});
     QStringList offered;
     QStringList reports;
-    FolderScanHooks hooks{{}, [&](int step, const QString& text) {
-                              reports << QString::number(step) + u' ' + text;
-                          },
-                          {}};
+    FolderScanHooks hooks;
+    hooks.report = [&](int step, const QString& text) {
+        reports << QString::number(step) + u' ' + text;
+    };
     CollectFolderFiles(
         root(), QStringLiteral("*.jpg"),
         [&](const QString& path) {
