@@ -14,13 +14,14 @@ int readFromFile(GifFileType* gif, GifByteType* data, int length) {
     return int(std::fread(data, 1, size_t(length), static_cast<std::FILE*>(gif->UserData)));
 }
 
-// giflib says only that a read failed: at the end of the file that is a picture cut short.
+// giflib names the part it could not read, not why: a read that met the end of the file is a
+// picture cut short.
 [[noreturn]] void failWith(int error, std::FILE* file) {
-    if (error != D_GIF_ERR_READ_FAILED)
-        throw Failure(GifErrorText(error));
     if (std::ferror(file))
         throw Failure(SystemErrorText(errno));
-    FailDataEndsEarly();
+    if (std::feof(file))
+        FailDataEndsEarly();
+    throw Failure(GifErrorText(error));
 }
 
 // Rows in the order an interlaced GIF stores them: every eighth from 0, every eighth from 4,

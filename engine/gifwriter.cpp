@@ -11,6 +11,7 @@
 
 #include <cerrno>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <optional>
 #include <vector>
@@ -111,6 +112,9 @@ bool quantizedPalette(const QImage& image, bool transparent, IndexedImage& index
     indexed.palette.assign(kGifMaxColors, GifColorType{0, 0, 0});
     indexed.pixels.resize(count);
     int colorCount = kGifMaxColors - reserved;
+    // giflib's quantiser sorts through a global variable: one picture at a time.
+    static std::mutex quantizerLock;
+    const std::lock_guard<std::mutex> lock(quantizerLock);
     if (GifQuantizeBuffer(unsigned(image.width()), unsigned(image.height()), &colorCount,
                           red.data(), green.data(), blue.data(), indexed.pixels.data(),
                           indexed.palette.data() + reserved) != GIF_OK)
@@ -173,7 +177,8 @@ std::optional<IndexedImage> indexedImage(const QImage& image) {
 }
 
 QString failureText(int error, const QIODevice& device) {
-    return error == E_GIF_ERR_WRITE_FAILED ? device.errorString() : GifErrorText(error);
+    const bool deviceFailed = error == E_GIF_ERR_WRITE_FAILED || error == E_GIF_ERR_DISK_IS_FULL;
+    return deviceFailed ? device.errorString() : GifErrorText(error);
 }
 
 } // namespace

@@ -1,0 +1,74 @@
+#pragma once
+
+// Test pictures made in code for the codec tests: JPEGs of chosen sampling, pictures with
+// metadata, a run-length BMP, and a device that runs out of room.
+
+#include "engine/picture.h"
+
+#include <QByteArray>
+#include <QIODevice>
+#include <QImage>
+#include <QString>
+
+// A picture with smooth gradients, edges and fine noise, like a photograph in small, at an odd
+// size so that no row or block ends evenly.
+QImage PhotoLike(int width = 101, int height = 67);
+
+enum class JpegKind { Color, Gray, AdobeCmyk };
+
+// A JPEG written by libjpeg with the luminance sampling factors given (1x1 is 4:4:4, 2x1 4:2:2,
+// 2x2 4:2:0).
+QByteArray MakeJpeg(const QImage& image, int hSampling, int vSampling, int quality = 85,
+                    JpegKind kind = JpegKind::Color);
+
+// The standard quantisation table libjpeg uses at this quality (0 luminance, 1 chrominance),
+// in natural order.
+std::array<quint16, 64> StandardTable(int quality, int slot);
+
+// The metadata every metadata test looks for.
+struct SampleMetadata {
+    static constexpr const char* artist = "Ana Example";
+    static constexpr const char* copyright = "(c) Tintorel tests";
+    static constexpr const char* make = "Tintorel Camera";
+    static constexpr const char* creator = "Creator Example";
+    static constexpr const char* byline = "Byline Example";
+};
+
+// The file with EXIF (artist, copyright, make, GPS position, orientation 6, a thumbnail), XMP
+// (dc:creator), IPTC (by-line) and an sRGB ICC profile written into it by exiv2.
+void AddSampleMetadata(const QString& path);
+QByteArray SampleIccProfile();
+
+// A BMP of 8 bits per pixel with run-length encoded rows, which Qt cannot write itself.
+QByteArray MakeRle8Bmp(const QImage& grayIndices);
+
+void WriteFile(const QString& path, const QByteArray& bytes);
+QByteArray ReadFile(const QString& path);
+
+// A device that takes `capacity` bytes and then refuses every write, as a full disk does.
+class FullDevice final : public QIODevice {
+public:
+    static constexpr const char* reason = "No space left on device";
+    explicit FullDevice(qint64 capacity) : capacity_(capacity) { open(QIODevice::WriteOnly); }
+    QByteArray written;
+
+protected:
+    qint64 readData(char*, qint64) override { return -1; }
+    qint64 writeData(const char* data, qint64 size) override;
+
+private:
+    qint64 capacity_;
+};
+
+// Compares every byte, the alpha byte of RGB32 included, which QImage's own comparison skips.
+bool SameBytes(const QImage& a, const QImage& b);
+// The mean difference per colour channel; pixels of alpha 0 count as equal whatever their colour.
+double MeanError(const QImage& a, const QImage& b);
+
+// The picture read through the reader a band of rows at a time.
+QImage ReadInBands(const QString& path, int band);
+// The picture written through the JPEG or PNG row writer a band of rows at a time.
+void WriteInBands(QIODevice& device, PictureFormat format, const QImage& image, int band,
+                  const PictureMetadata& metadata = {});
+QByteArray Encoded(const QImage& image, PictureFormat format, const PictureMetadata& metadata = {},
+                   const JpegSettings& jpeg = {});
