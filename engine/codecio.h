@@ -21,18 +21,18 @@ struct FileCloser {
 using PictureFile = std::unique_ptr<std::FILE, FileCloser>;
 
 // The decoders, each taking over the file positioned at its start. Each reads the header only.
-std::unique_ptr<PictureReader> OpenJpeg(PictureFile file);
-std::unique_ptr<PictureReader> OpenPng(PictureFile file);
-std::unique_ptr<PictureReader> OpenGif(PictureFile file);
+std::unique_ptr<PictureReader> openJpeg(PictureFile file);
+std::unique_ptr<PictureReader> openPng(PictureFile file);
+std::unique_ptr<PictureReader> openGif(PictureFile file);
 // Any format Qt reads; BMP is checked for missing pixel data first.
-std::unique_ptr<PictureReader> OpenWithQt(PictureFile file, PictureFormat format,
+std::unique_ptr<PictureReader> openWithQt(PictureFile file, PictureFormat format,
                                           const QString& path);
 
 // Writes all the bytes or raises a Failure with the device's reason; a short write is a failure.
-void WriteToDevice(QIODevice& device, const char* data, qint64 size);
+void writeAllToDevice(QIODevice& device, const char* data, qint64 size);
 
 // The Failure for a file whose data stopped before the decoder had what it needed.
-[[noreturn]] void FailDataEndsEarly();
+[[noreturn]] void failDataEndsEarly();
 
 // The whole picture read band by band through readRows, for readers that decode by rows.
-QImage ReadAllRows(PictureReader& reader);
+QImage readAllRows(PictureReader& reader);

@@ -20,8 +20,8 @@ int readFromFile(GifFileType* gif, GifByteType* data, int length) {
     if (std::ferror(file))
         throw Failure(SystemErrorText(errno));
     if (std::feof(file))
-        FailDataEndsEarly();
-    throw Failure(GifErrorText(error));
+        failDataEndsEarly();
+    throw Failure(gifErrorText(error));
 }
 
 // Rows in the order an interlaced GIF stores them: every eighth from 0, every eighth from 4,
@@ -87,7 +87,7 @@ void GifReader::readHeader() {
     for (GifRecordType record = UNDEFINED_RECORD_TYPE; record != IMAGE_DESC_RECORD_TYPE;) {
         check(DGifGetRecordType(gif_, &record));
         if (record == TERMINATE_RECORD_TYPE)
-            throw Failure(GifErrorText(D_GIF_ERR_NO_IMAG_DSCR));
+            throw Failure(gifErrorText(D_GIF_ERR_NO_IMAG_DSCR));
         if (record == EXTENSION_RECORD_TYPE) {
             int code = 0;
             GifByteType* block = nullptr;
@@ -169,7 +169,7 @@ void GifReader::readRows(uchar* rows, qsizetype bytesPerLine, int count) {
 
 } // namespace
 
-std::unique_ptr<PictureReader> OpenGif(PictureFile file) {
+std::unique_ptr<PictureReader> openGif(PictureFile file) {
     auto reader = std::make_unique<GifReader>(std::move(file));
     reader->readHeader();
     return reader;

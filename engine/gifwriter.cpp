@@ -178,17 +178,17 @@ std::optional<IndexedImage> indexedImage(const QImage& image) {
 
 QString failureText(int error, const QIODevice& device) {
     const bool deviceFailed = error == E_GIF_ERR_WRITE_FAILED || error == E_GIF_ERR_DISK_IS_FULL;
-    return deviceFailed ? device.errorString() : GifErrorText(error);
+    return deviceFailed ? device.errorString() : gifErrorText(error);
 }
 
 } // namespace
 
-QString GifErrorText(int code) {
+QString gifErrorText(int code) {
     const char* text = GifErrorString(code);
     return text ? QString::fromLatin1(text) : QStringLiteral("GIF error %1").arg(code);
 }
 
-bool EncodeGif(const QImage& picture, QIODevice& device, QString& errorText) {
+bool encodeGif(const QImage& picture, QIODevice& device, QString& errorText) {
     if (picture.isNull()) {
         errorText = kEmptyImageText;
         return false;
@@ -201,13 +201,13 @@ bool EncodeGif(const QImage& picture, QIODevice& device, QString& errorText) {
                                                                            : QImage::Format_RGB32);
     std::optional<IndexedImage> indexed = indexedImage(image);
     if (!indexed) {
-        errorText = GifErrorText(E_GIF_ERR_NOT_ENOUGH_MEM);
+        errorText = gifErrorText(E_GIF_ERR_NOT_ENOUGH_MEM);
         return false;
     }
     int error = E_GIF_SUCCEEDED;
     GifFileType* gif = EGifOpen(&device, writeToDevice, &error);
     if (!gif) {
-        errorText = GifErrorText(error);
+        errorText = gifErrorText(error);
         return false;
     }
     error = putGif(gif, *indexed, image.width(), image.height());

@@ -44,13 +44,13 @@ public:
     int orientation() const override { return orientation_; }
     bool canStream() const override { return !cmyk_; }
     void readRows(uchar* rows, qsizetype bytesPerLine, int count) override;
-    QImage readAll() override { return ReadAllRows(*this); }
+    QImage readAll() override { return readAllRows(*this); }
     std::optional<JpegTables> jpegTables() const override;
 
 private:
     template <typename Step> void run(const Step& step) {
-        if (!RunJpegStep(errors_, step))
-            throw Failure(JpegFailureText(errors_));
+        if (!runJpegStep(errors_, step))
+            throw Failure(jpegFailureText(errors_));
     }
     void collectMetadata();
 
@@ -65,7 +65,7 @@ private:
 };
 
 void JpegReader::readHeader() {
-    info_.err = InstallJpegErrors(errors_);
+    info_.err = installJpegErrors(errors_);
     run([&] {
         jpeg_create_decompress(&info_);
         jpeg_stdio_src(&info_, file_.get());
@@ -91,7 +91,7 @@ void JpegReader::collectMetadata() {
         if (marker->marker == JPEG_APP0 + 13)
             photoshop += bodyAfter(marker, kPhotoshopPrefix);
     }
-    metadata_.iptc = IptcFromPhotoshop(photoshop);
+    metadata_.iptc = iptcFromPhotoshop(photoshop);
     JOCTET* icc = nullptr;
     unsigned int iccLength = 0;
     run([&] { jpeg_read_icc_profile(&info_, &icc, &iccLength); });
@@ -120,7 +120,7 @@ void JpegReader::readRows(uchar* rows, qsizetype bytesPerLine, int count) {
         }
     });
     if (got != 1)
-        FailDataEndsEarly();
+        failDataEndsEarly();
     // The rest of the file up to its end marker: a file cut after the last row is cut all the same.
     if (info_.output_scanline == info_.output_height)
         run([&] { jpeg_finish_decompress(&info_); });
@@ -148,7 +148,7 @@ std::optional<JpegTables> JpegReader::jpegTables() const {
 
 } // namespace
 
-std::unique_ptr<PictureReader> OpenJpeg(PictureFile file) {
+std::unique_ptr<PictureReader> openJpeg(PictureFile file) {
     auto reader = std::make_unique<JpegReader>(std::move(file));
     reader->readHeader();
     return reader;

@@ -37,7 +37,7 @@ void onMessage(j_common_ptr info, int level) {
 
 } // namespace
 
-jpeg_error_mgr* InstallJpegErrors(JpegErrors& errors) {
+jpeg_error_mgr* installJpegErrors(JpegErrors& errors) {
     jpeg_error_mgr* manager = jpeg_std_error(&errors.manager);
     manager->error_exit = leave;
     manager->emit_message = onMessage;
@@ -46,6 +46,6 @@ jpeg_error_mgr* InstallJpegErrors(JpegErrors& errors) {
     return manager;
 }
 
-QString JpegFailureText(const JpegErrors& errors) {
+QString jpegFailureText(const JpegErrors& errors) {
     return errors.endedEarly ? kDataEndsEarlyText : QString::fromLocal8Bit(errors.message);
 }

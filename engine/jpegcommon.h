@@ -28,13 +28,13 @@ struct JpegErrors {
 };
 
 // Installs the handlers on a libjpeg object before it is created.
-jpeg_error_mgr* InstallJpegErrors(JpegErrors& errors);
+jpeg_error_mgr* installJpegErrors(JpegErrors& errors);
 
 // Why the last step failed: the data ended early, or libjpeg's own words.
-QString JpegFailureText(const JpegErrors& errors);
+QString jpegFailureText(const JpegErrors& errors);
 
 // Runs one step of libjpeg calls; false when libjpeg gave up on it.
-template <typename Step> bool RunJpegStep(JpegErrors& errors, const Step& step) {
+template <typename Step> bool runJpegStep(JpegErrors& errors, const Step& step) {
     if (setjmp(errors.jump) != 0)
         return false;
     step();

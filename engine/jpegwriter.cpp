@@ -70,7 +70,7 @@ std::vector<std::pair<int, QByteArray>> markersFor(const PictureMetadata& metada
     add(JPEG_APP0 + 1, kExifPrefix, metadata.exif);
     add(JPEG_APP0 + 1, kXmpPrefix, metadata.xmp);
     if (!metadata.iptc.isEmpty())
-        add(JPEG_APP0 + 13, kPhotoshopPrefix, PhotoshopFromIptc(metadata.iptc));
+        add(JPEG_APP0 + 13, kPhotoshopPrefix, photoshopFromIptc(metadata.iptc));
     return markers;
 }
 
@@ -115,8 +115,8 @@ public:
 
 private:
     template <typename Step> void run(const Step& step) {
-        if (!RunJpegStep(errors_, step))
-            throw Failure(reason_.isEmpty() ? JpegFailureText(errors_) : reason_);
+        if (!runJpegStep(errors_, step))
+            throw Failure(reason_.isEmpty() ? jpegFailureText(errors_) : reason_);
     }
 
     JpegErrors errors_{};
@@ -128,7 +128,7 @@ private:
 };
 
 void JpegRowWriter::start(QSize size, const JpegSettings& settings) {
-    info_.err = InstallJpegErrors(errors_);
+    info_.err = installJpegErrors(errors_);
     run([&] {
         jpeg_create_compress(&info_);
         info_.dest = &destination_.manager;

@@ -146,7 +146,7 @@ PictureMetadata MetadataForOutput(const PictureMetadata& input, QSize size, bool
     return output;
 }
 
-QByteArray IptcFromPhotoshop(const QByteArray& resources) {
+QByteArray iptcFromPhotoshop(const QByteArray& resources) {
     if (resources.isEmpty())
         return {};
     return guarded([&] {
@@ -167,14 +167,14 @@ QByteArray IptcFromPhotoshop(const QByteArray& resources) {
     });
 }
 
-QByteArray PhotoshopFromIptc(const QByteArray& iptc) {
+QByteArray photoshopFromIptc(const QByteArray& iptc) {
     return guarded([&] {
         const Exiv2::IptcData data = decodeIptc(iptc);
         return data.empty() ? QByteArray() : bytesOf(Exiv2::Photoshop::setIptcIrb(nullptr, 0, data));
     });
 }
 
-QByteArray DecodeRawProfile(const QByteArray& text) {
+QByteArray decodeRawProfile(const QByteArray& text) {
     // "\n<type>\n<length>\n<hex digits over several lines>"
     const qsizetype typeEnd = text.indexOf('\n', 1);
     const qsizetype lengthEnd = typeEnd < 0 ? -1 : text.indexOf('\n', typeEnd + 1);
@@ -188,7 +188,7 @@ QByteArray DecodeRawProfile(const QByteArray& text) {
     return data.left(length);
 }
 
-QByteArray EncodeRawProfile(const QByteArray& data, const char* type) {
+QByteArray encodeRawProfile(const QByteArray& data, const char* type) {
     QByteArray text = '\n' + QByteArray(type) + '\n' +
                       QByteArray::number(data.size()).rightJustified(8, ' ');
     for (qsizetype at = 0; at < data.size(); at += kRawProfileLineBytes)
@@ -196,7 +196,7 @@ QByteArray EncodeRawProfile(const QByteArray& data, const char* type) {
     return text + '\n';
 }
 
-PictureMetadata ReadFileMetadata(const QString& path) {
+PictureMetadata readFileMetadata(const QString& path) {
     return guarded([&] {
         auto image = Exiv2::ImageFactory::open(QFile::encodeName(path).toStdString());
         image->readMetadata();
@@ -217,7 +217,7 @@ PictureMetadata ReadFileMetadata(const QString& path) {
     });
 }
 
-QByteArray TiffWithMetadata(const QByteArray& tiff, const PictureMetadata& metadata) {
+QByteArray tiffWithMetadata(const QByteArray& tiff, const PictureMetadata& metadata) {
     if (metadata.isEmpty())
         return tiff;
     const QByteArray written = guarded([&] {

@@ -10,16 +10,16 @@
 
 // The IPTC data sets of the first IPTC resource in Photoshop image resources ("8BIM" blocks);
 // empty when there is none.
-QByteArray IptcFromPhotoshop(const QByteArray& resources);
+QByteArray iptcFromPhotoshop(const QByteArray& resources);
 // Photoshop image resources holding the IPTC data sets, as JPEG and PNG files carry them.
-QByteArray PhotoshopFromIptc(const QByteArray& iptc);
+QByteArray photoshopFromIptc(const QByteArray& iptc);
 
 // A "Raw profile type" text chunk's payload: a line naming the type, the length in decimal, then
 // the bytes in hexadecimal. Empty when the text is not one.
-QByteArray DecodeRawProfile(const QByteArray& text);
-QByteArray EncodeRawProfile(const QByteArray& data, const char* type);
+QByteArray decodeRawProfile(const QByteArray& text);
+QByteArray encodeRawProfile(const QByteArray& data, const char* type);
 
 // The metadata of a file exiv2 reads itself (TIFF); empty for any other.
-PictureMetadata ReadFileMetadata(const QString& path);
+PictureMetadata readFileMetadata(const QString& path);
 // The TIFF file with the metadata written into it; the file as it was when exiv2 cannot.
-QByteArray TiffWithMetadata(const QByteArray& tiff, const PictureMetadata& metadata);
+QByteArray tiffWithMetadata(const QByteArray& tiff, const PictureMetadata& metadata);

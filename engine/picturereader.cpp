@@ -93,21 +93,21 @@ std::unique_ptr<PictureReader> PictureReader::open(const QString& path) {
     const PictureFormat format = formatOf(headOf(file.get()));
     switch (format) {
     case PictureFormat::Jpeg:
-        return OpenJpeg(std::move(file));
+        return openJpeg(std::move(file));
     case PictureFormat::Png:
-        return OpenPng(std::move(file));
+        return openPng(std::move(file));
     case PictureFormat::Gif:
-        return OpenGif(std::move(file));
+        return openGif(std::move(file));
     default:
-        return OpenWithQt(std::move(file), format, path);
+        return openWithQt(std::move(file), format, path);
     }
 }
 
-void FailDataEndsEarly() {
+void failDataEndsEarly() {
     throw Failure(kDataEndsEarlyText);
 }
 
-QImage ReadAllRows(PictureReader& reader) {
+QImage readAllRows(PictureReader& reader) {
     QImage image(reader.size(), reader.hasAlpha() ? QImage::Format_ARGB32 : QImage::Format_RGB32);
     if (image.isNull())
         throw Failure(SystemErrorText(ENOMEM));
@@ -115,7 +115,7 @@ QImage ReadAllRows(PictureReader& reader) {
     return image;
 }
 
-void WriteToDevice(QIODevice& device, const char* data, qint64 size) {
+void writeAllToDevice(QIODevice& device, const char* data, qint64 size) {
     if (size == 0)
         return;
     if (device.write(data, size) != size) {

@@ -48,16 +48,16 @@ void WritePicture(const QImage& image, PictureFormat format, QIODevice& device,
     case PictureFormat::Png:
         return writeRows(*StartPngWriter(device, pixels.size(), alpha, metadata), pixels);
     case PictureFormat::Gif:
-        if (!EncodeGif(pixels, device, reason))
+        if (!encodeGif(pixels, device, reason))
             throw Failure(reason);
         return;
     case PictureFormat::Bmp: {
         const QByteArray bytes = encodeWithQt(pixels, "bmp");
-        return WriteToDevice(device, bytes.constData(), bytes.size());
+        return writeAllToDevice(device, bytes.constData(), bytes.size());
     }
     case PictureFormat::Tiff: {
-        const QByteArray bytes = TiffWithMetadata(encodeWithQt(pixels, "tiff"), metadata);
-        return WriteToDevice(device, bytes.constData(), bytes.size());
+        const QByteArray bytes = tiffWithMetadata(encodeWithQt(pixels, "tiff"), metadata);
+        return writeAllToDevice(device, bytes.constData(), bytes.size());
     }
     case PictureFormat::Other:
         break;

@@ -41,7 +41,7 @@ QByteArray withoutPrefix(const QByteArray& data, const QByteArray& prefix) {
 // IPTC written by exiv2 and ImageMagick comes as Photoshop resources; some writers store the
 // bare data sets, which begin with their tag marker 0x1C.
 QByteArray iptcOf(const QByteArray& profile) {
-    return profile.startsWith('\x1C') ? profile : IptcFromPhotoshop(profile);
+    return profile.startsWith('\x1C') ? profile : iptcFromPhotoshop(profile);
 }
 
 class PngReader final : public PictureReader {
@@ -64,10 +64,11 @@ public:
     QImage readAll() override;
 
 private:
-    template <typename Step> void run(const Step& step) { RunPngStep(png_, source_.errors, step); }
+    template <typename Step> void run(const Step& step) { runPngStep(png_, source_.errors, step); }
     void setTransforms();
     void collectMetadata();
     void collectText(const png_text& text);
+    void copyRows(uchar* rows, qsizetype bytesPerLine, int count);
 
     PictureFile file_;
     PngSource source_{};
@@ -79,11 +80,13 @@ private:
     int rowsRead_ = 0;
     PictureMetadata metadata_;
     int orientation_ = 1;
+    QImage whole_;
+    int rowsCopied_ = 0;
 };
 
 void PngReader::readHeader() {
-    png_ = png_create_read_struct(PNG_LIBPNG_VER_STRING, &source_.errors, PngErrorHandler,
-                                  PngWarningHandler);
+    png_ = png_create_read_struct(PNG_LIBPNG_VER_STRING, &source_.errors, pngErrorHandler,
+                                  pngWarningHandler);
     info_ = png_ ? png_create_info_struct(png_) : nullptr;
     if (!info_)
         throw Failure(SystemErrorText(ENOMEM));
@@ -144,16 +147,18 @@ void PngReader::collectText(const png_text& text) {
         metadata_.xmp = textOf(text);
     else if ((key == "Raw profile type exif" || key == "Raw profile type APP1") &&
              metadata_.exif.isEmpty())
-        metadata_.exif = withoutPrefix(DecodeRawProfile(textOf(text)), kExifPrefix);
+        metadata_.exif = withoutPrefix(decodeRawProfile(textOf(text)), kExifPrefix);
     else if (key == "Raw profile type iptc" && metadata_.iptc.isEmpty())
-        metadata_.iptc = iptcOf(DecodeRawProfile(textOf(text)));
+        metadata_.iptc = iptcOf(decodeRawProfile(textOf(text)));
     else if (key == "Raw profile type xmp" && metadata_.xmp.isEmpty())
-        metadata_.xmp = DecodeRawProfile(textOf(text));
+        metadata_.xmp = decodeRawProfile(textOf(text));
 }
 
 void PngReader::readRows(uchar* rows, qsizetype bytesPerLine, int count) {
+    if (passes_ > 1)
+        return copyRows(rows, bytesPerLine, count);
     if (count > size_.height() - rowsRead_)
-        FailDataEndsEarly();
+        failDataEndsEarly();
     run([&] {
         for (int y = 0; y < count; ++y)
             png_read_row(png_, rows + y * bytesPerLine, nullptr);
@@ -164,9 +169,21 @@ void PngReader::readRows(uchar* rows, qsizetype bytesPerLine, int count) {
         run([&] { png_read_end(png_, nullptr); });
 }
 
+// An interlaced picture is complete only after its last pass: rows are handed out from the whole.
+void PngReader::copyRows(uchar* rows, qsizetype bytesPerLine, int count) {
+    if (whole_.isNull())
+        whole_ = readAll();
+    if (count > whole_.height() - rowsCopied_)
+        failDataEndsEarly();
+    for (int y = 0; y < count; ++y)
+        std::copy_n(whole_.constScanLine(rowsCopied_ + y), whole_.bytesPerLine(),
+                    rows + y * bytesPerLine);
+    rowsCopied_ += count;
+}
+
 QImage PngReader::readAll() {
     if (passes_ == 1)
-        return ReadAllRows(*this);
+        return readAllRows(*this);
     QImage image(size_, alpha_ ? QImage::Format_ARGB32 : QImage::Format_RGB32);
     if (image.isNull())
         throw Failure(SystemErrorText(ENOMEM));
@@ -183,7 +200,7 @@ QImage PngReader::readAll() {
 
 } // namespace
 
-std::unique_ptr<PictureReader> OpenPng(PictureFile file) {
+std::unique_ptr<PictureReader> openPng(PictureFile file) {
     auto reader = std::make_unique<PngReader>(std::move(file));
     reader->readHeader();
     return reader;

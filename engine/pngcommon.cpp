@@ -5,7 +5,7 @@
 
 #include <cstring>
 
-void PngErrorHandler(png_structp png, png_const_charp text) {
+void pngErrorHandler(png_structp png, png_const_charp text) {
     auto* errors = static_cast<PngErrors*>(png_get_error_ptr(png));
     std::strncpy(errors->message, text ? text : "", sizeof errors->message - 1);
     errors->message[sizeof errors->message - 1] = '\0';
@@ -14,9 +14,9 @@ void PngErrorHandler(png_structp png, png_const_charp text) {
 
 // A warning leaves the picture whole (an ancillary chunk libpng skips, for instance): as Qt, the
 // picture is read on.
-void PngWarningHandler(png_structp, png_const_charp) {}
+void pngWarningHandler(png_structp, png_const_charp) {}
 
-void ThrowPngFailure(const PngErrors& errors) {
+void throwPngFailure(const PngErrors& errors) {
     if (errors.endedEarly)
         throw Failure(kDataEndsEarlyText);
     if (errors.deviceReason && !errors.deviceReason->isEmpty())

@@ -17,16 +17,16 @@ struct PngErrors {
     QString* deviceReason; // the device's reason when a write failed; may be null
 };
 
-void PngErrorHandler(png_structp png, png_const_charp text);
-void PngWarningHandler(png_structp png, png_const_charp text);
+void pngErrorHandler(png_structp png, png_const_charp text);
+void pngWarningHandler(png_structp png, png_const_charp text);
 
 // Raises the Failure for an error libpng reported: the data ended early, the device's reason,
 // or libpng's own words.
-[[noreturn]] void ThrowPngFailure(const PngErrors& errors);
+[[noreturn]] void throwPngFailure(const PngErrors& errors);
 
 // Runs one step of libpng calls; raises a Failure when libpng gave up on it.
-template <typename Step> void RunPngStep(png_structp png, const PngErrors& errors, const Step& step) {
+template <typename Step> void runPngStep(png_structp png, const PngErrors& errors, const Step& step) {
     if (setjmp(png_jmpbuf(png)) != 0)
-        ThrowPngFailure(errors);
+        throwPngFailure(errors);
     step();
 }

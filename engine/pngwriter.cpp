@@ -18,14 +18,21 @@ struct PngSink {
     QString reason;
 };
 
+// False, with the device's reason kept, when the device takes fewer bytes than it was given.
+bool writeAll(PngSink& sink, const char* data, qint64 length) {
+    if (sink.device->write(data, length) == length)
+        return true;
+    const QString reason = sink.device->errorString();
+    sink.reason = reason.isEmpty() ? SystemErrorText(EIO) : reason;
+    return false;
+}
+
+// libpng's error jumps out of this function: it keeps no C++ object whose destructor would be
+// skipped.
 void writeToDevice(png_structp png, png_bytep data, size_t length) {
     auto* sink = static_cast<PngSink*>(png_get_io_ptr(png));
-    const qint64 written = sink->device->write(reinterpret_cast<const char*>(data), qint64(length));
-    if (written == qint64(length))
-        return;
-    const QString reason = sink->device->errorString();
-    sink->reason = reason.isEmpty() ? SystemErrorText(EIO) : reason;
-    png_error(png, "write failed");
+    if (!writeAll(*sink, reinterpret_cast<const char*>(data), qint64(length)))
+        png_error(png, "write failed");
 }
 
 void flushNothing(png_structp) {}
@@ -39,7 +46,7 @@ struct PngTexts {
 
     explicit PngTexts(const PictureMetadata& metadata) : xmp(metadata.xmp) {
         if (!metadata.iptc.isEmpty())
-            iptc = EncodeRawProfile(PhotoshopFromIptc(metadata.iptc), "iptc");
+            iptc = encodeRawProfile(photoshopFromIptc(metadata.iptc), "iptc");
         if (!xmp.isEmpty())
             chunks.push_back(chunk(PNG_ITXT_COMPRESSION_NONE, "XML:com.adobe.xmp", xmp));
         if (!iptc.isEmpty())
@@ -76,7 +83,7 @@ public:
     }
 
 private:
-    template <typename Step> void run(const Step& step) { RunPngStep(png_, sink_.errors, step); }
+    template <typename Step> void run(const Step& step) { runPngStep(png_, sink_.errors, step); }
     void setMetadata(const PictureMetadata& metadata, PngTexts& texts);
 
     PngSink sink_{};
@@ -100,8 +107,8 @@ void PngRowWriter::setMetadata(const PictureMetadata& metadata, PngTexts& texts)
 // adaptive filters), as Qt's writer wrote before: lower levels were measured to save time on
 // photographs but to grow flat graphics by up to a quarter.
 void PngRowWriter::start(QSize size, bool alpha, const PictureMetadata& metadata) {
-    png_ = png_create_write_struct(PNG_LIBPNG_VER_STRING, &sink_.errors, PngErrorHandler,
-                                   PngWarningHandler);
+    png_ = png_create_write_struct(PNG_LIBPNG_VER_STRING, &sink_.errors, pngErrorHandler,
+                                   pngWarningHandler);
     info_ = png_ ? png_create_info_struct(png_) : nullptr;
     if (!info_)
         throw Failure(SystemErrorText(ENOMEM));

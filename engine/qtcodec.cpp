@@ -19,7 +19,7 @@ namespace {
 constexpr int kDecodeLimitMegabytes = 1024;
 
 // The fields of a BMP header that tell how many bytes of pixels must follow it.
-constexpr qsizetype kBmpHeaderBytes = 30;
+constexpr qsizetype kBmpHeaderBytes = 34, kBmpCoreHeaderBytes = 26;
 constexpr quint32 kBmpCoreHeaderSize = 12;
 constexpr quint32 kBmpRle8 = 1, kBmpRle4 = 2;
 
@@ -56,13 +56,14 @@ void checkBmpLength(std::FILE* file) {
     QByteArray header(kBmpHeaderBytes, '\0');
     header.truncate(qsizetype(std::fread(header.data(), 1, size_t(header.size()), file)));
     std::rewind(file);
-    struct stat status{};
-    if (header.size() < kBmpHeaderBytes || ::fstat(fileno(file), &status) != 0)
-        FailDataEndsEarly();
     const auto* bytes = reinterpret_cast<const uchar*>(header.constData());
+    const bool core = header.size() >= kBmpCoreHeaderBytes &&
+                      qFromLittleEndian<quint32>(bytes + 14) == kBmpCoreHeaderSize;
+    struct stat status{};
+    if (header.size() < (core ? kBmpCoreHeaderBytes : kBmpHeaderBytes) ||
+        ::fstat(fileno(file), &status) != 0)
+        failDataEndsEarly();
     const quint32 offset = qFromLittleEndian<quint32>(bytes + 10);
-    const quint32 infoSize = qFromLittleEndian<quint32>(bytes + 14);
-    const bool core = infoSize == kBmpCoreHeaderSize;
     const qint64 width = core ? qFromLittleEndian<quint16>(bytes + 18)
                               : qFromLittleEndian<qint32>(bytes + 18);
     const qint64 height = core ? qFromLittleEndian<quint16>(bytes + 20)
@@ -73,7 +74,7 @@ void checkBmpLength(std::FILE* file) {
         return;
     const qint64 rowBytes = (qAbs(width) * bits + 31) / 32 * 4;
     if (qint64(offset) + rowBytes * qAbs(height) > qint64(status.st_size))
-        FailDataEndsEarly();
+        failDataEndsEarly();
 }
 
 class QtReader final : public PictureReader {
@@ -99,6 +100,7 @@ private:
     QImageReader reader_;
     QSize size_;
     bool alpha_ = false;
+    bool alphaKnown_ = false;
     PictureMetadata metadata_;
     int orientation_ = 1;
     QImage decoded_;
@@ -127,14 +129,16 @@ void QtReader::readHeader(const QString& path) {
     if (!reader_.canRead())
         throw Failure(reader_.errorString());
     size_ = reader_.size();
-    alpha_ = QImage::toPixelFormat(reader_.imageFormat()).alphaUsage() == QPixelFormat::UsesAlpha;
-    if (!size_.isValid()) {
-        // A format whose header Qt cannot read on its own is decoded now to learn its size.
+    const QImage::Format declared = reader_.imageFormat();
+    alphaKnown_ = size_.isValid() && declared != QImage::Format_Invalid;
+    alpha_ = QImage::toPixelFormat(declared).alphaUsage() == QPixelFormat::UsesAlpha;
+    if (!alphaKnown_) {
+        // A format whose header Qt cannot read on its own is decoded now to learn what it holds.
         readAll();
         size_ = decoded_.size();
     }
     if (format_ == PictureFormat::Tiff)
-        metadata_ = ReadFileMetadata(path);
+        metadata_ = readFileMetadata(path);
     orientation_ = OrientationOf(metadata_);
 }
 
@@ -147,8 +151,8 @@ QImage QtReader::readAll() {
     if (!reader_.read(&image))
         throw Failure(reader_.errorString());
     if (watch_ && watch_->reachedEnd())
-        FailDataEndsEarly();
-    if (!size_.isValid())
+        failDataEndsEarly();
+    if (!alphaKnown_)
         alpha_ = image.hasAlphaChannel();
     decoded_ = image.convertToFormat(alpha_ ? QImage::Format_ARGB32 : QImage::Format_RGB32);
     if (decoded_.isNull())
@@ -159,7 +163,7 @@ QImage QtReader::readAll() {
 void QtReader::readRows(uchar* rows, qsizetype bytesPerLine, int count) {
     const QImage image = readAll();
     if (count > image.height() - rowsRead_)
-        FailDataEndsEarly();
+        failDataEndsEarly();
     for (int y = 0; y < count; ++y)
         std::copy_n(image.constScanLine(rowsRead_ + y), image.bytesPerLine(), rows + y * bytesPerLine);
     rowsRead_ += count;
@@ -167,7 +171,7 @@ void QtReader::readRows(uchar* rows, qsizetype bytesPerLine, int count) {
 
 } // namespace
 
-std::unique_ptr<PictureReader> OpenWithQt(PictureFile file, PictureFormat format,
+std::unique_ptr<PictureReader> openWithQt(PictureFile file, PictureFormat format,
                                           const QString& path) {
     auto reader = std::make_unique<QtReader>(std::move(file), format);
     reader->readHeader(path);

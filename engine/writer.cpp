@@ -75,7 +75,7 @@ bool saveWith(const Encoder& encoder, const QImage& image, const QString& path,
         path,
         [&](QIODevice& device, QString& text) {
             if (encoder.codec == Codec::Giflib)
-                return EncodeGif(image, device, text);
+                return encodeGif(image, device, text);
             return encodeWithQt(image, device, encoder.qtFormat, encoder.quality, text);
         },
         errorText);

@@ -13,7 +13,7 @@
 #include <exiv2/exiv2.hpp>
 #include <jpeglib.h>
 
-QImage PhotoLike(int width, int height) {
+QImage photoLike(int width, int height) {
     QImage image(width, height, QImage::Format_RGB32);
     quint32 noise = 12345;
     for (int y = 0; y < height; ++y) {
@@ -60,7 +60,7 @@ void setInput(jpeg_compress_struct& info, JpegKind kind) {
 
 } // namespace
 
-QByteArray MakeJpeg(const QImage& source, int hSampling, int vSampling, int quality,
+QByteArray makeJpeg(const QImage& source, int hSampling, int vSampling, int quality,
                     JpegKind kind) {
     const QImage image = source.convertToFormat(kind == JpegKind::Gray ? QImage::Format_Grayscale8
                                                                        : QImage::Format_RGB32);
@@ -79,6 +79,8 @@ QByteArray MakeJpeg(const QImage& source, int hSampling, int vSampling, int qual
     jpeg_set_quality(&info, quality, TRUE);
     info.comp_info[0].h_samp_factor = hSampling;
     info.comp_info[0].v_samp_factor = vSampling;
+    if (kind == JpegKind::Progressive)
+        jpeg_simple_progression(&info);
     jpeg_start_compress(&info, TRUE);
     for (int y = 0; y < image.height(); ++y) {
         QByteArray cmyk;
@@ -93,7 +95,7 @@ QByteArray MakeJpeg(const QImage& source, int hSampling, int vSampling, int qual
     return QByteArray(reinterpret_cast<const char*>(memory.data), qsizetype(memory.size));
 }
 
-std::array<quint16, 64> StandardTable(int quality, int slot) {
+std::array<quint16, 64> standardTable(int quality, int slot) {
     jpeg_compress_struct info{};
     jpeg_error_mgr errors{};
     info.err = jpeg_std_error(&errors);
@@ -108,11 +110,11 @@ std::array<quint16, 64> StandardTable(int quality, int slot) {
     return table;
 }
 
-QByteArray SampleIccProfile() {
+QByteArray sampleIccProfile() {
     return QColorSpace(QColorSpace::SRgb).iccProfile();
 }
 
-void AddSampleMetadata(const QString& path) {
+void addSampleMetadata(const QString& path) {
     auto image = Exiv2::ImageFactory::open(QFile::encodeName(path).toStdString());
     image->readMetadata();
     Exiv2::ExifData& exif = image->exifData();
@@ -124,21 +126,21 @@ void AddSampleMetadata(const QString& path) {
     exif["Exif.Photo.PixelYDimension"] = uint32_t(3000);
     exif["Exif.GPSInfo.GPSLatitudeRef"] = "N";
     exif["Exif.GPSInfo.GPSLatitude"] = "41/1 24/1 30/1";
-    const QByteArray thumbnail = MakeJpeg(PhotoLike(16, 12), 2, 2);
+    const QByteArray thumbnail = makeJpeg(photoLike(16, 12), 2, 2);
     Exiv2::ExifThumb(exif).setJpegThumbnail(
         reinterpret_cast<const Exiv2::byte*>(thumbnail.constData()), long(thumbnail.size()),
         Exiv2::URational(72, 1), Exiv2::URational(72, 1), 2);
     image->xmpData()["Xmp.dc.creator"] = SampleMetadata::creator;
     image->xmpData()["Xmp.tiff.Orientation"] = "6";
     image->iptcData()["Iptc.Application2.Byline"] = SampleMetadata::byline;
-    const QByteArray iccBytes = SampleIccProfile();
+    const QByteArray iccBytes = sampleIccProfile();
     Exiv2::DataBuf icc(reinterpret_cast<const Exiv2::byte*>(iccBytes.constData()),
                        long(iccBytes.size()));
     image->setIccProfile(icc, true);
     image->writeMetadata();
 }
 
-QByteArray MakeRle8Bmp(const QImage& grayIndices) {
+QByteArray makeRle8Bmp(const QImage& grayIndices) {
     const QImage image = grayIndices.convertToFormat(QImage::Format_Grayscale8);
     QByteArray pixels;
     for (int y = image.height() - 1; y >= 0; --y) { // bottom row first
@@ -169,13 +171,13 @@ QByteArray MakeRle8Bmp(const QImage& grayIndices) {
     return file;
 }
 
-void WriteFile(const QString& path, const QByteArray& bytes) {
+void writeFile(const QString& path, const QByteArray& bytes) {
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
         qFatal("cannot write %s", qPrintable(path));
 }
 
-QByteArray ReadFile(const QString& path) {
+QByteArray readFile(const QString& path) {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
@@ -193,7 +195,7 @@ qint64 FullDevice::writeData(const char* data, qint64 size) {
     return taken;
 }
 
-bool SameBytes(const QImage& a, const QImage& b) {
+bool sameBytes(const QImage& a, const QImage& b) {
     if (a.size() != b.size() || a.format() != b.format())
         return false;
     for (int y = 0; y < a.height(); ++y)
@@ -202,7 +204,7 @@ bool SameBytes(const QImage& a, const QImage& b) {
     return true;
 }
 
-double MeanError(const QImage& a, const QImage& b) {
+double meanError(const QImage& a, const QImage& b) {
     if (a.size() != b.size())
         return 1e9;
     double sum = 0;
@@ -218,7 +220,7 @@ double MeanError(const QImage& a, const QImage& b) {
     return sum / (3.0 * a.width() * a.height());
 }
 
-QImage ReadInBands(const QString& path, int band) {
+QImage readInBands(const QString& path, int band) {
     auto reader = PictureReader::open(path);
     QImage image(reader->size(), reader->hasAlpha() ? QImage::Format_ARGB32 : QImage::Format_RGB32);
     for (int y = 0; y < image.height(); y += band)
@@ -226,7 +228,7 @@ QImage ReadInBands(const QString& path, int band) {
     return image;
 }
 
-void WriteInBands(QIODevice& device, PictureFormat format, const QImage& image, int band,
+void writeInBands(QIODevice& device, PictureFormat format, const QImage& image, int band,
                   const PictureMetadata& metadata) {
     auto writer = format == PictureFormat::Jpeg
                       ? StartJpegWriter(device, image.size(), {}, metadata)
@@ -237,7 +239,7 @@ void WriteInBands(QIODevice& device, PictureFormat format, const QImage& image, 
     writer->finish();
 }
 
-QByteArray Encoded(const QImage& image, PictureFormat format, const PictureMetadata& metadata,
+QByteArray encoded(const QImage& image, PictureFormat format, const PictureMetadata& metadata,
                    const JpegSettings& jpeg) {
     QBuffer buffer;
     buffer.open(QIODevice::WriteOnly);

@@ -12,18 +12,18 @@
 
 // A picture with smooth gradients, edges and fine noise, like a photograph in small, at an odd
 // size so that no row or block ends evenly.
-QImage PhotoLike(int width = 101, int height = 67);
+QImage photoLike(int width = 101, int height = 67);
 
-enum class JpegKind { Color, Gray, AdobeCmyk };
+enum class JpegKind { Color, Progressive, Gray, AdobeCmyk };
 
 // A JPEG written by libjpeg with the luminance sampling factors given (1x1 is 4:4:4, 2x1 4:2:2,
 // 2x2 4:2:0).
-QByteArray MakeJpeg(const QImage& image, int hSampling, int vSampling, int quality = 85,
+QByteArray makeJpeg(const QImage& image, int hSampling, int vSampling, int quality = 85,
                     JpegKind kind = JpegKind::Color);
 
 // The standard quantisation table libjpeg uses at this quality (0 luminance, 1 chrominance),
 // in natural order.
-std::array<quint16, 64> StandardTable(int quality, int slot);
+std::array<quint16, 64> standardTable(int quality, int slot);
 
 // The metadata every metadata test looks for.
 struct SampleMetadata {
@@ -36,14 +36,14 @@ struct SampleMetadata {
 
 // The file with EXIF (artist, copyright, make, GPS position, orientation 6, a thumbnail), XMP
 // (dc:creator), IPTC (by-line) and an sRGB ICC profile written into it by exiv2.
-void AddSampleMetadata(const QString& path);
-QByteArray SampleIccProfile();
+void addSampleMetadata(const QString& path);
+QByteArray sampleIccProfile();
 
 // A BMP of 8 bits per pixel with run-length encoded rows, which Qt cannot write itself.
-QByteArray MakeRle8Bmp(const QImage& grayIndices);
+QByteArray makeRle8Bmp(const QImage& grayIndices);
 
-void WriteFile(const QString& path, const QByteArray& bytes);
-QByteArray ReadFile(const QString& path);
+void writeFile(const QString& path, const QByteArray& bytes);
+QByteArray readFile(const QString& path);
 
 // A device that takes `capacity` bytes and then refuses every write, as a full disk does.
 class FullDevice final : public QIODevice {
@@ -61,14 +61,14 @@ private:
 };
 
 // Compares every byte, the alpha byte of RGB32 included, which QImage's own comparison skips.
-bool SameBytes(const QImage& a, const QImage& b);
+bool sameBytes(const QImage& a, const QImage& b);
 // The mean difference per colour channel; pixels of alpha 0 count as equal whatever their colour.
-double MeanError(const QImage& a, const QImage& b);
+double meanError(const QImage& a, const QImage& b);
 
 // The picture read through the reader a band of rows at a time.
-QImage ReadInBands(const QString& path, int band);
+QImage readInBands(const QString& path, int band);
 // The picture written through the JPEG or PNG row writer a band of rows at a time.
-void WriteInBands(QIODevice& device, PictureFormat format, const QImage& image, int band,
+void writeInBands(QIODevice& device, PictureFormat format, const QImage& image, int band,
                   const PictureMetadata& metadata = {});
-QByteArray Encoded(const QImage& image, PictureFormat format, const PictureMetadata& metadata = {},
+QByteArray encoded(const QImage& image, PictureFormat format, const PictureMetadata& metadata = {},
                    const JpegSettings& jpeg = {});
