@@ -1,5 +1,5 @@
-#include "engine/codecio.h"
 #include "engine/gifcodec.h"
+#include "engine/codecio.h"
 
 #include "support/failure.h"
 

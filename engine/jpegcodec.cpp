@@ -135,7 +135,8 @@ std::optional<JpegTables> JpegReader::jpegTables() const {
         const JQUANT_TBL* table = info_.quant_tbl_ptrs[slot];
         tables.present[size_t(slot)] = table != nullptr;
         if (table)
-            std::copy(table->quantval, table->quantval + DCTSIZE2, tables.tables[size_t(slot)].begin());
+            std::copy(table->quantval, table->quantval + DCTSIZE2,
+                      tables.tables[size_t(slot)].begin());
     }
     for (int c = 0; c < info_.num_components; ++c) {
         const jpeg_component_info& component = info_.comp_info[c];

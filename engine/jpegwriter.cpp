@@ -33,7 +33,8 @@ struct DeviceDestination {
 
     // False, with the device's reason kept, when the device takes fewer bytes than it was given.
     bool flush(size_t count) {
-        const auto written = device->write(reinterpret_cast<const char*>(buffer.data()), qint64(count));
+        const auto written =
+            device->write(reinterpret_cast<const char*>(buffer.data()), qint64(count));
         if (written == qint64(count))
             return true;
         *reason = device->errorString().isEmpty() ? SystemErrorText(EIO) : device->errorString();

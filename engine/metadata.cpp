@@ -15,12 +15,15 @@ constexpr qsizetype kRawProfileLineBytes = 36;
 // Tags that describe how a TIFF stores its own pixels or carry the other metadata blocks: they
 // are not the picture's EXIF and would be wrong in any copy of it.
 const char* const kTiffStructureKeys[] = {
-    "Exif.Image.NewSubfileType",  "Exif.Image.ImageWidth",      "Exif.Image.ImageLength",
-    "Exif.Image.BitsPerSample",   "Exif.Image.Compression",     "Exif.Image.FillOrder",
-    "Exif.Image.SamplesPerPixel", "Exif.Image.PlanarConfiguration", "Exif.Image.Predictor",
-    "Exif.Image.TileWidth",       "Exif.Image.TileLength",      "Exif.Image.TileOffsets",
-    "Exif.Image.TileByteCounts",  "Exif.Image.ExtraSamples",    "Exif.Image.SampleFormat",
-    "Exif.Image.XMLPacket",       "Exif.Image.IPTCNAA",         "Exif.Image.ImageResources",
+    "Exif.Image.NewSubfileType",    "Exif.Image.ImageWidth",
+    "Exif.Image.ImageLength",       "Exif.Image.BitsPerSample",
+    "Exif.Image.Compression",       "Exif.Image.FillOrder",
+    "Exif.Image.SamplesPerPixel",   "Exif.Image.PlanarConfiguration",
+    "Exif.Image.Predictor",         "Exif.Image.TileWidth",
+    "Exif.Image.TileLength",        "Exif.Image.TileOffsets",
+    "Exif.Image.TileByteCounts",    "Exif.Image.ExtraSamples",
+    "Exif.Image.SampleFormat",      "Exif.Image.XMLPacket",
+    "Exif.Image.IPTCNAA",           "Exif.Image.ImageResources",
     "Exif.Image.InterColorProfile",
 };
 
@@ -170,7 +173,8 @@ QByteArray iptcFromPhotoshop(const QByteArray& resources) {
 QByteArray photoshopFromIptc(const QByteArray& iptc) {
     return guarded([&] {
         const Exiv2::IptcData data = decodeIptc(iptc);
-        return data.empty() ? QByteArray() : bytesOf(Exiv2::Photoshop::setIptcIrb(nullptr, 0, data));
+        return data.empty() ? QByteArray()
+                            : bytesOf(Exiv2::Photoshop::setIptcIrb(nullptr, 0, data));
     });
 }
 
@@ -181,7 +185,8 @@ QByteArray decodeRawProfile(const QByteArray& text) {
     if (!text.startsWith('\n') || lengthEnd < 0)
         return {};
     bool ok = false;
-    const qsizetype length = text.mid(typeEnd + 1, lengthEnd - typeEnd - 1).trimmed().toLongLong(&ok);
+    const qsizetype length =
+        text.mid(typeEnd + 1, lengthEnd - typeEnd - 1).trimmed().toLongLong(&ok);
     const QByteArray data = QByteArray::fromHex(text.mid(lengthEnd + 1));
     if (!ok || length <= 0 || data.size() < length)
         return {};
@@ -189,8 +194,8 @@ QByteArray decodeRawProfile(const QByteArray& text) {
 }
 
 QByteArray encodeRawProfile(const QByteArray& data, const char* type) {
-    QByteArray text = '\n' + QByteArray(type) + '\n' +
-                      QByteArray::number(data.size()).rightJustified(8, ' ');
+    QByteArray text =
+        '\n' + QByteArray(type) + '\n' + QByteArray::number(data.size()).rightJustified(8, ' ');
     for (qsizetype at = 0; at < data.size(); at += kRawProfileLineBytes)
         text += '\n' + data.mid(at, kRawProfileLineBytes).toHex();
     return text + '\n';

@@ -15,6 +15,8 @@
 
 namespace {
 
+constexpr size_t kReadBufferBytes = 64 * 1024;
+
 constexpr std::array<uchar, 3> kJpegMagic = {0xFF, 0xD8, 0xFF};
 constexpr std::array<uchar, 8> kPngMagic = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
 
@@ -44,7 +46,7 @@ PictureFormat formatOf(const QByteArray& head) {
 // the descriptor is checked again, since the entry may change between the two looks.
 int openRegularFile(const QString& path) {
     const QByteArray name = QFile::encodeName(path);
-    struct stat status{};
+    struct stat status {};
     if (::stat(name.constData(), &status) != 0)
         throw Failure(SystemErrorText(errno));
     if (!S_ISREG(status.st_mode))
@@ -73,6 +75,8 @@ PictureFile fileOn(int fd) {
         ::close(fd);
         throw Failure(SystemErrorText(error));
     }
+    // Larger reads than stdio's default 4 KB: fewer system calls per picture.
+    std::setvbuf(file, nullptr, _IOFBF, kReadBufferBytes);
     return PictureFile(file);
 }
 

@@ -35,8 +35,8 @@ QByteArray encodeWithQt(const QImage& image, const char* format) {
 
 void WritePicture(const QImage& image, PictureFormat format, QIODevice& device,
                   const JpegSettings& jpeg, const PictureMetadata& metadata) {
-    const bool alpha = image.hasAlphaChannel() && format != PictureFormat::Jpeg &&
-                       format != PictureFormat::Bmp;
+    const bool alpha =
+        image.hasAlphaChannel() && format != PictureFormat::Jpeg && format != PictureFormat::Bmp;
     const QImage pixels =
         image.convertToFormat(alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
     if (pixels.isNull())

@@ -29,8 +29,8 @@ void readFromFile(png_structp png, png_bytep data, size_t length) {
 }
 
 QByteArray textOf(const png_text& text) {
-    const size_t length = text.compression >= PNG_ITXT_COMPRESSION_NONE ? text.itxt_length
-                                                                          : text.text_length;
+    const size_t length =
+        text.compression >= PNG_ITXT_COMPRESSION_NONE ? text.itxt_length : text.text_length;
     return QByteArray(text.text, qsizetype(length));
 }
 
@@ -135,7 +135,8 @@ void PngReader::collectMetadata() {
     png_bytep profile = nullptr;
     png_uint_32 profileLength = 0;
     if (png_get_iCCP(png_, info_, &name, &compression, &profile, &profileLength) && profile)
-        metadata_.icc = QByteArray(reinterpret_cast<const char*>(profile), qsizetype(profileLength));
+        metadata_.icc =
+            QByteArray(reinterpret_cast<const char*>(profile), qsizetype(profileLength));
     orientation_ = OrientationOf(metadata_);
 }
 

@@ -25,7 +25,8 @@ void pngWarningHandler(png_structp png, png_const_charp text);
 [[noreturn]] void throwPngFailure(const PngErrors& errors);
 
 // Runs one step of libpng calls; raises a Failure when libpng gave up on it.
-template <typename Step> void runPngStep(png_structp png, const PngErrors& errors, const Step& step) {
+template <typename Step>
+void runPngStep(png_structp png, const PngErrors& errors, const Step& step) {
     if (setjmp(png_jmpbuf(png)) != 0)
         throwPngFailure(errors);
     step();

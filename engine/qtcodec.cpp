@@ -59,15 +59,15 @@ void checkBmpLength(std::FILE* file) {
     const auto* bytes = reinterpret_cast<const uchar*>(header.constData());
     const bool core = header.size() >= kBmpCoreHeaderBytes &&
                       qFromLittleEndian<quint32>(bytes + 14) == kBmpCoreHeaderSize;
-    struct stat status{};
+    struct stat status {};
     if (header.size() < (core ? kBmpCoreHeaderBytes : kBmpHeaderBytes) ||
         ::fstat(fileno(file), &status) != 0)
         failDataEndsEarly();
     const quint32 offset = qFromLittleEndian<quint32>(bytes + 10);
-    const qint64 width = core ? qFromLittleEndian<quint16>(bytes + 18)
-                              : qFromLittleEndian<qint32>(bytes + 18);
-    const qint64 height = core ? qFromLittleEndian<quint16>(bytes + 20)
-                               : qFromLittleEndian<qint32>(bytes + 22);
+    const qint64 width =
+        core ? qFromLittleEndian<quint16>(bytes + 18) : qFromLittleEndian<qint32>(bytes + 18);
+    const qint64 height =
+        core ? qFromLittleEndian<quint16>(bytes + 20) : qFromLittleEndian<qint32>(bytes + 22);
     const quint16 bits = qFromLittleEndian<quint16>(bytes + (core ? 24 : 28));
     const quint32 compression = core ? 0 : qFromLittleEndian<quint32>(bytes + 30);
     if (compression == kBmpRle8 || compression == kBmpRle4)
@@ -165,7 +165,8 @@ void QtReader::readRows(uchar* rows, qsizetype bytesPerLine, int count) {
     if (count > image.height() - rowsRead_)
         failDataEndsEarly();
     for (int y = 0; y < count; ++y)
-        std::copy_n(image.constScanLine(rowsRead_ + y), image.bytesPerLine(), rows + y * bytesPerLine);
+        std::copy_n(image.constScanLine(rowsRead_ + y), image.bytesPerLine(),
+                    rows + y * bytesPerLine);
     rowsRead_ += count;
 }
 

@@ -4,6 +4,7 @@
 #include <QColorSpace>
 #include <QDataStream>
 #include <QFile>
+#include <QImageReader>
 #include <QImageWriter>
 
 #include <cstdio>
@@ -12,6 +13,8 @@
 
 #include <exiv2/exiv2.hpp>
 #include <jpeglib.h>
+
+#include <sys/resource.h>
 
 QImage photoLike(int width, int height) {
     QImage image(width, height, QImage::Format_RGB32);
@@ -85,7 +88,8 @@ QByteArray makeJpeg(const QImage& source, int hSampling, int vSampling, int qual
     for (int y = 0; y < image.height(); ++y) {
         QByteArray cmyk;
         if (kind == JpegKind::AdobeCmyk)
-            cmyk = adobeCmykRow(reinterpret_cast<const QRgb*>(image.constScanLine(y)), image.width());
+            cmyk =
+                adobeCmykRow(reinterpret_cast<const QRgb*>(image.constScanLine(y)), image.width());
         JSAMPROW row = kind == JpegKind::AdobeCmyk ? reinterpret_cast<JSAMPROW>(cmyk.data())
                                                    : const_cast<uchar*>(image.constScanLine(y));
         jpeg_write_scanlines(&info, &row, 1);
@@ -224,7 +228,8 @@ QImage readInBands(const QString& path, int band) {
     auto reader = PictureReader::open(path);
     QImage image(reader->size(), reader->hasAlpha() ? QImage::Format_ARGB32 : QImage::Format_RGB32);
     for (int y = 0; y < image.height(); y += band)
-        reader->readRows(image.scanLine(y), image.bytesPerLine(), std::min(band, image.height() - y));
+        reader->readRows(image.scanLine(y), image.bytesPerLine(),
+                         std::min(band, image.height() - y));
     return image;
 }
 
@@ -245,4 +250,78 @@ QByteArray encoded(const QImage& image, PictureFormat format, const PictureMetad
     buffer.open(QIODevice::WriteOnly);
     WritePicture(image, format, buffer, jpeg, metadata);
     return buffer.data();
+}
+
+QString exifText(const Exiv2::ExifData& exif, const char* key) {
+    const auto found = exif.findKey(Exiv2::ExifKey(key));
+    return found == exif.end() ? QString() : QString::fromStdString(found->toString());
+}
+
+QString xmpText(const Exiv2::XmpData& xmp, const char* key) {
+    const auto found = xmp.findKey(Exiv2::XmpKey(key));
+    return found == xmp.end() ? QString() : QString::fromStdString(found->toString());
+}
+
+QString iptcText(const Exiv2::IptcData& iptc, const char* key) {
+    const auto found = iptc.findKey(Exiv2::IptcKey(key));
+    return found == iptc.end() ? QString() : QString::fromStdString(found->toString());
+}
+
+QByteArray iccOf(Exiv2::Image& image) {
+    if (!image.iccProfileDefined())
+        return {};
+    const Exiv2::DataBuf* icc = image.iccProfile();
+    return QByteArray(reinterpret_cast<const char*>(icc->pData_), qsizetype(icc->size_));
+}
+
+PictureMetadata brokenMetadata() {
+    return {QByteArray("II*\0\x08\0\0\0\xff\xff garbage", 18), QByteArray("<x:xmpmeta unclosed"),
+            QByteArray("\x1c\x02\x50\xff\xff"), sampleIccProfile()};
+}
+
+QImage withTransparency(int colors) {
+    QImage image = photoLike(40, 30).convertToFormat(QImage::Format_ARGB32);
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            const int i = (y * image.width() + x) % colors;
+            const int alpha = x < 10 ? 0 : x < 20 ? 100 : x < 30 ? 200 : 255;
+            image.setPixel(x, y, qRgba(i * 7 % 256, i * 13 % 256, (i / 2) % 256, alpha));
+        }
+    return image;
+}
+
+QImage asGifShowsIt(const QImage& image) {
+    QImage shown = image.convertToFormat(QImage::Format_ARGB32);
+    for (int y = 0; y < shown.height(); ++y)
+        for (int x = 0; x < shown.width(); ++x) {
+            const QRgb p = shown.pixel(x, y);
+            shown.setPixel(x, y, qAlpha(p) < 128 ? 0u : (p | 0xFF000000u));
+        }
+    return shown;
+}
+
+QImage visible(QImage image) {
+    if (image.hasAlphaChannel())
+        for (int y = 0; y < image.height(); ++y) {
+            auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+            std::replace_if(
+                line, line + image.width(), [](QRgb p) { return qAlpha(p) == 0; }, 0u);
+        }
+    return image;
+}
+
+QImage readWhole(const QString& path) {
+    return PictureReader::open(path)->readAll();
+}
+
+QImage qtDecode(const QString& path, bool alpha) {
+    QImageReader reader(path);
+    reader.setAutoTransform(false);
+    return reader.read().convertToFormat(alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+}
+
+long maxResidentKilobytes() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
 }

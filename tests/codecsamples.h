@@ -4,11 +4,14 @@
 // metadata, a run-length BMP, and a device that runs out of room.
 
 #include "engine/picture.h"
+#include "support/failure.h"
 
 #include <QByteArray>
 #include <QIODevice>
 #include <QImage>
 #include <QString>
+
+#include <exiv2/exiv2.hpp>
 
 // A picture with smooth gradients, edges and fine noise, like a photograph in small, at an odd
 // size so that no row or block ends evenly.
@@ -72,3 +75,34 @@ void writeInBands(QIODevice& device, PictureFormat format, const QImage& image, 
                   const PictureMetadata& metadata = {});
 QByteArray encoded(const QImage& image, PictureFormat format, const PictureMetadata& metadata = {},
                    const JpegSettings& jpeg = {});
+
+// A value as exiv2 reads it from a written file; empty when the file has none.
+QString exifText(const Exiv2::ExifData& exif, const char* key);
+QString xmpText(const Exiv2::XmpData& xmp, const char* key);
+QString iptcText(const Exiv2::IptcData& iptc, const char* key);
+QByteArray iccOf(Exiv2::Image& image);
+
+// EXIF, XMP and IPTC exiv2 cannot parse, beside a good colour profile.
+PictureMetadata brokenMetadata();
+// A picture with transparent, half-transparent and opaque areas in the given number of colours.
+QImage withTransparency(int colors);
+// What a GIF keeps of a picture: alpha below half is transparent, the rest opaque.
+QImage asGifShowsIt(const QImage& image);
+
+// The failure text, or an empty string when the call succeeded.
+template <typename Call> QString failureOf(const Call& call) {
+    try {
+        call();
+    } catch (const Failure& failure) {
+        return failure.text().isEmpty() ? QStringLiteral("(empty reason)") : failure.text();
+    }
+    return {};
+}
+
+// The picture with every fully transparent pixel the same, since their colour is never seen.
+QImage visible(QImage image);
+QImage readWhole(const QString& path);
+// Qt's decode in the form the reader gives: ARGB32 with alpha, RGB32 without.
+QImage qtDecode(const QString& path, bool alpha);
+// The most memory the process has held so far.
+long maxResidentKilobytes();

@@ -8,15 +8,11 @@
 #include <QBuffer>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QImageReader>
 #include <QImageWriter>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QtEndian>
 
-#include <exiv2/exiv2.hpp>
-
-#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <thread>
@@ -24,43 +20,6 @@
 namespace {
 
 const QString kSuite = QStringLiteral(TINTOREL_TEST_DATA "/pngsuite");
-
-// The failure text, or an empty string when the call succeeded.
-template <typename Call> QString failureOf(const Call& call) {
-    try {
-        call();
-    } catch (const Failure& failure) {
-        return failure.text().isEmpty() ? QStringLiteral("(empty reason)") : failure.text();
-    }
-    return {};
-}
-
-// The picture with every fully transparent pixel the same, since their colour is never seen.
-QImage visible(QImage image) {
-    if (image.hasAlphaChannel())
-        for (int y = 0; y < image.height(); ++y) {
-            auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
-            std::replace_if(line, line + image.width(), [](QRgb p) { return qAlpha(p) == 0; }, 0u);
-        }
-    return image;
-}
-
-QImage readWhole(const QString& path) {
-    return PictureReader::open(path)->readAll();
-}
-
-// Qt's decode in the form the reader gives: ARGB32 with alpha, RGB32 without.
-QImage qtDecode(const QString& path, bool alpha) {
-    QImageReader reader(path);
-    reader.setAutoTransform(false);
-    return reader.read().convertToFormat(alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
-}
-
-long maxResidentKilobytes() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss;
-}
 
 } // namespace
 
@@ -129,7 +88,8 @@ void TestCodecs::jpegPixelsEqualQt() {
     QFETCH(int, h);
     QFETCH(int, v);
     QFETCH(JpegKind, kind);
-    const QString file = writeSample(QStringLiteral("sampling.jpg"), makeJpeg(photoLike(), h, v, 85, kind));
+    const QString file =
+        writeSample(QStringLiteral("sampling.jpg"), makeJpeg(photoLike(), h, v, 85, kind));
     auto reader = PictureReader::open(file);
     QCOMPARE(reader->format(), PictureFormat::Jpeg);
     QCOMPARE(reader->size(), QSize(101, 67));
@@ -138,7 +98,8 @@ void TestCodecs::jpegPixelsEqualQt() {
     QVERIFY(sameBytes(decoded, qtDecode(file, false)));
     if (reader->canStream())
         for (int band : {1, 7, 16, 67})
-            QVERIFY2(sameBytes(readInBands(file, band), decoded), qPrintable(QString::number(band)));
+            QVERIFY2(sameBytes(readInBands(file, band), decoded),
+                     qPrintable(QString::number(band)));
 }
 
 // Every valid file decodes to Qt's pixels, transparency included; every corrupt one is refused.
@@ -169,7 +130,8 @@ void TestCodecs::pngSuiteEqualsQt() {
     QCOMPARE(valid, 161);
     QCOMPARE(corrupt, 14);
     // Qt ignores the transparent colour of 16-bit truecolour files; libpng applies it.
-    QCOMPARE(differing, (QStringList{QStringLiteral("tbbn2c16.png"), QStringLiteral("tbgn2c16.png")}));
+    QCOMPARE(differing,
+             (QStringList{QStringLiteral("tbbn2c16.png"), QStringLiteral("tbgn2c16.png")}));
 }
 
 void TestCodecs::formatFollowsContent() {
@@ -286,59 +248,12 @@ void TestCodecs::onlyRegularFilesOpen() {
 
 namespace {
 
-QString exifText(const Exiv2::ExifData& exif, const char* key) {
-    const auto found = exif.findKey(Exiv2::ExifKey(key));
-    return found == exif.end() ? QString() : QString::fromStdString(found->toString());
-}
-
-QString xmpText(const Exiv2::XmpData& xmp, const char* key) {
-    const auto found = xmp.findKey(Exiv2::XmpKey(key));
-    return found == xmp.end() ? QString() : QString::fromStdString(found->toString());
-}
-
-QString iptcText(const Exiv2::IptcData& iptc, const char* key) {
-    const auto found = iptc.findKey(Exiv2::IptcKey(key));
-    return found == iptc.end() ? QString() : QString::fromStdString(found->toString());
-}
-
-QByteArray iccOf(Exiv2::Image& image) {
-    if (!image.iccProfileDefined())
-        return {};
-    const Exiv2::DataBuf* icc = image.iccProfile();
-    return QByteArray(reinterpret_cast<const char*>(icc->pData_), qsizetype(icc->size_));
-}
-
-PictureMetadata brokenMetadata() {
-    return {QByteArray("II*\0\x08\0\0\0\xff\xff garbage", 18), QByteArray("<x:xmpmeta unclosed"),
-            QByteArray("\x1c\x02\x50\xff\xff"), sampleIccProfile()};
-}
-
-// A picture with transparent, half-transparent and opaque areas in few colours.
-QImage withTransparency(int colors) {
-    QImage image = photoLike(40, 30).convertToFormat(QImage::Format_ARGB32);
-    for (int y = 0; y < image.height(); ++y)
-        for (int x = 0; x < image.width(); ++x) {
-            const int i = (y * image.width() + x) % colors;
-            const int alpha = x < 10 ? 0 : x < 20 ? 100 : x < 30 ? 200 : 255;
-            image.setPixel(x, y, qRgba(i * 7 % 256, i * 13 % 256, (i / 2) % 256, alpha));
-        }
-    return image;
-}
-
-// What a GIF keeps of a picture: alpha below half is transparent, the rest opaque.
-QImage asGifShowsIt(const QImage& image) {
-    QImage shown = image.convertToFormat(QImage::Format_ARGB32);
-    for (int y = 0; y < shown.height(); ++y)
-        for (int x = 0; x < shown.width(); ++x) {
-            const QRgb p = shown.pixel(x, y);
-            shown.setPixel(x, y, qAlpha(p) < 128 ? 0u : (p | 0xFF000000u));
-        }
-    return shown;
-}
-
 const QList<std::pair<const char*, PictureFormat>> kWrittenFormats = {
-    {"jpeg", PictureFormat::Jpeg}, {"png", PictureFormat::Png}, {"gif", PictureFormat::Gif},
-    {"bmp", PictureFormat::Bmp},   {"tiff", PictureFormat::Tiff}};
+    {"jpeg", PictureFormat::Jpeg},
+    {"png", PictureFormat::Png},
+    {"gif", PictureFormat::Gif},
+    {"bmp", PictureFormat::Bmp},
+    {"tiff", PictureFormat::Tiff}};
 
 } // namespace
 
@@ -366,8 +281,8 @@ void TestCodecs::metadataSurvives() {
     QVERIFY(!input.exif.isEmpty() && !input.xmp.isEmpty() && !input.iptc.isEmpty());
     QCOMPARE(input.icc, sampleIccProfile());
     const PictureMetadata output = MetadataForOutput(input, reader->size(), strip);
-    const QString written = writeSample(QStringLiteral("written"),
-                                        encoded(reader->readAll(), format, output));
+    const QString written =
+        writeSample(QStringLiteral("written"), encoded(reader->readAll(), format, output));
 
     auto image = Exiv2::ImageFactory::open(QFile::encodeName(written).toStdString());
     image->readMetadata();
@@ -400,7 +315,8 @@ void TestCodecs::unreadableMetadataIsDropped() {
     QCOMPARE(output.icc, broken.icc);
     QVERIFY(output.xmp.isEmpty());
     for (const auto& [name, format] : kWrittenFormats) {
-        const QString file = writeSample(QStringLiteral("broken"), encoded(photoLike(), format, broken));
+        const QString file =
+            writeSample(QStringLiteral("broken"), encoded(photoLike(), format, broken));
         QVERIFY2(!readWhole(file).isNull(), name);
     }
 }
@@ -420,13 +336,16 @@ void TestCodecs::jpegTables() {
     QFETCH(QByteArray, input);
     JpegSettings settings{quality, std::nullopt};
     if (!input.isEmpty())
-        settings.tables = PictureReader::open(writeSample(QStringLiteral("in.jpg"), input))->jpegTables();
+        settings.tables =
+            PictureReader::open(writeSample(QStringLiteral("in.jpg"), input))->jpegTables();
     const QString file = writeSample(QStringLiteral("out.jpg"),
                                      encoded(photoLike(), PictureFormat::Jpeg, {}, settings));
     const std::optional<JpegTables> written = PictureReader::open(file)->jpegTables();
     QVERIFY(written);
     QCOMPARE(written->components, 3);
-    const auto tableOf = [&](const JpegTables& t, int c) { return t.tables[size_t(t.componentTable[size_t(c)])]; };
+    const auto tableOf = [&](const JpegTables& t, int c) {
+        return t.tables[size_t(t.componentTable[size_t(c)])];
+    };
     if (!settings.tables) {
         QCOMPARE(tableOf(*written, 0), standardTable(quality, 0));
         QCOMPARE(tableOf(*written, 1), standardTable(quality, 1));
@@ -455,7 +374,8 @@ void TestCodecs::bandsGiveTheSameBytes_data() {
     for (int band : {1, 5, 16, 66}) {
         QTest::addRow("jpeg in bands of %d", band) << PictureFormat::Jpeg << photoLike() << band;
         QTest::addRow("png in bands of %d", band) << PictureFormat::Png << photoLike() << band;
-        QTest::addRow("png with alpha in bands of %d", band) << PictureFormat::Png << transparent << band;
+        QTest::addRow("png with alpha in bands of %d", band)
+            << PictureFormat::Png << transparent << band;
     }
 }
 
@@ -484,8 +404,8 @@ void TestCodecs::roundTrip_data() {
     QTest::newRow("tiff") << PictureFormat::Tiff << photo << photo << 0.0;
     // Qt stores a TIFF's alpha premultiplied: colours under low alpha come back rounded.
     QTest::newRow("tiff alpha") << PictureFormat::Tiff << clear << clear << 0.5;
-    QTest::newRow("bmp drops alpha") << PictureFormat::Bmp << clear
-                                     << clear.convertToFormat(QImage::Format_RGB32) << 0.0;
+    QTest::newRow("bmp drops alpha")
+        << PictureFormat::Bmp << clear << clear.convertToFormat(QImage::Format_RGB32) << 0.0;
     QTest::newRow("gif transparent") << PictureFormat::Gif << clear << asGifShowsIt(clear) << 0.0;
     QTest::newRow("gif transparent, 600 colours")
         << PictureFormat::Gif << clearMany << asGifShowsIt(clearMany) << 8.0;
@@ -515,8 +435,10 @@ void TestCodecs::fullDeviceFails_data() {
         for (qint64 capacity : {0, 100, 5000})
             QTest::addRow("%s after %lld bytes", name, capacity) << format << capacity << false;
     for (qint64 capacity : {0, 100, 5000, 20000}) {
-        QTest::addRow("jpeg rows after %lld bytes", capacity) << PictureFormat::Jpeg << capacity << true;
-        QTest::addRow("png rows after %lld bytes", capacity) << PictureFormat::Png << capacity << true;
+        QTest::addRow("jpeg rows after %lld bytes", capacity)
+            << PictureFormat::Jpeg << capacity << true;
+        QTest::addRow("png rows after %lld bytes", capacity)
+            << PictureFormat::Png << capacity << true;
     }
 }
 
@@ -540,11 +462,13 @@ void TestCodecs::fullDeviceFails() {
 // Several workers decode and encode different pictures at once, metadata included, with the
 // results a single thread gets.
 void TestCodecs::workersAtOnce() {
-    const QString source = writeSample(QStringLiteral("shared.jpg"), makeJpeg(photoLike(300, 200), 2, 2));
+    const QString source =
+        writeSample(QStringLiteral("shared.jpg"), makeJpeg(photoLike(300, 200), 2, 2));
     addSampleMetadata(source);
     const auto work = [&](PictureFormat format) {
         auto reader = PictureReader::open(source);
-        const PictureMetadata metadata = MetadataForOutput(reader->metadata(), reader->size(), false);
+        const PictureMetadata metadata =
+            MetadataForOutput(reader->metadata(), reader->size(), false);
         return encoded(reader->readAll(), format, metadata);
     };
     const QList<PictureFormat> formats = {PictureFormat::Jpeg, PictureFormat::Png,
