@@ -142,8 +142,7 @@ void TestCodecs::formatFollowsContent() {
     QCOMPARE(PictureReader::open(path("jpeg-named.gif"))->format(), PictureFormat::Jpeg);
     QCOMPARE(PictureReader::open(path("tiff-named.png"))->format(), PictureFormat::Tiff);
     // Formats without a reader of their own go through Qt whole, keeping their transparency.
-    const QImage clear = photoLike(48, 48).convertToFormat(QImage::Format_ARGB32);
-    QImage icon = clear;
+    QImage icon = photoLike(48, 48).convertToFormat(QImage::Format_ARGB32);
     icon.setPixel(3, 4, qRgba(1, 2, 3, 0));
     WriteImage(icon, path("icon.png"), "ico");
     auto reader = PictureReader::open(path("icon.png"));
@@ -280,6 +279,10 @@ void TestCodecs::metadataSurvives() {
     const PictureMetadata& input = reader->metadata();
     QVERIFY(!input.exif.isEmpty() && !input.xmp.isEmpty() && !input.iptc.isEmpty());
     QCOMPARE(input.icc, sampleIccProfile());
+    Exiv2::ExifData camera;
+    Exiv2::ExifParser::decode(camera, reinterpret_cast<const Exiv2::byte*>(input.exif.constData()),
+                              uint32_t(input.exif.size()));
+    QVERIFY(Exiv2::ExifThumbC(camera).copy().size_ > 0);
     const PictureMetadata output = MetadataForOutput(input, reader->size(), strip);
     const QString written =
         writeSample(QStringLiteral("written"), encoded(reader->readAll(), format, output));
