@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
     cmake ninja-build g++ pkg-config
     qt6-base-dev qt6-image-formats-plugins libgl-dev
-    libgif-dev
+    libgif-dev libjpeg62-turbo-dev libpng-dev libexiv2-dev
     xvfb xauth xdotool x11-utils python3-xlib procps imagemagick
 )
 

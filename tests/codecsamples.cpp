@@ -1,0 +1,327 @@
+#include "tests/codecsamples.h"
+
+#include <QBuffer>
+#include <QColorSpace>
+#include <QDataStream>
+#include <QFile>
+#include <QImageReader>
+#include <QImageWriter>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include <exiv2/exiv2.hpp>
+#include <jpeglib.h>
+
+#include <sys/resource.h>
+
+QImage photoLike(int width, int height) {
+    QImage image(width, height, QImage::Format_RGB32);
+    quint32 noise = 12345;
+    for (int y = 0; y < height; ++y) {
+        auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int x = 0; x < width; ++x) {
+            noise = noise * 1103515245u + 12345u;
+            const int grain = int(noise >> 28) - 8;
+            const int edge = (x / 13 + y / 11) % 2 ? 60 : 0;
+            line[x] = qRgb(qBound(0, x * 255 / width + grain, 255),
+                           qBound(0, y * 255 / height + edge + grain, 255),
+                           qBound(0, 200 - edge * 2 + grain, 255));
+        }
+    }
+    return image;
+}
+
+namespace {
+
+struct JpegMemory {
+    unsigned char* data = nullptr;
+    unsigned long size = 0;
+    ~JpegMemory() { std::free(data); }
+};
+
+// Adobe's inverted CMYK, as Photoshop stores it: each channel the amount of light kept.
+QByteArray adobeCmykRow(const QRgb* line, int width) {
+    QByteArray row(width * 4, '\0');
+    for (int x = 0; x < width; ++x) {
+        const int k = std::max({qRed(line[x]), qGreen(line[x]), qBlue(line[x]), 1});
+        row[4 * x] = char(qRed(line[x]) * 255 / k);
+        row[4 * x + 1] = char(qGreen(line[x]) * 255 / k);
+        row[4 * x + 2] = char(qBlue(line[x]) * 255 / k);
+        row[4 * x + 3] = char(k);
+    }
+    return row;
+}
+
+void setInput(jpeg_compress_struct& info, JpegKind kind) {
+    info.input_components = kind == JpegKind::Gray ? 1 : 4;
+    info.in_color_space = kind == JpegKind::Gray        ? JCS_GRAYSCALE
+                          : kind == JpegKind::AdobeCmyk ? JCS_CMYK
+                                                        : JCS_EXT_BGRX;
+}
+
+} // namespace
+
+QByteArray makeJpeg(const QImage& source, int hSampling, int vSampling, int quality,
+                    JpegKind kind) {
+    const QImage image = source.convertToFormat(kind == JpegKind::Gray ? QImage::Format_Grayscale8
+                                                                       : QImage::Format_RGB32);
+    jpeg_compress_struct info{};
+    jpeg_error_mgr errors{};
+    info.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&info);
+    JpegMemory memory;
+    jpeg_mem_dest(&info, &memory.data, &memory.size);
+    info.image_width = JDIMENSION(image.width());
+    info.image_height = JDIMENSION(image.height());
+    setInput(info, kind);
+    jpeg_set_defaults(&info);
+    if (kind == JpegKind::AdobeCmyk)
+        jpeg_set_colorspace(&info, JCS_YCCK);
+    jpeg_set_quality(&info, quality, TRUE);
+    info.comp_info[0].h_samp_factor = hSampling;
+    info.comp_info[0].v_samp_factor = vSampling;
+    if (kind == JpegKind::Progressive)
+        jpeg_simple_progression(&info);
+    jpeg_start_compress(&info, TRUE);
+    for (int y = 0; y < image.height(); ++y) {
+        QByteArray cmyk;
+        if (kind == JpegKind::AdobeCmyk)
+            cmyk =
+                adobeCmykRow(reinterpret_cast<const QRgb*>(image.constScanLine(y)), image.width());
+        JSAMPROW row = kind == JpegKind::AdobeCmyk ? reinterpret_cast<JSAMPROW>(cmyk.data())
+                                                   : const_cast<uchar*>(image.constScanLine(y));
+        jpeg_write_scanlines(&info, &row, 1);
+    }
+    jpeg_finish_compress(&info);
+    jpeg_destroy_compress(&info);
+    return QByteArray(reinterpret_cast<const char*>(memory.data), qsizetype(memory.size));
+}
+
+std::array<quint16, 64> standardTable(int quality, int slot) {
+    jpeg_compress_struct info{};
+    jpeg_error_mgr errors{};
+    info.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&info);
+    info.in_color_space = JCS_RGB;
+    info.input_components = 3;
+    jpeg_set_defaults(&info);
+    jpeg_set_quality(&info, quality, TRUE);
+    std::array<quint16, 64> table{};
+    std::copy_n(info.quant_tbl_ptrs[slot]->quantval, 64, table.begin());
+    jpeg_destroy_compress(&info);
+    return table;
+}
+
+QByteArray sampleIccProfile() {
+    return QColorSpace(QColorSpace::SRgb).iccProfile();
+}
+
+void addSampleMetadata(const QString& path) {
+    auto image = Exiv2::ImageFactory::open(QFile::encodeName(path).toStdString());
+    image->readMetadata();
+    Exiv2::ExifData& exif = image->exifData();
+    exif["Exif.Image.Artist"] = SampleMetadata::artist;
+    exif["Exif.Image.Copyright"] = SampleMetadata::copyright;
+    exif["Exif.Image.Make"] = SampleMetadata::make;
+    exif["Exif.Image.Orientation"] = uint16_t(6);
+    exif["Exif.Photo.PixelXDimension"] = uint32_t(4000);
+    exif["Exif.Photo.PixelYDimension"] = uint32_t(3000);
+    exif["Exif.GPSInfo.GPSLatitudeRef"] = "N";
+    exif["Exif.GPSInfo.GPSLatitude"] = "41/1 24/1 30/1";
+    const QByteArray thumbnail = makeJpeg(photoLike(16, 12), 2, 2);
+    Exiv2::ExifThumb(exif).setJpegThumbnail(
+        reinterpret_cast<const Exiv2::byte*>(thumbnail.constData()), long(thumbnail.size()),
+        Exiv2::URational(72, 1), Exiv2::URational(72, 1), 2);
+    image->xmpData()["Xmp.dc.creator"] = SampleMetadata::creator;
+    image->xmpData()["Xmp.tiff.Orientation"] = "6";
+    image->iptcData()["Iptc.Application2.Byline"] = SampleMetadata::byline;
+    const QByteArray iccBytes = sampleIccProfile();
+    Exiv2::DataBuf icc(reinterpret_cast<const Exiv2::byte*>(iccBytes.constData()),
+                       long(iccBytes.size()));
+    image->setIccProfile(icc, true);
+    image->writeMetadata();
+}
+
+QByteArray makeRle8Bmp(const QImage& grayIndices) {
+    const QImage image = grayIndices.convertToFormat(QImage::Format_Grayscale8);
+    QByteArray pixels;
+    for (int y = image.height() - 1; y >= 0; --y) { // bottom row first
+        const uchar* line = image.constScanLine(y);
+        for (int x = 0; x < image.width();) {
+            int run = 1;
+            while (x + run < image.width() && run < 255 && line[x + run] == line[x])
+                ++run;
+            pixels += char(run);
+            pixels += char(line[x]);
+            x += run;
+        }
+        pixels += QByteArray("\0\0", 2); // end of line
+    }
+    pixels += QByteArray("\0\1", 2); // end of picture
+    constexpr quint32 kPixelOffset = 14 + 40 + 256 * 4;
+    QByteArray file;
+    QDataStream out(&file, QIODevice::WriteOnly);
+    out.setByteOrder(QDataStream::LittleEndian);
+    out.writeRawData("BM", 2);
+    out << quint32(kPixelOffset + pixels.size()) << quint32(0) << kPixelOffset;
+    out << quint32(40) << qint32(image.width()) << qint32(image.height()) << quint16(1)
+        << quint16(8) << quint32(1) << quint32(pixels.size()) << qint32(2835) << qint32(2835)
+        << quint32(256) << quint32(0);
+    for (int i = 0; i < 256; ++i)
+        out << quint8(i) << quint8(i) << quint8(i) << quint8(0);
+    out.writeRawData(pixels.constData(), int(pixels.size()));
+    return file;
+}
+
+void writeFile(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+        qFatal("cannot write %s", qPrintable(path));
+}
+
+QByteArray readFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+qint64 FullDevice::writeData(const char* data, qint64 size) {
+    const qint64 room = capacity_ - written.size();
+    if (room <= 0) {
+        setErrorString(QString::fromLatin1(reason));
+        return -1;
+    }
+    const qint64 taken = std::min(room, size);
+    if (taken < size)
+        setErrorString(QString::fromLatin1(reason));
+    written.append(data, taken);
+    return taken;
+}
+
+bool sameBytes(const QImage& a, const QImage& b) {
+    if (a.size() != b.size() || a.format() != b.format())
+        return false;
+    for (int y = 0; y < a.height(); ++y)
+        if (std::memcmp(a.constScanLine(y), b.constScanLine(y), size_t(a.width()) * 4) != 0)
+            return false;
+    return true;
+}
+
+double meanError(const QImage& a, const QImage& b) {
+    if (a.size() != b.size())
+        return 1e9;
+    double sum = 0;
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x) {
+            const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
+            if (qAlpha(p) != qAlpha(q))
+                sum += 1e6;
+            else if (qAlpha(p) != 0)
+                sum += std::abs(qRed(p) - qRed(q)) + std::abs(qGreen(p) - qGreen(q)) +
+                       std::abs(qBlue(p) - qBlue(q));
+        }
+    return sum / (3.0 * a.width() * a.height());
+}
+
+QImage readInBands(const QString& path, int band) {
+    auto reader = PictureReader::open(path);
+    QImage image(reader->size(), reader->hasAlpha() ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+    for (int y = 0; y < image.height(); y += band)
+        reader->readRows(image.scanLine(y), image.bytesPerLine(),
+                         std::min(band, image.height() - y));
+    return image;
+}
+
+void writeInBands(QIODevice& device, PictureFormat format, const QImage& image, int band,
+                  const PictureMetadata& metadata) {
+    auto writer = format == PictureFormat::Jpeg
+                      ? StartJpegWriter(device, image.size(), {}, metadata)
+                      : StartPngWriter(device, image.size(), image.hasAlphaChannel(), metadata);
+    for (int y = 0; y < image.height(); y += band)
+        writer->writeRows(image.constScanLine(y), image.bytesPerLine(),
+                          std::min(band, image.height() - y));
+    writer->finish();
+}
+
+QByteArray encoded(const QImage& image, PictureFormat format, const PictureMetadata& metadata,
+                   const JpegSettings& jpeg) {
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    WritePicture(image, format, buffer, jpeg, metadata);
+    return buffer.data();
+}
+
+QString exifText(const Exiv2::ExifData& exif, const char* key) {
+    const auto found = exif.findKey(Exiv2::ExifKey(key));
+    return found == exif.end() ? QString() : QString::fromStdString(found->toString());
+}
+
+QString xmpText(const Exiv2::XmpData& xmp, const char* key) {
+    const auto found = xmp.findKey(Exiv2::XmpKey(key));
+    return found == xmp.end() ? QString() : QString::fromStdString(found->toString());
+}
+
+QString iptcText(const Exiv2::IptcData& iptc, const char* key) {
+    const auto found = iptc.findKey(Exiv2::IptcKey(key));
+    return found == iptc.end() ? QString() : QString::fromStdString(found->toString());
+}
+
+QByteArray iccOf(Exiv2::Image& image) {
+    if (!image.iccProfileDefined())
+        return {};
+    const Exiv2::DataBuf* icc = image.iccProfile();
+    return QByteArray(reinterpret_cast<const char*>(icc->pData_), qsizetype(icc->size_));
+}
+
+PictureMetadata brokenMetadata() {
+    return {QByteArray("II*\0\x08\0\0\0\xff\xff garbage", 18), QByteArray("<x:xmpmeta unclosed"),
+            QByteArray("\x1c\x02\x50\xff\xff"), sampleIccProfile()};
+}
+
+QImage withTransparency(int colors) {
+    QImage image = photoLike(40, 30).convertToFormat(QImage::Format_ARGB32);
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            const int i = (y * image.width() + x) % colors;
+            const int alpha = x < 10 ? 0 : x < 20 ? 100 : x < 30 ? 200 : 255;
+            image.setPixel(x, y, qRgba(i * 7 % 256, i * 13 % 256, (i / 2) % 256, alpha));
+        }
+    return image;
+}
+
+QImage asGifShowsIt(const QImage& image) {
+    QImage shown = image.convertToFormat(QImage::Format_ARGB32);
+    for (int y = 0; y < shown.height(); ++y)
+        for (int x = 0; x < shown.width(); ++x) {
+            const QRgb p = shown.pixel(x, y);
+            shown.setPixel(x, y, qAlpha(p) < 128 ? 0u : (p | 0xFF000000u));
+        }
+    return shown;
+}
+
+QImage visible(QImage image) {
+    if (image.hasAlphaChannel())
+        for (int y = 0; y < image.height(); ++y) {
+            auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+            std::replace_if(
+                line, line + image.width(), [](QRgb p) { return qAlpha(p) == 0; }, 0u);
+        }
+    return image;
+}
+
+QImage readWhole(const QString& path) {
+    return PictureReader::open(path)->readAll();
+}
+
+QImage qtDecode(const QString& path, bool alpha) {
+    QImageReader reader(path);
+    reader.setAutoTransform(false);
+    return reader.read().convertToFormat(alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+}
+
+long maxResidentKilobytes() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}

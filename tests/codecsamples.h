@@ -1,0 +1,108 @@
+#pragma once
+
+// Test pictures made in code for the codec tests: JPEGs of chosen sampling, pictures with
+// metadata, a run-length BMP, and a device that runs out of room.
+
+#include "engine/picture.h"
+#include "support/failure.h"
+
+#include <QByteArray>
+#include <QIODevice>
+#include <QImage>
+#include <QString>
+
+#include <exiv2/exiv2.hpp>
+
+// A picture with smooth gradients, edges and fine noise, like a photograph in small, at an odd
+// size so that no row or block ends evenly.
+QImage photoLike(int width = 101, int height = 67);
+
+enum class JpegKind { Color, Progressive, Gray, AdobeCmyk };
+
+// A JPEG written by libjpeg with the luminance sampling factors given (1x1 is 4:4:4, 2x1 4:2:2,
+// 2x2 4:2:0).
+QByteArray makeJpeg(const QImage& image, int hSampling, int vSampling, int quality = 85,
+                    JpegKind kind = JpegKind::Color);
+
+// The standard quantisation table libjpeg uses at this quality (0 luminance, 1 chrominance),
+// in natural order.
+std::array<quint16, 64> standardTable(int quality, int slot);
+
+// The metadata every metadata test looks for.
+struct SampleMetadata {
+    static constexpr const char* artist = "Ana Example";
+    static constexpr const char* copyright = "(c) Tintorel tests";
+    static constexpr const char* make = "Tintorel Camera";
+    static constexpr const char* creator = "Creator Example";
+    static constexpr const char* byline = "Byline Example";
+};
+
+// The file with EXIF (artist, copyright, make, GPS position, orientation 6, a thumbnail), XMP
+// (dc:creator), IPTC (by-line) and an sRGB ICC profile written into it by exiv2.
+void addSampleMetadata(const QString& path);
+QByteArray sampleIccProfile();
+
+// A BMP of 8 bits per pixel with run-length encoded rows, which Qt cannot write itself.
+QByteArray makeRle8Bmp(const QImage& grayIndices);
+
+void writeFile(const QString& path, const QByteArray& bytes);
+QByteArray readFile(const QString& path);
+
+// A device that takes `capacity` bytes and then refuses every write, as a full disk does.
+class FullDevice final : public QIODevice {
+public:
+    static constexpr const char* reason = "No space left on device";
+    explicit FullDevice(qint64 capacity) : capacity_(capacity) { open(QIODevice::WriteOnly); }
+    QByteArray written;
+
+protected:
+    qint64 readData(char*, qint64) override { return -1; }
+    qint64 writeData(const char* data, qint64 size) override;
+
+private:
+    qint64 capacity_;
+};
+
+// Compares every byte, the alpha byte of RGB32 included, which QImage's own comparison skips.
+bool sameBytes(const QImage& a, const QImage& b);
+// The mean difference per colour channel; pixels of alpha 0 count as equal whatever their colour.
+double meanError(const QImage& a, const QImage& b);
+
+// The picture read through the reader a band of rows at a time.
+QImage readInBands(const QString& path, int band);
+// The picture written through the JPEG or PNG row writer a band of rows at a time.
+void writeInBands(QIODevice& device, PictureFormat format, const QImage& image, int band,
+                  const PictureMetadata& metadata = {});
+QByteArray encoded(const QImage& image, PictureFormat format, const PictureMetadata& metadata = {},
+                   const JpegSettings& jpeg = {});
+
+// A value as exiv2 reads it from a written file; empty when the file has none.
+QString exifText(const Exiv2::ExifData& exif, const char* key);
+QString xmpText(const Exiv2::XmpData& xmp, const char* key);
+QString iptcText(const Exiv2::IptcData& iptc, const char* key);
+QByteArray iccOf(Exiv2::Image& image);
+
+// EXIF, XMP and IPTC exiv2 cannot parse, beside a good colour profile.
+PictureMetadata brokenMetadata();
+// A picture with transparent, half-transparent and opaque areas in the given number of colours.
+QImage withTransparency(int colors);
+// What a GIF keeps of a picture: alpha below half is transparent, the rest opaque.
+QImage asGifShowsIt(const QImage& image);
+
+// The failure text, or an empty string when the call succeeded.
+template <typename Call> QString failureOf(const Call& call) {
+    try {
+        call();
+    } catch (const Failure& failure) {
+        return failure.text().isEmpty() ? QStringLiteral("(empty reason)") : failure.text();
+    }
+    return {};
+}
+
+// The picture with every fully transparent pixel the same, since their colour is never seen.
+QImage visible(QImage image);
+QImage readWhole(const QString& path);
+// Qt's decode in the form the reader gives: ARGB32 with alpha, RGB32 without.
+QImage qtDecode(const QString& path, bool alpha);
+// The most memory the process has held so far.
+long maxResidentKilobytes();

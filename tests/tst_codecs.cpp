@@ -1,0 +1,492 @@
+// The picture readers and writers: pixels as Qt decodes them, truncated and hostile files,
+// metadata carried into every output format, JPEG tables, banded writing and failing devices.
+#include "engine/picture.h"
+#include "support/failure.h"
+#include "tests/codecsamples.h"
+#include "tests/testkit.h"
+
+#include <QBuffer>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QImageWriter>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QtEndian>
+
+#include <sys/stat.h>
+
+#include <thread>
+
+namespace {
+
+const QString kSuite = QStringLiteral(TINTOREL_TEST_DATA "/pngsuite");
+
+} // namespace
+
+class TestCodecs : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+
+    void jpegPixelsEqualQt_data();
+    void jpegPixelsEqualQt();
+    void pngSuiteEqualsQt();
+    void formatFollowsContent();
+
+    void cutPictureFails_data();
+    void cutPictureFails();
+    void damagedJpeg_data();
+    void damagedJpeg();
+    void hugeBmpHeaderFailsAtOnce();
+    void onlyRegularFilesOpen_data();
+    void onlyRegularFilesOpen();
+
+    void metadataSurvives_data();
+    void metadataSurvives();
+    void unreadableMetadataIsDropped();
+
+    void jpegTables_data();
+    void jpegTables();
+    void bandsGiveTheSameBytes_data();
+    void bandsGiveTheSameBytes();
+    void roundTrip_data();
+    void roundTrip();
+    void fullDeviceFails_data();
+    void fullDeviceFails();
+    void workersAtOnce();
+
+private:
+    QString path(const QString& name) const { return dir_.filePath(name); }
+    QString writeSample(const QString& name, const QByteArray& bytes) const {
+        writeFile(path(name), bytes);
+        return path(name);
+    }
+    QTemporaryDir dir_;
+};
+
+void TestCodecs::initTestCase() {
+    QVERIFY(dir_.isValid());
+    // The engine sets exiv2's XMP toolkit up with its lock before this test's own exiv2 calls.
+    MetadataForOutput({{}, QByteArray("<x/>"), {}, {}}, QSize(1, 1), false);
+}
+
+void TestCodecs::jpegPixelsEqualQt_data() {
+    QTest::addColumn<int>("h");
+    QTest::addColumn<int>("v");
+    QTest::addColumn<JpegKind>("kind");
+    QTest::newRow("4:4:4") << 1 << 1 << JpegKind::Color;
+    QTest::newRow("4:2:2") << 2 << 1 << JpegKind::Color;
+    QTest::newRow("4:2:0") << 2 << 2 << JpegKind::Color;
+    QTest::newRow("4:4:0") << 1 << 2 << JpegKind::Color;
+    QTest::newRow("gray") << 1 << 1 << JpegKind::Gray;
+    QTest::newRow("Adobe CMYK") << 2 << 2 << JpegKind::AdobeCmyk;
+}
+
+// Exactly Qt's pixels, with the fourth byte 0xFF as RGB32 requires; banded reads the same.
+void TestCodecs::jpegPixelsEqualQt() {
+    QFETCH(int, h);
+    QFETCH(int, v);
+    QFETCH(JpegKind, kind);
+    const QString file =
+        writeSample(QStringLiteral("sampling.jpg"), makeJpeg(photoLike(), h, v, 85, kind));
+    auto reader = PictureReader::open(file);
+    QCOMPARE(reader->format(), PictureFormat::Jpeg);
+    QCOMPARE(reader->size(), QSize(101, 67));
+    QCOMPARE(reader->canStream(), kind != JpegKind::AdobeCmyk);
+    const QImage decoded = reader->readAll();
+    QVERIFY(sameBytes(decoded, qtDecode(file, false)));
+    if (reader->canStream())
+        for (int band : {1, 7, 16, 67})
+            QVERIFY2(sameBytes(readInBands(file, band), decoded),
+                     qPrintable(QString::number(band)));
+}
+
+// Every valid file decodes to Qt's pixels, transparency included; every corrupt one is refused.
+// 16-bit samples are rounded to 8 bits as Qt rounds them, so those files compare exactly too.
+void TestCodecs::pngSuiteEqualsQt() {
+    int valid = 0, corrupt = 0;
+    QStringList differing;
+    for (const QString& name : QDir(kSuite).entryList({QStringLiteral("*.png")}, QDir::Files)) {
+        const QString file = QDir(kSuite).filePath(name);
+        if (name.startsWith(QLatin1Char('x'))) {
+            QVERIFY2(!failureOf([&] { readWhole(file); }).isEmpty(), qPrintable(name));
+            ++corrupt;
+            continue;
+        }
+        QImage decoded;
+        bool alpha = false;
+        const QString failure = failureOf([&] {
+            auto reader = PictureReader::open(file);
+            alpha = reader->hasAlpha();
+            decoded = reader->readAll();
+        });
+        QVERIFY2(failure.isEmpty(), qPrintable(name + ": " + failure));
+        if (!sameBytes(visible(decoded), visible(qtDecode(file, alpha))))
+            differing << name;
+        QVERIFY2(sameBytes(readInBands(file, 5), decoded), qPrintable(name));
+        ++valid;
+    }
+    QCOMPARE(valid, 161);
+    QCOMPARE(corrupt, 14);
+    // Qt ignores the transparent colour of 16-bit truecolour files; libpng applies it.
+    QCOMPARE(differing,
+             (QStringList{QStringLiteral("tbbn2c16.png"), QStringLiteral("tbgn2c16.png")}));
+}
+
+void TestCodecs::formatFollowsContent() {
+    WriteImage(photoLike(), path("png-named.jpg"), "png");
+    writeFile(path("jpeg-named.gif"), makeJpeg(photoLike(), 2, 2));
+    WriteImage(photoLike(), path("tiff-named.png"), "tiff");
+    QCOMPARE(PictureReader::open(path("png-named.jpg"))->format(), PictureFormat::Png);
+    QCOMPARE(PictureReader::open(path("jpeg-named.gif"))->format(), PictureFormat::Jpeg);
+    QCOMPARE(PictureReader::open(path("tiff-named.png"))->format(), PictureFormat::Tiff);
+    // Formats without a reader of their own go through Qt whole, keeping their transparency.
+    QImage icon = photoLike(48, 48).convertToFormat(QImage::Format_ARGB32);
+    icon.setPixel(3, 4, qRgba(1, 2, 3, 0));
+    WriteImage(icon, path("icon.png"), "ico");
+    auto reader = PictureReader::open(path("icon.png"));
+    QCOMPARE(reader->format(), PictureFormat::Other);
+    QVERIFY(reader->hasAlpha());
+    QVERIFY(sameBytes(reader->readAll(), qtDecode(path("icon.png"), true)));
+}
+
+void TestCodecs::cutPictureFails_data() {
+    QTest::addColumn<QByteArray>("whole");
+    QTest::addColumn<bool>("anyReason"); // TIFF fails with libtiff's words
+    const QImage picture = photoLike(160, 120);
+    QImage gifPicture = picture.convertToFormat(QImage::Format_Indexed8);
+    const QList<std::pair<const char*, QByteArray>> formats = {
+        {"jpeg", makeJpeg(picture, 2, 2)},
+        {"progressive jpeg", makeJpeg(picture, 2, 2, 85, JpegKind::Progressive)},
+        {"png", encoded(picture, PictureFormat::Png)},
+        {"gif", encoded(gifPicture, PictureFormat::Gif)},
+        {"bmp", encoded(picture, PictureFormat::Bmp)},
+        {"bmp rle8", makeRle8Bmp(picture)},
+        {"tiff", encoded(picture, PictureFormat::Tiff)},
+    };
+    for (const auto& [name, bytes] : formats)
+        for (int percent : {5, 50, 99})
+            QTest::addRow("%s cut at %d%%", name, percent)
+                << bytes.left(bytes.size() * percent / 100) << (QByteArray(name) == "tiff");
+}
+
+void TestCodecs::cutPictureFails() {
+    QFETCH(QByteArray, whole);
+    QFETCH(bool, anyReason);
+    const QString file = writeSample(QStringLiteral("cut"), whole);
+    const QString reason = failureOf([&] { readWhole(file); });
+    if (anyReason)
+        QVERIFY(!reason.isEmpty());
+    else
+        QCOMPARE(reason, kDataEndsEarlyText);
+}
+
+void TestCodecs::damagedJpeg_data() {
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("reason"); // empty: decodes as Qt decodes it
+    const QByteArray whole = makeJpeg(photoLike(), 2, 2);
+    QByteArray stray = whole, precision = whole;
+    stray.insert(whole.indexOf("\xFF\xDB"), "\x01\x02\x03");
+    precision[whole.indexOf("\xFF\xC0") + 4] = 12;
+    QTest::newRow("stray bytes before a marker") << stray << QString();
+    QTest::newRow("12-bit samples") << precision << "Unsupported JPEG data precision 12";
+}
+
+// A harmless warning leaves the picture as Qt shows it; an error carries libjpeg's words.
+void TestCodecs::damagedJpeg() {
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, reason);
+    const QString file = writeSample(QStringLiteral("damaged.jpg"), bytes);
+    QImage decoded;
+    QCOMPARE(failureOf([&] { decoded = readWhole(file); }), reason);
+    if (reason.isEmpty())
+        QVERIFY(sameBytes(decoded, qtDecode(file, false)));
+}
+
+// 154 bytes that claim 16000 x 16000 pixels: refused from the header, before 768 MB are taken.
+void TestCodecs::hugeBmpHeaderFailsAtOnce() {
+    QByteArray bmp = encoded(photoLike(16, 16), PictureFormat::Bmp).left(154);
+    qToLittleEndian<qint32>(16000, bmp.data() + 18);
+    qToLittleEndian<qint32>(16000, bmp.data() + 22);
+    const QString file = writeSample(QStringLiteral("huge.bmp"), bmp);
+    const long before = maxResidentKilobytes();
+    QElapsedTimer timer;
+    timer.start();
+    QCOMPARE(failureOf([&] { PictureReader::open(file); }), kDataEndsEarlyText);
+    QVERIFY(timer.elapsed() < 1000);
+    QVERIFY(maxResidentKilobytes() - before < 64 * 1024);
+}
+
+void TestCodecs::onlyRegularFilesOpen_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("fifo") << "fifo" << kNotRegularFileText;
+    QTest::newRow("folder") << "folder" << kNotRegularFileText;
+    QTest::newRow("device") << "/dev/null" << kNotRegularFileText;
+    QTest::newRow("missing") << "missing.png" << SystemErrorText(ENOENT);
+    QTest::newRow("empty") << "empty.jpg" << QString();
+}
+
+// A FIFO with no writer would block a reader forever: it is refused without being read.
+void TestCodecs::onlyRegularFilesOpen() {
+    QFETCH(QString, name);
+    QFETCH(QString, reason);
+    QDir(dir_.path()).mkdir(QStringLiteral("folder"));
+    ::mkfifo(QFile::encodeName(path(QStringLiteral("fifo"))).constData(), 0600);
+    writeFile(path(QStringLiteral("empty.jpg")), {});
+    const QString target = name.startsWith(QLatin1Char('/')) ? name : path(name);
+    QElapsedTimer timer;
+    timer.start();
+    const QString failure = failureOf([&] { PictureReader::open(target); });
+    QVERIFY(!failure.isEmpty());
+    if (!reason.isEmpty())
+        QCOMPARE(failure, reason);
+    QVERIFY(timer.elapsed() < 2000);
+}
+
+namespace {
+
+const QList<std::pair<const char*, PictureFormat>> kWrittenFormats = {
+    {"jpeg", PictureFormat::Jpeg},
+    {"png", PictureFormat::Png},
+    {"gif", PictureFormat::Gif},
+    {"bmp", PictureFormat::Bmp},
+    {"tiff", PictureFormat::Tiff}};
+
+} // namespace
+
+void TestCodecs::metadataSurvives_data() {
+    QTest::addColumn<PictureFormat>("format");
+    QTest::addColumn<bool>("strip");
+    for (const auto& [name, format] : kWrittenFormats) {
+        if (format == PictureFormat::Gif || format == PictureFormat::Bmp)
+            continue;
+        QTest::addRow("%s kept", name) << format << false;
+        QTest::addRow("%s stripped", name) << format << true;
+    }
+}
+
+// What a camera and an editor put into a JPEG reaches each output as exiv2 reads it: upright,
+// the new size, no stale thumbnail; stripping keeps the colour profile alone.
+void TestCodecs::metadataSurvives() {
+    QFETCH(PictureFormat, format);
+    QFETCH(bool, strip);
+    const QString source = writeSample(QStringLiteral("camera.jpg"), makeJpeg(photoLike(), 2, 2));
+    addSampleMetadata(source);
+    auto reader = PictureReader::open(source);
+    QCOMPARE(reader->orientation(), 6);
+    const PictureMetadata& input = reader->metadata();
+    QVERIFY(!input.exif.isEmpty() && !input.xmp.isEmpty() && !input.iptc.isEmpty());
+    QCOMPARE(input.icc, sampleIccProfile());
+    Exiv2::ExifData camera;
+    Exiv2::ExifParser::decode(camera, reinterpret_cast<const Exiv2::byte*>(input.exif.constData()),
+                              uint32_t(input.exif.size()));
+    QVERIFY(Exiv2::ExifThumbC(camera).copy().size_ > 0);
+    const PictureMetadata output = MetadataForOutput(input, reader->size(), strip);
+    const QString written =
+        writeSample(QStringLiteral("written"), encoded(reader->readAll(), format, output));
+
+    auto image = Exiv2::ImageFactory::open(QFile::encodeName(written).toStdString());
+    image->readMetadata();
+    QCOMPARE(iccOf(*image), sampleIccProfile());
+    const Exiv2::ExifData& exif = image->exifData();
+    QCOMPARE(exifText(exif, "Exif.Image.Artist"), strip ? QString() : SampleMetadata::artist);
+    QCOMPARE(xmpText(image->xmpData(), "Xmp.dc.creator").contains(SampleMetadata::creator), !strip);
+    QCOMPARE(iptcText(image->iptcData(), "Iptc.Application2.Byline"),
+             strip ? QString() : SampleMetadata::byline);
+    QCOMPARE(Exiv2::ExifThumbC(exif).copy().size_, 0);
+    auto back = PictureReader::open(written);
+    QCOMPARE(back->orientation(), 1);
+    QCOMPARE(back->metadata().icc, sampleIccProfile());
+    if (strip)
+        return;
+    QCOMPARE(exifText(exif, "Exif.Image.Copyright"), SampleMetadata::copyright);
+    QCOMPARE(exifText(exif, "Exif.Image.Make"), SampleMetadata::make);
+    QCOMPARE(exifText(exif, "Exif.GPSInfo.GPSLatitude"), QStringLiteral("41/1 24/1 30/1"));
+    QCOMPARE(exifText(exif, "Exif.Image.Orientation"), QStringLiteral("1"));
+    QCOMPARE(exifText(exif, "Exif.Photo.PixelXDimension"), QStringLiteral("101"));
+    QCOMPARE(xmpText(image->xmpData(), "Xmp.tiff.Orientation"), QStringLiteral("1"));
+    QCOMPARE(back->metadata().iptc, input.iptc);
+}
+
+// Metadata exiv2 cannot parse is left out; the picture is written all the same.
+void TestCodecs::unreadableMetadataIsDropped() {
+    const PictureMetadata broken = brokenMetadata();
+    QCOMPARE(OrientationOf(broken), 1);
+    const PictureMetadata output = MetadataForOutput(broken, QSize(101, 67), false);
+    QCOMPARE(output.icc, broken.icc);
+    QVERIFY(output.xmp.isEmpty());
+    for (const auto& [name, format] : kWrittenFormats) {
+        const QString file =
+            writeSample(QStringLiteral("broken"), encoded(photoLike(), format, broken));
+        QVERIFY2(!readWhole(file).isNull(), name);
+    }
+}
+
+void TestCodecs::jpegTables_data() {
+    QTest::addColumn<int>("quality");
+    QTest::addColumn<QByteArray>("input"); // empty: the standard tables at the quality
+    QTest::newRow("standard at 75") << 75 << QByteArray();
+    QTest::newRow("standard at 90") << 90 << QByteArray();
+    QTest::newRow("own 4:4:4 at 93") << 75 << makeJpeg(photoLike(), 1, 1, 93);
+    QTest::newRow("own 4:2:2 at 40") << 75 << makeJpeg(photoLike(), 2, 1, 40);
+    QTest::newRow("own gray at 60") << 75 << makeJpeg(photoLike(), 1, 1, 60, JpegKind::Gray);
+}
+
+void TestCodecs::jpegTables() {
+    QFETCH(int, quality);
+    QFETCH(QByteArray, input);
+    JpegSettings settings{quality, std::nullopt};
+    if (!input.isEmpty())
+        settings.tables =
+            PictureReader::open(writeSample(QStringLiteral("in.jpg"), input))->jpegTables();
+    const QString file = writeSample(QStringLiteral("out.jpg"),
+                                     encoded(photoLike(), PictureFormat::Jpeg, {}, settings));
+    const std::optional<JpegTables> written = PictureReader::open(file)->jpegTables();
+    QVERIFY(written);
+    QCOMPARE(written->components, 3);
+    const auto tableOf = [&](const JpegTables& t, int c) {
+        return t.tables[size_t(t.componentTable[size_t(c)])];
+    };
+    if (!settings.tables) {
+        QCOMPARE(tableOf(*written, 0), standardTable(quality, 0));
+        QCOMPARE(tableOf(*written, 1), standardTable(quality, 1));
+        QCOMPARE(tableOf(*written, 2), standardTable(quality, 1));
+        QCOMPARE(written->hSampling, (std::array<int, 3>{2, 1, 1}));
+        QCOMPARE(written->vSampling, (std::array<int, 3>{2, 1, 1}));
+        return;
+    }
+    const JpegTables& own = *settings.tables;
+    QCOMPARE(tableOf(*written, 0), tableOf(own, 0));
+    if (own.components == 1) {
+        QCOMPARE(tableOf(*written, 1), standardTable(quality, 1));
+        return;
+    }
+    QCOMPARE(tableOf(*written, 1), tableOf(own, 1));
+    QCOMPARE(tableOf(*written, 2), tableOf(own, 2));
+    QCOMPARE(written->hSampling, own.hSampling);
+    QCOMPARE(written->vSampling, own.vSampling);
+}
+
+void TestCodecs::bandsGiveTheSameBytes_data() {
+    QTest::addColumn<PictureFormat>("format");
+    QTest::addColumn<QImage>("image");
+    QTest::addColumn<int>("band");
+    const QImage transparent = withTransparency(300);
+    for (int band : {1, 5, 16, 66}) {
+        QTest::addRow("jpeg in bands of %d", band) << PictureFormat::Jpeg << photoLike() << band;
+        QTest::addRow("png in bands of %d", band) << PictureFormat::Png << photoLike() << band;
+        QTest::addRow("png with alpha in bands of %d", band)
+            << PictureFormat::Png << transparent << band;
+    }
+}
+
+void TestCodecs::bandsGiveTheSameBytes() {
+    QFETCH(PictureFormat, format);
+    QFETCH(QImage, image);
+    QFETCH(int, band);
+    const PictureMetadata metadata{{}, QByteArray("<x/>"), {}, sampleIccProfile()};
+    QBuffer banded, whole;
+    banded.open(QIODevice::WriteOnly);
+    whole.open(QIODevice::WriteOnly);
+    writeInBands(banded, format, image, band, metadata);
+    writeInBands(whole, format, image, image.height(), metadata);
+    QCOMPARE(banded.data(), whole.data());
+}
+
+void TestCodecs::roundTrip_data() {
+    QTest::addColumn<PictureFormat>("format");
+    QTest::addColumn<QImage>("image");
+    QTest::addColumn<QImage>("expected");
+    QTest::addColumn<double>("tolerance"); // mean error per channel; 0 means exact
+    const QImage photo = photoLike();
+    const QImage clear = withTransparency(50), clearMany = withTransparency(600);
+    QTest::newRow("png") << PictureFormat::Png << photo << photo << 0.0;
+    QTest::newRow("png alpha") << PictureFormat::Png << clear << clear << 0.0;
+    QTest::newRow("tiff") << PictureFormat::Tiff << photo << photo << 0.0;
+    // Qt stores a TIFF's alpha premultiplied: colours under low alpha come back rounded.
+    QTest::newRow("tiff alpha") << PictureFormat::Tiff << clear << clear << 0.5;
+    QTest::newRow("bmp drops alpha")
+        << PictureFormat::Bmp << clear << clear.convertToFormat(QImage::Format_RGB32) << 0.0;
+    QTest::newRow("gif transparent") << PictureFormat::Gif << clear << asGifShowsIt(clear) << 0.0;
+    QTest::newRow("gif transparent, 600 colours")
+        << PictureFormat::Gif << clearMany << asGifShowsIt(clearMany) << 8.0;
+    // Grain and hard edges at quality 75: Qt's encoder misses by as much.
+    QTest::newRow("jpeg") << PictureFormat::Jpeg << photo << photo << 12.0;
+}
+
+void TestCodecs::roundTrip() {
+    QFETCH(PictureFormat, format);
+    QFETCH(QImage, image);
+    QFETCH(QImage, expected);
+    QFETCH(double, tolerance);
+    const QString file = writeSample(QStringLiteral("round"), encoded(image, format));
+    auto reader = PictureReader::open(file);
+    QCOMPARE(reader->format(), format);
+    QCOMPARE(reader->hasAlpha(), expected.hasAlphaChannel());
+    const QImage decoded = reader->readAll();
+    const double error = meanError(decoded, expected);
+    QVERIFY2(error <= tolerance, qPrintable(QString::number(error)));
+}
+
+void TestCodecs::fullDeviceFails_data() {
+    QTest::addColumn<PictureFormat>("format");
+    QTest::addColumn<qint64>("capacity");
+    QTest::addColumn<bool>("rows");
+    for (const auto& [name, format] : kWrittenFormats)
+        for (qint64 capacity : {0, 100, 5000})
+            QTest::addRow("%s after %lld bytes", name, capacity) << format << capacity << false;
+    for (qint64 capacity : {0, 100, 5000, 20000}) {
+        QTest::addRow("jpeg rows after %lld bytes", capacity)
+            << PictureFormat::Jpeg << capacity << true;
+        QTest::addRow("png rows after %lld bytes", capacity)
+            << PictureFormat::Png << capacity << true;
+    }
+}
+
+// A disk that fills up mid-file fails the write with the device's reason, never a success.
+void TestCodecs::fullDeviceFails() {
+    QFETCH(PictureFormat, format);
+    QFETCH(qint64, capacity);
+    QFETCH(bool, rows);
+    const QImage image = photoLike(400, 300);
+    const PictureMetadata metadata{{}, QByteArray("<x/>"), {}, sampleIccProfile()};
+    FullDevice device(capacity);
+    const QString reason = failureOf([&] {
+        if (rows)
+            writeInBands(device, format, image, 16, metadata);
+        else
+            WritePicture(image, format, device, {}, metadata);
+    });
+    QCOMPARE(reason, QString::fromLatin1(FullDevice::reason));
+}
+
+// Several workers decode and encode different pictures at once, metadata included, with the
+// results a single thread gets.
+void TestCodecs::workersAtOnce() {
+    const QString source =
+        writeSample(QStringLiteral("shared.jpg"), makeJpeg(photoLike(300, 200), 2, 2));
+    addSampleMetadata(source);
+    const auto work = [&](PictureFormat format) {
+        auto reader = PictureReader::open(source);
+        const PictureMetadata metadata =
+            MetadataForOutput(reader->metadata(), reader->size(), false);
+        return encoded(reader->readAll(), format, metadata);
+    };
+    const QList<PictureFormat> formats = {PictureFormat::Jpeg, PictureFormat::Png,
+                                          PictureFormat::Tiff, PictureFormat::Gif};
+    QList<QByteArray> expected, results(formats.size() * 4);
+    for (PictureFormat format : formats)
+        expected << work(format);
+    std::vector<std::thread> workers;
+    for (qsizetype i = 0; i < results.size(); ++i)
+        workers.emplace_back([&, i] { results[i] = work(formats[i % formats.size()]); });
+    for (std::thread& worker : workers)
+        worker.join();
+    for (qsizetype i = 0; i < results.size(); ++i)
+        QCOMPARE(results[i], expected[i % formats.size()]);
+}
+
+QTEST_GUILESS_MAIN(TestCodecs)
+#include "tst_codecs.moc"
