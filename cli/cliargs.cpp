@@ -72,7 +72,8 @@ bool ApplyInputValue(CliRequest& request, const QString& name, const QString& va
         const auto extensions = ParseExtensions(value);
         if (!extensions)
             error = QStringLiteral("--extension takes extensions such as jpg or jpg,.png, not "
-                                   "\"%1\"").arg(value);
+                                   "\"%1\"")
+                        .arg(value);
         request.extensions << extensions.value_or(QStringList());
     } else if (name == QLatin1String("shard")) {
         const auto shard = ParseShard(value);
@@ -125,10 +126,10 @@ bool ApplyFlag(CliRequest& request, const QString& name, QString& error) {
         error = QStringLiteral("unknown option --%1").arg(name);
     return error.isEmpty();
 }
+
 // One "--name" or "--name=value" at arguments[i], with its value in the next argument when it
 // takes one; i moves past what was used.
-bool ApplyOption(CliRequest& request, const QStringList& arguments, qsizetype& i,
-                 QString& error) {
+bool ApplyOption(CliRequest& request, const QStringList& arguments, qsizetype& i, QString& error) {
     QString name = arguments[i].mid(2);
     QString value;
     const qsizetype equals = name.indexOf(QLatin1Char('='));

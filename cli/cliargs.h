@@ -15,7 +15,7 @@ struct CliRequest {
     // extension names a picture format the program reads.
     QStringList extensions;
     bool keepTree = false; // copies of a folder's pictures keep their folders below the output
-    QString report;     // the file of the JSON report; "-" for standard output; empty for none
+    QString report;        // the file of the JSON report; "-" for standard output; empty for none
     int jobs = 0;       // workers; 0 for one per core
     bool quiet = false;
     bool help = false;

@@ -141,7 +141,8 @@ void CliWindow::count(ImageOutcome outcome) {
 }
 
 QString CliWindow::summary() const {
-    QString text = QStringLiteral("%1 written, %2 failed, %3 skipped").arg(written).arg(failed).arg(skipped);
+    QString text =
+        QStringLiteral("%1 written, %2 failed, %3 skipped").arg(written).arg(failed).arg(skipped);
     if (job_.UpdateOnly)
         text += QStringLiteral(", %1 up to date").arg(upToDate);
     return text;

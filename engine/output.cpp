@@ -58,8 +58,8 @@ std::optional<OutputPlan> PlanOutput(const WatermarkJob& job, const QString& inp
     const QString fileName = FileNameOfPath(inputPath);
     const qsizetype dot = fileName.lastIndexOf(QLatin1Char('.'));
     const QString extension = dot < 0 ? fileName : fileName.mid(dot + 1);
-    const QString folder = subfolder.isEmpty() ? job.OutputFolder
-                                               : job.OutputFolder + kSeparator + subfolder;
+    const QString folder =
+        subfolder.isEmpty() ? job.OutputFolder : job.OutputFolder + kSeparator + subfolder;
     const QString outputBase = folder + kSeparator + BaseNameWithDot(fileName);
     switch (*job.Format) {
     case OutputFormat::Automatic:
@@ -145,8 +145,7 @@ ImagePlan RunPlanner::planName(int position) {
         }
         stamped_.insert(*id);
     }
-    const std::optional<OutputPlan> output =
-        PlanOutput(job_, input, SubfolderAt(job_, position));
+    const std::optional<OutputPlan> output = PlanOutput(job_, input, SubfolderAt(job_, position));
     if (!output) {
         plan.kind = ImagePlan::Kind::NoOutput;
         return plan;

@@ -56,12 +56,12 @@ std::optional<FileIdentity> IdentityOf(const QString& path);
 // What the run does with one listed image, decided before it is stamped.
 struct ImagePlan {
     enum class Kind {
-        Stamp,          // stamp it into output.path
-        NoOutput,       // the format rule writes nothing for it
-        Repeat,         // the same file on disk as an earlier entry: stamped once already
-        WouldReplace,   // its output would replace an input or the watermark: refused
-        UpToDate,       // its output is newer than the image and the watermark: nothing to do
-        OtherShard,     // named with the whole run, but stamped by another part of it
+        Stamp,        // stamp it into output.path
+        NoOutput,     // the format rule writes nothing for it
+        Repeat,       // the same file on disk as an earlier entry: stamped once already
+        WouldReplace, // its output would replace an input or the watermark: refused
+        UpToDate,     // its output is newer than the image and the watermark: nothing to do
+        OtherShard,   // named with the whole run, but stamped by another part of it
     };
     Kind kind = Kind::Stamp;
     OutputPlan output;

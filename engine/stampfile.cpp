@@ -87,10 +87,13 @@ Encoding EncodingFor(const StampRequest& request, const PictureReader& reader, Q
 
 // Several workers may make the same folder at once; each of them finds it there afterwards.
 void MakeOutputFolder(const QString& folder) {
+    if (folder.isEmpty())
+        return;
     try {
         MakeFolderPath(folder);
     } catch (const Failure& failure) {
-        throw Failure(QStringLiteral("cannot create the folder %1: %2").arg(folder, failure.text()));
+        throw Failure(
+            QStringLiteral("cannot create the folder %1: %2").arg(folder, failure.text()));
     }
 }
 
@@ -163,8 +166,7 @@ StampResult StampFile(const StampRequest& request, RunWatermark& watermark) {
                        request.style->margin);
         const Encoding encoding = EncodingFor(request, *reader, upright);
         stage = Stage::Write;
-        if (!request.folderToMake.isEmpty())
-            MakeOutputFolder(request.folderToMake);
+        MakeOutputFolder(request.folderToMake);
         OutputFile file(request.output.path);
         if (streams) {
             StreamStamp(*reader, file, request.output, encoding, at, mark, stage);

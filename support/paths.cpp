@@ -82,8 +82,8 @@ QString CollapsePairs(QStringView text) {
 void MakeFolderPath(const QString& path) {
     // The standard library gives the system's reason, which a script's user needs to see.
     std::error_code error;
-    std::filesystem::create_directories(std::filesystem::path(QFile::encodeName(path).toStdString()),
-                                        error);
+    std::filesystem::create_directories(
+        std::filesystem::path(QFile::encodeName(path).toStdString()), error);
     if (error)
         throw Failure(SystemErrorText(error.value()));
 }

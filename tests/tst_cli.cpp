@@ -248,7 +248,8 @@ void TestCli::folderInputsWithAndWithoutExtension() {
     // The folder holds readme.txt beside the pictures: no input, no message, no failed run.
     const Result result = Run(base() + extensions + QStringList{"--quiet", dir_->filePath("in")});
     QCOMPARE(result.code, 0);
-    QCOMPARE(result.errors, QStringLiteral("%1 written, 0 failed, 0 skipped\n").arg(written.size()));
+    QCOMPARE(result.errors,
+             QStringLiteral("%1 written, 0 failed, 0 skipped\n").arg(written.size()));
     QCOMPARE(QDir(out()).entryList(QDir::Files), written);
 }
 
