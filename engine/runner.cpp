@@ -168,7 +168,7 @@ ImageReport BatchRunner::process(int position, const ImagePlan& plan) {
         request.output = plan.output;
         // A copy below the output folder goes into a folder that may not exist yet.
         if (!job_.OutputSubfolders.value(position - 1).isEmpty())
-            request.folderToMake = FolderOfPath(plan.output.path);
+            request.folderToMake = FolderOfPath(plan.output.path).chopped(1);
         request.placement = job_.Placement;
         request.choices = &job_.Output;
         request.style = &job_.Style;
