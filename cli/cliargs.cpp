@@ -1,5 +1,7 @@
 #include "cli/cliargs.h"
 
+#include "cli/clioptions.h"
+
 #include <QRegularExpression>
 
 namespace {
@@ -8,18 +10,6 @@ const QStringList kPlacementNames = {
     QStringLiteral("middle-left"), QStringLiteral("middle-middle"), QStringLiteral("middle-right"),
     QStringLiteral("bottom-left"), QStringLiteral("bottom-middle"), QStringLiteral("bottom-right"),
 };
-
-// Options that take a value, and the field each one fills.
-bool TakesValue(const QString& name) {
-    static const QStringList withValue = {
-        QStringLiteral("watermark"),         QStringLiteral("output"),
-        QStringLiteral("files-from"),        QStringLiteral("placement"),
-        QStringLiteral("transparent-color"), QStringLiteral("format"),
-        QStringLiteral("extension"),         QStringLiteral("jobs"),
-        QStringLiteral("scale"),             QStringLiteral("margin"),
-        QStringLiteral("opacity"),           QStringLiteral("quality")};
-    return withValue.contains(name);
-}
 
 // A whole number within the bounds, or nothing.
 std::optional<int> ParseCount(const QString& text, int low, int high) {
@@ -67,16 +57,37 @@ bool ApplyStampValue(CliRequest& request, const QString& name, const QString& va
     return error.isEmpty();
 }
 
-bool ApplyValue(CliRequest& request, const QString& name, const QString& value, QString& error) {
-    if (name == QLatin1String("watermark"))
+// The options that say what is read and what is written.
+bool ApplyInputValue(CliRequest& request, const QString& name, const QString& value,
+                     QString& error) {
+    if (name == QLatin1String("watermark")) {
         request.job.WatermarkPath = value;
-    else if (name == QLatin1String("output"))
+    } else if (name == QLatin1String("output")) {
         request.job.OutputFolder = value;
-    else if (name == QLatin1String("files-from"))
+    } else if (name == QLatin1String("files-from")) {
         request.filesFrom = value;
-    else if (name == QLatin1String("extension"))
-        request.extension = value;
-    else if (name == QLatin1String("placement")) {
+    } else if (name == QLatin1String("report")) {
+        request.report = value;
+    } else if (name == QLatin1String("extension")) {
+        const auto extensions = ParseExtensions(value);
+        if (!extensions)
+            error = QStringLiteral("--extension takes extensions such as jpg or jpg,.png, not "
+                                   "\"%1\"")
+                        .arg(value);
+        request.extensions << extensions.value_or(QStringList());
+    } else if (name == QLatin1String("shard")) {
+        const auto shard = ParseShard(value);
+        if (!shard)
+            error = QStringLiteral("--shard takes K/N with 1 <= K <= N, not \"%1\"").arg(value);
+        request.job.Shard = shard.value_or(RunShard{});
+    } else {
+        return ApplyStampValue(request, name, value, error);
+    }
+    return error.isEmpty();
+}
+
+bool ApplyValue(CliRequest& request, const QString& name, const QString& value, QString& error) {
+    if (name == QLatin1String("placement")) {
         const auto placement = ParsePlacement(value);
         if (!placement)
             error = QStringLiteral("unknown placement \"%1\" (0-8 or a name such as bottom-right)")
@@ -93,7 +104,7 @@ bool ApplyValue(CliRequest& request, const QString& name, const QString& value, 
             error = QStringLiteral("unknown format \"%1\" (auto, jpg, bmp or png)").arg(value);
         request.job.Format = format.value_or(OutputFormat::Automatic);
     } else {
-        return ApplyStampValue(request, name, value, error);
+        return ApplyInputValue(request, name, value, error);
     }
     return error.isEmpty();
 }
@@ -107,9 +118,40 @@ bool ApplyFlag(CliRequest& request, const QString& name, QString& error) {
         request.version = true;
     else if (name == QLatin1String("strip-metadata"))
         request.job.Output.stripMetadata = true;
+    else if (name == QLatin1String("keep-tree"))
+        request.keepTree = true;
+    else if (name == QLatin1String("update"))
+        request.job.UpdateOnly = true;
     else
         error = QStringLiteral("unknown option --%1").arg(name);
     return error.isEmpty();
+}
+
+// One "--name" or "--name=value" at arguments[i], with its value in the next argument when it
+// takes one; i moves past what was used.
+bool ApplyOption(CliRequest& request, const QStringList& arguments, qsizetype& i, QString& error) {
+    QString name = arguments[i].mid(2);
+    QString value;
+    const qsizetype equals = name.indexOf(QLatin1Char('='));
+    const bool inlineValue = equals >= 0;
+    if (inlineValue) {
+        value = name.mid(equals + 1);
+        name.truncate(equals);
+    }
+    const CliOption* option = FindCliOption(name);
+    if (!option)
+        error = QStringLiteral("unknown option --%1").arg(name);
+    else if (!option->value && inlineValue)
+        error = QStringLiteral("--%1 takes no value").arg(name);
+    else if (!option->value)
+        return ApplyFlag(request, name, error);
+    else if (!inlineValue && i + 1 >= arguments.size())
+        error = QStringLiteral("--%1 needs a value").arg(name);
+    if (!error.isEmpty())
+        return false;
+    if (!inlineValue)
+        value = arguments[++i];
+    return ApplyValue(request, name, value, error);
 }
 } // namespace
 
@@ -138,83 +180,38 @@ std::optional<OutputFormat> ParseFormat(const QString& text) {
     return index < 0 ? std::nullopt : std::optional(OutputFormat(index));
 }
 
+std::optional<RunShard> ParseShard(const QString& text) {
+    static const QRegularExpression form(QStringLiteral("^([0-9]{1,9})/([0-9]{1,9})$"));
+    const QRegularExpressionMatch match = form.match(text);
+    if (!match.hasMatch())
+        return std::nullopt;
+    const RunShard shard{match.captured(1).toInt(), match.captured(2).toInt()};
+    return shard.index >= 1 && shard.index <= shard.count ? std::optional(shard) : std::nullopt;
+}
+
+std::optional<QStringList> ParseExtensions(const QString& text) {
+    QStringList extensions;
+    for (QString extension : text.split(QLatin1Char(','))) {
+        extension = extension.trimmed();
+        if (extension.startsWith(QLatin1Char('.')))
+            extension.remove(0, 1);
+        if (!extension.isEmpty())
+            extensions << extension;
+    }
+    return extensions.isEmpty() ? std::nullopt : std::optional(extensions);
+}
+
 std::optional<CliRequest> ParseArguments(const QStringList& arguments, QString& error) {
     CliRequest request;
     bool optionsEnded = false;
     for (qsizetype i = 0; i < arguments.size(); ++i) {
         const QString& argument = arguments[i];
-        if (optionsEnded || !argument.startsWith(QLatin1String("--")) || argument == "-") {
+        if (optionsEnded || !argument.startsWith(QLatin1String("--")) || argument == "-")
             request.inputs << argument;
-            continue;
-        }
-        if (argument == QLatin1String("--")) {
+        else if (argument == QLatin1String("--"))
             optionsEnded = true;
-            continue;
-        }
-        QString name = argument.mid(2);
-        QString value;
-        const qsizetype equals = name.indexOf(QLatin1Char('='));
-        const bool inlineValue = equals >= 0;
-        if (inlineValue) {
-            value = name.mid(equals + 1);
-            name.truncate(equals);
-        }
-        if (!TakesValue(name)) {
-            if (inlineValue)
-                error = QStringLiteral("--%1 takes no value").arg(name);
-            if (!error.isEmpty() || !ApplyFlag(request, name, error))
-                return std::nullopt;
-            continue;
-        }
-        if (!inlineValue) {
-            if (++i >= arguments.size()) {
-                error = QStringLiteral("--%1 needs a value").arg(name);
-                return std::nullopt;
-            }
-            value = arguments[i];
-        }
-        if (!ApplyValue(request, name, value, error))
+        else if (!ApplyOption(request, arguments, i, error))
             return std::nullopt;
     }
     return request;
-}
-
-QString UsageText() {
-    return QStringLiteral(
-        "usage: tintorel-cli --watermark FILE --output DIR [options] INPUT...\n"
-        "Stamps the watermark picture onto every input image and writes one stamped copy of each\n"
-        "into the output folder. The inputs themselves are never changed.\n"
-        "\n"
-        "  INPUT                       image files, or folders (every file of the folder tree,\n"
-        "                              or with --extension only the matching ones)\n"
-        "  --watermark FILE            the watermark picture\n"
-        "  --output DIR                the output folder\n"
-        "  --files-from FILE           read more inputs, one path a line (\"-\" for standard "
-        "input)\n"
-        "  --placement P               0-8 or upper-left, upper-middle, upper-right, middle-left,\n"
-        "                              middle-middle, middle-right, bottom-left, bottom-middle,\n"
-        "                              bottom-right (default 0, upper-left)\n"
-        "  --transparent-color C       the watermark colour left out, RRGGBB or #RRGGBB\n"
-        "                              (default FFFFFF)\n"
-        "  --format F                  auto, jpg, bmp or png (default auto: each image in its own\n"
-        "                              format, for bmp, jpg, jpeg, jpe, jfif, gif, png, tif, "
-        "tiff)\n"
-        "  --extension EXT             with folder inputs: only files matching \"*.\" + EXT\n"
-        "  --scale F                   the watermark's width as a share F of each image's width\n"
-        "                              (0 < F <= 1), its aspect kept (default: its own size)\n"
-        "  --margin N                  N pixels between the watermark and the edges it is placed\n"
-        "                              against (default: 1 at the left and top, 0 at the right\n"
-        "                              and bottom)\n"
-        "  --opacity P                 the watermark at P percent of its strength (default 100)\n"
-        "  --quality Q                 JPEG quality 1-100 (default 75), or keep: a JPEG input's\n"
-        "                              own quantisation tables\n"
-        "  --strip-metadata            no EXIF, XMP or IPTC in the outputs (the colour profile\n"
-        "                              stays)\n"
-        "  --jobs N                    N images at once (default: one per core)\n"
-        "  --quiet                     no progress\n"
-        "  --help, --version\n"
-        "\n"
-        "Exit code 0 when every input was written, 1 when any failed or was skipped, 2 when the\n"
-        "run could not start, 130 or 143 when stopped by SIGINT or SIGTERM (the images in hand\n"
-        "are finished first; no file is left half written).\n");
 }

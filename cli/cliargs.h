@@ -11,7 +11,11 @@ struct CliRequest {
     WatermarkJob job;
     QStringList inputs; // files and folders, in the order given
     QString filesFrom;  // a file of further inputs, one a line; "-" for standard input
-    QString extension;  // with folder inputs: only "*." + extension
+    // With folder inputs: only the names matching "*." + one of these; none: the files whose
+    // extension names a picture format the program reads.
+    QStringList extensions;
+    bool keepTree = false; // copies of a folder's pictures keep their folders below the output
+    QString report;        // the file of the JSON report; "-" for standard output; empty for none
     int jobs = 0;       // workers; 0 for one per core
     bool quiet = false;
     bool help = false;
@@ -27,8 +31,13 @@ std::optional<BgrColor> ParseColor(const QString& text);
 // auto, jpg, bmp or png, in any letter case.
 std::optional<OutputFormat> ParseFormat(const QString& text);
 
+// "K/N" with 1 <= K <= N: part K of a run shared out in N parts.
+std::optional<RunShard> ParseShard(const QString& text);
+
+// A comma list of extensions, each with or without a leading dot ("jpg,.PNG"), without the dots;
+// nothing when it names none.
+std::optional<QStringList> ParseExtensions(const QString& text);
+
 // Parses the arguments (without the program name). Sets error to a one-line reason and returns
 // nothing when they are malformed.
 std::optional<CliRequest> ParseArguments(const QStringList& arguments, QString& error);
-
-QString UsageText();

@@ -1,13 +1,11 @@
 #include "cli/clirun.h"
 
+#include "cli/clireport.h"
 #include "engine/batch.h"
 #include "engine/output.h"
-#include "support/folderscan.h"
 #include "support/failure.h"
 #include "support/imaging.h"
 #include "support/paths.h"
-
-#include <QFile>
 
 #include <atomic>
 #include <csignal>
@@ -26,10 +24,12 @@ const QString kRenamedNote =
 // are fixed for the run, and what the window would show goes to the error stream.
 class CliWindow : public BatchWindow {
 public:
-    CliWindow(QStringList inputs, WatermarkJob job, RunSettings settings, QTextStream& errors,
+    CliWindow(const CliInputs& inputs, WatermarkJob job, RunSettings settings, QTextStream& errors,
               bool showProgress)
-        : inputs_(std::move(inputs)), job_(std::move(job)), settings_(std::move(settings)),
-          errors_(errors), showProgress_(showProgress) {}
+        : inputs_(inputs.paths), job_(std::move(job)), settings_(std::move(settings)),
+          errors_(errors), showProgress_(showProgress) {
+        job_.OutputSubfolders = inputs.subfolders;
+    }
 
     int listCount() const override { return int(inputs_.size()); }
     QString listText(int position) const override { return inputs_.at(position - 1); }
@@ -53,6 +53,7 @@ public:
     void useWatermark(std::shared_ptr<RunWatermark> watermark) {
         settings_.watermark = std::move(watermark);
     }
+    void useReport(RunReport* report) { report_ = report; }
 
     // Stops the run after the images in hand; safe from any thread, also before the run starts.
     void stop() {
@@ -61,12 +62,14 @@ public:
             runner->requestStop();
     }
 
-    int written = 0, failed = 0, skipped = 0;
+    int written = 0, failed = 0, skipped = 0, upToDate = 0;
 
     // Ends the progress line so that the summary starts on a line of its own.
     void finish() { clearProgressLine(); }
+    QString summary() const;
 
 private:
+    void count(ImageOutcome outcome);
     void clearProgressLine();
     void printLine(const QString& line);
 
@@ -77,6 +80,7 @@ private:
     bool showProgress_;
     bool progressShown_ = false;
     int position_ = 0;
+    RunReport* report_ = nullptr;
     std::atomic<BatchRunner*> runner_{nullptr};
     std::atomic<bool> stopWanted_{false};
 };
@@ -116,39 +120,66 @@ void CliWindow::reportError(int, const QString& description) {
     printLine(description);
 }
 
-void CliWindow::imageFinished(const ImageReport& report) {
-    switch (report.outcome) {
+void CliWindow::count(ImageOutcome outcome) {
+    switch (outcome) {
     case ImageOutcome::Written:
         ++written;
-        if (report.renamed)
-            printLine(kRenamedNote.arg(report.inputPath, report.outputPath));
         break;
     case ImageOutcome::Failed:
         ++failed;
         break;
     case ImageOutcome::Skipped:
         ++skipped;
-        // The window passes over such an image in silence; a script's user is told why.
-        if (report.failures.isEmpty())
-            printLine(report.inputPath + QStringLiteral(": ") + kSkippedReason);
+        break;
+    case ImageOutcome::UpToDate:
+        ++upToDate;
         break;
     case ImageOutcome::Repeat:
-        printLine(report.inputPath + QStringLiteral(": ") + kAlreadyStampedNote);
+    case ImageOutcome::OtherShard:
         break;
     }
 }
 
-QStringList ReadLines(QIODevice& device) {
-    QStringList lines;
-    QTextStream in(&device);
-    QString line;
-    while (in.readLineInto(&line)) {
-        if (line.endsWith(QLatin1Char('\r')))
-            line.chop(1);
-        if (!line.isEmpty())
-            lines << line;
+QString CliWindow::summary() const {
+    QString text =
+        QStringLiteral("%1 written, %2 failed, %3 skipped").arg(written).arg(failed).arg(skipped);
+    if (job_.UpdateOnly)
+        text += QStringLiteral(", %1 up to date").arg(upToDate);
+    return text;
+}
+
+// What the command line says of an image beyond the failures that the run reports itself.
+QString NoteOf(const ImageReport& report) {
+    const QString prefix = report.inputPath + QStringLiteral(": ");
+    switch (report.outcome) {
+    case ImageOutcome::Written:
+        return report.renamed ? kRenamedNote.arg(report.inputPath, report.outputPath) : QString();
+    case ImageOutcome::Skipped:
+        // The window passes over such an image in silence; a script's user is told why.
+        return report.failures.isEmpty() ? prefix + kSkippedReason : QString();
+    case ImageOutcome::Repeat:
+        return prefix + kAlreadyStampedNote;
+    default:
+        return QString();
     }
-    return lines;
+}
+
+void CliWindow::imageFinished(const ImageReport& report) {
+    // Another machine's part of the run tells of its own images.
+    if (report.outcome == ImageOutcome::OtherShard)
+        return;
+    count(report.outcome);
+    const QString note = NoteOf(report);
+    if (!note.isEmpty())
+        printLine(note);
+    if (report_) {
+        QStringList message;
+        for (const StepFailure& failure : report.failures)
+            message << failure.text;
+        if (!note.isEmpty())
+            message << note;
+        report_->add(report, message.join(QLatin1Char('\n')));
+    }
 }
 
 // SIGINT and SIGTERM stop the run after the images in hand. They are taken by a thread of their
@@ -182,49 +213,56 @@ private:
     std::atomic<int> received_{0};
     std::thread thread_;
 };
-} // namespace
 
-std::optional<QStringList> CollectInputs(const CliRequest& request, QTextStream& errors,
-                                         QString& error) {
-    QStringList given = request.inputs;
-    if (!request.filesFrom.isEmpty()) {
-        QFile list;
-        const bool opened =
-            request.filesFrom == QLatin1String("-")
-                ? list.open(stdin, QIODevice::ReadOnly)
-                : (list.setFileName(request.filesFrom), list.open(QIODevice::ReadOnly));
-        if (!opened) {
-            error = QStringLiteral("cannot read %1: %2").arg(request.filesFrom, list.errorString());
-            return std::nullopt;
-        }
-        given << ReadLines(list);
+// Makes the missing output folder with its parents, and says so.
+bool MakeOutputFolder(const QString& folder, QTextStream& errors) {
+    try {
+        MakeFolderPath(folder);
+    } catch (const Failure& failure) {
+        errors << "tintorel-cli: cannot create the output folder " << folder << ": "
+               << failure.text() << '\n';
+        return false;
     }
-    // A folder is collected as a dropped folder is, or as the folder scan does with an extension.
-    const QString pattern = request.extension.isEmpty() ? QStringLiteral("*.*")
-                                                        : QStringLiteral("*.") + request.extension;
-    FolderScanHooks hooks;
-    hooks.report = [&errors](int, const QString& text) { errors << text << '\n'; };
-    hooks.leftOut = [&errors](const QString& path, const QString& reason) {
-        errors << path << ": " << reason << '\n';
-    };
-    // The output folder inside an input folder holds the outputs of earlier runs, not inputs.
-    const std::optional<FileIdentity> output = IdentityOf(request.job.OutputFolder);
-    if (output)
-        hooks.skipFolder = [&output](const QString& folder) { return IdentityOf(folder) == output; };
-    QStringList inputs;
-    for (const QString& path : given) {
-        if (IsFolder(path))
-            CollectFolderFiles(
-                path, pattern, [&inputs](const QString& file) { inputs << file; }, hooks);
-        else
-            inputs << path;
-    }
-    return inputs;
+    errors << "tintorel-cli: created the output folder " << folder << '\n';
+    return true;
 }
+
+// The run's checks, the output folder made when it is missing, the watermark decoded and the
+// report started. False, with the reason told, when the run cannot start.
+bool StartRun(CliWindow& window, const CliRequest& request, RunReport& report,
+              QTextStream& errors) {
+    QString refusal = CheckWatermarkBatch(window);
+    // The folder is checked after the list and the watermark, so a run that cannot start for
+    // them makes no folder.
+    if (refusal == kFolderMissingMessage && !request.job.OutputFolder.isEmpty()) {
+        if (!MakeOutputFolder(request.job.OutputFolder, errors))
+            return false;
+        refusal = CheckWatermarkBatch(window);
+    }
+    if (!refusal.isEmpty()) {
+        errors << refusal << '\n';
+        return false;
+    }
+    // The watermark is decoded once, before the run; a watermark that cannot be decoded is one
+    // message, not one for every image.
+    QString error;
+    try {
+        window.useWatermark(std::make_shared<RunWatermark>(
+            request.job.WatermarkPath, request.job.TransparentColor, request.job.Style));
+    } catch (const Failure& failure) {
+        error = failure.text();
+    }
+    if (error.isEmpty() && !request.report.isEmpty() && report.open(request.report, error))
+        window.useReport(&report);
+    if (!error.isEmpty())
+        errors << "tintorel-cli: " << error << '\n';
+    return error.isEmpty();
+}
+} // namespace
 
 int RunCli(const CliRequest& request, QTextStream& errors, bool errorsIsTerminal) {
     QString error;
-    const std::optional<QStringList> inputs = CollectInputs(request, errors, error);
+    const std::optional<CliInputs> inputs = CollectInputs(request, errors, error);
     if (!inputs) {
         errors << "tintorel-cli: " << error << '\n';
         return 2;
@@ -233,19 +271,9 @@ int RunCli(const CliRequest& request, QTextStream& errors, bool errorsIsTerminal
     RunSettings settings;
     settings.workers = request.jobs;
     CliWindow window(*inputs, request.job, settings, errors, errorsIsTerminal && !request.quiet);
-    if (const QString refusal = CheckWatermarkBatch(window); !refusal.isEmpty()) {
-        errors << refusal << '\n';
+    RunReport report;
+    if (!StartRun(window, request, report, errors))
         return 2;
-    }
-    // The watermark is decoded once, before the run; a watermark that cannot be decoded is one
-    // message, not one for every image.
-    try {
-        window.useWatermark(std::make_shared<RunWatermark>(
-            request.job.WatermarkPath, request.job.TransparentColor, request.job.Style));
-    } catch (const Failure& failure) {
-        errors << "tintorel-cli: " << failure.text() << '\n';
-        return 2;
-    }
     int signalExit = 0;
     {
         StopSignals stopSignals(window);
@@ -254,9 +282,11 @@ int RunCli(const CliRequest& request, QTextStream& errors, bool errorsIsTerminal
     }
     window.finish();
     ImagingRuntime::Shutdown();
-    errors << window.written << " written, " << window.failed << " failed, " << window.skipped
-           << " skipped\n";
+    const bool reported = !report.isOpen() || report.finish(error);
+    if (!reported)
+        errors << "tintorel-cli: " << error << '\n';
+    errors << window.summary() << '\n';
     if (signalExit)
         return signalExit;
-    return window.failed == 0 && window.skipped == 0 ? 0 : 1;
+    return window.failed == 0 && window.skipped == 0 && reported ? 0 : 1;
 }

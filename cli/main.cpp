@@ -1,4 +1,5 @@
 #include "cli/cliargs.h"
+#include "cli/clioptions.h"
 #include "cli/clirun.h"
 
 #include <QCoreApplication>

@@ -38,6 +38,13 @@ struct OutputChoices {
     bool stripMetadata = false;
 };
 
+// One part of a run shared out among several machines: each takes the images of its own part,
+// 1 to count, and the parts together make the whole run (see ShardOf in output.h).
+struct RunShard {
+    int index = 1;
+    int count = 1;
+};
+
 // The options of one run. The window's controls fill it, the command line parses into it, and the
 // batch run and the preview consume it; the engine never reads a widget.
 struct WatermarkJob {
@@ -49,4 +56,10 @@ struct WatermarkJob {
     QString OutputFolder;
     StampStyle Style;
     OutputChoices Output;
+    // For each input, the folder below OutputFolder its copy goes to, as a relative path such as
+    // "a/b", in the order of InputPaths. An empty list or entry: the output folder itself.
+    QStringList OutputSubfolders;
+    // Pass over an image whose output exists and is newer than both the image and the watermark.
+    bool UpdateOnly = false;
+    RunShard Shard;
 };

@@ -2,7 +2,10 @@
 
 #include "support/paths.h"
 
+#include <QCryptographicHash>
 #include <QFile>
+#include <QFileInfo>
+#include <QtEndian>
 
 #include <sys/stat.h>
 
@@ -25,6 +28,10 @@ QString NumberedName(const QString& name, int number) {
     const QString suffix = QStringLiteral(" (%1)").arg(number);
     return dot < 0 ? name + suffix : name.left(dot) + suffix + name.mid(dot);
 }
+
+QString SubfolderAt(const WatermarkJob& job, int position) {
+    return job.OutputSubfolders.value(position - 1);
+}
 } // namespace
 
 size_t qHash(const FileIdentity& id, size_t seed) {
@@ -44,13 +51,16 @@ QString BaseNameWithDot(const QString& fileName) {
     return dot < 0 ? QString() : fileName.left(dot + 1);
 }
 
-std::optional<OutputPlan> PlanOutput(const WatermarkJob& job, const QString& inputPath) {
+std::optional<OutputPlan> PlanOutput(const WatermarkJob& job, const QString& inputPath,
+                                     const QString& subfolder) {
     if (!job.Format)
         return std::nullopt;
     const QString fileName = FileNameOfPath(inputPath);
     const qsizetype dot = fileName.lastIndexOf(QLatin1Char('.'));
     const QString extension = dot < 0 ? fileName : fileName.mid(dot + 1);
-    const QString outputBase = job.OutputFolder + kSeparator + BaseNameWithDot(fileName);
+    const QString folder =
+        subfolder.isEmpty() ? job.OutputFolder : job.OutputFolder + kSeparator + subfolder;
+    const QString outputBase = folder + kSeparator + BaseNameWithDot(fileName);
     switch (*job.Format) {
     case OutputFormat::Automatic:
         for (const AutomaticFormat& format : kAutomaticFormats) {
@@ -68,6 +78,14 @@ std::optional<OutputPlan> PlanOutput(const WatermarkJob& job, const QString& inp
     return std::nullopt;
 }
 
+int ShardOf(const QString& relativeOutput, int count) {
+    if (count <= 1)
+        return 1;
+    const QByteArray digest =
+        QCryptographicHash::hash(relativeOutput.toUtf8(), QCryptographicHash::Sha256);
+    return int(qFromBigEndian<quint64>(digest.constData()) % quint64(count)) + 1;
+}
+
 RunPlanner::RunPlanner(const WatermarkJob& job) : job_(job) {}
 
 void RunPlanner::learnFiles() {
@@ -76,6 +94,7 @@ void RunPlanner::learnFiles() {
             inputs_.insert(*id);
     }
     watermark_ = IdentityOf(job_.WatermarkPath);
+    watermarkChanged_ = QFileInfo(job_.WatermarkPath).lastModified();
 }
 
 QString RunPlanner::freeName(const QString& path) {
@@ -89,6 +108,32 @@ QString RunPlanner::freeName(const QString& path) {
 }
 
 ImagePlan RunPlanner::plan(int position) {
+    ImagePlan plan = planName(position);
+    if (job_.Shard.count > 1 && ShardOf(shardKey(position), job_.Shard.count) != job_.Shard.index)
+        plan.kind = ImagePlan::Kind::OtherShard;
+    else if (job_.UpdateOnly && plan.kind == ImagePlan::Kind::Stamp &&
+             isUpToDate(job_.InputPaths.at(position - 1), plan.output.path))
+        plan.kind = ImagePlan::Kind::UpToDate;
+    return plan;
+}
+
+QString RunPlanner::shardKey(int position) const {
+    const QString& input = job_.InputPaths.at(position - 1);
+    const std::optional<OutputPlan> output = PlanOutput(job_, input);
+    const QString name = FileNameOfPath(output ? output->path : input);
+    const QString subfolder = SubfolderAt(job_, position);
+    return subfolder.isEmpty() ? name : subfolder + kSeparator + name;
+}
+
+bool RunPlanner::isUpToDate(const QString& input, const QString& output) const {
+    const QFileInfo written(output);
+    const QDateTime inputChanged = QFileInfo(input).lastModified();
+    // Strictly newer: a time stamp too coarse to tell the two apart gives a fresh copy.
+    return written.isFile() && inputChanged.isValid() && watermarkChanged_.isValid() &&
+           written.lastModified() > inputChanged && written.lastModified() > watermarkChanged_;
+}
+
+ImagePlan RunPlanner::planName(int position) {
     ImagePlan plan;
     const QString& input = job_.InputPaths.at(position - 1);
     // The same file listed twice (a folder and a file inside it, a file dropped twice) is
@@ -100,7 +145,7 @@ ImagePlan RunPlanner::plan(int position) {
         }
         stamped_.insert(*id);
     }
-    const std::optional<OutputPlan> output = PlanOutput(job_, input);
+    const std::optional<OutputPlan> output = PlanOutput(job_, input, SubfolderAt(job_, position));
     if (!output) {
         plan.kind = ImagePlan::Kind::NoOutput;
         return plan;

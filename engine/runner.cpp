@@ -1,17 +1,37 @@
 #include "engine/runner.h"
 
 #include "support/failure.h"
+#include "support/paths.h"
 
 #include <QElapsedTimer>
 
 #include <algorithm>
 
 namespace {
-ImageReport Refused(const ImagePlan& plan) {
+// The report of an image that is not stamped.
+ImageReport Unstamped(const ImagePlan& plan) {
     ImageReport report;
-    report.outcome = ImageOutcome::Skipped;
-    report.outputPath = plan.output.path;
-    report.failures << StepFailure{RunStep::Write, plan.refusal};
+    switch (plan.kind) {
+    case ImagePlan::Kind::WouldReplace:
+        report.outcome = ImageOutcome::Skipped;
+        report.outputPath = plan.output.path;
+        report.failures << StepFailure{RunStep::Write, plan.refusal};
+        break;
+    case ImagePlan::Kind::UpToDate:
+        report.outcome = ImageOutcome::UpToDate;
+        report.outputPath = plan.output.path;
+        break;
+    case ImagePlan::Kind::Repeat:
+        report.outcome = ImageOutcome::Repeat;
+        break;
+    case ImagePlan::Kind::OtherShard:
+        report.outcome = ImageOutcome::OtherShard;
+        break;
+    case ImagePlan::Kind::NoOutput:
+    case ImagePlan::Kind::Stamp:
+        report.outcome = ImageOutcome::Skipped;
+        break;
+    }
     return report;
 }
 } // namespace
@@ -140,16 +160,15 @@ ImageReport BatchRunner::process(int position, const ImagePlan& plan) {
     QElapsedTimer timer;
     timer.start();
     ImageReport report;
-    if (plan.kind == ImagePlan::Kind::WouldReplace)
-        report = Refused(plan);
-    else if (plan.kind == ImagePlan::Kind::Repeat)
-        report.outcome = ImageOutcome::Repeat;
-    else if (plan.kind == ImagePlan::Kind::NoOutput)
-        report.outcome = ImageOutcome::Skipped;
+    if (plan.kind != ImagePlan::Kind::Stamp)
+        report = Unstamped(plan);
     else {
         StampRequest request;
         request.inputPath = job_.InputPaths.at(position - 1);
         request.output = plan.output;
+        // A copy below the output folder goes into a folder that may not exist yet.
+        if (!job_.OutputSubfolders.value(position - 1).isEmpty())
+            request.folderToMake = FolderOfPath(plan.output.path).chopped(1);
         request.placement = job_.Placement;
         request.choices = &job_.Output;
         request.style = &job_.Style;

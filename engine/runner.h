@@ -20,8 +20,10 @@
 enum class ImageOutcome {
     Written,
     Failed,
-    Skipped,  // no output: the format rule writes nothing, or it would replace a protected file
-    Repeat,   // the same file as an earlier entry, stamped once already
+    Skipped,    // no output: the format rule writes nothing, or it would replace a protected file
+    Repeat,     // the same file as an earlier entry, stamped once already
+    UpToDate,   // its output is newer than the image and the watermark, and stays as it is
+    OtherShard, // another part of a run shared among machines stamps it
 };
 
 // What the run tells about one listed image, in list order.

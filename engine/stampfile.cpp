@@ -2,6 +2,7 @@
 
 #include "engine/outputfile.h"
 #include "support/failure.h"
+#include "support/paths.h"
 
 #include <QMutexLocker>
 
@@ -84,6 +85,18 @@ Encoding EncodingFor(const StampRequest& request, const PictureReader& reader, Q
     return encoding;
 }
 
+// Several workers may make the same folder at once; each of them finds it there afterwards.
+void MakeOutputFolder(const QString& folder) {
+    if (folder.isEmpty())
+        return;
+    try {
+        MakeFolderPath(folder);
+    } catch (const Failure& failure) {
+        throw Failure(
+            QStringLiteral("cannot create the folder %1: %2").arg(folder, failure.text()));
+    }
+}
+
 // The failure's text with the file it concerns in front, unless it names that file already.
 QString Naming(const QString& path, const QString& text) {
     return text.startsWith(path + QLatin1Char(':')) ? text : path + QStringLiteral(": ") + text;
@@ -153,6 +166,7 @@ StampResult StampFile(const StampRequest& request, RunWatermark& watermark) {
                        request.style->margin);
         const Encoding encoding = EncodingFor(request, *reader, upright);
         stage = Stage::Write;
+        MakeOutputFolder(request.folderToMake);
         OutputFile file(request.output.path);
         if (streams) {
             StreamStamp(*reader, file, request.output, encoding, at, mark, stage);

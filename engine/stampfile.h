@@ -57,6 +57,8 @@ QString TooLargeText(QSize size, qint64 maxPixels);
 struct StampRequest {
     QString inputPath;
     OutputPlan output;
+    // A folder to create, with its parents, before the output is written; empty for none.
+    QString folderToMake;
     int placement = 0;
     const OutputChoices* choices = nullptr;
     const StampStyle* style = nullptr;

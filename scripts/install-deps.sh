@@ -7,7 +7,7 @@ packages=(
     cmake ninja-build g++ pkg-config
     qt6-base-dev qt6-image-formats-plugins libgl-dev
     libgif-dev libjpeg62-turbo-dev libpng-dev libexiv2-dev
-    xvfb xauth xdotool x11-utils python3-xlib procps imagemagick
+    xvfb xauth xdotool x11-utils python3-xlib procps imagemagick groff-base
 )
 
 missing=()

@@ -88,28 +88,6 @@ Listing ReadFolderNames(const QString& folder, QList<QByteArray>& names) {
     return complete ? Listing::Ok : Listing::Failed;
 }
 
-// The program's file patterns as an expression: "*" any run, "?" one character, everything else
-// literally and without regard to case. "*.*" is the habitual "all files" and so also takes names
-// without a dot.
-QRegularExpression PatternExpression(const QString& pattern) {
-    const QString effective = pattern == QLatin1String("*.*") ? QStringLiteral("*") : pattern;
-    QString expression;
-    QString literal;
-    for (const QChar c : effective) {
-        if (c != u'*' && c != u'?') {
-            literal += c;
-            continue;
-        }
-        // Whole runs are escaped, so that a character made of two halves stays one.
-        expression += QRegularExpression::escape(std::exchange(literal, QString()));
-        expression += c == u'*' ? QStringLiteral(".*") : QStringLiteral(".");
-    }
-    expression += QRegularExpression::escape(literal);
-    return QRegularExpression(QRegularExpression::anchoredPattern(expression),
-                              QRegularExpression::CaseInsensitiveOption |
-                                  QRegularExpression::DotMatchesEverythingOption);
-}
-
 bool OnPseudoFileSystem(const QString& folder) {
     const QByteArray path = EncodedPath(folder);
     struct statfs info {};
@@ -187,6 +165,25 @@ void ScanFolder(FolderSet& set, const QString& entry, FolderSet& next,
 
 } // namespace
 
+QRegularExpression FilePatternExpression(const QString& pattern) {
+    const QString effective = pattern == QLatin1String("*.*") ? QStringLiteral("*") : pattern;
+    QString expression;
+    QString literal;
+    for (const QChar c : effective) {
+        if (c != u'*' && c != u'?') {
+            literal += c;
+            continue;
+        }
+        // Whole runs are escaped, so that a character made of two halves stays one.
+        expression += QRegularExpression::escape(std::exchange(literal, QString()));
+        expression += c == u'*' ? QStringLiteral(".*") : QStringLiteral(".");
+    }
+    expression += QRegularExpression::escape(literal);
+    return QRegularExpression(QRegularExpression::anchoredPattern(expression),
+                              QRegularExpression::CaseInsensitiveOption |
+                                  QRegularExpression::DotMatchesEverythingOption);
+}
+
 bool IsOpenableFile(const QString& path) {
     const QByteArray encoded = EncodedPath(path);
     struct stat info {};
@@ -211,7 +208,7 @@ QStringList ListFilesInFolder(const QString& folder, const QString& pattern,
     QList<QByteArray> names;
     if (ReadFolderNames(base, names) != Listing::Ok)
         return {};
-    const QRegularExpression expression = PatternExpression(pattern);
+    const QRegularExpression expression = FilePatternExpression(pattern);
     QStringList files;
     for (const QByteArray& raw : std::as_const(names)) {
         const std::optional<QString> name = DecodedName(raw);

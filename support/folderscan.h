@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QRegularExpression>
 #include <QString>
 #include <QStringList>
 #include <functional>
@@ -34,6 +35,11 @@ bool IsOpenableFile(const QString& path);
 // True when a file name holds a character a scan must not trust: a control character (below 32
 // or 127 to 159), "?", or bytes that are not valid in the file-name encoding.
 bool HasUnsafeNameChars(const QString& name);
+
+// The program's file patterns as an expression: "*" any run, "?" one character, everything else
+// literally and without regard to case. "*.*" is the habitual "all files" and so also takes names
+// without a dot.
+QRegularExpression FilePatternExpression(const QString& pattern);
 
 // The names (without folder) of the openable files in one folder that match the pattern, in the
 // folder's listing order. Matching is case-insensitive with "*" for any run of characters and

@@ -7,6 +7,7 @@
 #include <QStandardPaths>
 
 #include <cerrno>
+#include <filesystem>
 #include <sys/stat.h>
 
 namespace {
@@ -77,6 +78,15 @@ QString CollapsePairs(QStringView text) {
     return result;
 }
 } // namespace
+
+void MakeFolderPath(const QString& path) {
+    // The standard library gives the system's reason, which a script's user needs to see.
+    std::error_code error;
+    std::filesystem::create_directories(
+        std::filesystem::path(QFile::encodeName(path).toStdString()), error);
+    if (error)
+        throw Failure(SystemErrorText(error.value()));
+}
 
 QString CleanPath(const QString& path) {
     if (!path.startsWith(kSeparator))

@@ -28,6 +28,10 @@ QString FolderOfPath(const QString& path);
 // True when the path names a folder; false for anything else and for any failure.
 bool IsFolder(const QString& path);
 
+// Creates the folder with every missing parent. A folder that exists already is fine, also one
+// that another worker makes at the same moment. Raises a Failure with the system's reason.
+void MakeFolderPath(const QString& path);
+
 // Removes the doubled separators that joining a folder and a name produce, in one left-to-right
 // pass. Every absolute path starts at the one root "/", so a leading run of separators becomes a
 // single one: there is no network-path prefix to keep on this system.

@@ -12,6 +12,7 @@
 #include <QButtonGroup>
 #include <QComboBox>
 #include <QDir>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QProcess>
 #include <QRadioButton>
@@ -45,7 +46,9 @@ private slots:
     void failuresAndSkipsExitWithOne();
     void optionFormsGiveTheSameFiles();
     void inputsFromAFileAndFromStandardInput();
+    void folderInputsWithAndWithoutExtension_data();
     void folderInputsWithAndWithoutExtension();
+    void filesNamedOneByOneAreTried();
     void progressOnlyOnATerminal();
     void sameFilesAsTheWindowsRun();
 
@@ -112,6 +115,10 @@ void TestCli::malformedOptionsExitWithTwo_data() {
     QTest::newRow("unknown option") << QStringList{"--bogus"};
     QTest::newRow("missing value") << QStringList{"--placement"};
     QTest::newRow("value for a flag") << QStringList{"--quiet=yes"};
+    QTest::newRow("shard 0") << QStringList{"--shard", "0/3"};
+    QTest::newRow("shard past the count") << QStringList{"--shard", "4/3"};
+    QTest::newRow("shard without count") << QStringList{"--shard", "2"};
+    QTest::newRow("no extension") << QStringList{"--extension", ",."};
 }
 
 void TestCli::malformedOptionsExitWithTwo() {
@@ -128,23 +135,26 @@ void TestCli::malformedOptionsExitWithTwo() {
 void TestCli::checksExitWithTwo_data() {
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QString>("message");
-    QTest::newRow("no inputs") << QStringList{"--watermark", "/nowhere.png", "--output", "/nowhere"}
+    QTest::newRow("no inputs") << QStringList{"--watermark", "/nowhere.png", "--output", "NEW"}
                                << kNoFilesMessage;
     QTest::newRow("missing watermark")
-        << QStringList{"--watermark", "/nowhere.png", "--output", "/nowhere", "x.png"}
+        << QStringList{"--watermark", "/nowhere.png", "--output", "NEW", "x.png"}
         << kWatermarkNotFoundMessage;
-    QTest::newRow("missing output folder")
-        << QStringList{"--watermark", "WATERMARK", "--output", "/nowhere", "x.png"}
-        << kFolderMissingMessage;
+    QTest::newRow("output folder that cannot be made")
+        << QStringList{"--watermark", "WATERMARK", "--output", "WATERMARK/sub", "x.png"}
+        << "tintorel-cli: cannot create the output folder WATERMARK/sub: Not a directory";
 }
 
 void TestCli::checksExitWithTwo() {
     QFETCH(QStringList, arguments);
     QFETCH(QString, message);
     arguments.replaceInStrings("WATERMARK", in("mark.png"));
+    arguments.replaceInStrings("NEW", dir_->filePath("new"));
     const Result result = Run(arguments);
     QCOMPARE(result.code, 2);
-    QCOMPARE(result.errors, message + "\n");
+    QCOMPARE(result.errors, message.replace("WATERMARK", in("mark.png")) + "\n");
+    // A run that cannot start makes no output folder.
+    QVERIFY(!QFileInfo::exists(dir_->filePath("new")));
 }
 
 void TestCli::everythingWrittenExitsWithZero() {
@@ -203,7 +213,7 @@ void TestCli::inputsFromAFileAndFromStandardInput() {
     list.write((in("a.jpg") + "\r\n\n" + in("sub") + "\n").toUtf8());
     list.close();
     const Result fromFile = Run(base() + QStringList{"--files-from", list.fileName(), in("b.png")});
-    QCOMPARE(fromFile.code, 1); // readme.txt in sub/ is no picture
+    QCOMPARE(fromFile.code, 0); // readme.txt in sub/ is no picture, and so no input
     QCOMPARE(QDir(out()).entryList(QDir::Files),
              (QStringList{"a.jpg", "b.png", "c.PNG", "d.bmp"}));
 
@@ -218,18 +228,37 @@ void TestCli::inputsFromAFileAndFromStandardInput() {
     QCOMPARE(unreadable.code, 2);
 }
 
-void TestCli::folderInputsWithAndWithoutExtension() {
-    const Result all = Run(base() + QStringList{"--quiet", dir_->filePath("in/sub")});
-    // Every file of the tree, as a dropped folder: the text file too, which fails to decode.
-    QCOMPARE(all.code, 1);
-    QVERIFY(all.errors.contains("readme.txt: "));
-    QVERIFY(all.errors.endsWith("2 written, 0 failed, 1 skipped\n"));
+void TestCli::folderInputsWithAndWithoutExtension_data() {
+    QTest::addColumn<QStringList>("extensions");
+    QTest::addColumn<QStringList>("written");
+    const QStringList pictures{"a.jpg", "b.png", "c.PNG", "d.bmp", "mark.png"};
+    QTest::newRow("pictures only") << QStringList{} << pictures;
+    QTest::newRow("one") << QStringList{"--extension", "png"}
+                         << QStringList{"b.png", "c.PNG", "mark.png"};
+    QTest::newRow("list, dots, capitals") << QStringList{"--extension", "jpg,.PNG"}
+                                          << QStringList{"a.jpg", "b.png", "c.PNG", "mark.png"};
+    QTest::newRow("repeated") << QStringList{"--extension", ".jpg", "--extension=BMP"}
+                              << QStringList{"a.jpg", "d.bmp"};
+    QTest::newRow("pattern") << QStringList{"--extension", "?mp"} << QStringList{"d.bmp"};
+}
 
-    QDir(out()).removeRecursively();
-    QDir().mkpath(out());
-    const Result png = Run(base() + QStringList{"--extension", "png", dir_->filePath("in")});
-    QCOMPARE(png.code, 0);
-    QCOMPARE(QDir(out()).entryList(QDir::Files), (QStringList{"b.png", "c.PNG", "mark.png"}));
+void TestCli::folderInputsWithAndWithoutExtension() {
+    QFETCH(QStringList, extensions);
+    QFETCH(QStringList, written);
+    // The folder holds readme.txt beside the pictures: no input, no message, no failed run.
+    const Result result = Run(base() + extensions + QStringList{"--quiet", dir_->filePath("in")});
+    QCOMPARE(result.code, 0);
+    QCOMPARE(result.errors,
+             QStringLiteral("%1 written, 0 failed, 0 skipped\n").arg(written.size()));
+    QCOMPARE(QDir(out()).entryList(QDir::Files), written);
+}
+
+void TestCli::filesNamedOneByOneAreTried() {
+    // A file named on its own is the user's choice: tried, and reported when it is no picture.
+    const Result result = Run(base() + QStringList{in("sub/readme.txt"), in("b.png")});
+    QCOMPARE(result.code, 1);
+    QVERIFY(result.errors.startsWith(in("sub/readme.txt") + ": skipped"));
+    QVERIFY(result.errors.endsWith("1 written, 0 failed, 1 skipped\n"));
 }
 
 void TestCli::progressOnlyOnATerminal() {

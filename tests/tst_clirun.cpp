@@ -71,6 +71,7 @@ private slots:
     void specialFilesAreRefusedAtOnce();
     void messagesNameTheFileAndTheCause();
     void aFailedWriteKeepsTheEarlierFile();
+    void aFileInPlaceOfAFolderFailsOnlyItsImages();
     void aFullDiskFailsTheWrite();
     void anyNumberOfWorkersGivesTheSameRun();
     void aSignalStopsAfterTheImagesInHand();
@@ -267,6 +268,21 @@ void TestCliRun::aFailedWriteKeepsTheEarlierFile() {
     QVERIFY(result.errors.endsWith("0 written, 1 failed, 0 skipped\n"));
     QCOMPARE(Contents(out("big.png")), before);
     QCOMPARE(AllFiles(out()), QStringList{"big.png"});
+}
+
+void TestCliRun::aFileInPlaceOfAFolderFailsOnlyItsImages() {
+    QDir(dir_->path()).mkpath("in/tree/a");
+    QDir(dir_->path()).mkpath("in/tree/b");
+    WriteImage(Gradient(40, 30, 11), in("tree/a/1.png"), "png");
+    WriteImage(Gradient(40, 30, 12), in("tree/b/2.png"), "png");
+    QFile blocker(out("a"));
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    const ProcessResult result = run(base() + QStringList{"--keep-tree", in("tree")});
+    QCOMPARE(result.code, 1);
+    QCOMPARE(result.errors, out("a/1.png") + ": cannot create the folder " + out("a") +
+                                ": Not a directory\n1 written, 1 failed, 0 skipped\n");
+    QVERIFY(QFile::exists(out("b/2.png")));
 }
 
 void TestCliRun::aFullDiskFailsTheWrite() {

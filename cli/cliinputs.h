@@ -1,0 +1,22 @@
+#pragma once
+
+#include "cli/cliargs.h"
+
+#include <QTextStream>
+
+// The inputs of a run, with folders expanded into their pictures and the --files-from list read.
+struct CliInputs {
+    QStringList paths;
+    // With --keep-tree, for each path the folder below its input folder that it was found in, as
+    // a relative path ("" for the input folder itself and for files named one by one); empty
+    // without --keep-tree.
+    QStringList subfolders;
+};
+
+// Sets error and returns nothing when the --files-from list cannot be read.
+std::optional<CliInputs> CollectInputs(const CliRequest& request, QTextStream& errors,
+                                       QString& error);
+
+// True for a file name whose extension, in any letter case, names a picture format the program
+// reads: those Qt's image readers know, and every spelling the program writes.
+bool IsPictureName(const QString& fileName);
