@@ -6,6 +6,7 @@
 
 #include <QCursor>
 #include <QMouseEvent>
+#include <QTimer>
 
 namespace {
 const QString kDragPointerFile = QStringLiteral("/drag.ico");
@@ -18,10 +19,13 @@ QCursor DragPointer() {
 } // namespace
 
 ListReorder::ListReorder(ImageFileList* list, QWidget* window)
-    : QObject(list), list_(list), viewport_(list->viewport()), window_(window) {
+    : QObject(list), list_(list), viewport_(list->viewport()), window_(window),
+      edgeScroll_(new QTimer(this)) {
     // The pointer rule of a move holds whether or not a button is down.
     viewport_->setMouseTracking(true);
     viewport_->installEventFilter(this);
+    edgeScroll_->setInterval(kEdgeScrollInterval);
+    connect(edgeScroll_, &QTimer::timeout, this, &ListReorder::scrollBeyondEdge);
     connect(list_, &QTreeWidget::itemPressed, this,
             [this](QTreeWidgetItem* item) { ListView1_ItemClick(item); });
 }
@@ -64,6 +68,8 @@ void ListReorder::ListView1_ItemClick(QTreeWidgetItem*) {
 
 void ListReorder::ListView1_MouseUp() {
     DragActive = false;
+    edgeDirection_ = 0;
+    edgeScroll_->stop();
     viewport_->setCursor(Qt::ArrowCursor);
 }
 
@@ -72,7 +78,10 @@ void ListReorder::ListView1_MouseMove(QPoint point) {
         window_->setCursor(Qt::ArrowCursor);
     if (!DragActive)
         return;
-    HoverItem = list_->itemAt(point);
+    followEdge(point);
+    // Only an entry the user sees under the pointer takes part: beyond the list's edges the hit
+    // test would find entries scrolled out of view and exchange with them unseen.
+    HoverItem = viewport_->rect().contains(point) ? list_->itemAt(point) : nullptr;
     const int from = dragPosition();
     if (HoverItem && from > 0) {
         const int to = list_->indexOfTopLevelItem(HoverItem) + 1;
@@ -106,4 +115,30 @@ void ListReorder::scrollNear(QPoint point, int hoverPosition) {
         list_->scrollToItem(list_->topLevelItem(hoverPosition - 2));
     else if (point.y() >= visibleHeight - rowHeight && hoverPosition + 1 <= list_->count())
         list_->scrollToItem(list_->topLevelItem(hoverPosition));
+}
+
+void ListReorder::followEdge(QPoint point) {
+    edgeDirection_ = point.y() < 0 ? -1 : point.y() >= viewport_->height() ? 1 : 0;
+    if (edgeDirection_ == 0)
+        edgeScroll_->stop();
+    else if (!edgeScroll_->isActive())
+        edgeScroll_->start();
+}
+
+void ListReorder::scrollBeyondEdge() {
+    if (!DragActive || edgeDirection_ == 0) {
+        edgeScroll_->stop();
+        return;
+    }
+    // The entry along the edge that the pointer is beyond: shown only in part, it is the one to
+    // bring into view; shown whole, the next one past it is.
+    const int edgeRow = edgeDirection_ < 0 ? 0 : viewport_->height() - 1;
+    QTreeWidgetItem* edge = list_->itemAt(QPoint(1, edgeRow));
+    if (!edge)
+        return;
+    const QRect shown = list_->visualItemRect(edge);
+    const bool whole = edgeDirection_ < 0 ? shown.top() >= 0 : shown.bottom() <= edgeRow;
+    const int next = list_->indexOfTopLevelItem(edge) + (whole ? edgeDirection_ : 0);
+    if (QTreeWidgetItem* entry = list_->topLevelItem(next))
+        list_->scrollToItem(entry);
 }
