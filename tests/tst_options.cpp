@@ -69,6 +69,8 @@ private slots:
 
     void previewWindowDesign();
     void previewFitsImageAndKeepsCorner();
+    void previewLargerThanTheScreen_data();
+    void previewLargerThanTheScreen();
     void noPlacementLeavesWatermarkAtOrigin();
     void sameImageAfterClose_data();
     void sameImageAfterClose();
@@ -334,8 +336,8 @@ void TestOptions::previewFitsImageAndKeepsCorner() {
     Form2* preview = previewOf(makeImage(QStringLiteral("big.png"), QSize(400, 300)), 4);
     QVERIFY(preview && preview->isVisible());
     QVERIFY(!preview->isModal() && !preview->parentWidget());
-    // The window system's own frame, if any, lies outside these 404 x 326 pixels.
-    QCOMPARE(preview->size(), QSize(404, 326));
+    // The inside of the window is the image alone; the window system's frame lies outside it.
+    QCOMPARE(preview->size(), QSize(400, 300));
     QCOMPARE(preview->pPreview()->geometry(), QRect(0, 0, 400, 300));
     QCOMPARE(preview->surface().image(),
              Stamped(SolidImage(400, 300, kImageColor), QPoint(180, 135)));
@@ -348,9 +350,58 @@ void TestOptions::previewFitsImageAndKeepsCorner() {
     // The user moves the window; a smaller image shrinks it around the same top-left corner.
     preview->move(30, 40);
     QCOMPARE(previewOf(makeImage(QStringLiteral("small.png"), QSize(200, 100)), 0), preview);
-    QCOMPARE(preview->size(), QSize(204, 126));
+    QCOMPARE(preview->size(), QSize(200, 100));
     QCOMPARE(preview->pos(), QPoint(30, 40));
     QCOMPARE(preview->surface().image(), Stamped(SolidImage(200, 100, kImageColor), QPoint(1, 1)));
+
+    // Moved partly off the screen, a larger image brings the whole window back onto it.
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    preview->move(screen.bottomRight() - QPoint(250, 150));
+    previewOf(makeImage(QStringLiteral("big.png"), QSize(400, 300)), 4);
+    QCOMPARE(preview->size(), QSize(400, 300));
+    QVERIFY(screen.contains(preview->frameGeometry()));
+    QCOMPARE(preview->frameGeometry().bottomRight(), screen.bottomRight());
+}
+
+void TestOptions::previewLargerThanTheScreen_data() {
+    QTest::addColumn<QSize>("image");
+    QTest::newRow("wide") << QSize(3000, 1000);
+    QTest::newRow("tall") << QSize(900, 2400);
+    QTest::newRow("both") << QSize(4004, 3026);
+}
+
+void TestOptions::previewLargerThanTheScreen() {
+    QFETCH(QSize, image);
+    start();
+    Form2* preview = previewOf(makeImage(QStringLiteral("huge.png"), image), 8);
+    const QRect screen = preview->screen()->availableGeometry();
+    QVERIFY(screen.contains(preview->frameGeometry()));
+    // As large as the screen allows, in the image's own proportions.
+    const QSize shown = preview->size();
+    const QSize frame = preview->frameGeometry().size() - shown;
+    QVERIFY(shown.width() == screen.width() - frame.width() ||
+            shown.height() == screen.height() - frame.height());
+    QVERIFY(qAbs(shown.width() * image.height() - shown.height() * image.width()) <=
+            std::max(image.width(), image.height()));
+    QCOMPARE(preview->pPreview()->geometry(), QRect(QPoint(0, 0), shown));
+    // The run writes the composed image at its full size; only the window shows it smaller.
+    QCOMPARE(preview->surface().size(), image);
+
+    // The watermark in the bottom-right corner is on the screen, smoothly scaled: its red border
+    // (10 pixels wide) and the image around it keep their colours.
+    const QImage picture = preview->pPreview()->grab().toImage();
+    QCOMPARE(picture.size(), shown);
+    auto shownAt = [&](QPoint p) {
+        return picture.pixel(p.x() * shown.width() / image.width(),
+                             p.y() * shown.height() / image.height());
+    };
+    auto near = [](QRgb a, QRgb b) {
+        return qAbs(qRed(a) - qRed(b)) + qAbs(qGreen(a) - qGreen(b)) + qAbs(qBlue(a) - qBlue(b)) <=
+               12;
+    };
+    const QPoint mark(image.width() - kMarkSize.width(), image.height() - kMarkSize.height());
+    QVERIFY(near(shownAt(mark + QPoint(5, 5)), kMarkColor));
+    QVERIFY(near(shownAt(mark - QPoint(20, 20)), kImageColor));
 }
 
 void TestOptions::noPlacementLeavesWatermarkAtOrigin() {
@@ -380,7 +431,7 @@ void TestOptions::sameImageAfterClose() {
     QVERIFY(!form_->existingForm2());
     Form2* again = previewOf(image, placement);
     QVERIFY(again && again->isVisible());
-    QCOMPARE(again->size(), QSize(404, 326));
+    QCOMPARE(again->size(), QSize(400, 300));
     QCOMPARE(again->surface().image(), expected);
     QCOMPARE(prompter_->shown.size(), 0);
 }
@@ -412,7 +463,7 @@ void TestOptions::invalidWatermarkPathChangesNothing() {
     form_->options->Text1->setText(invalid.first());
     form_->PushButton5_Click();
     QCOMPARE(preview->surface().image(), before);
-    QCOMPARE(preview->size(), QSize(404, 326));
+    QCOMPARE(preview->size(), QSize(400, 300));
 }
 
 void TestOptions::noSelectedEntryIsReportedAndShown() {
@@ -425,7 +476,7 @@ void TestOptions::noSelectedEntryIsReportedAndShown() {
     Form2* preview = form_->existingForm2();
     QVERIFY(preview->isVisible());
     // A freshly made window composes onto its white design area.
-    QCOMPARE(preview->size(), QSize(123, 130));
+    QCOMPARE(preview->size(), QSize(119, 104));
     QCOMPARE(preview->surface().image(),
              Stamped(SolidImage(119, 104, qRgb(255, 255, 255)), {1, 1}));
 
@@ -448,7 +499,7 @@ void TestOptions::runUpdatesOpenPreview() {
     QCOMPARE(prompter_->messages(), QStringList{kDoneMessage});
     QCOMPARE(form_->existingForm2(), preview);
     QVERIFY(preview->isVisible());
-    QCOMPARE(preview->size(), QSize(164, 146));
+    QCOMPARE(preview->size(), QSize(160, 120));
     QCOMPARE(preview->pPreview()->geometry(), QRect(0, 0, 160, 120));
     QCOMPARE(preview->surface().image(), Stamped(SolidImage(160, 120, kImageColor), {120, 90}));
 }
