@@ -38,6 +38,8 @@ private slots:
     void outputFolderRestoredEvenWhenItNamesNoFolder();
     void failedImagingStartRefusesOnlyTheRun();
     void homePageOneStartInAHundred();
+    void tabOrder_data();
+    void tabOrder();
 
     void whiteWithoutSkinFaceColourWithIt();
     void pointerRules();
@@ -233,6 +235,38 @@ void TestApp::homePageOneStartInAHundred() {
     form->openUrl = [this](const QUrl& url) { opened_ << url; };
     form->Form_Load();
     QCOMPARE(opened_, QList<QUrl>{kHomePage});
+}
+
+void TestApp::tabOrder_data() {
+    QTest::addColumn<Qt::KeyboardModifiers>("modifiers");
+    QTest::newRow("forward") << Qt::KeyboardModifiers();
+    QTest::newRow("backward") << Qt::KeyboardModifiers(Qt::ShiftModifier);
+}
+
+void TestApp::tabOrder() {
+    QFETCH(Qt::KeyboardModifiers, modifiers);
+    const auto form = loadForm();
+    form->show();
+    form->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(form.get()));
+    // The four format buttons are one stop, entered at the near end; the arrow keys move within.
+    QStringList expected = {"Combo1",      "pColor",      "Text1",       "PushButton4",
+                            "PushButton1", "PushButton3", "PushButton2", "PushButton6",
+                            "PushButton7", "PushButton8", "PushButton5", "Text2",
+                            "PushButton9", "Option1_0"};
+    if (modifiers & Qt::ShiftModifier) {
+        std::reverse(expected.begin(), expected.end());
+        expected.first() = "Option1_3";
+    }
+    expected << "ListView1";
+
+    form->ListView1->setFocus();
+    QStringList visited;
+    for (qsizetype i = 0; i < expected.size(); ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab, modifiers);
+        visited << QApplication::focusWidget()->objectName();
+    }
+    QCOMPARE(visited, expected);
 }
 
 void TestApp::whiteWithoutSkinFaceColourWithIt() {

@@ -66,6 +66,7 @@ private slots:
     void watermarkChoices();
     void adviceText();
     void transparentColour();
+    void transparentColourByKeyboard();
 
     void previewWindowDesign();
     void previewFitsImageAndKeepsCorner();
@@ -300,6 +301,26 @@ void TestOptions::transparentColour() {
     QTest::mouseClick(options.pColor, Qt::LeftButton);
     QCOMPARE(options.readOptions().TransparentColor, BgrColor(0x000000FF));
     QCOMPARE(prompter_->count(QStringLiteral("color")), 3);
+}
+
+void TestOptions::transparentColourByKeyboard() {
+    OptionsPanel& options = *start().options;
+    form_->show();
+    form_->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(form_.get()));
+    const QImage withoutFocus = options.pColor->grab().toImage();
+    // Reached with the Tab key, as the style shows its focus mark after a keyboard move only.
+    options.Combo1->setFocus();
+    QTest::keyClick(options.Combo1, Qt::Key_Tab);
+    QVERIFY(options.pColor->hasFocus());
+    QVERIFY2(options.pColor->grab().toImage() != withoutFocus, "no visible focus mark");
+
+    // The keys that press a button open the colour dialog; other keys do not.
+    prompter_->colorAnswers << BgrColor(0x000000FF) << std::nullopt << BgrColor(0x00FF0000);
+    for (const Qt::Key key : {Qt::Key_Space, Qt::Key_Return, Qt::Key_A, Qt::Key_Enter})
+        QTest::keyClick(options.pColor, key);
+    QCOMPARE(prompter_->count(QStringLiteral("color")), 3);
+    QCOMPARE(options.readOptions().TransparentColor, BgrColor(0x00FF0000));
 }
 
 void TestOptions::previewWindowDesign() {
