@@ -136,6 +136,8 @@ void TestApp::layout() {
 }
 
 void TestApp::firstStartWithAnEmptyStore() {
+    // A desktop without a Desktop folder: the first start offers the pictures folder instead.
+    QVERIFY(QDir(home_->path()).mkdir("Pictures"));
     const auto form = loadForm();
     QVERIFY(prompter_.shown.isEmpty());
     QCOMPARE(form->options->Combo1->count(), 9);
@@ -143,10 +145,10 @@ void TestApp::firstStartWithAnEmptyStore() {
     QCOMPARE(form->options->Combo1->currentText(),
              QStringLiteral(" Put watermark in the upper-left portion of the image"));
     QVERIFY(form->options->Option1[0]->isChecked());
-    QCOMPARE(form->options->Text2->text(), home_->path() + "/Desktop/");
+    QCOMPARE(form->options->Text2->text(), home_->path() + "/Pictures/");
     QVERIFY(form->options->Text1->text().isEmpty());
     QCOMPARE(form->options->pColor->color(), kWhite);
-    QCOMPARE(GetSetting(SettingKey::OutputFolder), home_->path() + "/Desktop/");
+    QCOMPARE(GetSetting(SettingKey::OutputFolder), home_->path() + "/Pictures/");
     QVERIFY(!HasSetting(SettingKey::Placement));
     QVERIFY(!HasSetting(SettingKey::SaveOption));
     QVERIFY(form->existingForm2());
