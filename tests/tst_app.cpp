@@ -37,6 +37,7 @@ private slots:
     void storedChoicesAreRestored();
     void outputFolderRestoredEvenWhenItNamesNoFolder();
     void failedImagingStartRefusesOnlyTheRun();
+    void homePageOneStartInAHundred_data();
     void homePageOneStartInAHundred();
     void tabOrder_data();
     void tabOrder();
@@ -224,19 +225,27 @@ void TestApp::failedImagingStartRefusesOnlyTheRun() {
     ImagingRuntime::SetProbeForTesting(nullptr);
 }
 
+void TestApp::homePageOneStartInAHundred_data() {
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<int>("draw");
+    QTest::addColumn<bool>("opened");
+    const QString page = QStringLiteral("https://tintorel.example.org/");
+    for (const int draw : {1, 6, 8, 100})
+        QTest::addRow("draw %d", draw) << page << draw << false;
+    QTest::newRow("draw 7") << page << 7 << true;
+    QTest::newRow("draw 7, no address built in") << QString() << 7 << false;
+}
+
 void TestApp::homePageOneStartInAHundred() {
-    for (int draw : {1, 6, 8, 100}) {
-        auto form = std::make_unique<Form1>(prompter_);
-        form->drawHomePageNumber = [draw] { return draw; };
-        form->openUrl = [this](const QUrl& url) { opened_ << url; };
-        form->Form_Load();
-    }
-    QVERIFY(opened_.isEmpty());
+    QFETCH(QString, address);
+    QFETCH(int, draw);
+    QFETCH(bool, opened);
     auto form = std::make_unique<Form1>(prompter_);
-    form->drawHomePageNumber = [] { return 7; };
+    form->homePage = QUrl(address);
+    form->drawHomePageNumber = [draw] { return draw; };
     form->openUrl = [this](const QUrl& url) { opened_ << url; };
     form->Form_Load();
-    QCOMPARE(opened_, QList<QUrl>{kHomePage});
+    QCOMPARE(opened_, opened ? QList<QUrl>{QUrl(address)} : QList<QUrl>{});
 }
 
 void TestApp::tabOrder_data() {
