@@ -1,9 +1,13 @@
 #include "app/qtprompter.h"
 
+#include "support/paths.h"
+
 #include <QColorDialog>
 #include <QFileDialog>
 #include <QInputDialog>
 #include <QMessageBox>
+
+#include <algorithm>
 
 namespace {
 // The program's texts separate lines with carriage returns; the desktop's boxes break lines at
@@ -13,6 +17,27 @@ QString ForDisplay(QString text) {
     text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
     return text;
 }
+
+// The open dialog asks neither that a typed file exist nor that its folder does: a typed name is
+// taken as typed, as the list takes whatever the user names. Qt's dialog for several files
+// refuses such a name with "File not found", so it is let through here; a typed folder still
+// opens in the dialog, and names that all exist go Qt's own way.
+class TypedNamesDialog : public QFileDialog {
+public:
+    using QFileDialog::QFileDialog;
+
+    void accept() override {
+        const QStringList names = selectedFiles();
+        const bool anyFolder = std::any_of(names.begin(), names.end(),
+                                           [](const QString& name) { return IsFolder(name); });
+        const bool allExist = std::all_of(names.begin(), names.end(),
+                                          [](const QString& name) { return PathExists(name); });
+        if (names.isEmpty() || anyFolder || allExist)
+            QFileDialog::accept();
+        else
+            QDialog::accept();
+    }
+};
 } // namespace
 
 void QtPrompter::showMessage(const QString& text, const QString& title, Icon icon) {
@@ -37,8 +62,10 @@ std::optional<QString> QtPrompter::askText(const QString& title, const QString& 
 
 QStringList QtPrompter::chooseOpenFiles(const QString& title, const QString& filter,
                                         const QString& initialPath, bool multiple) {
-    QFileDialog dialog(parent_, title, initialPath, filter);
-    // A single typed name is taken as it is, whether or not such a file exists.
+    TypedNamesDialog dialog(parent_, title, initialPath, filter);
+    // Qt's own dialog on every desktop: the desktops' open dialogs (GTK, portals) refuse a name
+    // that does not exist.
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setFileMode(multiple ? QFileDialog::ExistingFiles : QFileDialog::AnyFile);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setOption(QFileDialog::DontConfirmOverwrite);
