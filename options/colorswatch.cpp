@@ -2,8 +2,7 @@
 
 #include <QKeyEvent>
 #include <QMouseEvent>
-#include <QStyleOptionFocusRect>
-#include <QStylePainter>
+#include <QPainter>
 
 ColorSwatch::ColorSwatch(QWidget* parent) : QFrame(parent) {
     setFrameShape(QFrame::Panel);
@@ -43,11 +42,15 @@ void ColorSwatch::paintEvent(QPaintEvent* event) {
     QFrame::paintEvent(event);
     if (!hasFocus())
         return;
-    // The desktop style's own focus mark, inside the sunken edge.
-    QStylePainter painter(this);
-    QStyleOptionFocusRect focus;
-    focus.initFrom(this);
-    focus.rect = contentsRect().adjusted(2, 2, -2, -2);
-    focus.backgroundColor = palette().color(QPalette::Window);
-    painter.drawPrimitive(QStyle::PE_FrameFocusRect, focus);
+    // The focus mark is a ring inside the sunken edge, never over the colour itself: the style's
+    // own mark tints the whole area and would misstate the colour. The outer ring has the
+    // selection colour, the inner one stands out from the swatch's colour, whatever it is.
+    QPainter painter(this);
+    const QRect inside = contentsRect();
+    const QColor shown = palette().color(QPalette::Window);
+    painter.setPen(
+        QPen(palette().color(QPalette::Highlight), 2, Qt::SolidLine, Qt::SquareCap, Qt::MiterJoin));
+    painter.drawRect(QRectF(inside).adjusted(1, 1, -1, -1));
+    painter.setPen(shown.lightness() > 127 ? Qt::black : Qt::white);
+    painter.drawRect(inside.adjusted(2, 2, -3, -3));
 }
