@@ -2,6 +2,7 @@
 
 #include "support/paths.h"
 
+#include <QApplication>
 #include <QColorDialog>
 #include <QFileDialog>
 #include <QInputDialog>
@@ -18,24 +19,34 @@ QString ForDisplay(QString text) {
     return text;
 }
 
-// The open dialog asks neither that a typed file exist nor that its folder does: a typed name is
-// taken as typed, as the list takes whatever the user names. Qt's dialog for several files
-// refuses such a name with "File not found", so it is let through here; a typed folder still
-// opens in the dialog, and names that all exist go Qt's own way.
-class TypedNamesDialog : public QFileDialog {
+// Qt's own file dialog as the prompts use it.
+class PromptFileDialog : public QFileDialog {
 public:
     using QFileDialog::QFileDialog;
 
     void accept() override {
+        // Return on a typed name accepts while the name's completion list is still open, and the
+        // list's hold on the pointer then swallowed the next click in the main window.
+        if (QWidget* completions = QApplication::activePopupWidget())
+            completions->close();
+        if (fileMode() == ExistingFiles && typedNamesMissing())
+            QDialog::accept();
+        else
+            QFileDialog::accept();
+    }
+
+private:
+    // The open dialog asks neither that a typed file exist nor that its folder does: a typed name
+    // is taken as typed, as the list takes whatever the user names. Qt's dialog for several
+    // files refuses such a name with "File not found"; a typed folder still opens in the dialog,
+    // and names that all exist go Qt's own way.
+    bool typedNamesMissing() const {
         const QStringList names = selectedFiles();
         const bool anyFolder = std::any_of(names.begin(), names.end(),
                                            [](const QString& name) { return IsFolder(name); });
         const bool allExist = std::all_of(names.begin(), names.end(),
                                           [](const QString& name) { return PathExists(name); });
-        if (names.isEmpty() || anyFolder || allExist)
-            QFileDialog::accept();
-        else
-            QDialog::accept();
+        return !names.isEmpty() && !anyFolder && !allExist;
     }
 };
 } // namespace
@@ -62,7 +73,7 @@ std::optional<QString> QtPrompter::askText(const QString& title, const QString& 
 
 QStringList QtPrompter::chooseOpenFiles(const QString& title, const QString& filter,
                                         const QString& initialPath, bool multiple) {
-    TypedNamesDialog dialog(parent_, title, initialPath, filter);
+    PromptFileDialog dialog(parent_, title, initialPath, filter);
     // Qt's own dialog on every desktop: the desktops' open dialogs (GTK, portals) refuse a name
     // that does not exist.
     dialog.setOption(QFileDialog::DontUseNativeDialog);
@@ -75,7 +86,13 @@ QStringList QtPrompter::chooseOpenFiles(const QString& title, const QString& fil
 }
 
 QString QtPrompter::chooseFolder(const QString& prompt, const QString& initialFolder) {
-    return QFileDialog::getExistingDirectory(parent_, prompt, initialFolder);
+    // What QFileDialog::getExistingDirectory does, with the prompts' own dialog.
+    PromptFileDialog dialog(parent_, prompt, initialFolder);
+    dialog.setFileMode(QFileDialog::Directory);
+    dialog.setOption(QFileDialog::ShowDirsOnly);
+    if (dialog.exec() != QDialog::Accepted)
+        return {};
+    return dialog.selectedFiles().value(0);
 }
 
 std::optional<BgrColor> QtPrompter::chooseColor(BgrColor initial) {

@@ -1,5 +1,5 @@
-// The desktop's real open dialog behind the prompt interface, driven through its name field as a
-// user types: typed names that do not exist are taken as typed.
+// The real open dialog and folder picker behind the prompt interface, driven through the name
+// field as a user types: typed names of files that do not exist are taken as typed.
 #include "app/qtprompter.h"
 
 #include <QApplication>
@@ -17,12 +17,33 @@ private slots:
     void initTestCase();
     void typedNames_data();
     void typedNames();
+    void typedFolder_data();
+    void typedFolder();
 
 private:
     QTemporaryDir folder_;
 };
 
 namespace {
+// Whatever box is still open a moment later (the dialog, or a box it opened) is closed and noted,
+// so that a test never waits on one.
+class BoxCloser : public QObject {
+public:
+    BoxCloser() {
+        timer_.callOnTimeout(this, [this] {
+            if (QWidget* box = QApplication::activeModalWidget()) {
+                closed = true;
+                box->close();
+            }
+        });
+        timer_.start(300);
+    }
+    bool closed = false;
+
+private:
+    QTimer timer_;
+};
+
 // Types the text into the name field of the open dialog that is about to show and presses Return.
 void TypeIntoNextDialog(const QString& text) {
     QTimer::singleShot(0, [text] {
@@ -67,17 +88,7 @@ void TestQtPrompter::typedNames() {
     QFETCH(QStringList, expected);
     QFETCH(bool, stayedOpen);
     QtPrompter prompter;
-    // Whatever box is still open a moment later (the dialog, or a box it opened) is closed and
-    // noted, so that the test never waits on one.
-    bool open = false;
-    QTimer closer;
-    connect(&closer, &QTimer::timeout, this, [&open] {
-        if (QWidget* box = QApplication::activeModalWidget()) {
-            open = true;
-            box->close();
-        }
-    });
-    closer.start(300);
+    BoxCloser closer;
     TypeIntoNextDialog(typed);
     const QStringList chosen = prompter.chooseOpenFiles(
         QStringLiteral("Add"), QStringLiteral("All Pictures (*.png)"), folder_.path(), multiple);
@@ -85,7 +96,27 @@ void TestQtPrompter::typedNames() {
     for (const QString& name : expected)
         paths << folder_.filePath(name);
     QCOMPARE(chosen, paths);
-    QCOMPARE(open, stayedOpen);
+    QCOMPARE(closer.closed, stayedOpen);
+}
+
+void TestQtPrompter::typedFolder_data() {
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("existing") << "sub"
+                              << "sub";
+    QTest::newRow("missing: refused") << "none" << QString();
+}
+
+void TestQtPrompter::typedFolder() {
+    QFETCH(QString, typed);
+    QFETCH(QString, expected);
+    QtPrompter prompter;
+    BoxCloser closer;
+    TypeIntoNextDialog(typed);
+    const QString chosen =
+        prompter.chooseFolder(QStringLiteral("Please select folder:"), folder_.path());
+    QCOMPARE(chosen, expected.isEmpty() ? QString() : folder_.filePath(expected));
+    QCOMPARE(closer.closed, expected.isEmpty());
 }
 
 QTEST_MAIN(TestQtPrompter)
