@@ -206,7 +206,6 @@ void TestApp::failedImagingStartRefusesOnlyTheRun() {
     const auto form = loadForm();
     QCOMPARE(prompter_.messages(), QStringList{"GDI+ Initialisation Failed."});
     QVERIFY(GdiplusStartFailed());
-    QVERIFY(form->isVisible() || true);
 
     const QString mark = home_->path() + "/mark.png";
     WriteImage(SolidImage(4, 4, qRgb(0, 0, 0)), mark, "png");
