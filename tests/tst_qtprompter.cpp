@@ -1,5 +1,5 @@
-// The real open dialog and folder picker behind the prompt interface, driven through the name
-// field as a user types: typed names of files that do not exist are taken as typed.
+// The real open dialog behind the prompt interface, driven through its name field as a user
+// types: typed names of files that do not exist are taken as typed.
 #include "app/qtprompter.h"
 
 #include <QApplication>
@@ -17,8 +17,6 @@ private slots:
     void initTestCase();
     void typedNames_data();
     void typedNames();
-    void typedFolder_data();
-    void typedFolder();
 
 private:
     QTemporaryDir folder_;
@@ -97,26 +95,6 @@ void TestQtPrompter::typedNames() {
         paths << folder_.filePath(name);
     QCOMPARE(chosen, paths);
     QCOMPARE(closer.closed, stayedOpen);
-}
-
-void TestQtPrompter::typedFolder_data() {
-    QTest::addColumn<QString>("typed");
-    QTest::addColumn<QString>("expected");
-    QTest::newRow("existing") << "sub"
-                              << "sub";
-    QTest::newRow("missing: refused") << "none" << QString();
-}
-
-void TestQtPrompter::typedFolder() {
-    QFETCH(QString, typed);
-    QFETCH(QString, expected);
-    QtPrompter prompter;
-    BoxCloser closer;
-    TypeIntoNextDialog(typed);
-    const QString chosen =
-        prompter.chooseFolder(QStringLiteral("Please select folder:"), folder_.path());
-    QCOMPARE(chosen, expected.isEmpty() ? QString() : folder_.filePath(expected));
-    QCOMPARE(closer.closed, expected.isEmpty());
 }
 
 QTEST_MAIN(TestQtPrompter)
