@@ -1,6 +1,7 @@
 #include "app/form1.h"
 
 #include "app/appearance.h"
+#include "app/homepage.h"
 #include "app/windowbatch.h"
 #include "filelist/addfiles.h"
 #include "filelist/dragreorder.h"
@@ -55,7 +56,8 @@ QFont ButtonFont() {
 } // namespace
 
 Form1::Form1(Prompter& prompter)
-    : drawHomePageNumber([] { return QRandomGenerator::global()->bounded(1, 101); }),
+    : homePage(QStringLiteral(TINTOREL_HOME_PAGE)),
+      drawHomePageNumber([] { return QRandomGenerator::global()->bounded(1, 101); }),
       openUrl([](const QUrl& url) { QDesktopServices::openUrl(url); }), prompter_(prompter),
       pWatermark_(QSize(TwipsToPixels(375), TwipsToPixels(315))) {
     setObjectName(QStringLiteral("Form1"));
@@ -160,8 +162,8 @@ void Form1::Form_Load() {
         watchPointers();
     });
     guard.step(50, [&] {
-        if (drawHomePageNumber() == kHomePageDraw)
-            openUrl(kHomePage);
+        if (!homePage.isEmpty() && drawHomePageNumber() == kHomePageDraw)
+            openUrl(homePage);
     });
     guard.step(60, [&] { ListView1->setColumnWidth(0, TwipsToPixels(7000)); });
     guard.step(70, [&] { options->setDialogColor(kWhite); });

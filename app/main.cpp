@@ -1,8 +1,11 @@
 #include "app/form1.h"
 #include "app/qtprompter.h"
+#include "filelist/addfiles.h"
+#include "filelist/imagelist.h"
 
 #include <QApplication>
 #include <QScreen>
+#include <QTimer>
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
@@ -17,5 +20,9 @@ int main(int argc, char* argv[]) {
     const QRect screen = form.screen()->availableGeometry();
     form.move(screen.center() - form.rect().center());
     form.show();
+    // "Open with" from the desktop names files and folders to list once the window shows.
+    const QStringList given = QCoreApplication::arguments().mid(1);
+    QTimer::singleShot(
+        0, &form, [&form, &prompter, given] { AddStartPaths(*form.ListView1, given, &prompter); });
     return app.exec();
 }

@@ -1,9 +1,14 @@
 #include "app/qtprompter.h"
 
+#include "support/paths.h"
+
+#include <QApplication>
 #include <QColorDialog>
 #include <QFileDialog>
 #include <QInputDialog>
 #include <QMessageBox>
+
+#include <algorithm>
 
 namespace {
 // The program's texts separate lines with carriage returns; the desktop's boxes break lines at
@@ -13,6 +18,37 @@ QString ForDisplay(QString text) {
     text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
     return text;
 }
+
+// Qt's own file dialog as the prompts use it.
+class PromptFileDialog : public QFileDialog {
+public:
+    using QFileDialog::QFileDialog;
+
+    void accept() override {
+        // Return on a typed name accepts while the name's completion list is still open, and the
+        // list's hold on the pointer then swallowed the next click in the main window.
+        if (QWidget* completions = QApplication::activePopupWidget())
+            completions->close();
+        if (fileMode() == ExistingFiles && typedNamesMissing())
+            QDialog::accept();
+        else
+            QFileDialog::accept();
+    }
+
+private:
+    // The open dialog asks neither that a typed file exist nor that its folder does: a typed name
+    // is taken as typed, as the list takes whatever the user names. Qt's dialog for several
+    // files refuses such a name with "File not found"; a typed folder still opens in the dialog,
+    // and names that all exist go Qt's own way.
+    bool typedNamesMissing() const {
+        const QStringList names = selectedFiles();
+        const bool anyFolder = std::any_of(names.begin(), names.end(),
+                                           [](const QString& name) { return IsFolder(name); });
+        const bool allExist = std::all_of(names.begin(), names.end(),
+                                          [](const QString& name) { return PathExists(name); });
+        return !names.isEmpty() && !anyFolder && !allExist;
+    }
+};
 } // namespace
 
 void QtPrompter::showMessage(const QString& text, const QString& title, Icon icon) {
@@ -37,8 +73,10 @@ std::optional<QString> QtPrompter::askText(const QString& title, const QString& 
 
 QStringList QtPrompter::chooseOpenFiles(const QString& title, const QString& filter,
                                         const QString& initialPath, bool multiple) {
-    QFileDialog dialog(parent_, title, initialPath, filter);
-    // A single typed name is taken as it is, whether or not such a file exists.
+    PromptFileDialog dialog(parent_, title, initialPath, filter);
+    // Qt's own dialog on every desktop: the desktops' open dialogs (GTK, portals) refuse a name
+    // that does not exist.
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setFileMode(multiple ? QFileDialog::ExistingFiles : QFileDialog::AnyFile);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setOption(QFileDialog::DontConfirmOverwrite);
@@ -48,7 +86,13 @@ QStringList QtPrompter::chooseOpenFiles(const QString& title, const QString& fil
 }
 
 QString QtPrompter::chooseFolder(const QString& prompt, const QString& initialFolder) {
-    return QFileDialog::getExistingDirectory(parent_, prompt, initialFolder);
+    // What QFileDialog::getExistingDirectory does, with the prompts' own dialog.
+    PromptFileDialog dialog(parent_, prompt, initialFolder);
+    dialog.setFileMode(QFileDialog::Directory);
+    dialog.setOption(QFileDialog::ShowDirsOnly);
+    if (dialog.exec() != QDialog::Accepted)
+        return {};
+    return dialog.selectedFiles().value(0);
 }
 
 std::optional<BgrColor> QtPrompter::chooseColor(BgrColor initial) {

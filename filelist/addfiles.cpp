@@ -8,6 +8,7 @@
 #include "support/settings.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QMimeData>
 #include <QSysInfo>
 #include <QUrl>
@@ -143,4 +144,13 @@ void AddDroppedPaths(ImageFileList& list, const QStringList& paths, Prompter* pr
                 list.append(path);
         });
     }
+}
+
+void AddStartPaths(ImageFileList& list, const QStringList& arguments, Prompter* prompter) {
+    QStringList paths;
+    for (const QString& argument : arguments) {
+        if (!argument.isEmpty())
+            paths << QFileInfo(argument).absoluteFilePath();
+    }
+    AddDroppedPaths(list, paths, prompter);
 }

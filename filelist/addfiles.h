@@ -46,3 +46,7 @@ QStringList DroppedLocalPaths(const QMimeData& data);
 // it came, without tests. A failure is reported (when there is a prompter) and the next path is
 // taken; entries already appended stay.
 void AddDroppedPaths(ImageFileList& list, const QStringList& paths, Prompter* prompter);
+
+// "Open with" from the desktop: the files and folders given to the program when it starts join
+// the list as a drop adds them. A relative path is taken from the folder the program started in.
+void AddStartPaths(ImageFileList& list, const QStringList& arguments, Prompter* prompter);

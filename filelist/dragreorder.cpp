@@ -6,6 +6,7 @@
 
 #include <QCursor>
 #include <QMouseEvent>
+#include <QTimer>
 
 namespace {
 const QString kDragPointerFile = QStringLiteral("/drag.ico");
@@ -18,16 +19,19 @@ QCursor DragPointer() {
 } // namespace
 
 ListReorder::ListReorder(ImageFileList* list, QWidget* window)
-    : QObject(list), list_(list), window_(window) {
+    : QObject(list), list_(list), viewport_(list->viewport()), window_(window),
+      edgeScroll_(new QTimer(this)) {
     // The pointer rule of a move holds whether or not a button is down.
-    list_->viewport()->setMouseTracking(true);
-    list_->viewport()->installEventFilter(this);
+    viewport_->setMouseTracking(true);
+    viewport_->installEventFilter(this);
+    edgeScroll_->setInterval(kEdgeScrollInterval);
+    connect(edgeScroll_, &QTimer::timeout, this, &ListReorder::scrollBeyondEdge);
     connect(list_, &QTreeWidget::itemPressed, this,
             [this](QTreeWidgetItem* item) { ListView1_ItemClick(item); });
 }
 
 bool ListReorder::eventFilter(QObject* watched, QEvent* event) {
-    if (watched != list_->viewport())
+    if (watched != viewport_)
         return false;
     switch (event->type()) {
     case QEvent::MouseButtonPress:
@@ -53,7 +57,7 @@ void ListReorder::ListView1_MouseDown() {
 }
 
 void ListReorder::ListView1_ItemClick(QTreeWidgetItem*) {
-    list_->viewport()->setCursor(DragPointer());
+    viewport_->setCursor(DragPointer());
     // The entry moves by exchanging texts, never by the list's own drag of entries out of it;
     // dropping files onto the list stays as it is.
     list_->setDragEnabled(false);
@@ -64,7 +68,9 @@ void ListReorder::ListView1_ItemClick(QTreeWidgetItem*) {
 
 void ListReorder::ListView1_MouseUp() {
     DragActive = false;
-    list_->viewport()->setCursor(Qt::ArrowCursor);
+    edgeDirection_ = 0;
+    edgeScroll_->stop();
+    viewport_->setCursor(Qt::ArrowCursor);
 }
 
 void ListReorder::ListView1_MouseMove(QPoint point) {
@@ -72,7 +78,10 @@ void ListReorder::ListView1_MouseMove(QPoint point) {
         window_->setCursor(Qt::ArrowCursor);
     if (!DragActive)
         return;
-    HoverItem = list_->itemAt(point);
+    followEdge(point);
+    // Only an entry the user sees under the pointer takes part: beyond the list's edges the hit
+    // test would find entries scrolled out of view and exchange with them unseen.
+    HoverItem = viewport_->rect().contains(point) ? list_->itemAt(point) : nullptr;
     const int from = dragPosition();
     if (HoverItem && from > 0) {
         const int to = list_->indexOfTopLevelItem(HoverItem) + 1;
@@ -101,9 +110,35 @@ void ListReorder::scrollNear(QPoint point, int hoverPosition) {
     // Near an edge of the visible area, within one entry's height, the next entry beyond it comes
     // into view, so that the drag can carry on past the edge.
     const int rowHeight = list_->visualItemRect(list_->topLevelItem(hoverPosition - 1)).height();
-    const int visibleHeight = list_->viewport()->height();
+    const int visibleHeight = viewport_->height();
     if (point.y() < rowHeight && hoverPosition >= 2)
         list_->scrollToItem(list_->topLevelItem(hoverPosition - 2));
     else if (point.y() >= visibleHeight - rowHeight && hoverPosition + 1 <= list_->count())
         list_->scrollToItem(list_->topLevelItem(hoverPosition));
+}
+
+void ListReorder::followEdge(QPoint point) {
+    edgeDirection_ = point.y() < 0 ? -1 : point.y() >= viewport_->height() ? 1 : 0;
+    if (edgeDirection_ == 0)
+        edgeScroll_->stop();
+    else if (!edgeScroll_->isActive())
+        edgeScroll_->start();
+}
+
+void ListReorder::scrollBeyondEdge() {
+    if (!DragActive || edgeDirection_ == 0) {
+        edgeScroll_->stop();
+        return;
+    }
+    // The entry along the edge that the pointer is beyond: shown only in part, it is the one to
+    // bring into view; shown whole, the next one past it is.
+    const int edgeRow = edgeDirection_ < 0 ? 0 : viewport_->height() - 1;
+    QTreeWidgetItem* edge = list_->itemAt(QPoint(1, edgeRow));
+    if (!edge)
+        return;
+    const QRect shown = list_->visualItemRect(edge);
+    const bool whole = edgeDirection_ < 0 ? shown.top() >= 0 : shown.bottom() <= edgeRow;
+    const int next = list_->indexOfTopLevelItem(edge) + (whole ? edgeDirection_ : 0);
+    if (QTreeWidgetItem* entry = list_->topLevelItem(next))
+        list_->scrollToItem(entry);
 }

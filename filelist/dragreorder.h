@@ -5,12 +5,14 @@
 #include <QPoint>
 
 class ImageFileList;
+class QTimer;
 class QTreeWidgetItem;
 class QWidget;
 
 // Reordering the list by dragging an entry with the mouse button held: the dragged entry travels
 // by exchanging its text with the entry under the pointer, and the list scrolls by one entry when
-// the pointer comes near the top or the bottom of the list's visible area.
+// the pointer comes near the top or the bottom of the list's visible area. Held beyond the top or
+// the bottom edge, the pointer scrolls the list one entry at a time and exchanges nothing.
 class ListReorder : public QObject {
     Q_OBJECT
 
@@ -24,6 +26,9 @@ public:
     void ListView1_MouseMove(QPoint point);
     void ListView1_MouseUp();
 
+    // How often the list scrolls by one entry while the pointer is held beyond an edge, in ms.
+    static constexpr int kEdgeScrollInterval = 100;
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -31,9 +36,17 @@ private:
     int dragPosition() const;
     void exchange(int dragPosition, int hoverPosition);
     void scrollNear(QPoint point, int hoverPosition);
+    void followEdge(QPoint point);
+    void scrollBeyondEdge();
 
     ImageFileList* list_;
+    // The list's viewport, kept from the start: while the list is being destroyed its viewport
+    // still receives events, and the half-destroyed list must not be asked for it.
+    QWidget* viewport_;
     QWidget* window_;
+    QTimer* edgeScroll_;
+    // -1 while the pointer is held above the list, 1 below it, 0 otherwise.
+    int edgeDirection_ = 0;
 
     // From a press in the list until the next release there.
     bool DragActive = false;

@@ -5,7 +5,8 @@
 #include <QFrame>
 
 // The transparent-colour swatch: a plain area showing the colour that is left out of the
-// watermark. A click on it asks for another colour.
+// watermark. A click on it, or Space or Return while it has the keyboard focus, asks for another
+// colour.
 class ColorSwatch : public QFrame {
     Q_OBJECT
 
@@ -20,6 +21,8 @@ signals:
 
 protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
 
 private:
     BgrColor color_ = kWhite;

@@ -170,9 +170,8 @@ void OptionsPanel::restorePlacement() {
 }
 
 void OptionsPanel::restoreOutputFolder() {
-    // The default is worked out first: a Desktop that cannot be found fails the whole restore.
-    const QString desktop = DesktopFolderPath();
-    Text2->setText(GetSetting(SettingKey::OutputFolder, desktop));
+    // A stored folder is restored as it was, existing or not; only a first start looks for one.
+    Text2->setText(GetSetting(SettingKey::OutputFolder, DefaultOutputFolder()));
 }
 
 void OptionsPanel::restoreOutputFormat() {

@@ -13,10 +13,9 @@
 #include <QPainter>
 #include <QScreen>
 
+#include <algorithm>
+
 namespace {
-// The window frame and title bar around the composed image, in pixels.
-constexpr int kFrameWidth = 4;
-constexpr int kFrameHeight = 26;
 // The design sizes, in twips.
 constexpr int kDesignWidth = 3405, kDesignHeight = 2715;
 constexpr int kAreaWidth = 1785, kAreaHeight = 1560;
@@ -48,14 +47,18 @@ PreviewArea::PreviewArea(QWidget* parent)
     setGeometry(0, 0, surface_.width(), surface_.height());
 }
 
-void PreviewArea::refresh() {
-    resize(surface_.size());
+void PreviewArea::refresh(QSize shownSize) {
+    resize(shownSize);
+    scaled_ =
+        shownSize == surface_.size()
+            ? QImage()
+            : surface_.image().scaled(shownSize, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     update();
 }
 
 void PreviewArea::paintEvent(QPaintEvent*) {
     QPainter painter(this);
-    painter.drawImage(0, 0, surface_.image());
+    painter.drawImage(0, 0, scaled_.isNull() ? surface_.image() : scaled_);
 }
 
 Form2::Form2() : pPreview_(new PreviewArea(this)) {
@@ -70,32 +73,71 @@ Form2::Form2() : pPreview_(new PreviewArea(this)) {
 }
 
 void Form2::fitToImage() {
-    pPreview_->refresh();
-    // The window takes the image's size plus the margins that the frame and title bar once took.
-    // Where the window system draws its own frame outside, the margins show in the face colour
-    // to the right of and below the image, which always sits at the top-left corner.
-    setFixedSize(pPreview_->width() + kFrameWidth, pPreview_->height() + kFrameHeight);
+    // The window manager draws its frame and title bar outside the window; what it takes is known
+    // once the window has been shown, and nothing before.
+    fittedFrame_ = frameSize();
+    const QRect area = availableArea();
+    const QSize room = (area.size() - fittedFrame_).expandedTo({1, 1});
+    QSize shown = surface().size();
+    if (!area.isEmpty() && (shown.width() > room.width() || shown.height() > room.height()))
+        shown = shown.scaled(room, Qt::KeepAspectRatio).expandedTo({1, 1});
+    pPreview_->refresh(shown);
+    setFixedSize(shown);
+    if (isVisible())
+        keepOnScreen();
 }
 
 void Form2::showPreview() {
     if (!shownBefore_)
         centreOnScreen();
+    keepOnScreen();
     if (isMinimized())
         setWindowState(windowState() & ~Qt::WindowMinimized);
     show();
     raise();
     activateWindow();
     shownBefore_ = true;
+    refitToFrame();
+}
+
+QSize Form2::frameSize() const {
+    return frameGeometry().size() - size();
+}
+
+void Form2::refitToFrame() {
+    if (isVisible() && frameSize() != fittedFrame_)
+        fitToImage();
+}
+
+QRect Form2::availableArea() const {
+    // Once shown, the window's own screen; before, the screen of the window that asked for the
+    // preview, or the primary one.
+    const QWidget* active = QApplication::activeWindow();
+    const QScreen* screen = shownBefore_ ? this->screen()
+                            : active     ? active->screen()
+                                         : QGuiApplication::primaryScreen();
+    return screen ? screen->availableGeometry() : QRect();
 }
 
 void Form2::centreOnScreen() {
-    // The screen of the window that asked for the preview, or the primary one.
-    const QWidget* active = QApplication::activeWindow();
-    const QScreen* screen = active ? active->screen() : QGuiApplication::primaryScreen();
-    if (!screen)
+    const QRect area = availableArea();
+    if (area.isEmpty())
         return;
-    const QRect area = screen->availableGeometry();
     move(area.center() - QPoint(width() / 2, height() / 2));
+}
+
+void Form2::keepOnScreen() {
+    // The whole window, frame included, within the available area; where it cannot fit, its
+    // top-left corner is the part kept on the screen.
+    const QRect area = availableArea();
+    if (area.isEmpty())
+        return;
+    const QRect window = frameGeometry();
+    const QPoint inside(
+        std::max(area.left(), std::min(window.left(), area.right() + 1 - window.width())),
+        std::max(area.top(), std::min(window.top(), area.bottom() + 1 - window.height())));
+    if (inside != window.topLeft())
+        move(inside);
 }
 
 bool Form2::event(QEvent* event) {
@@ -105,7 +147,11 @@ bool Form2::event(QEvent* event) {
         if (cursor().shape() != Qt::WaitCursor)
             setCursor(Qt::ArrowCursor);
     }
-    return QWidget::event(event);
+    const bool handled = QWidget::event(event);
+    // A window manager frames the window a moment after it is shown, and moves it as it does.
+    if (event->type() == QEvent::Move)
+        refitToFrame();
+    return handled;
 }
 
 void PreviewWatermark(const QString& imagePath, const WatermarkJob& options,

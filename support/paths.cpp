@@ -3,6 +3,7 @@
 #include "support/failure.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
 
@@ -28,11 +29,29 @@ QString ProgramFolder() {
     return folder;
 }
 
+namespace {
+QString WithSeparator(const QString& folder) {
+    return folder.endsWith(kSeparator) ? folder : folder + kSeparator;
+}
+} // namespace
+
 QString DesktopFolderPath() {
     const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
     if (desktop.isEmpty())
         throw Failure(SystemErrorText(EINVAL));
-    return desktop.endsWith(kSeparator) ? desktop : desktop + kSeparator;
+    return WithSeparator(desktop);
+}
+
+QString DefaultOutputFolder() {
+    // Many desktops have no Desktop folder, and a first run must not be refused for a folder that
+    // is not there. QStandardPaths reads the XDG user folders (xdg-user-dir).
+    for (const auto location :
+         {QStandardPaths::DesktopLocation, QStandardPaths::PicturesLocation}) {
+        const QString folder = QStandardPaths::writableLocation(location);
+        if (!folder.isEmpty() && IsFolder(folder))
+            return WithSeparator(folder);
+    }
+    return WithSeparator(QDir::homePath());
 }
 
 namespace {

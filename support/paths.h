@@ -16,6 +16,10 @@ void SetProgramFolderForTesting(const QString& folder);
 // The user's Desktop folder followed by "/". Raises a Failure when it cannot be resolved.
 QString DesktopFolderPath();
 
+// The output folder of a first start, followed by "/": the first existing one of the XDG desktop
+// folder, the XDG pictures folder and the home folder (the last even when it does not exist).
+QString DefaultOutputFolder();
+
 // True for an existing file or folder whose time stamp can be read; false for any failure.
 bool PathExists(const QString& path);
 

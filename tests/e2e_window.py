@@ -1,8 +1,14 @@
 #!/usr/bin/python3
-"""Starts the real program under Xvfb as a person would meet it: finds its window titled
-"Tintorel", checks its client size, closes it through the window manager's close request
-(WM_DELETE_WINDOW) and expects a clean exit with no process left behind."""
+"""A session with the real program under Xvfb, driven as a person drives it: real pointer clicks and
+key presses (XTEST) on the main window and on every kind of real dialog it opens (question,
+message box, text input, folder picker, file dialog, colour dialog). It loads the samples, starts
+a run and waits for "Done.", checks that every written image carries the watermark exactly where
+the placement puts it, opens the preview and checks its size, and closes the program through the
+window manager's close request (WM_DELETE_WINDOW), expecting a clean exit.
+
+Set TINTOREL_E2E_SHOTS to a folder to keep a screenshot of each step there."""
 import os
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -11,9 +17,114 @@ import time
 from Xlib import X, display, protocol
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from e2e_images import check_output, make_image  # noqa: E402
 from xserver import start_xvfb  # noqa: E402
 
-EXPECTED_SIZE = (536, 601)  # 8040 x 9015 twips
+SCREEN = (1280, 1024)
+MAIN_SIZE = (536, 601)  # 8040 x 9015 twips
+SHORT_TITLE = "Tintorel"
+ADD_FILES_TITLE = "Add File(s) - Hold Ctrl or Shift to select multiple files"
+FOLDER_TITLE = "Please select folder:"
+COLOUR_TITLE = "Select Color"
+# Centres of the main window's controls, in pixels from its top-left corner (the twips layout).
+LOAD_SAMPLES = (400, 182)
+ADD_FILES = (136, 148)
+ADD_FOLDER = (400, 148)
+FIRST_ENTRY = (100, 40)
+WATERMARK_PATH = (244, 233)
+ADVICE = (452, 291)
+PLACEMENT = (268, 353)
+PNG_FORMAT = (292, 410)
+OUTPUT_FOLDER = (492, 465)
+PREVIEW = (268, 509)
+START = (268, 544)
+# The watermark's blue fill, chosen as the transparent colour: the run must leave it out.
+TRANSPARENT = (0x2F, 0x6F, 0xC0)
+BOTTOM_RIGHT = 8
+
+
+class Failed(Exception):
+    pass
+
+
+class Session:
+    """The X connection, the program's main window and the ways a person acts on windows."""
+
+    def __init__(self, name, env, shots, program):
+        self.env = env
+        self.shots = shots
+        self.step = 0
+        self.dpy = connect(name)
+        self.main = None
+        self.watermark = os.path.join(os.path.dirname(program), "Watermark", "watermark.bmp")
+
+    def xdotool(self, *args):
+        subprocess.run(["xdotool", *args], env=self.env, check=True, capture_output=True)
+
+    def shot(self, label):
+        if self.shots:
+            self.step += 1
+            path = os.path.join(self.shots, f"{self.step:02d}-{label}.png")
+            subprocess.run(["import", "-window", "root", path], env=self.env, check=False)
+
+    def windows(self):
+        found = {}
+        for window in self.dpy.screen().root.query_tree().children:
+            try:
+                if window.get_attributes().map_state == X.IsViewable:
+                    found[window.id] = (window, window.get_wm_name())
+            except Exception:
+                pass
+        return found
+
+    def wait_window(self, title=None, exclude=(), timeout=15):
+        """The first viewable window, other than those excluded, with that title (any title)."""
+        deadline = time.time() + timeout
+        while time.time() < deadline:
+            for wid, (window, name) in self.windows().items():
+                if wid not in exclude and (title is None or name == title):
+                    return window
+            time.sleep(0.05)
+        raise Failed(f"no window titled {title!r} appeared")
+
+    def wait_gone(self, window, timeout=10):
+        deadline = time.time() + timeout
+        while time.time() < deadline:
+            if window.id not in self.windows():
+                return
+            time.sleep(0.05)
+        raise Failed(f"window {window.get_wm_name()!r} stayed open")
+
+    def origin(self, window):
+        at = window.translate_coords(self.dpy.screen().root, 0, 0)
+        return -at.x, -at.y
+
+    def click(self, offset, window=None):
+        x, y = self.origin(window or self.main)
+        # Without --sync: when the pointer is already there, xdotool would wait for a move.
+        self.xdotool("mousemove", str(x + offset[0]), str(y + offset[1]), "click", "1")
+
+    def keys(self, window, *keys):
+        self.xdotool("windowfocus", "--sync", str(window.id))
+        for key in keys:
+            self.xdotool("key", key)
+
+    def type(self, window, text):
+        self.xdotool("windowfocus", "--sync", str(window.id))
+        self.xdotool("type", "--delay", "2", text)
+
+    def box_after(self, action, title=SHORT_TITLE, timeout=15):
+        """Does the action and returns the dialog that it opens."""
+        action()
+        return self.wait_window(title, exclude={self.main.id}, timeout=timeout)
+
+    def answer_name(self, dialog, text):
+        """Types a name into a file or folder dialog and presses Return, as a person does while
+        the name field's completion list is open."""
+        self.type(dialog, text)
+        self.shot("typed")
+        self.keys(dialog, "Return")
+        self.wait_gone(dialog)
 
 
 def connect(name, timeout=10):
@@ -28,19 +139,6 @@ def connect(name, timeout=10):
             time.sleep(0.1)
 
 
-def find_window(dpy, title, timeout):
-    deadline = time.time() + timeout
-    while time.time() < deadline:
-        for window in dpy.screen().root.query_tree().children:
-            try:
-                if window.get_wm_name() == title and window.get_attributes().map_state == X.IsViewable:
-                    return window
-            except Exception:
-                pass
-        time.sleep(0.1)
-    return None
-
-
 def close_like_a_user(dpy, window):
     wm_protocols = dpy.intern_atom("WM_PROTOCOLS")
     delete = dpy.intern_atom("WM_DELETE_WINDOW")
@@ -50,43 +148,156 @@ def close_like_a_user(dpy, window):
     dpy.flush()
 
 
+def fill_the_list(s, home):
+    """Samples (question answered No), a folder scan for "png" (text input, folder picker) and a
+    typed name of a file that does not exist yet (file dialog)."""
+    question = s.box_after(lambda: s.click(LOAD_SAMPLES))
+    s.shot("samples-question")
+    s.keys(question, "alt+n")
+    s.wait_gone(question)
+
+    extension = s.box_after(lambda: s.click(ADD_FOLDER))
+    s.shot("extension")
+    s.keys(extension, "ctrl+a")
+    s.type(extension, "png")
+    s.keys(extension, "Return")
+    s.wait_gone(extension)
+    picker = s.wait_window(FOLDER_TITLE)
+    s.answer_name(picker, os.path.join(home, "scan"))
+
+    files = s.box_after(lambda: s.click(ADD_FILES), ADD_FILES_TITLE)
+    s.shot("add-files")
+    s.answer_name(files, os.path.join(home, "later.png"))
+
+
+def set_the_options(s, home):
+    """The advice box, the colour by keyboard (colour dialog), the bottom-right placement, PNG and
+    the output folder (folder picker)."""
+    advice = s.box_after(lambda: s.click(ADVICE))
+    s.shot("advice")
+    s.keys(advice, "Return")
+    s.wait_gone(advice)
+
+    s.click(WATERMARK_PATH)
+    s.keys(s.main, "shift+Tab")
+    time.sleep(0.2)
+    s.shot("colour-focus")
+    colour = s.box_after(lambda: s.keys(s.main, "space"), COLOUR_TITLE)
+    s.shot("colour-dialog")
+    s.keys(colour, "alt+h", "ctrl+a")
+    s.type(colour, "#%02x%02x%02x" % TRANSPARENT)
+    s.keys(colour, "Return")
+    s.wait_gone(colour)
+
+    s.click(PLACEMENT)
+    time.sleep(0.3)
+    s.keys(s.main, "End", "Return")
+    s.click(PNG_FORMAT)
+    picker = s.box_after(lambda: s.click(OUTPUT_FOLDER), FOLDER_TITLE)
+    s.answer_name(picker, os.path.join(home, "out"))
+    s.shot("options-set")
+
+
+def run_and_check(s, inputs, out):
+    done = s.box_after(lambda: s.click(START), None, timeout=60)
+    s.shot("done")
+    if done.get_wm_name() != SHORT_TITLE:
+        raise Failed(f"the run ended with a box titled {done.get_wm_name()!r}")
+    s.keys(done, "Return")
+    s.wait_gone(done)
+    written = sorted(os.listdir(out))
+    expected = sorted(os.path.splitext(os.path.basename(p))[0] + ".png" for p in inputs)
+    if written != expected:
+        raise Failed(f"written {written}, expected {expected}")
+    for path in inputs:
+        name = os.path.splitext(os.path.basename(path))[0] + ".png"
+        problem = check_output(path, s.watermark, os.path.join(out, name), BOTTOM_RIGHT,
+                               TRANSPARENT)
+        if problem:
+            raise Failed(f"{name}: {problem}")
+
+
+def check_preview(s, size):
+    """The first entry (given at start) is larger than the screen: the preview shows it scaled to
+    fit, proportions kept, wholly on the screen."""
+    s.click(FIRST_ENTRY)
+    s.click(PREVIEW)
+    preview = s.wait_window("Preview")
+    time.sleep(0.3)
+    s.shot("preview")
+    geometry = preview.get_geometry()
+    x, y = s.origin(preview)
+    scale = min(SCREEN[0] / size[0], SCREEN[1] / size[1])
+    expected = (round(size[0] * scale), round(size[1] * scale))
+    if (geometry.width, geometry.height) != expected:
+        raise Failed(f"preview {geometry.width}x{geometry.height}, expected {expected}")
+    if x < 0 or y < 0 or x + geometry.width > SCREEN[0] or y + geometry.height > SCREEN[1]:
+        raise Failed(f"preview at {x},{y} leaves the screen")
+    close_like_a_user(s.dpy, preview)
+    s.wait_gone(preview)
+
+
+def session(s, home, program):
+    s.main = s.wait_window("Tintorel", timeout=30)
+    geometry = s.main.get_geometry()
+    if (geometry.width, geometry.height) != MAIN_SIZE:
+        raise Failed(f"client size {geometry.width}x{geometry.height}, expected {MAIN_SIZE}")
+    s.shot("start")
+    fill_the_list(s, home)
+    set_the_options(s, home)
+    # The typed name now names a file; the run takes the list as it stands.
+    make_image(os.path.join(home, "later.png"), (500, 300), (90, 160, 60))
+    samples = os.path.join(os.path.dirname(program), "Samples")
+    inputs = [os.path.join(home, "given.png"), os.path.join(home, "scan", "blue.png"),
+              os.path.join(home, "later.png")]
+    inputs += [os.path.join(samples, n) for n in os.listdir(samples)]
+    run_and_check(s, inputs, os.path.join(home, "out"))
+    check_preview(s, (2000, 1500))
+    close_like_a_user(s.dpy, s.main)
+
+
 def main():
-    program = sys.argv[1]
-    xvfb, name = start_xvfb()
+    program = os.path.abspath(sys.argv[1])
+    shots = os.environ.get("TINTOREL_E2E_SHOTS")
+    xvfb, name = start_xvfb("%dx%dx24" % SCREEN)
     failures = []
+    started = time.time()
     with tempfile.TemporaryDirectory() as home:
+        for folder in ("config", "scan", "out"):
+            os.mkdir(os.path.join(home, folder))
+        make_image(os.path.join(home, "given.png"), (2000, 1500), (200, 120, 40))
+        make_image(os.path.join(home, "scan", "blue.png"), (120, 80), (30, 60, 220))
+        shutil.copy(__file__, os.path.join(home, "scan", "not-listed.txt"))
         env = dict(os.environ, DISPLAY=name, HOME=home, XDG_CONFIG_HOME=os.path.join(home, "config"),
                    XDG_RUNTIME_DIR=home)
         env.pop("QT_QPA_PLATFORM", None)
-        app = subprocess.Popen([program], env=env)
+        env.pop("QT_QPA_PLATFORMTHEME", None)
+        # "Open with": a file named on the command line is the list's first entry.
+        app = subprocess.Popen([program, os.path.join(home, "given.png")], env=env)
+        s = None
         try:
-            dpy = connect(name)
-            window = find_window(dpy, "Tintorel", 30)
-            if window is None:
-                failures.append("no window titled Tintorel appeared")
-            else:
-                geometry = window.get_geometry()
-                if (geometry.width, geometry.height) != EXPECTED_SIZE:
-                    failures.append(f"client size {geometry.width}x{geometry.height}, "
-                                    f"expected {EXPECTED_SIZE[0]}x{EXPECTED_SIZE[1]}")
-                close_like_a_user(dpy, window)
-            try:
-                code = app.wait(timeout=20)
-                if code != 0:
-                    failures.append(f"exit code {code}")
-            except subprocess.TimeoutExpired:
-                failures.append("the program did not end after the close request")
+            s = Session(name, env, shots, program)
+            session(s, home, program)
+            code = app.wait(timeout=20)
+            if code != 0:
+                failures.append(f"exit code {code}")
+        except (Failed, subprocess.CalledProcessError) as failure:
+            failures.append(str(failure))
+            if s:
+                s.shot("failed")
+        except subprocess.TimeoutExpired:
+            failures.append("the program did not end after the close request")
+        finally:
             leftovers = subprocess.run(["pgrep", "-P", str(app.pid)], capture_output=True, text=True)
             if leftovers.stdout.strip():
                 failures.append("processes left behind: " + leftovers.stdout.strip())
-        finally:
             if app.poll() is None:
                 app.kill()
             xvfb.terminate()
             xvfb.wait()
     for failure in failures:
         print("FAIL:", failure)
-    print(f"{0 if failures else 1} passed, {len(failures)} failed")
+    print(f"{0 if failures else 1} passed, {len(failures)} failed in {time.time() - started:.1f} s")
     return 1 if failures else 0
 
 

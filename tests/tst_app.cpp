@@ -37,7 +37,10 @@ private slots:
     void storedChoicesAreRestored();
     void outputFolderRestoredEvenWhenItNamesNoFolder();
     void failedImagingStartRefusesOnlyTheRun();
+    void homePageOneStartInAHundred_data();
     void homePageOneStartInAHundred();
+    void tabOrder_data();
+    void tabOrder();
 
     void whiteWithoutSkinFaceColourWithIt();
     void pointerRules();
@@ -134,6 +137,8 @@ void TestApp::layout() {
 }
 
 void TestApp::firstStartWithAnEmptyStore() {
+    // A desktop without a Desktop folder: the first start offers the pictures folder instead.
+    QVERIFY(QDir(home_->path()).mkdir("Pictures"));
     const auto form = loadForm();
     QVERIFY(prompter_.shown.isEmpty());
     QCOMPARE(form->options->Combo1->count(), 9);
@@ -141,10 +146,10 @@ void TestApp::firstStartWithAnEmptyStore() {
     QCOMPARE(form->options->Combo1->currentText(),
              QStringLiteral(" Put watermark in the upper-left portion of the image"));
     QVERIFY(form->options->Option1[0]->isChecked());
-    QCOMPARE(form->options->Text2->text(), home_->path() + "/Desktop/");
+    QCOMPARE(form->options->Text2->text(), home_->path() + "/Pictures/");
     QVERIFY(form->options->Text1->text().isEmpty());
     QCOMPARE(form->options->pColor->color(), kWhite);
-    QCOMPARE(GetSetting(SettingKey::OutputFolder), home_->path() + "/Desktop/");
+    QCOMPARE(GetSetting(SettingKey::OutputFolder), home_->path() + "/Pictures/");
     QVERIFY(!HasSetting(SettingKey::Placement));
     QVERIFY(!HasSetting(SettingKey::SaveOption));
     QVERIFY(form->existingForm2());
@@ -201,7 +206,6 @@ void TestApp::failedImagingStartRefusesOnlyTheRun() {
     const auto form = loadForm();
     QCOMPARE(prompter_.messages(), QStringList{"GDI+ Initialisation Failed."});
     QVERIFY(GdiplusStartFailed());
-    QVERIFY(form->isVisible() || true);
 
     const QString mark = home_->path() + "/mark.png";
     WriteImage(SolidImage(4, 4, qRgb(0, 0, 0)), mark, "png");
@@ -220,19 +224,59 @@ void TestApp::failedImagingStartRefusesOnlyTheRun() {
     ImagingRuntime::SetProbeForTesting(nullptr);
 }
 
+void TestApp::homePageOneStartInAHundred_data() {
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<int>("draw");
+    QTest::addColumn<bool>("opened");
+    const QString page = QStringLiteral("https://tintorel.example.org/");
+    for (const int draw : {1, 6, 8, 100})
+        QTest::addRow("draw %d", draw) << page << draw << false;
+    QTest::newRow("draw 7") << page << 7 << true;
+    QTest::newRow("draw 7, no address built in") << QString() << 7 << false;
+}
+
 void TestApp::homePageOneStartInAHundred() {
-    for (int draw : {1, 6, 8, 100}) {
-        auto form = std::make_unique<Form1>(prompter_);
-        form->drawHomePageNumber = [draw] { return draw; };
-        form->openUrl = [this](const QUrl& url) { opened_ << url; };
-        form->Form_Load();
-    }
-    QVERIFY(opened_.isEmpty());
+    QFETCH(QString, address);
+    QFETCH(int, draw);
+    QFETCH(bool, opened);
     auto form = std::make_unique<Form1>(prompter_);
-    form->drawHomePageNumber = [] { return 7; };
+    form->homePage = QUrl(address);
+    form->drawHomePageNumber = [draw] { return draw; };
     form->openUrl = [this](const QUrl& url) { opened_ << url; };
     form->Form_Load();
-    QCOMPARE(opened_, QList<QUrl>{kHomePage});
+    QCOMPARE(opened_, opened ? QList<QUrl>{QUrl(address)} : QList<QUrl>{});
+}
+
+void TestApp::tabOrder_data() {
+    QTest::addColumn<Qt::KeyboardModifiers>("modifiers");
+    QTest::newRow("forward") << Qt::KeyboardModifiers();
+    QTest::newRow("backward") << Qt::KeyboardModifiers(Qt::ShiftModifier);
+}
+
+void TestApp::tabOrder() {
+    QFETCH(Qt::KeyboardModifiers, modifiers);
+    const auto form = loadForm();
+    form->show();
+    form->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(form.get()));
+    // The four format buttons are one stop, entered at the near end; the arrow keys move within.
+    QStringList expected = {"Combo1",      "pColor",      "Text1",       "PushButton4",
+                            "PushButton1", "PushButton3", "PushButton2", "PushButton6",
+                            "PushButton7", "PushButton8", "PushButton5", "Text2",
+                            "PushButton9", "Option1_0"};
+    if (modifiers & Qt::ShiftModifier) {
+        std::reverse(expected.begin(), expected.end());
+        expected.first() = "Option1_3";
+    }
+    expected << "ListView1";
+
+    form->ListView1->setFocus();
+    QStringList visited;
+    for (qsizetype i = 0; i < expected.size(); ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab, modifiers);
+        visited << QApplication::focusWidget()->objectName();
+    }
+    QCOMPARE(visited, expected);
 }
 
 void TestApp::whiteWithoutSkinFaceColourWithIt() {

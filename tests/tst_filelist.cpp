@@ -1,10 +1,16 @@
 // The image list: its presentation, removal by Delete and double-click, clearing and the busy
-// mark that keeps the list still under a run.
+// mark that keeps the list still under a run; files and folders given at start ("Open with").
+#include "filelist/addfiles.h"
 #include "filelist/imagelist.h"
 #include "support/failure.h"
 
+#include <QDir>
+#include <QFile>
 #include <QHeaderView>
+#include <QImageReader>
+#include <QScopeGuard>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 
 class TestFileList : public QObject {
@@ -22,6 +28,8 @@ private slots:
     void doubleClickRemovesOnlyThatEntry();
     void nothingIsRemovedWhileBusy();
     void duplicatesAndMembership();
+    void startPathsJoinAsADrop();
+    void desktopEntryOffersWhatIsRead();
 
 private:
     QWidget* window_ = nullptr;
@@ -145,6 +153,46 @@ void TestFileList::duplicatesAndMembership() {
     list_->removeSelected();
     QCOMPARE(list_->count(), 1);
     QVERIFY(list_->ListContainsPath(QStringLiteral("/pics/a.png")));
+}
+
+void TestFileList::startPathsJoinAsADrop() {
+    QTemporaryDir folder;
+    QVERIFY(QDir(folder.path()).mkpath(QStringLiteral("sub")));
+    for (const char* name : {"a.png", "sub/b.txt"}) {
+        QFile file(folder.filePath(QLatin1String(name)));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    }
+    const QString started = QDir::currentPath();
+    const auto restore = qScopeGuard([&] { QDir::setCurrent(started); });
+    QVERIFY(QDir::setCurrent(folder.path()));
+
+    // In the given order, a folder with its whole tree, a missing file as named, duplicates kept.
+    AddStartPaths(*list_, {"a.png", "", folder.filePath("sub"), "missing.png", "a.png"}, nullptr);
+    QStringList listed;
+    for (int position = 1; position <= list_->count(); ++position)
+        listed << list_->textAt(position);
+    QCOMPARE(listed, (QStringList{folder.filePath("a.png"), folder.filePath("sub/b.txt"),
+                                  folder.filePath("missing.png"), folder.filePath("a.png")}));
+}
+
+void TestFileList::desktopEntryOffersWhatIsRead() {
+    QFile entry(QStringLiteral(TINTOREL_TEST_DATA "/../../assets/tintorel.desktop"));
+    QVERIFY(entry.open(QIODevice::ReadOnly | QIODevice::Text));
+    QStringList exec, types;
+    for (const QByteArray& line : entry.readAll().split('\n')) {
+        if (line.startsWith("Exec="))
+            exec = QString::fromUtf8(line.mid(5)).split(u' ');
+        if (line.startsWith("MimeType="))
+            types = QString::fromUtf8(line.mid(9)).split(u';', Qt::SkipEmptyParts);
+    }
+    // The file manager hands over local paths, any number of them.
+    QCOMPARE(exec, (QStringList{"tintorel", "%F"}));
+    // Every picture type of the open dialog's filter, and none that cannot be read.
+    for (const char* type : {"image/bmp", "image/gif", "image/jpeg", "image/png", "image/tiff"})
+        QVERIFY2(types.contains(QLatin1String(type)), type);
+    const QList<QByteArray> readable = QImageReader::supportedMimeTypes();
+    for (const QString& type : std::as_const(types))
+        QVERIFY2(readable.contains(type.toLatin1()), qPrintable(type));
 }
 
 QTEST_MAIN(TestFileList)

@@ -1,13 +1,8 @@
-// The option controls of the main window (what they store and restore) and the preview window
-// (its size, its picture, its position and its life beside the batch run).
-#include "app/appearance.h"
+// The option controls of the main window: what they store and restore, the dialogs they open and
+// the transparent colour by mouse and keyboard.
 #include "app/form1.h"
-#include "engine/batch.h"
-#include "filelist/imagelist.h"
 #include "options/colorswatch.h"
 #include "options/optionspanel.h"
-#include "options/preview.h"
-#include "support/errorreport.h"
 #include "support/imaging.h"
 #include "support/paths.h"
 #include "support/settings.h"
@@ -18,36 +13,10 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <memory>
-
-namespace {
-const QRgb kImageColor = qRgb(20, 40, 200);
-const QRgb kMarkColor = qRgb(250, 10, 10);
-const QSize kMarkSize(40, 30);
-
-// The watermark: a red block with a white hole, which the default transparent colour leaves out.
-QImage MarkImage() {
-    QImage mark = SolidImage(kMarkSize.width(), kMarkSize.height(), kMarkColor);
-    for (int y = 10; y < 20; ++y)
-        for (int x = 10; x < 30; ++x)
-            mark.setPixel(x, y, qRgb(255, 255, 255));
-    return mark;
-}
-
-// What a preview must show: the image with the watermark's non-white pixels at `at`.
-QImage Stamped(QImage image, QPoint at) {
-    const QImage mark = MarkImage();
-    for (int y = 0; y < mark.height(); ++y)
-        for (int x = 0; x < mark.width(); ++x)
-            if (image.rect().contains(at + QPoint(x, y)) && mark.pixel(x, y) != qRgb(255, 255, 255))
-                image.setPixel(at + QPoint(x, y), mark.pixel(x, y));
-    return image;
-}
-} // namespace
 
 class TestOptions : public QObject {
     Q_OBJECT
@@ -66,37 +35,24 @@ private slots:
     void watermarkChoices();
     void adviceText();
     void transparentColour();
-
-    void previewWindowDesign();
-    void previewFitsImageAndKeepsCorner();
-    void noPlacementLeavesWatermarkAtOrigin();
-    void sameImageAfterClose_data();
-    void sameImageAfterClose();
-    void invalidWatermarkPathChangesNothing();
-    void noSelectedEntryIsReportedAndShown();
-    void runUpdatesOpenPreview();
+    void transparentColourByKeyboard();
 
 private:
     Form1& start();
     void restart();
-    QString makeImage(const QString& name, QSize size);
-    Form2* previewOf(const QString& image, int placement);
 
     QTemporaryDir temp_;
-    QString watermark_;
     std::unique_ptr<ScriptedPrompter> prompter_;
     std::unique_ptr<Form1> form_;
 };
 
 void TestOptions::initTestCase() {
     QVERIFY(temp_.isValid());
-    for (const char* folder : {"config", "home/Desktop", "program", "images", "out"})
+    for (const char* folder : {"config", "home/Desktop", "program"})
         QVERIFY(QDir(temp_.path()).mkpath(QLatin1String(folder)));
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(temp_.filePath(QStringLiteral("config"))));
     qputenv("HOME", QFile::encodeName(temp_.filePath(QStringLiteral("home"))));
     SetProgramFolderForTesting(temp_.filePath(QStringLiteral("program")));
-    watermark_ = temp_.filePath(QStringLiteral("images/mark.png"));
-    WriteImage(MarkImage(), watermark_, "png");
 }
 
 void TestOptions::init() {
@@ -124,22 +80,6 @@ void TestOptions::restart() {
     form_.reset();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     start();
-}
-
-QString TestOptions::makeImage(const QString& name, QSize size) {
-    const QString path = temp_.filePath(QStringLiteral("images/") + name);
-    WriteImage(SolidImage(size.width(), size.height(), kImageColor), path, "png");
-    return path;
-}
-
-Form2* TestOptions::previewOf(const QString& image, int placement) {
-    form_->ListView1->clearEntries();
-    form_->ListView1->append(image);
-    form_->ListView1->select(1);
-    form_->options->Text1->setText(watermark_);
-    form_->options->Combo1->setCurrentIndex(placement);
-    form_->PushButton5_Click();
-    return form_->existingForm2();
 }
 
 void TestOptions::startUpRestoresWithoutWritingBack() {
@@ -259,7 +199,7 @@ void TestOptions::watermarkChoices() {
     form_->PushButton8_Click();
     QCOMPARE(options.Text1->text(), sample);
     QVERIFY(QDir().mkpath(ProgramFolder() + QStringLiteral("/Watermark")));
-    WriteImage(MarkImage(), sample, "bmp");
+    WriteImage(SolidImage(40, 30, qRgb(250, 10, 10)), sample, "bmp");
     options.Text1->clear();
     form_->PushButton8_Click();
     QCOMPARE(options.Text1->text(), sample);
@@ -300,157 +240,27 @@ void TestOptions::transparentColour() {
     QCOMPARE(prompter_->count(QStringLiteral("color")), 3);
 }
 
-void TestOptions::previewWindowDesign() {
-    Form2* preview = start().existingForm2();
-    QVERIFY(preview && !preview->isVisible());
-    QCOMPARE(preview->windowTitle(), QStringLiteral("Preview"));
-    QCOMPARE(preview->size(), QSize(227, 181));
-    QCOMPARE(preview->minimumSize(), preview->maximumSize());
-    const Qt::WindowFlags flags = preview->windowFlags();
-    QVERIFY(flags.testFlag(Qt::WindowMinimizeButtonHint) &&
-            flags.testFlag(Qt::WindowCloseButtonHint));
-    QVERIFY(!flags.testFlag(Qt::WindowMaximizeButtonHint));
-    QVERIFY(preview->testAttribute(Qt::WA_DeleteOnClose));
-    QCOMPARE(preview->palette().color(preview->backgroundRole()), FaceColor());
-    QCOMPARE(preview->pPreview()->geometry(), QRect(0, 0, 119, 104));
-    QCOMPARE(preview->pPreview()->palette().color(QPalette::Window), QColor(Qt::white));
+void TestOptions::transparentColourByKeyboard() {
+    OptionsPanel& options = *start().options;
+    form_->show();
+    form_->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(form_.get()));
+    const QImage withoutFocus = options.pColor->grab().toImage();
+    // Reached with the Tab key, as a keyboard user reaches it.
+    options.Combo1->setFocus();
+    QTest::keyClick(options.Combo1, Qt::Key_Tab);
+    QVERIFY(options.pColor->hasFocus());
+    const QImage withFocus = options.pColor->grab().toImage();
+    QVERIFY2(withFocus != withoutFocus, "no visible focus mark");
+    // The mark leaves the colour itself as it is.
+    QCOMPARE(withFocus.pixel(withFocus.rect().center()), QColor(Qt::white).rgb());
 
-    // Moves over the picture reach the window: the arrow, unless the window shows the busy mark.
-    auto moveOverPicture = [&] {
-        QMouseEvent move(QEvent::MouseMove, QPointF(5, 5), QPointF(5, 5), Qt::NoButton,
-                         Qt::NoButton, Qt::NoModifier);
-        QApplication::sendEvent(preview->pPreview(), &move);
-    };
-    preview->setCursor(Qt::CrossCursor);
-    moveOverPicture();
-    QCOMPARE(preview->cursor().shape(), Qt::ArrowCursor);
-    preview->setCursor(Qt::WaitCursor);
-    moveOverPicture();
-    QCOMPARE(preview->cursor().shape(), Qt::WaitCursor);
-}
-
-void TestOptions::previewFitsImageAndKeepsCorner() {
-    start();
-    Form2* preview = previewOf(makeImage(QStringLiteral("big.png"), QSize(400, 300)), 4);
-    QVERIFY(preview && preview->isVisible());
-    QVERIFY(!preview->isModal() && !preview->parentWidget());
-    // The window system's own frame, if any, lies outside these 404 x 326 pixels.
-    QCOMPARE(preview->size(), QSize(404, 326));
-    QCOMPARE(preview->pPreview()->geometry(), QRect(0, 0, 400, 300));
-    QCOMPARE(preview->surface().image(),
-             Stamped(SolidImage(400, 300, kImageColor), QPoint(180, 135)));
-    // First shown after its creation: centred on the screen.
-    const QPoint offCentre = preview->geometry().center() -
-                             QGuiApplication::primaryScreen()->availableGeometry().center();
-    QVERIFY2(offCentre.manhattanLength() <= 2, qPrintable(QString::number(offCentre.x())));
-    QCOMPARE(prompter_->shown.size(), 0);
-
-    // The user moves the window; a smaller image shrinks it around the same top-left corner.
-    preview->move(30, 40);
-    QCOMPARE(previewOf(makeImage(QStringLiteral("small.png"), QSize(200, 100)), 0), preview);
-    QCOMPARE(preview->size(), QSize(204, 126));
-    QCOMPARE(preview->pos(), QPoint(30, 40));
-    QCOMPARE(preview->surface().image(), Stamped(SolidImage(200, 100, kImageColor), QPoint(1, 1)));
-}
-
-void TestOptions::noPlacementLeavesWatermarkAtOrigin() {
-    start();
-    Form2* preview = previewOf(makeImage(QStringLiteral("big.png"), QSize(400, 300)), -1);
-    QCOMPARE(form_->options->readOptions().Placement, -1);
-    QCOMPARE(preview->surface().image(), Stamped(SolidImage(400, 300, kImageColor), QPoint(0, 0)));
-}
-
-void TestOptions::sameImageAfterClose_data() {
-    QTest::addColumn<int>("placement");
-    QTest::addColumn<QPoint>("at");
-    const int xs[] = {1, 180, 360}, ys[] = {1, 135, 270};
-    for (int i = 0; i < 9; ++i)
-        QTest::addRow("%d", i) << i << QPoint(xs[i % 3], ys[i / 3]);
-}
-
-void TestOptions::sameImageAfterClose() {
-    QFETCH(int, placement);
-    QFETCH(QPoint, at);
-    start();
-    const QString image = makeImage(QStringLiteral("big.png"), QSize(400, 300));
-    const QImage expected = Stamped(SolidImage(400, 300, kImageColor), at);
-    QCOMPARE(previewOf(image, placement)->surface().image(), expected);
-    form_->existingForm2()->close();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    QVERIFY(!form_->existingForm2());
-    Form2* again = previewOf(image, placement);
-    QVERIFY(again && again->isVisible());
-    QCOMPARE(again->size(), QSize(404, 326));
-    QCOMPARE(again->surface().image(), expected);
-    QCOMPARE(prompter_->shown.size(), 0);
-}
-
-void TestOptions::invalidWatermarkPathChangesNothing() {
-    start();
-    const QString image = makeImage(QStringLiteral("big.png"), QSize(400, 300));
-    Form2* preview = form_->existingForm2();
-    const QStringList invalid = {temp_.filePath(QStringLiteral("images/none.png")), QString(),
-                                 temp_.filePath(QStringLiteral("images"))};
-    for (const QString& path : invalid) {
-        form_->options->Text1->setText(path);
-        form_->PushButton5_Click();
-        QCOMPARE(form_->existingForm2(), preview);
-        QVERIFY(!preview->isVisible());
-        QCOMPARE(preview->size(), QSize(227, 181));
-    }
-    QCOMPARE(prompter_->messages(), QStringList(3, kInvalidWatermarkPathMessage));
-    for (const ScriptedPrompter::Shown& shown : std::as_const(prompter_->shown)) {
-        QCOMPARE(shown.title, ShortTitle());
-        QCOMPARE(shown.icon, Prompter::Icon::None);
-    }
-
-    // An open preview keeps its picture and size.
-    previewOf(image, 4);
-    const QImage before = preview->surface().image();
-    form_->ListView1->append(makeImage(QStringLiteral("small.png"), QSize(200, 100)));
-    form_->ListView1->select(2);
-    form_->options->Text1->setText(invalid.first());
-    form_->PushButton5_Click();
-    QCOMPARE(preview->surface().image(), before);
-    QCOMPARE(preview->size(), QSize(404, 326));
-}
-
-void TestOptions::noSelectedEntryIsReportedAndShown() {
-    start();
-    form_->options->Text1->setText(watermark_);
-    form_->PushButton5_Click();
-    QCOMPARE(prompter_->shown.size(), 1);
-    QCOMPARE(prompter_->shown.first().title, kErrorReportTitle);
-    QVERIFY(prompter_->shown.first().text.contains(ErrorLocation::Preview));
-    Form2* preview = form_->existingForm2();
-    QVERIFY(preview->isVisible());
-    // A freshly made window composes onto its white design area.
-    QCOMPARE(preview->size(), QSize(123, 130));
-    QCOMPARE(preview->surface().image(),
-             Stamped(SolidImage(119, 104, qRgb(255, 255, 255)), {1, 1}));
-
-    // After a preview, the area keeps that image and the watermark is stamped on it afresh.
-    previewOf(makeImage(QStringLiteral("big.png"), QSize(400, 300)), 8);
-    form_->ListView1->clearEntries();
-    form_->options->Combo1->setCurrentIndex(0);
-    form_->PushButton5_Click();
-    QCOMPARE(prompter_->count(QStringLiteral("message")), 2);
-    QCOMPARE(preview->surface().image(), Stamped(SolidImage(400, 300, kImageColor), {1, 1}));
-}
-
-void TestOptions::runUpdatesOpenPreview() {
-    start();
-    Form2* preview = previewOf(makeImage(QStringLiteral("big.png"), QSize(400, 300)), 0);
-    form_->ListView1->append(makeImage(QStringLiteral("last.png"), QSize(160, 120)));
-    form_->options->Text2->setText(temp_.filePath(QStringLiteral("out")) + kSeparator);
-    form_->options->Combo1->setCurrentIndex(8);
-    form_->PushButton2_Click();
-    QCOMPARE(prompter_->messages(), QStringList{kDoneMessage});
-    QCOMPARE(form_->existingForm2(), preview);
-    QVERIFY(preview->isVisible());
-    QCOMPARE(preview->size(), QSize(164, 146));
-    QCOMPARE(preview->pPreview()->geometry(), QRect(0, 0, 160, 120));
-    QCOMPARE(preview->surface().image(), Stamped(SolidImage(160, 120, kImageColor), {120, 90}));
+    // The keys that press a button open the colour dialog; other keys do not.
+    prompter_->colorAnswers << BgrColor(0x000000FF) << std::nullopt << BgrColor(0x00FF0000);
+    for (const Qt::Key key : {Qt::Key_Space, Qt::Key_Return, Qt::Key_A, Qt::Key_Enter})
+        QTest::keyClick(options.pColor, key);
+    QCOMPARE(prompter_->count(QStringLiteral("color")), 3);
+    QCOMPARE(options.readOptions().TransparentColor, BgrColor(0x00FF0000));
 }
 
 QTEST_MAIN(TestOptions)

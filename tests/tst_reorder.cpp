@@ -25,6 +25,8 @@ private slots:
     void entryLeavingTheListEndsTheDrag();
     void scrollNearTheEdges_data();
     void scrollNearTheEdges();
+    void pointerBeyondTheEdges_data();
+    void pointerBeyondTheEdges();
     void listPointer();
     void windowPointer_data();
     void windowPointer();
@@ -35,6 +37,8 @@ private:
     ImageFileList* list_ = nullptr;
 
     void fill(const QStringList& texts);
+    void fillThirtyInFiveRows();
+    int topRow() const;
     QStringList texts() const;
     QPoint centre(int position) const;
     QPoint emptySpace() const;
@@ -71,6 +75,20 @@ void TestReorder::cleanup() {
 void TestReorder::fill(const QStringList& texts) {
     for (const QString& text : texts)
         list_->append(text);
+}
+
+void TestReorder::fillThirtyInFiveRows() {
+    for (int i = 1; i <= 30; ++i)
+        list_->append(QStringLiteral("/image%1.png").arg(i));
+    // A view exactly five entries high, so that edge rows are whole.
+    const int rowHeight = list_->visualItemRect(list_->topLevelItem(0)).height();
+    list_->setFixedHeight(list_->height() - list_->viewport()->height() + 5 * rowHeight);
+    QCoreApplication::processEvents();
+    QCOMPARE(list_->viewport()->height(), 5 * rowHeight);
+}
+
+int TestReorder::topRow() const {
+    return list_->indexOfTopLevelItem(list_->itemAt(QPoint(1, 0))) + 1;
 }
 
 QStringList TestReorder::texts() const {
@@ -212,13 +230,7 @@ void TestReorder::scrollNearTheEdges() {
     QFETCH(bool, sameText);
     QFETCH(int, scrolled);
 
-    for (int i = 1; i <= 30; ++i)
-        list_->append(QStringLiteral("/image%1.png").arg(i));
-    // A view exactly five entries high, so that edge rows are whole.
-    const int rowHeight = list_->visualItemRect(list_->topLevelItem(0)).height();
-    list_->setFixedHeight(list_->height() - list_->viewport()->height() + 5 * rowHeight);
-    QCoreApplication::processEvents();
-    QCOMPARE(list_->viewport()->height(), 5 * rowHeight);
+    fillThirtyInFiveRows();
     if (topEntry == 0)
         list_->scrollToBottom();
     else
@@ -248,6 +260,60 @@ void TestReorder::scrollNearTheEdges() {
         QCOMPARE(scrolled < 0 ? beyond.top() : beyond.bottom(),
                  scrolled < 0 ? 0 : list_->viewport()->rect().bottom());
     }
+}
+
+void TestReorder::pointerBeyondTheEdges_data() {
+    QTest::addColumn<int>("topEntry");
+    QTest::addColumn<int>("pressed");
+    QTest::addColumn<QString>("where");
+    QTest::addColumn<int>("distance");  // pixels beyond the list's edge
+    QTest::addColumn<int>("direction"); // how the view scrolls: -1 up, 0 not at all, 1 down
+
+    QTest::newRow("just below") << 1 << 1 << "below" << 4 << 1;
+    QTest::newRow("far below") << 1 << 3 << "below" << 200 << 1;
+    QTest::newRow("just above") << 20 << 24 << "above" << 1 << -1;
+    QTest::newRow("beside the list") << 10 << 10 << "left" << 30 << 0;
+}
+
+void TestReorder::pointerBeyondTheEdges() {
+    QFETCH(int, topEntry);
+    QFETCH(int, pressed);
+    QFETCH(QString, where);
+    QFETCH(int, distance);
+    QFETCH(int, direction);
+    fillThirtyInFiveRows();
+    list_->scrollToItem(list_->topLevelItem(topEntry - 1), QAbstractItemView::PositionAtTop);
+    QCOMPARE(topRow(), topEntry);
+    const int height = list_->viewport()->height();
+    const QPoint point = where == "below"   ? QPoint(20, height - 1 + distance)
+                         : where == "above" ? QPoint(20, -distance)
+                                            : QPoint(-distance, height / 2);
+    const QStringList before = texts();
+    QList<int> tops;
+    connect(list_->verticalScrollBar(), &QScrollBar::valueChanged, this, [&] { tops << topRow(); });
+
+    press(centre(pressed));
+    moveTo(point);
+    // Held there, the view scrolls one entry at a time and no hidden entry is exchanged.
+    QTest::qWait(4 * ListReorder::kEdgeScrollInterval);
+    if (direction != 0)
+        QTRY_VERIFY(tops.size() >= 3);
+    for (qsizetype i = 0; i < tops.size(); ++i)
+        QCOMPARE(tops[i], topEntry + direction * int(i + 1));
+    QCOMPARE(texts(), before);
+
+    // Back inside, the dragged entry is exchanged with the entry under the pointer.
+    const int under = topRow() + 2;
+    moveTo(centre(under));
+    QCOMPARE(list_->textAt(under), before[pressed - 1]);
+    QCOMPARE(list_->textAt(pressed), before[under - 1]);
+
+    // Released beyond the edge, the view stops.
+    moveTo(point);
+    release(point);
+    const int stopped = list_->verticalScrollBar()->value();
+    QTest::qWait(3 * ListReorder::kEdgeScrollInterval);
+    QCOMPARE(list_->verticalScrollBar()->value(), stopped);
 }
 
 void TestReorder::listPointer() {

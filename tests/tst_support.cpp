@@ -29,6 +29,8 @@ private slots:
     void pathQueries();
     void desktopFolderPath_data();
     void desktopFolderPath();
+    void defaultOutputFolder_data();
+    void defaultOutputFolder();
 
     void errorReportText_data();
     void errorReportText();
@@ -156,6 +158,52 @@ void TestSupport::desktopFolderPath() {
         userDirs.close();
     }
     QCOMPARE(DesktopFolderPath(), home.path() + underHome);
+}
+
+void TestSupport::defaultOutputFolder_data() {
+    QTest::addColumn<QByteArray>("userDirs"); // the lines of user-dirs.dirs, if any
+    QTest::addColumn<QStringList>("existing"); // folders made under home; "x=file" makes a file
+    QTest::addColumn<QString>("underHome");
+    // clang-format off
+    QTest::newRow("desktop") << QByteArray() << QStringList{"Desktop", "Pictures"} << "/Desktop/";
+    QTest::newRow("no desktop: pictures") << QByteArray() << QStringList{"Pictures"} << "/Pictures/";
+    QTest::newRow("neither: home") << QByteArray() << QStringList{} << "/";
+    QTest::newRow("desktop is a file") << QByteArray() << QStringList{"Desktop=file"} << "/";
+    QTest::newRow("user folders")
+        << QByteArray("XDG_DESKTOP_DIR=\"$HOME/Schreibtisch\"\nXDG_PICTURES_DIR=\"$HOME/Bilder\"\n")
+        << QStringList{"Desktop", "Schreibtisch", "Bilder"} << "/Schreibtisch/";
+    QTest::newRow("user desktop missing: user pictures")
+        << QByteArray("XDG_DESKTOP_DIR=\"$HOME/Schreibtisch\"\nXDG_PICTURES_DIR=\"$HOME/Bilder\"\n")
+        << QStringList{"Desktop", "Pictures", "Bilder"} << "/Bilder/";
+    // clang-format on
+}
+
+void TestSupport::defaultOutputFolder() {
+    QFETCH(QByteArray, userDirs);
+    QFETCH(QStringList, existing);
+    QFETCH(QString, underHome);
+    QTemporaryDir home;
+    const QByteArray oldHome = qgetenv("HOME");
+    QFile userDirsFile(config_.filePath(QStringLiteral("user-dirs.dirs")));
+    const auto restore = qScopeGuard([&] {
+        qputenv("HOME", oldHome);
+        userDirsFile.remove();
+    });
+    qputenv("HOME", QFile::encodeName(home.path()));
+    if (!userDirs.isEmpty()) {
+        QVERIFY(userDirsFile.open(QIODevice::WriteOnly));
+        userDirsFile.write(userDirs);
+        userDirsFile.close();
+    }
+    for (const QString& name : existing) {
+        if (name.endsWith(QStringLiteral("=file"))) {
+            QFile file(home.filePath(name.section(u'=', 0, 0)));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+        } else {
+            QVERIFY(QDir(home.path()).mkdir(name));
+        }
+    }
+    QCOMPARE(DefaultOutputFolder(), home.path() + underHome);
 }
 
 void TestSupport::errorReportText_data() {
