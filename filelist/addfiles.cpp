@@ -88,17 +88,19 @@ void AddFolderFiles(ImageFileList& list, Prompter& prompter,
         return;
     guard.step(4, [&] { SaveSetting(SettingKey::LastScanFolder, folder); });
     guard.step(5, [&] { setBusy(true); });
+    QStringList leftOut;
     guard.step(6, [&] {
-        FolderScanHooks hooks = WindowScanHooks(&prompter);
+        FolderScanHooks hooks = WindowScanHooks(&prompter, &leftOut);
         // "*" gives "*.*", every file; letters give that one extension.
         CollectFolderFiles(
             WithoutTrailingSeparator(folder), QStringLiteral("*.") + extension,
             [&list](const QString& path) { list.append(path); }, hooks);
     });
     guard.step(7, [&] { setBusy(false); });
+    guard.step(8, [&] { TellLeftOut(&prompter, leftOut); });
 }
 
-FolderScanHooks WindowScanHooks(Prompter* prompter) {
+FolderScanHooks WindowScanHooks(Prompter* prompter, QStringList* leftOut) {
     FolderScanHooks hooks;
     hooks.yield = [] {
         QCoreApplication::processEvents();
@@ -108,7 +110,20 @@ FolderScanHooks WindowScanHooks(Prompter* prompter) {
             ReportError(*prompter, ErrorLocation::FolderTree, step, text);
         };
     }
+    if (leftOut)
+        hooks.leftOut = [leftOut](const QString& path, const QString&) { *leftOut << path; };
     return hooks;
+}
+
+void TellLeftOut(Prompter* prompter, const QStringList& leftOut) {
+    if (!prompter || leftOut.isEmpty())
+        return;
+    // A box names a screenful; a tree of such names is summed up after that.
+    constexpr qsizetype kNamed = 15;
+    QString text = kLeftOutMessage + leftOut.mid(0, kNamed).join(QLatin1Char('\r'));
+    if (leftOut.size() > kNamed)
+        text += QStringLiteral("\r... and %1 more").arg(leftOut.size() - kNamed);
+    prompter->showMessage(text, ShortTitle(), Prompter::Icon::None);
 }
 
 bool OffersLocalFiles(const QMimeData& data) {
@@ -130,7 +145,8 @@ QStringList DroppedLocalPaths(const QMimeData& data) {
 
 void AddDroppedPaths(ImageFileList& list, const QStringList& paths, Prompter* prompter) {
     Guard guard(ListReporter(prompter));
-    FolderScanHooks hooks = WindowScanHooks(prompter);
+    QStringList leftOut;
+    FolderScanHooks hooks = WindowScanHooks(prompter, &leftOut);
     const auto append = [&list](const QString& path) {
         list.append(path);
     };
@@ -144,6 +160,7 @@ void AddDroppedPaths(ImageFileList& list, const QStringList& paths, Prompter* pr
                 list.append(path);
         });
     }
+    guard.step(2, [&] { TellLeftOut(prompter, leftOut); });
 }
 
 void AddStartPaths(ImageFileList& list, const QStringList& arguments, Prompter* prompter) {

@@ -32,8 +32,16 @@ void AddFolderFiles(ImageFileList& list, Prompter& prompter,
                     const std::function<void(bool busy)>& setBusy);
 
 // The hooks of a scan run from the window: it yields to the event queue so that the window stays
-// alive, and reports unexpected failures of the folder walk through the prompter (none without).
-FolderScanHooks WindowScanHooks(Prompter* prompter);
+// alive, reports unexpected failures of the folder walk through the prompter (none without), and
+// gathers into leftOut, when given, the files and folders it leaves out for their names.
+FolderScanHooks WindowScanHooks(Prompter* prompter, QStringList* leftOut = nullptr);
+
+inline const QString kLeftOutMessage =
+    QStringLiteral("These files and folders were not added: their names cannot be read as text "
+                   "(they are not valid UTF-8) or hold a control character or \"?\".\r\r");
+
+// One box, after a scan, naming what it left out for their names; nothing when it left out none.
+void TellLeftOut(Prompter* prompter, const QStringList& leftOut);
 
 // True when dragged data offers at least one file of this machine, the only thing a drop on the
 // list can use.

@@ -21,6 +21,9 @@
 
 #include <memory>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 namespace {
 // Creates empty files (and their folders) below root; an entry ending in "/" is a folder only.
 void Make(const QString& root, const QStringList& entries) {
@@ -82,6 +85,7 @@ private slots:
     void scanListsFolderByFolderUnderTheBusyMark_data();
     void scanListsFolderByFolderUnderTheBusyMark();
     void unsavableSettingIsReportedAndTheScanGoesOn();
+    void namesThatCannotBeReadAreToldOnce();
     void openDialogAppendsWhatWasPicked();
     void dragIsWelcomeOnlyWithLocalFiles_data();
     void dragIsWelcomeOnlyWithLocalFiles();
@@ -261,6 +265,27 @@ void TestAddFiles::scanListsFolderByFolderUnderTheBusyMark() {
     QVERIFY(!busyAtAppend.contains(false));
     QVERIFY(!form_->isBusy());
     QCOMPARE(GetSetting(SettingKey::Extension), extension);
+}
+
+void TestAddFiles::namesThatCannotBeReadAreToldOnce() {
+    // Names whose bytes are not valid UTF-8 cannot be given to the decoders as text: the scan
+    // and the drop leave them out, and say so in one box each.
+    const QString root = tree_->path() + QStringLiteral("/top");
+    Make(root, {QStringLiteral("good.jpg"), QStringLiteral("sub/")});
+    const QByteArray bytes = QFile::encodeName(root);
+    for (const QByteArray& name : {QByteArray("/bad\xff.jpg"), QByteArray("/sub/also\xfe.jpg")}) {
+        QVERIFY(::close(::open((bytes + name).constData(), O_CREAT | O_WRONLY, 0644)) == 0);
+    }
+    scanFolder(QStringLiteral("*"), root);
+    QCOMPARE(entries(), QStringList{root + QStringLiteral("/good.jpg")});
+    QCOMPARE(prompter_->messages(),
+             QStringList{kLeftOutMessage + root + QStringLiteral("/bad\uFFFD.jpg\r") + root +
+                         QStringLiteral("/sub/also\uFFFD.jpg")});
+
+    prompter_->clear();
+    AddDroppedPaths(*form_->ListView1, {root}, prompter_.get());
+    QCOMPARE(prompter_->messages().size(), 1);
+    QVERIFY(prompter_->messages()[0].startsWith(kLeftOutMessage));
 }
 
 void TestAddFiles::unsavableSettingIsReportedAndTheScanGoesOn() {
