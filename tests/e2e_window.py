@@ -237,6 +237,55 @@ def check_preview(s, size):
     s.wait_gone(preview)
 
 
+def close_during_a_run(name, env, shots, program, home):
+    """A second start with many photographs named at start: the window is closed while the run
+    works. The program must end within a second of its last write, leaving only complete
+    pictures."""
+    photos = os.path.join(home, "photos")
+    out = os.path.join(home, "closing-out")
+    os.mkdir(photos)
+    os.mkdir(out)
+    make_image(os.path.join(photos, "p00.jpg"), (4000, 3000), (180, 140, 90))
+    for i in range(1, 40):
+        shutil.copy(os.path.join(photos, "p00.jpg"), os.path.join(photos, "p%02d.jpg" % i))
+    with open(os.path.join(env["XDG_CONFIG_HOME"], "Varnholt.conf"), "w") as config:
+        config.write(f"[Tintorel]\nText2={out}\nSave Option=0\n")
+    app = subprocess.Popen([program, photos], env=env)
+    try:
+        s = Session(name, env, shots, program)
+        s.main = s.wait_window("Tintorel", timeout=30)
+        question = s.box_after(lambda: s.click(LOAD_SAMPLES))
+        s.keys(question, "alt+n")
+        s.wait_gone(question)
+        s.click(START)
+        deadline = time.time() + 30
+        while len(os.listdir(out)) < 3 and time.time() < deadline:
+            time.sleep(0.02)
+        close_like_a_user(s.dpy, s.main)
+        code = app.wait(timeout=20)
+        ended = time.time()
+    finally:
+        if app.poll() is None:
+            app.kill()
+    written = sorted(os.listdir(out))
+    if code != 0:
+        raise Failed(f"closing during a run: exit code {code}")
+    if not 3 <= len(written) < 48:
+        raise Failed(f"closing during a run wrote {len(written)} files")
+    late = ended - max(os.path.getmtime(os.path.join(out, n)) for n in written)
+    if late > 1.0:
+        raise Failed(f"the program ended {late:.2f} s after its last write")
+    for name in written:
+        if name.startswith("."):
+            raise Failed(f"left behind: {name}")
+        check = subprocess.run(["identify", "-regard-warnings", os.path.join(out, name)],
+                               capture_output=True)
+        if check.returncode != 0:
+            raise Failed(f"{name} is not a complete picture")
+    print(f"closed during a run: {len(written)} of 48 written, the program ended {late:.2f} s "
+          "after the last write")
+
+
 def session(s, home, program):
     s.main = s.wait_window("Tintorel", timeout=30)
     geometry = s.main.get_geometry()
@@ -281,6 +330,7 @@ def main():
             code = app.wait(timeout=20)
             if code != 0:
                 failures.append(f"exit code {code}")
+            close_during_a_run(name, env, shots, program, home)
         except (Failed, subprocess.CalledProcessError) as failure:
             failures.append(str(failure))
             if s:
