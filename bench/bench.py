@@ -275,8 +275,9 @@ def report(results, sizes, problems, sets, args, lines):
         cpu = statistics.median(r["cpu"] for r in runs) / count
         peak = max(r["peak"] for r in runs) / 1024
         size = sizes.get((set_name, tool, how), 0) / count / 2**20
+        figures = "- | - | -" if speed == "failed" else f"{cpu:.2f} | {peak:.0f} | {size:.2f}"
         out.append(f"| {count} {SET_KINDS[set_name]} | {TOOL_TITLES[tool]} | {HOW_TITLES[how]} "
-                   f"| {speed} | {cpu:.2f} | {peak:.0f} | {size:.2f} |")
+                   f"| {speed} | {figures} |")
     out += ["", "tintorel-cli against each peer, round by round (speed: above 1 is faster; "
             "memory: above 1 uses more):", "",
             "| pictures | tintorel-cli | peer | speed | peak memory |", "|---|---|---|---|---|"]
@@ -358,7 +359,9 @@ def main():
                 at_once = int(how)
             wall, peak, cpu, failed = run_pool(commands, at_once, os.path.join(logs, "-".join(key) + ".log"), env)
             if failed:
-                problems.setdefault(key, []).append(f"exit codes {failed}")
+                with open(os.path.join(logs, "-".join(key) + ".log"), errors="replace") as f:
+                    said = next((line.strip() for line in f if line.strip()), "")
+                problems.setdefault(key, []).append(f"exit codes {failed}; first words: {said}")
             if checked:
                 with tempfile.TemporaryDirectory() as scratch:
                     found = check_outputs(tool, sources, out, (w, h), c, scratch)
