@@ -300,6 +300,39 @@ def report(results, sizes, problems, sets, args, lines):
 
 # ---------------------------------------------------------------- main
 
+def output_check(key, sources, out, c):
+    """Problems with a case's outputs, and their total size."""
+    set_name, tool, _ = key
+    _, w, h, _ = corpus_mod.SETS[set_name]
+    with tempfile.TemporaryDirectory() as scratch:
+        problems = check_outputs(tool, sources, out, (w, h), c, scratch)
+    written = [os.path.join(out, os.path.basename(s)) for s in sources]
+    return problems, sum(os.path.getsize(p) for p in written if os.path.exists(p))
+
+
+def run_case(key, sources, base, c, env):
+    """Runs one case into a fresh folder; returns wall, peak, CPU, problems and that folder."""
+    set_name, tool, how = key
+    _, w, h, _ = corpus_mod.SETS[set_name]
+    out = os.path.join(base, "-".join(key))
+    log = os.path.join(base, "logs", "-".join(key) + ".log")
+    shutil.rmtree(out, ignore_errors=True)
+    os.makedirs(out)
+    if how == "all":
+        commands, at_once = [tintorel_command(c, sources, out)], 1
+    else:
+        commands = [image_command(tool, s, os.path.join(out, os.path.basename(s)), (w, h), c)
+                    for s in sources]
+        at_once = int(how)
+    wall, peak, cpu, failed = run_pool(commands, at_once, log, env)
+    problems = []
+    if failed:
+        with open(log, errors="replace") as f:
+            said = next((line.strip() for line in f if line.strip()), "")
+        problems.append(f"exit codes {failed}; first words: {said}")
+    return wall, peak, cpu, problems, out
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--quick", action="store_true",
@@ -313,27 +346,21 @@ def main():
     parser.add_argument("--report", default=os.path.join(HERE, "last-report.md"))
     args = parser.parse_args()
     args.reps = args.reps or (1 if args.quick else 3)
-    wanted = args.sets.split(",")
 
-    counts = QUICK_COUNTS if args.quick else {}
-    c = corpus_mod.make_corpus(args.corpus, counts)
+    c = corpus_mod.make_corpus(args.corpus, QUICK_COUNTS if args.quick else {})
     c["cli"] = os.path.abspath(os.path.join(args.bin, "tintorel-cli"))
     if not os.access(c["cli"], os.X_OK):
         raise SystemExit(f"no tintorel-cli at {c['cli']}; build first")
-    sets = {name: c[name] for name in corpus_mod.SETS if name in wanted}
+    sets = {name: c[name] for name in corpus_mod.SETS if name in args.sets.split(",")}
     env = corpus_mod.magick_env(os.path.abspath(args.corpus))
-
     base = args.out or tempfile.mkdtemp(prefix="tintorel-bench-",
                                         dir="/dev/shm" if os.path.isdir("/dev/shm") else None)
-    os.makedirs(base, exist_ok=True)
-    logs = os.path.join(base, "logs")
-    os.makedirs(logs, exist_ok=True)
-    lines = machine()
-    lines.append(f"Tintorel: {subprocess.run([c['cli'], '--version'], capture_output=True, text=True).stdout.strip()}"
-                 f", commit {subprocess.run(['git', '-C', HERE, 'rev-parse', '--short', 'HEAD'], capture_output=True, text=True).stdout.strip()}")
+    os.makedirs(os.path.join(base, "logs"), exist_ok=True)
+    version = subprocess.run([c["cli"], "--version"], capture_output=True, text=True).stdout
+    lines = machine() + [f"Measured: {c['cli']} ({version.strip()})"]
 
     cases = []
-    for set_name, sources in sets.items():
+    for set_name in sets:
         tools = ["tintorel", "vips", "im6"] + (["floor"] if set_name.startswith("jpeg") else [])
         cases += [(set_name, tool, how) for how in ("1", "2") for tool in tools]
         cases.append((set_name, "tintorel", "all"))
@@ -345,35 +372,18 @@ def main():
         print(f"round {round_no + 1} of {rounds}{'' if counted else ' (warm-up, checks outputs)'}",
               file=sys.stderr, flush=True)
         for key in cases:
-            set_name, tool, how = key
-            sources = sets[set_name]
-            _, w, h, _ = corpus_mod.SETS[set_name]
-            out = os.path.join(base, "-".join(key))
-            shutil.rmtree(out, ignore_errors=True)
-            os.makedirs(out)
-            if how == "all":
-                commands, at_once = [tintorel_command(c, sources, out)], 1
-            else:
-                commands = [image_command(tool, s, os.path.join(out, os.path.basename(s)), (w, h), c)
-                            for s in sources]
-                at_once = int(how)
-            wall, peak, cpu, failed = run_pool(commands, at_once, os.path.join(logs, "-".join(key) + ".log"), env)
-            if failed:
-                with open(os.path.join(logs, "-".join(key) + ".log"), errors="replace") as f:
-                    said = next((line.strip() for line in f if line.strip()), "")
-                problems.setdefault(key, []).append(f"exit codes {failed}; first words: {said}")
+            sources = sets[key[0]]
+            wall, peak, cpu, found, out = run_case(key, sources, base, c, env)
             if checked:
-                with tempfile.TemporaryDirectory() as scratch:
-                    found = check_outputs(tool, sources, out, (w, h), c, scratch)
-                if found:
-                    problems.setdefault(key, []).extend(found)
-                sizes[key] = sum(os.path.getsize(os.path.join(out, os.path.basename(s)))
-                                 for s in sources if os.path.exists(os.path.join(out, os.path.basename(s))))
+                more, sizes[key] = output_check(key, sources, out, c)
+                found += more
+            if found:
+                problems.setdefault(key, []).extend(found)
             if counted:
-                results.setdefault(key, []).append(
-                    {"rate": len(sources) / wall, "peak": peak, "cpu": cpu})
-            print(f"  {'/'.join(key)}: {len(sources) / wall:.2f} images/s, peak {peak / 1024:.0f} MiB"
-                  f"{' FAILED' if key in problems else ''}", file=sys.stderr, flush=True)
+                results.setdefault(key, []).append({"rate": len(sources) / wall, "peak": peak,
+                                                    "cpu": cpu})
+            print(f"  {'/'.join(key)}: {len(sources) / wall:.2f} images/s, peak {peak / 1024:.0f} "
+                  f"MiB{' FAILED' if key in problems else ''}", file=sys.stderr, flush=True)
             shutil.rmtree(out, ignore_errors=True)
     lines.append(f"Load average at the end {os.getloadavg()[0]:.2f}")
     text = report(results, sizes, problems, sets, args, lines)
