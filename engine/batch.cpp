@@ -65,8 +65,9 @@ int TakeReports(BatchWindow& window, BatchRunner& runner) {
                 return reported;
             if (!shown) {
                 const double value = std::clamp(double(position) / count * 100.0, 0.0, 100.0);
-                window.setProgress(value, kProcessingPrefix +
-                                              FileNameOfPath(runner.job().InputPaths.at(position - 1)));
+                window.setProgress(value,
+                                   kProcessingPrefix +
+                                       FileNameOfPath(runner.job().InputPaths.at(position - 1)));
                 shown = true;
             }
             if (next == BatchRunner::Next::Ready)

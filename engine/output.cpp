@@ -17,9 +17,9 @@ struct AutomaticFormat {
 
 // Automatic writes each known extension under its own spelling, in the format it names.
 const AutomaticFormat kAutomaticFormats[] = {
-    {"bmp", PictureFormat::Bmp},  {"jpg", PictureFormat::Jpeg}, {"jpeg", PictureFormat::Jpeg},
+    {"bmp", PictureFormat::Bmp},  {"jpg", PictureFormat::Jpeg},  {"jpeg", PictureFormat::Jpeg},
     {"jpe", PictureFormat::Jpeg}, {"jfif", PictureFormat::Jpeg}, {"gif", PictureFormat::Gif},
-    {"png", PictureFormat::Png},  {"tif", PictureFormat::Tiff}, {"tiff", PictureFormat::Tiff},
+    {"png", PictureFormat::Png},  {"tif", PictureFormat::Tiff},  {"tiff", PictureFormat::Tiff},
 };
 
 // The numbered form of a file name: "1.jpg" gives "1 (2).jpg", "README" gives "README (2)".

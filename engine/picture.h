@@ -22,7 +22,9 @@ struct PictureMetadata {
     QByteArray iptc; // IPTC-IIM data sets, as stored in a Photoshop 0x0404 resource
     QByteArray icc;  // the ICC colour profile
 
-    bool isEmpty() const { return exif.isEmpty() && xmp.isEmpty() && iptc.isEmpty() && icc.isEmpty(); }
+    bool isEmpty() const {
+        return exif.isEmpty() && xmp.isEmpty() && iptc.isEmpty() && icc.isEmpty();
+    }
 };
 
 enum class PictureFormat { Jpeg, Png, Gif, Bmp, Tiff, Other };

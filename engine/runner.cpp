@@ -37,8 +37,7 @@ ImageReport Unstamped(const ImagePlan& plan) {
 } // namespace
 
 BatchRunner::BatchRunner(WatermarkJob job, RunSettings settings, Wake wake)
-    : job_(std::move(job)), settings_(std::move(settings)), wake_(std::move(wake)),
-      planner_(job_) {
+    : job_(std::move(job)), settings_(std::move(settings)), wake_(std::move(wake)), planner_(job_) {
     if (settings_.maxPixels <= 0)
         settings_.maxPixels = DefaultMaxPixels();
     if (settings_.workers <= 0)
@@ -140,8 +139,8 @@ bool BatchRunner::setUp() {
     planner_.learnFiles();
     if (!settings_.watermark) {
         try {
-            settings_.watermark = std::make_shared<RunWatermark>(
-                job_.WatermarkPath, job_.TransparentColor, job_.Style);
+            settings_.watermark = std::make_shared<RunWatermark>(job_.WatermarkPath,
+                                                                 job_.TransparentColor, job_.Style);
         } catch (const Failure& error) {
             failure = error.text();
         } catch (const std::bad_alloc&) {

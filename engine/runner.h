@@ -38,7 +38,7 @@ struct ImageReport {
 };
 
 struct RunSettings {
-    int workers = 0; // 0: one per core
+    int workers = 0;      // 0: one per core
     qint64 maxPixels = 0; // 0: a quarter of physical memory
     // Decode every picture whole and hand the latest stamped one back, for an open preview.
     bool wantPictures = false;

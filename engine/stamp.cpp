@@ -27,7 +27,9 @@ constexpr QRgb kOpaque = 0xFF000000u;
 inline QRgb BlendOverOpaque(QRgb mark, QRgb image) {
     const uint a = qAlpha(mark);
     const uint rest = 255 - a;
-    const auto mix = [&](uint m, uint i) { return (m * a + i * rest + 127) / 255; };
+    const auto mix = [&](uint m, uint i) {
+        return (m * a + i * rest + 127) / 255;
+    };
     return qRgb(int(mix(qRed(mark), qRed(image))), int(mix(qGreen(mark), qGreen(image))),
                 int(mix(qBlue(mark), qBlue(image))));
 }
@@ -39,7 +41,9 @@ inline QRgb BlendOverTransparent(QRgb mark, QRgb image) {
     const uint total = markWeight + imageWeight;
     if (total == 0)
         return 0;
-    const auto mix = [&](uint m, uint i) { return (m * markWeight + i * imageWeight + total / 2) / total; };
+    const auto mix = [&](uint m, uint i) {
+        return (m * markWeight + i * imageWeight + total / 2) / total;
+    };
     return qRgba(int(mix(qRed(mark), qRed(image))), int(mix(qGreen(mark), qGreen(image))),
                  int(mix(qBlue(mark), qBlue(image))), int((total + 127) / 255));
 }
@@ -163,7 +167,7 @@ void FlattenRows(uchar* rows, qsizetype bytesPerLine, int width, int count) {
 
 QImage FlattenOntoWhite(const QImage& picture) {
     QImage flat = picture.convertToFormat(picture.hasAlphaChannel() ? QImage::Format_ARGB32
-                                                                     : QImage::Format_RGB32);
+                                                                    : QImage::Format_RGB32);
     if (flat.isNull() && !picture.isNull())
         throw Failure(SystemErrorText(ENOMEM));
     if (flat.format() == QImage::Format_ARGB32) {

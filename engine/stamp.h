@@ -10,9 +10,9 @@
 // distance from the edges and its strength. The defaults stamp the watermark at its own size,
 // 1 pixel in from the left and top edges and touching the right and bottom ones, at full strength.
 struct StampStyle {
-    double scale = 0;    // the watermark's width as a share of the image's width; 0 keeps its size
-    int margin = -1;     // pixels from the edges it is placed against; -1 for the usual 1 and 0
-    int opacity = 100;   // percent of the watermark's own alpha
+    double scale = 0;  // the watermark's width as a share of the image's width; 0 keeps its size
+    int margin = -1;   // pixels from the edges it is placed against; -1 for the usual 1 and 0
+    int opacity = 100; // percent of the watermark's own alpha
 };
 
 // A watermark ready to stamp: ARGB32 (not premultiplied), with every opaque pixel of exactly the

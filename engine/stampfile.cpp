@@ -180,7 +180,7 @@ StampResult StampFile(const StampRequest& request, RunWatermark& watermark) {
         result.written = true;
     } catch (const Failure& failure) {
         const bool writing = stage == Stage::Write;
-        const int step = writing ? RunStep::Write
+        const int step = writing                 ? RunStep::Write
                          : stage == Stage::Place ? RunStep::Place
                                                  : RunStep::LoadImage;
         result.failures << StepFailure{

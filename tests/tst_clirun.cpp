@@ -32,7 +32,8 @@ QImage Gradient(int width, int height, int seed) {
     QImage image(width, height, QImage::Format_RGB32);
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x)
-            image.setPixel(x, y, qRgb((x * 3 + seed * 40) % 256, (y * 5) % 256, (x + y + seed) % 256));
+            image.setPixel(x, y,
+                           qRgb((x * 3 + seed * 40) % 256, (y * 5) % 256, (x + y + seed) % 256));
     return image;
 }
 
@@ -79,7 +80,9 @@ private slots:
 private:
     QString in(const QString& name) const { return dir_->filePath("in/" + name); }
     QString out(const QString& name = {}) const { return dir_->filePath("out/" + name); }
-    QStringList base() const { return {"--watermark", in("mark.png"), "--output", out().chopped(1)}; }
+    QStringList base() const {
+        return {"--watermark", in("mark.png"), "--output", out().chopped(1)};
+    }
     ProcessResult run(const QStringList& arguments) const { return RunProcess(kCli, arguments); }
     std::unique_ptr<QTemporaryDir> dir_;
 };
@@ -125,8 +128,8 @@ void TestCliRun::aFileListedTwiceIsStampedOnce() {
     QDir(dir_->path()).mkpath("in/photos");
     WriteImage(Gradient(50, 30, 1), in("photos/x.png"), "png");
     WriteImage(Gradient(50, 30, 2), in("photos/y.png"), "png");
-    const ProcessResult result = run(base() + QStringList{in("photos"), in("photos/x.png"),
-                                                          in("photos/../photos/y.png")});
+    const ProcessResult result =
+        run(base() + QStringList{in("photos"), in("photos/x.png"), in("photos/../photos/y.png")});
     QCOMPARE(result.code, 0);
     QCOMPARE(AllFiles(out()), (QStringList{"x.png", "y.png"}));
     QVERIFY(result.errors.contains(in("photos/x.png") + ": already stamped in this run\n"));
@@ -150,8 +153,8 @@ void TestCliRun::theWatermarkIsNeverWrittenOver() {
 
 void TestCliRun::theOutputFolderInsideAnInputIsLeftOut() {
     WriteImage(Gradient(60, 40, 5), in("p.png"), "png");
-    const QStringList arguments{"--watermark", in("mark.png"), "--output", in("stamped"),
-                                "--extension", "png", dir_->filePath("in/")};
+    const QStringList arguments{"--watermark", in("mark.png"), "--output",           in("stamped"),
+                                "--extension", "png",          dir_->filePath("in/")};
     QVERIFY(QDir().mkpath(in("stamped")));
     for (int round = 0; round < 2; ++round) {
         const ProcessResult result = run(arguments);
@@ -205,8 +208,8 @@ void TestCliRun::truncatedPicturesGetNoOutput() {
 void TestCliRun::specialFilesAreRefusedAtOnce() {
     QVERIFY(::mkfifo(QFile::encodeName(in("pipe.png")).constData(), 0644) == 0);
     WriteImage(Gradient(40, 30, 7), in("fine.png"), "png");
-    const ProcessResult input = RunProcess(kCli, base() + QStringList{in("pipe.png"), in("fine.png")},
-                                           {}, 20000);
+    const ProcessResult input =
+        RunProcess(kCli, base() + QStringList{in("pipe.png"), in("fine.png")}, {}, 20000);
     QCOMPARE(input.code, 1);
     QVERIFY(input.errors.startsWith(in("pipe.png") + ": not a regular file\n"));
     QCOMPARE(AllFiles(out()), QStringList{"fine.png"});
@@ -244,7 +247,8 @@ void TestCliRun::messagesNameTheFileAndTheCause() {
     const bool root = ::geteuid() == 0;
     const QString program = root ? QStringLiteral("setpriv") : kCli;
     const QStringList asUser =
-        root ? QStringList{"--reuid=65534", "--regid=65534", "--clear-groups", kCli} : QStringList{};
+        root ? QStringList{"--reuid=65534", "--regid=65534", "--clear-groups", kCli}
+             : QStringList{};
     const ProcessResult denied = RunProcess(program, asUser + base() + QStringList{in("fine.png")});
     QCOMPARE(denied.errors.split('\n').first(), in("fine.png") + ": Permission denied");
 
@@ -261,8 +265,8 @@ void TestCliRun::aFailedWriteKeepsTheEarlierFile() {
     WriteImage(Noise(200, 150), in("big.png"), "png");
     WriteImage(Gradient(4, 3, 9), out("big.png"), "png");
     const QByteArray before = Contents(out("big.png"));
-    const ProcessResult result = RunProcess(
-        "prlimit", QStringList{"--fsize=20000", kCli} + base() + QStringList{in("big.png")});
+    const ProcessResult result = RunProcess("prlimit", QStringList{"--fsize=20000", kCli} + base() +
+                                                           QStringList{in("big.png")});
     QCOMPARE(result.code, 1);
     QCOMPARE(result.errors.split('\n').first(), out("big.png") + ": File too large");
     QVERIFY(result.errors.endsWith("0 written, 1 failed, 0 skipped\n"));
@@ -289,12 +293,12 @@ void TestCliRun::aFullDiskFailsTheWrite() {
     // A small file system of its own, mounted in a mount namespace that ends with the script.
     WriteImage(Noise(200, 150), in("big.png"), "png");
     WriteImage(Gradient(4, 3, 10), in("earlier.png"), "png");
-    const QString script = QStringLiteral(
-        "mount -t tmpfs -o size=64k tmpfs '%1' || exit 77; cp '%2' '%1/big.png'; "
-        "head -c 30000 /dev/zero > '%1/filler'; '%3' --watermark '%4' --output '%1' '%5'; "
-        "echo \"exit $?\"; ls -a '%1'; cmp -s '%2' '%1/big.png' && echo unchanged")
-                               .arg(out().chopped(1), in("earlier.png"), kCli, in("mark.png"),
-                                    in("big.png"));
+    const QString script =
+        QStringLiteral(
+            "mount -t tmpfs -o size=64k tmpfs '%1' || exit 77; cp '%2' '%1/big.png'; "
+            "head -c 30000 /dev/zero > '%1/filler'; '%3' --watermark '%4' --output '%1' '%5'; "
+            "echo \"exit $?\"; ls -a '%1'; cmp -s '%2' '%1/big.png' && echo unchanged")
+            .arg(out().chopped(1), in("earlier.png"), kCli, in("mark.png"), in("big.png"));
     const ProcessResult result = RunProcess("unshare", {"-m", "sh", "-c", script});
     if (result.code == 77 || result.code == -1 || result.output.isEmpty())
         QSKIP("a small file system cannot be mounted here (needs a mount namespace and tmpfs)");
@@ -323,8 +327,8 @@ void TestCliRun::anyNumberOfWorkersGivesTheSameRun() {
     for (const char* jobs : {"1", "2", "4"}) {
         QDir(out()).removeRecursively();
         QDir().mkpath(out());
-        const ProcessResult result =
-            run(base() + QStringList{"--format", "auto", "--placement", "4", "--jobs", jobs} + inputs);
+        const ProcessResult result = run(
+            base() + QStringList{"--format", "auto", "--placement", "4", "--jobs", jobs} + inputs);
         QCOMPARE(result.code, 1);
         QMap<QString, QByteArray> files;
         for (const QString& name : AllFiles(out()))
@@ -358,7 +362,8 @@ void TestCliRun::aSignalStopsAfterTheImagesInHand() {
     QVERIFY2(errors.contains(" written, 0 failed, 0 skipped\n"), qPrintable(errors));
     const QStringList written = AllFiles(out());
     QVERIFY(written.size() < inputs.size());
-    QVERIFY(errors.endsWith(QStringLiteral("%1 written, 0 failed, 0 skipped\n").arg(written.size())));
+    QVERIFY(
+        errors.endsWith(QStringLiteral("%1 written, 0 failed, 0 skipped\n").arg(written.size())));
     for (const QString& name : written) {
         QVERIFY2(!name.startsWith('.'), qPrintable(name));
         QImageReader reader(out(name));

@@ -18,14 +18,22 @@ const QString kCli = QStringLiteral(TINTOREL_BIN_DIR "/tintorel-cli");
 // applied, worked out by hand from what each EXIF value means.
 QPoint Upright(int orientation, int x, int y, int w, int h) {
     switch (orientation) {
-    case 2: return {w - 1 - x, y};
-    case 3: return {w - 1 - x, h - 1 - y};
-    case 4: return {x, h - 1 - y};
-    case 5: return {y, x};
-    case 6: return {h - 1 - y, x};
-    case 7: return {h - 1 - y, w - 1 - x};
-    case 8: return {y, w - 1 - x};
-    default: return {x, y};
+    case 2:
+        return {w - 1 - x, y};
+    case 3:
+        return {w - 1 - x, h - 1 - y};
+    case 4:
+        return {x, h - 1 - y};
+    case 5:
+        return {y, x};
+    case 6:
+        return {h - 1 - y, x};
+    case 7:
+        return {h - 1 - y, w - 1 - x};
+    case 8:
+        return {y, w - 1 - x};
+    default:
+        return {x, y};
     }
 }
 
@@ -115,8 +123,8 @@ void TestPublish::photosAreStampedUpright() {
         for (int x = 0; x < decoded.width(); ++x) {
             const QPoint p = Upright(orientation, x, y, decoded.width(), decoded.height());
             const QPoint inMark = p - at;
-            const bool marked = QRect(0, 0, 9, 5).contains(inMark) &&
-                                mark.pixel(inMark) != qRgb(255, 255, 255);
+            const bool marked =
+                QRect(0, 0, 9, 5).contains(inMark) && mark.pixel(inMark) != qRgb(255, 255, 255);
             QCOMPARE(copy.pixel(p), marked ? mark.pixel(inMark) : decoded.pixel(x, y));
         }
     const auto image = OpenMetadata(path("out/photo.png"));
@@ -127,11 +135,16 @@ void TestPublish::metadataTravelsWithTheCopy_data() {
     QTest::addColumn<QString>("format");
     QTest::addColumn<QString>("output");
     QTest::addColumn<bool>("strip");
-    QTest::newRow("JPEG") << "jpg" << "photo.jpg" << false;
-    QTest::newRow("PNG") << "png" << "photo.png" << false;
-    QTest::newRow("TIFF") << "auto" << "photo.tif" << false;
-    QTest::newRow("JPEG stripped") << "jpg" << "photo.jpg" << true;
-    QTest::newRow("PNG stripped") << "png" << "photo.png" << true;
+    QTest::newRow("JPEG") << "jpg"
+                          << "photo.jpg" << false;
+    QTest::newRow("PNG") << "png"
+                         << "photo.png" << false;
+    QTest::newRow("TIFF") << "auto"
+                          << "photo.tif" << false;
+    QTest::newRow("JPEG stripped") << "jpg"
+                                   << "photo.jpg" << true;
+    QTest::newRow("PNG stripped") << "png"
+                                  << "photo.png" << true;
 }
 
 void TestPublish::metadataTravelsWithTheCopy() {
@@ -205,12 +218,14 @@ void TestPublish::sizeDistanceStrengthAndQuality() {
 
     // JPEG copies: the standard tables of the quality asked for, 75 by default, or the input's own.
     writeFile(path("photo.jpg"), makeJpeg(photoLike(64, 48), 2, 2, 93));
-    const auto tablesOf = [](const QString& file) { return PictureReader::open(file)->jpegTables(); };
+    const auto tablesOf = [](const QString& file) {
+        return PictureReader::open(file)->jpegTables();
+    };
     for (const int quality : {75, 90}) {
-        QCOMPARE(stamp(quality == 75 ? QStringList() : QStringList{"--quality", "90"},
-                       path("photo.jpg"))
-                     .code,
-                 0);
+        QCOMPARE(
+            stamp(quality == 75 ? QStringList() : QStringList{"--quality", "90"}, path("photo.jpg"))
+                .code,
+            0);
         const auto tables = tablesOf(path("out/photo.jpg"));
         QVERIFY(tables);
         QCOMPARE(tables->tables[0], standardTable(quality, 0));
@@ -226,7 +241,8 @@ void TestPublish::rowsAndWholePicturesGiveTheSameBytes_data() {
     QTest::addColumn<QString>("format");
     for (const char* format : {"jpg", "png"}) {
         for (int placement = 0; placement < 9; ++placement)
-            QTest::addRow("%s placement %d", format, placement) << placement << QSize(20, 12) << format;
+            QTest::addRow("%s placement %d", format, placement)
+                << placement << QSize(20, 12) << format;
         QTest::addRow("%s mark larger than the picture", format) << 4 << QSize(150, 90) << format;
         QTest::addRow("%s mark on the last rows", format) << 8 << QSize(97, 3) << format;
         QTest::addRow("%s mark on the first row", format) << 1 << QSize(50, 1) << format;

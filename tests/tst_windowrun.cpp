@@ -56,7 +56,9 @@ void TestWindowRun::init() {
     ImagingRuntime::SetProbeForTesting(nullptr);
     prompter_ = ScriptedPrompter();
     form_ = std::make_unique<Form1>(prompter_);
-    form_->drawHomePageNumber = [] { return 50; };
+    form_->drawHomePageNumber = [] {
+        return 50;
+    };
     form_->Form_Load();
     QDir(home_->path()).mkpath("in");
     QDir(home_->path()).mkpath("out");
@@ -67,7 +69,8 @@ void TestWindowRun::init() {
             photo.setPixel(x, y, qRgb(x % 256, y % 256, (x * y) % 256));
     inputs_ = 16;
     for (int i = 0; i < inputs_; ++i) {
-        const QString name = i == 0 ? QStringLiteral("sale 50%p.png") : QStringLiteral("p%1.png").arg(i);
+        const QString name =
+            i == 0 ? QStringLiteral("sale 50%p.png") : QStringLiteral("p%1.png").arg(i);
         WriteImage(photo, home_->path() + "/in/" + name, "png");
         form_->ListView1->append(home_->path() + "/in/" + name);
     }
@@ -135,8 +138,7 @@ void TestWindowRun::stoppingEndsAfterTheImagesInHand() {
     QFETCH(bool, byEscape);
     runWith([&] {
         if (byEscape)
-            QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget()
-                                                        : form_.get(),
+            QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : form_.get(),
                             Qt::Key_Escape);
         else
             form_->PushButton2->click();
