@@ -178,6 +178,7 @@ ImageReport BatchRunner::process(int position, const ImagePlan& plan) {
         report.outcome = result.written ? ImageOutcome::Written : ImageOutcome::Failed;
         report.outputPath = plan.output.path;
         report.failures = std::move(result.failures);
+        report.notes = std::move(result.notes);
         if (!result.picture.isNull()) {
             // The latest in list order: after the run the preview shows the last listed image,
             // whichever worker finished last.
