@@ -1,6 +1,7 @@
 #include "engine/runner.h"
 
 #include "support/failure.h"
+#include "support/imaging.h"
 #include "support/paths.h"
 
 #include <QElapsedTimer>
@@ -49,6 +50,7 @@ BatchRunner::~BatchRunner() {
     requestStop();
     for (std::thread& thread : threads_)
         thread.join();
+    ReleasePictureMemory();
 }
 
 void BatchRunner::start() {
