@@ -153,7 +153,9 @@ private slots:
     void untouchedBlocksStayAsTheyWere();
     void codings_data();
     void codings();
-    void twelveBitJpegsFailClearly();
+    void unreadableJpegsFailAsInTheNormalWay_data();
+    void unreadableJpegsFailAsInTheNormalWay();
+    void thePreviewShowsTheWrittenCopy();
     void anInvisibleMarkKeepsEveryByte();
     void metadataKept();
     void turnedPicturesKeepTheirOrientation_data();
@@ -171,6 +173,8 @@ private:
     QTemporaryDir dir_;
     int placement_ = 8;
     int margin_ = -1;
+    qint64 maxPixels_ = qint64(1) << 30;
+    bool wantPicture_ = false;
     StampMark mark_;
 };
 
@@ -183,6 +187,8 @@ void TestLossless::initTestCase() {
 void TestLossless::init() {
     placement_ = 8;
     margin_ = -1;
+    maxPixels_ = qint64(1) << 30;
+    wantPicture_ = false;
     mark_ = StampMark(markPicture(kMarkSize), kWhite);
 }
 
@@ -200,7 +206,8 @@ StampResult TestLossless::stamp(const QString& input, const QString& output, Way
     request.placement = placement_;
     request.choices = &choices;
     request.style = &style;
-    request.maxPixels = qint64(1) << 30;
+    request.maxPixels = maxPixels_;
+    request.wantPicture = wantPicture_;
     RunWatermark watermark(mark_);
     return StampFile(request, watermark);
 }
@@ -271,17 +278,23 @@ void TestLossless::untouchedBlocksStayAsTheyWere() {
 void TestLossless::codings_data() {
     QTest::addColumn<JpegKind>("kind");
     QTest::addColumn<QString>("reason"); // why it is re-encoded; empty when stamped losslessly
-    QTest::newRow("progressive") << JpegKind::Progressive << QString();
-    QTest::newRow("arithmetic coding") << JpegKind::Arithmetic << QString();
-    QTest::newRow("restart intervals") << JpegKind::Restarts << QString();
-    QTest::newRow("optimised Huffman tables") << JpegKind::Optimised << QString();
-    QTest::newRow("CMYK") << JpegKind::AdobeCmyk << kCmykReason;
-    QTest::newRow("greyscale") << JpegKind::Gray << kGreyReason;
+    QTest::addColumn<qint64>("maxPixels");
+    const qint64 enough = qint64(1) << 30;
+    QTest::newRow("progressive") << JpegKind::Progressive << QString() << enough;
+    QTest::newRow("arithmetic coding") << JpegKind::Arithmetic << QString() << enough;
+    QTest::newRow("restart intervals") << JpegKind::Restarts << QString() << enough;
+    QTest::newRow("optimised Huffman tables") << JpegKind::Optimised << QString() << enough;
+    QTest::newRow("CMYK") << JpegKind::AdobeCmyk << kCmykReason << enough;
+    QTest::newRow("greyscale") << JpegKind::Gray << kGreyReason << enough;
+    // The normal way streams a picture of any size a band of rows at a time.
+    QTest::newRow("too large") << JpegKind::Color << kTooLargeReason << qint64(10000);
 }
 
 void TestLossless::codings() {
     QFETCH(JpegKind, kind);
     QFETCH(QString, reason);
+    QFETCH(qint64, maxPixels);
+    maxPixels_ = maxPixels;
     // A flat picture's optimised tables have codes for few symbols; the mark's blocks need more.
     const QImage picture = kind == JpegKind::Optimised
                                ? SolidImage(kPicture.width(), kPicture.height(), qRgb(90, 120, 150))
@@ -314,19 +327,38 @@ void TestLossless::codings() {
     QVERIFY(replaced > 0);
 }
 
-void TestLossless::twelveBitJpegsFailClearly() {
+void TestLossless::unreadableJpegsFailAsInTheNormalWay_data() {
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QString>("reason");
+    const QByteArray whole = makeJpeg(photoLike(), 2, 2);
+    QByteArray twelveBits = whole;
     // libjpeg-turbo as Debian builds it reads 8-bit JPEGs only, in either way.
-    QByteArray bytes = makeJpeg(photoLike(), 2, 2);
-    const qsizetype frame = bytes.indexOf(QByteArray("\xFF\xC0", 2));
-    QVERIFY(frame > 0);
-    bytes[frame + 4] = 12;
-    writeFile(path("twelve.jpg"), bytes);
+    twelveBits[twelveBits.indexOf(QByteArray("\xFF\xC0", 2)) + 4] = 12;
+    QTest::newRow("12-bit") << twelveBits << "Unsupported JPEG data precision 12";
+    QTest::newRow("cut short") << whole.left(whole.size() * 2 / 3) << kDataEndsEarlyText;
+}
+
+void TestLossless::unreadableJpegsFailAsInTheNormalWay() {
+    QFETCH(QByteArray, file);
+    QFETCH(QString, reason);
+    writeFile(path("unreadable.jpg"), file);
     for (const Way way : {Way::Lossless, Way::Quality75}) {
-        const StampResult result = stamp(path("twelve.jpg"), path("twelve out.jpg"), way);
+        const StampResult result = stamp(path("unreadable.jpg"), path("unread.jpg"), way);
         QVERIFY(!result.written);
-        QVERIFY2(result.failures.value(0).text.endsWith("Unsupported JPEG data precision 12"),
-                 qPrintable(result.failures.value(0).text));
+        QCOMPARE(result.failures.value(0).step, RunStep::LoadImage);
+        QCOMPARE(result.failures.value(0).text, path("unreadable.jpg: ") + reason);
+        QVERIFY(!QFile::exists(path("unread.jpg")));
     }
+}
+
+void TestLossless::thePreviewShowsTheWrittenCopy() {
+    const QString input = path("previewed.jpg");
+    writeFile(input, makeJpeg(photoLike(kPicture.width(), kPicture.height()), 2, 2, 90));
+    setOrientation(input, 6);
+    wantPicture_ = true;
+    const StampResult result = stamp(input, path("shown.jpg"), Way::Lossless);
+    QVERIFY(result.written);
+    QVERIFY(sameBytes(result.picture, Oriented(readWhole(path("shown.jpg")), 6)));
 }
 
 void TestLossless::anInvisibleMarkKeepsEveryByte() {
