@@ -145,41 +145,46 @@ QByteArray JpegBlocks::blocksAsJpeg(QRect area) const {
     JpegCompressor sub(buffer);
     std::array<jvirt_barray_ptr, MAX_COMPONENTS> arrays{};
     const jpeg_decompress_struct& source = source_.info;
-    const auto wide = [&](int c) {
-        return storedBlocksFor(area.width(), source.comp_info[c].h_samp_factor,
-                               source.max_h_samp_factor);
-    };
-    const auto high = [&](int c) {
-        return storedBlocksFor(area.height(), source.comp_info[c].v_samp_factor,
-                               source.max_v_samp_factor);
-    };
     sub.run([&] {
         jpeg_copy_critical_parameters(&source_.info, &sub.info);
         sub.info.image_width = JDIMENSION(area.width());
         sub.info.image_height = JDIMENSION(area.height());
-        for (int c = 0; c < source.num_components; ++c)
+        for (int c = 0; c < source.num_components; ++c) {
+            const jpeg_component_info& component = source.comp_info[c];
             arrays[size_t(c)] = sub.info.mem->request_virt_barray(
-                reinterpret_cast<j_common_ptr>(&sub.info), JPOOL_IMAGE, FALSE, JDIMENSION(wide(c)),
-                JDIMENSION(high(c)), JDIMENSION(source.comp_info[c].v_samp_factor));
+                reinterpret_cast<j_common_ptr>(&sub.info), JPOOL_IMAGE, FALSE,
+                JDIMENSION(storedBlocksFor(area.width(), component.h_samp_factor,
+                                           source.max_h_samp_factor)),
+                JDIMENSION(storedBlocksFor(area.height(), component.v_samp_factor,
+                                           source.max_v_samp_factor)),
+                JDIMENSION(component.v_samp_factor));
+        }
         jpeg_write_coefficients(&sub.info, arrays.data());
     });
-    for (int c = 0; c < source.num_components; ++c) {
-        const jpeg_component_info& component = source.comp_info[c];
-        const int left =
-            area.left() / (DCTSIZE * source.max_h_samp_factor) * component.h_samp_factor;
-        const int top = area.top() / (DCTSIZE * source.max_v_samp_factor) * component.v_samp_factor;
-        for (int row = 0; row < high(c); ++row) {
-            const JBLOCKROW from = blockRow(c, top + row, false) + left;
-            sub.run([&] {
-                JBLOCKARRAY to =
-                    sub.info.mem->access_virt_barray(reinterpret_cast<j_common_ptr>(&sub.info),
-                                                     arrays[size_t(c)], JDIMENSION(row), 1, TRUE);
-                std::memcpy(to[0], from, size_t(wide(c)) * sizeof(JBLOCK));
-            });
-        }
-    }
+    for (int c = 0; c < source.num_components; ++c)
+        copyBlocks(area, c, sub, arrays[size_t(c)]);
     sub.run([&] { jpeg_finish_compress(&sub.info); });
     return bytes;
+}
+
+// Copies the stored blocks of one component of the area into the array of a JPEG of the area.
+void JpegBlocks::copyBlocks(QRect area, int c, JpegCompressor& sub, jvirt_barray_ptr array) const {
+    const jpeg_decompress_struct& source = source_.info;
+    const jpeg_component_info& component = source.comp_info[c];
+    const int left = area.left() / (DCTSIZE * source.max_h_samp_factor) * component.h_samp_factor;
+    const int top = area.top() / (DCTSIZE * source.max_v_samp_factor) * component.v_samp_factor;
+    const int wide =
+        storedBlocksFor(area.width(), component.h_samp_factor, source.max_h_samp_factor);
+    const int high =
+        storedBlocksFor(area.height(), component.v_samp_factor, source.max_v_samp_factor);
+    for (int row = 0; row < high; ++row) {
+        const JBLOCKROW from = blockRow(c, top + row, false) + left;
+        sub.run([&] {
+            JBLOCKARRAY to = sub.info.mem->access_virt_barray(
+                reinterpret_cast<j_common_ptr>(&sub.info), array, JDIMENSION(row), 1, TRUE);
+            std::memcpy(to[0], from, size_t(wide) * sizeof(JBLOCK));
+        });
+    }
 }
 
 QImage JpegBlocks::decode(QRect area) const {
@@ -209,34 +214,37 @@ QImage JpegBlocks::decode(QRect area) const {
     return pixels.copy(area.translated(-around.topLeft()));
 }
 
+// The area alone, as an encoder of the whole picture codes it: an MCU's blocks depend on its own
+// pixels only, and the area starts on an MCU's corner.
+QByteArray JpegBlocks::encode(QRect area, const QImage& pixels) const {
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    JpegCompressor encoder(buffer);
+    const uchar* const bits = pixels.constBits();
+    const qsizetype bytesPerLine = pixels.bytesPerLine();
+    encoder.run([&] {
+        jpeg_copy_critical_parameters(&source_.info, &encoder.info);
+        encoder.info.image_width = JDIMENSION(area.width());
+        encoder.info.image_height = JDIMENSION(area.height());
+        encoder.info.in_color_space = kRowColorSpace;
+        encoder.info.input_components = 4;
+        jpeg_start_compress(&encoder.info, TRUE);
+        while (encoder.info.next_scanline < encoder.info.image_height) {
+            JSAMPROW row =
+                const_cast<uchar*>(bits + qsizetype(encoder.info.next_scanline) * bytesPerLine);
+            jpeg_write_scanlines(&encoder.info, &row, 1);
+        }
+        jpeg_finish_compress(&encoder.info);
+    });
+    return bytes;
+}
+
 void JpegBlocks::replace(QRect area, const QImage& pixels, const QImage& before) {
     const ChangedCells changed = changedCells(pixels, before);
     if (std::none_of(changed.cells.begin(), changed.cells.end(), [](bool cell) { return cell; }))
         return;
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    {
-        // The area alone, as an encoder of the whole picture codes it: an MCU's blocks depend on
-        // its own pixels only, and the area starts on an MCU's corner.
-        JpegCompressor encoder(buffer);
-        const uchar* const bits = pixels.constBits();
-        const qsizetype bytesPerLine = pixels.bytesPerLine();
-        encoder.run([&] {
-            jpeg_copy_critical_parameters(&source_.info, &encoder.info);
-            encoder.info.image_width = JDIMENSION(area.width());
-            encoder.info.image_height = JDIMENSION(area.height());
-            encoder.info.in_color_space = kRowColorSpace;
-            encoder.info.input_components = 4;
-            jpeg_start_compress(&encoder.info, TRUE);
-            while (encoder.info.next_scanline < encoder.info.image_height) {
-                JSAMPROW row =
-                    const_cast<uchar*>(bits + qsizetype(encoder.info.next_scanline) * bytesPerLine);
-                jpeg_write_scanlines(&encoder.info, &row, 1);
-            }
-            jpeg_finish_compress(&encoder.info);
-        });
-    }
+    const QByteArray bytes = encode(area, pixels);
     JpegDecompressor encoded;
     jvirt_barray_ptr* arrays = nullptr;
     encoded.run([&] {

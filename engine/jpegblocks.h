@@ -87,6 +87,8 @@ public:
 
 private:
     QByteArray blocksAsJpeg(QRect area) const;
+    void copyBlocks(QRect area, int component, JpegCompressor& sub, jvirt_barray_ptr array) const;
+    QByteArray encode(QRect area, const QImage& pixels) const;
     JBLOCKROW blockRow(int component, int row, bool writable) const;
     void takeBlocks(QRect area, JpegDecompressor& encoded, jvirt_barray_ptr* arrays,
                     const ChangedCells& changed);
