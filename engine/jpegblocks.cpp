@@ -46,15 +46,21 @@ namespace {
 
 ChangedCells changedCells(const QImage& after, const QImage& before) {
     ChangedCells changed;
-    changed.wide = divideRoundingUp(after.width(), DCTSIZE);
+    const int width = after.width();
+    changed.wide = divideRoundingUp(width, DCTSIZE);
     changed.high = divideRoundingUp(after.height(), DCTSIZE);
     changed.cells.assign(size_t(changed.wide * changed.high), false);
     for (int y = 0; y < after.height(); ++y) {
         const auto* a = reinterpret_cast<const QRgb*>(after.constScanLine(y));
         const auto* b = reinterpret_cast<const QRgb*>(before.constScanLine(y));
-        for (int x = 0; x < after.width(); ++x)
-            if ((a[x] ^ b[x]) & RGB_MASK)
-                changed.cells[size_t(y / DCTSIZE * changed.wide + x / DCTSIZE)] = true;
+        const size_t cellRow = size_t(y / DCTSIZE * changed.wide);
+        // Decoded pixels are opaque, and the mark is stamped onto them as opaque pixels: whole
+        // values compare as colours.
+        for (int x = 0; x < width; x += DCTSIZE) {
+            const size_t count = size_t(std::min(DCTSIZE, width - x));
+            if (std::memcmp(a + x, b + x, count * sizeof(QRgb)) != 0)
+                changed.cells[cellRow + size_t(x / DCTSIZE)] = true;
+        }
     }
     return changed;
 }
