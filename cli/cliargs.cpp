@@ -47,6 +47,11 @@ bool ApplyStampValue(CliRequest& request, const QString& name, const QString& va
         if (!quality && !job.Output.keepJpegQuality)
             error = QStringLiteral("--quality takes 1 to 100 or keep, not \"%1\"").arg(value);
         job.Output.jpegQuality = quality.value_or(75);
+    } else if (name == QLatin1String("jpeg")) {
+        const auto lossless = ParseJpegWay(value);
+        if (!lossless)
+            error = QStringLiteral("--jpeg takes reencode or lossless, not \"%1\"").arg(value);
+        job.Output.losslessJpeg = lossless.value_or(false);
     } else if (name == QLatin1String("jobs")) {
         const auto jobs = ParseCount(value, 1, 1024);
         if (!jobs)
@@ -178,6 +183,15 @@ std::optional<OutputFormat> ParseFormat(const QString& text) {
                                       QStringLiteral("bmp"), QStringLiteral("png")};
     const qsizetype index = names.indexOf(text.toLower());
     return index < 0 ? std::nullopt : std::optional(OutputFormat(index));
+}
+
+std::optional<bool> ParseJpegWay(const QString& text) {
+    const QString way = text.toLower();
+    if (way == QLatin1String("lossless"))
+        return true;
+    if (way == QLatin1String("reencode"))
+        return false;
+    return std::nullopt;
 }
 
 std::optional<RunShard> ParseShard(const QString& text) {

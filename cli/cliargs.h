@@ -31,6 +31,9 @@ std::optional<BgrColor> ParseColor(const QString& text);
 // auto, jpg, bmp or png, in any letter case.
 std::optional<OutputFormat> ParseFormat(const QString& text);
 
+// The way JPEGs are stamped, reencode or lossless in any letter case: true for lossless.
+std::optional<bool> ParseJpegWay(const QString& text);
+
 // "K/N" with 1 <= K <= N: part K of a run shared out in N parts.
 std::optional<RunShard> ParseShard(const QString& text);
 

@@ -51,7 +51,14 @@ const CliOption kOptions[] = {
     {"opacity", "P", "the watermark at P percent of its strength (default 100)"},
     {"quality", "Q",
      "JPEG quality 1-100 (default 75), or keep: a JPEG input's\n"
-     "own quantisation tables"},
+     "own quantisation tables; unused for JPEGs that --jpeg\n"
+     "lossless stamps, which keep their own tables"},
+    {"jpeg", "WAY",
+     "how a JPEG input written as JPEG is stamped: reencode\n"
+     "(default), or lossless: only the 8x8 blocks under the\n"
+     "watermark are encoded again, every other block is kept\n"
+     "bit for bit; a CMYK or greyscale JPEG is re-encoded, with\n"
+     "a note"},
     {"strip-metadata", nullptr,
      "no EXIF, XMP or IPTC in the outputs (the colour profile\n"
      "stays)"},

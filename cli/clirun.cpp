@@ -149,19 +149,28 @@ QString CliWindow::summary() const {
 }
 
 // What the command line says of an image beyond the failures that the run reports itself.
-QString NoteOf(const ImageReport& report) {
+QStringList NotesOf(const ImageReport& report) {
     const QString prefix = report.inputPath + QStringLiteral(": ");
+    QStringList notes;
     switch (report.outcome) {
     case ImageOutcome::Written:
-        return report.renamed ? kRenamedNote.arg(report.inputPath, report.outputPath) : QString();
+        if (report.renamed)
+            notes << kRenamedNote.arg(report.inputPath, report.outputPath);
+        for (const QString& note : report.notes)
+            notes << prefix + note;
+        break;
     case ImageOutcome::Skipped:
         // The window passes over such an image in silence; a script's user is told why.
-        return report.failures.isEmpty() ? prefix + kSkippedReason : QString();
+        if (report.failures.isEmpty())
+            notes << prefix + kSkippedReason;
+        break;
     case ImageOutcome::Repeat:
-        return prefix + kAlreadyStampedNote;
+        notes << prefix + kAlreadyStampedNote;
+        break;
     default:
-        return QString();
+        break;
     }
+    return notes;
 }
 
 void CliWindow::imageFinished(const ImageReport& report) {
@@ -169,15 +178,14 @@ void CliWindow::imageFinished(const ImageReport& report) {
     if (report.outcome == ImageOutcome::OtherShard)
         return;
     count(report.outcome);
-    const QString note = NoteOf(report);
-    if (!note.isEmpty())
+    const QStringList notes = NotesOf(report);
+    for (const QString& note : notes)
         printLine(note);
     if (report_) {
         QStringList message;
         for (const StepFailure& failure : report.failures)
             message << failure.text;
-        if (!note.isEmpty())
-            message << note;
+        message << notes;
         report_->add(report, message.join(QLatin1Char('\n')));
     }
 }

@@ -13,7 +13,7 @@ _tintorel_cli() {
 
     local options="--watermark --output --files-from --placement --transparent-color --format
         --extension --keep-tree --update --report --shard --scale --margin --opacity --quality
-        --strip-metadata --jobs --quiet --help --version"
+        --jpeg --strip-metadata --jobs --quiet --help --version"
     local placements="0 1 2 3 4 5 6 7 8 upper-left upper-middle upper-right middle-left
         middle-middle middle-right bottom-left bottom-middle bottom-right"
 
@@ -37,6 +37,10 @@ _tintorel_cli() {
         ;;
     --quality)
         mapfile -t COMPREPLY < <(compgen -W "keep" -- "$cur")
+        return
+        ;;
+    --jpeg)
+        mapfile -t COMPREPLY < <(compgen -W "reencode lossless" -- "$cur")
         return
         ;;
     --transparent-color | --extension | --shard | --scale | --margin | --opacity | --jobs)

@@ -34,6 +34,10 @@ struct OutputChoices {
     // JPEG inputs written as JPEG keep their own quantisation tables and sampling, so that a photo
     // is not quantised more coarsely than it was; other inputs get jpegQuality.
     bool keepJpegQuality = false;
+    // JPEG inputs written as JPEG keep every block the watermark leaves alone exactly as it was;
+    // only the blocks under it are encoded again, with the picture's own tables and sampling.
+    // JPEGs that way cannot take are re-encoded as jpegQuality says, with a note.
+    bool losslessJpeg = false;
     // No EXIF, XMP or IPTC in the copies; the colour profile stays.
     bool stripMetadata = false;
 };

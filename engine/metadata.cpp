@@ -75,10 +75,11 @@ void replace(Data& data, const char* key, const Value& value) {
         *found = value;
 }
 
-QByteArray exifForOutput(const QByteArray& exif, QSize size) {
+QByteArray exifForOutput(const QByteArray& exif, QSize size, bool keepOrientation) {
     Exiv2::ExifData data;
     const Exiv2::ByteOrder order = decodeExif(exif, data);
-    replace<Exiv2::ExifData, Exiv2::ExifKey>(data, "Exif.Image.Orientation", uint16_t(1));
+    if (!keepOrientation)
+        replace<Exiv2::ExifData, Exiv2::ExifKey>(data, "Exif.Image.Orientation", uint16_t(1));
     replace<Exiv2::ExifData, Exiv2::ExifKey>(data, "Exif.Photo.PixelXDimension",
                                              uint32_t(size.width()));
     replace<Exiv2::ExifData, Exiv2::ExifKey>(data, "Exif.Photo.PixelYDimension",
@@ -87,12 +88,13 @@ QByteArray exifForOutput(const QByteArray& exif, QSize size) {
     return encodeExif(data, order);
 }
 
-QByteArray xmpForOutput(const QByteArray& xmp, QSize size) {
+QByteArray xmpForOutput(const QByteArray& xmp, QSize size, bool keepOrientation) {
     Exiv2::XmpData data;
     if (Exiv2::XmpParser::decode(data, xmp.toStdString()) != 0)
         return {};
     using Key = Exiv2::XmpKey;
-    replace<Exiv2::XmpData, Key>(data, "Xmp.tiff.Orientation", std::string("1"));
+    if (!keepOrientation)
+        replace<Exiv2::XmpData, Key>(data, "Xmp.tiff.Orientation", std::string("1"));
     const std::string width = std::to_string(size.width());
     const std::string height = std::to_string(size.height());
     replace<Exiv2::XmpData, Key>(data, "Xmp.exif.PixelXDimension", width);
@@ -136,16 +138,17 @@ int OrientationOf(const PictureMetadata& metadata) {
     return orientation >= 1 && orientation <= 8 ? int(orientation) : 1;
 }
 
-PictureMetadata MetadataForOutput(const PictureMetadata& input, QSize size, bool strip) {
+PictureMetadata MetadataForOutput(const PictureMetadata& input, QSize size, bool strip,
+                                  bool keepOrientation) {
     PictureMetadata output;
     output.icc = input.icc;
     if (strip)
         return output;
     output.iptc = input.iptc;
     if (!input.exif.isEmpty())
-        output.exif = guarded([&] { return exifForOutput(input.exif, size); });
+        output.exif = guarded([&] { return exifForOutput(input.exif, size, keepOrientation); });
     if (!input.xmp.isEmpty())
-        output.xmp = guarded([&] { return xmpForOutput(input.xmp, size); });
+        output.xmp = guarded([&] { return xmpForOutput(input.xmp, size, keepOrientation); });
     return output;
 }
 

@@ -81,6 +81,10 @@ public:
     virtual std::optional<JpegTables> jpegTables() const { return std::nullopt; }
 };
 
+// The whole file, opened as PictureReader::open opens it, for a codec that works on the file's
+// bytes. Raises a Failure like PictureReader::open.
+QByteArray ReadPictureFile(const QString& path);
+
 // Encodes a picture a band of rows at a time into a device. Every write's result is checked; a
 // failure raises a Failure with the device's reason.
 class RowWriter {
@@ -107,5 +111,7 @@ void WritePicture(const QImage& image, PictureFormat format, QIODevice& device,
 int OrientationOf(const PictureMetadata& metadata);
 
 // The metadata for a stamped copy of the given (upright) size: orientation 1, pixel dimensions
-// updated, the EXIF preview thumbnail dropped. With strip, only the colour profile stays.
-PictureMetadata MetadataForOutput(const PictureMetadata& input, QSize size, bool strip);
+// updated, the EXIF preview thumbnail dropped. With strip, only the colour profile stays. A copy
+// stored turned as its input was keeps the orientation, and size is then the stored size.
+PictureMetadata MetadataForOutput(const PictureMetadata& input, QSize size, bool strip,
+                                  bool keepOrientation = false);

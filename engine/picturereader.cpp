@@ -107,6 +107,21 @@ std::unique_ptr<PictureReader> PictureReader::open(const QString& path) {
     }
 }
 
+QByteArray ReadPictureFile(const QString& path) {
+    const PictureFile file = fileOn(openRegularFile(path));
+    QByteArray bytes;
+    struct stat status {};
+    if (::fstat(::fileno(file.get()), &status) == 0)
+        bytes.reserve(qsizetype(status.st_size));
+    std::array<char, kReadBufferBytes> chunk;
+    size_t got = 0;
+    while ((got = std::fread(chunk.data(), 1, chunk.size(), file.get())) > 0)
+        bytes.append(chunk.data(), qsizetype(got));
+    if (std::ferror(file.get()))
+        throw Failure(SystemErrorText(errno));
+    return bytes;
+}
+
 void failDataEndsEarly() {
     throw Failure(kDataEndsEarlyText);
 }

@@ -1,6 +1,7 @@
 #include "engine/runner.h"
 
 #include "support/failure.h"
+#include "support/imaging.h"
 #include "support/paths.h"
 
 #include <QElapsedTimer>
@@ -48,6 +49,7 @@ BatchRunner::~BatchRunner() {
     requestStop();
     for (std::thread& thread : threads_)
         thread.join();
+    ReleasePictureMemory();
 }
 
 void BatchRunner::start() {
@@ -177,6 +179,7 @@ ImageReport BatchRunner::process(int position, const ImagePlan& plan) {
         report.outcome = result.written ? ImageOutcome::Written : ImageOutcome::Failed;
         report.outputPath = plan.output.path;
         report.failures = std::move(result.failures);
+        report.notes = std::move(result.notes);
         if (!result.picture.isNull()) {
             // The latest in list order: after the run the preview shows the last listed image,
             // whichever worker finished last.

@@ -33,6 +33,7 @@ struct ImageReport {
     ImageOutcome outcome = ImageOutcome::Skipped;
     QString outputPath;
     QList<StepFailure> failures;
+    QStringList notes;    // what the run says of a written copy besides its failures
     bool renamed = false; // the output took a numbered name
     qint64 milliseconds = 0;
 };

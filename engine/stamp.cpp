@@ -115,6 +115,14 @@ StampMark StampMark::forImageWidth(int imageWidth) const {
     return mark;
 }
 
+StampMark StampMark::storedFor(int orientation) const {
+    // Each orientation undoes itself, but for the quarter turns 6 and 8, which undo each other.
+    const int back = orientation == 6 ? 8 : orientation == 8 ? 6 : orientation;
+    StampMark mark(*this);
+    mark.pixels_ = Oriented(pixels_, back);
+    return mark;
+}
+
 void PlaceWatermark(int placement, float W, float H, float w, float h, QPoint& position) {
     PlaceWatermark(placement, W, H, w, h, position, -1);
 }
@@ -179,6 +187,41 @@ QImage FlattenOntoWhite(const QImage& picture) {
 
 QSize OrientedSize(QSize stored, int orientation) {
     return orientation >= 5 && orientation <= 8 ? stored.transposed() : stored;
+}
+
+namespace {
+// The stored pixel that shows at an upright one: the orientation's move undone.
+QPoint StoredPoint(QPoint upright, QSize stored, int orientation) {
+    const int x = upright.x(), y = upright.y();
+    const int right = stored.width() - 1, bottom = stored.height() - 1;
+    switch (orientation) {
+    case 2:
+        return QPoint(right - x, y);
+    case 3:
+        return QPoint(right - x, bottom - y);
+    case 4:
+        return QPoint(x, bottom - y);
+    case 5:
+        return QPoint(y, x);
+    case 6:
+        return QPoint(y, bottom - x);
+    case 7:
+        return QPoint(right - y, bottom - x);
+    case 8:
+        return QPoint(right - y, x);
+    default:
+        return upright;
+    }
+}
+} // namespace
+
+QRect StoredRect(QRect upright, QSize stored, int orientation) {
+    if (upright.isEmpty())
+        return {};
+    const QPoint a = StoredPoint(upright.topLeft(), stored, orientation);
+    const QPoint b = StoredPoint(upright.bottomRight(), stored, orientation);
+    return QRect(QPoint(std::min(a.x(), b.x()), std::min(a.y(), b.y())),
+                 QPoint(std::max(a.x(), b.x()), std::max(a.y(), b.y())));
 }
 
 namespace {

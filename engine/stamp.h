@@ -4,6 +4,7 @@
 
 #include <QImage>
 #include <QPoint>
+#include <QRect>
 #include <QSize>
 
 // How the watermark is stamped besides its placement: its size relative to the image, its
@@ -31,6 +32,10 @@ public:
     // The mark as stamped on an image of the given width: resized when the style asks for a share
     // of the image's width, then weakened by the style's opacity.
     StampMark forImageWidth(int imageWidth) const;
+
+    // The mark as stamped on a picture stored turned, whose EXIF orientation turns it upright:
+    // turned back the other way, so that it stands upright when the picture is shown upright.
+    StampMark storedFor(int orientation) const;
 
 private:
     QImage pixels_;
@@ -68,3 +73,6 @@ QImage FlattenOntoWhite(const QImage& picture);
 QImage Oriented(const QImage& picture, int orientation);
 // The size of a picture of the given stored size once oriented.
 QSize OrientedSize(QSize stored, int orientation);
+// The pixels of a picture stored at the given size that show as the rectangle once the
+// orientation turns the picture upright.
+QRect StoredRect(QRect upright, QSize stored, int orientation);

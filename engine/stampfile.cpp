@@ -1,5 +1,6 @@
 #include "engine/stampfile.h"
 
+#include "engine/jpeglossless.h"
 #include "engine/outputfile.h"
 #include "support/failure.h"
 #include "support/paths.h"
@@ -146,37 +147,87 @@ QImage DecodePicture(const QString& path, bool keepAlpha, qint64 maxPixels) {
     return keepAlpha ? picture : FlattenOntoWhite(std::move(picture));
 }
 
+namespace {
+// The picture's blocks when the lossless way is chosen and takes the picture; nothing otherwise,
+// with a note when the lossless way was chosen for a JPEG that it cannot take.
+std::unique_ptr<LosslessJpeg> LosslessWayFor(const StampRequest& request,
+                                             const PictureReader& reader, QStringList& notes) {
+    if (!request.choices->losslessJpeg || reader.format() != PictureFormat::Jpeg ||
+        request.output.format != PictureFormat::Jpeg)
+        return nullptr;
+    auto jpeg = std::make_unique<LosslessJpeg>(request.inputPath);
+    const QString refusal =
+        jpeg->refusal(reader.orientation(), request.choices->stripMetadata, request.maxPixels);
+    if (refusal.isEmpty())
+        return jpeg;
+    notes << kReencodedNote.arg(refusal);
+    return nullptr;
+}
+
+void LosslessStamp(LosslessJpeg& jpeg, const PictureReader& reader, const StampRequest& request,
+                   QPoint at, const StampMark& mark, OutputFile& file, Stage& stage) {
+    stage = Stage::Decode;
+    jpeg.read();
+    stage = Stage::Write;
+    jpeg.stamp(at, mark, reader.orientation());
+    // The copy is stored as its input was: a turned picture keeps its orientation and size.
+    const bool turned = reader.orientation() != 1;
+    jpeg.write(file, MetadataForOutput(reader.metadata(), reader.size(),
+                                       request.choices->stripMetadata, turned));
+}
+
+// The copy as written, for a preview that shows what the run stamps; nothing when it cannot be
+// read back, which leaves the preview as it was but the copy written.
+QImage WrittenPicture(const StampRequest& request) {
+    try {
+        return DecodePicture(request.output.path, false, request.maxPixels);
+    } catch (const Failure&) {
+        return {};
+    }
+}
+
+// Stamps the picture the way that suits it and puts the finished copy in place.
+void StampAndCommit(const StampRequest& request, PictureReader& reader, StampResult& result,
+                    RunWatermark& watermark, Stage& stage) {
+    const std::unique_ptr<LosslessJpeg> lossless = LosslessWayFor(request, reader, result.notes);
+    const QSize upright = OrientedSize(reader.size(), reader.orientation());
+    const PictureFormat format = request.output.format;
+    const bool streams = !lossless && !request.wantPicture && reader.canStream() &&
+                         reader.orientation() == 1 &&
+                         (format == PictureFormat::Jpeg || format == PictureFormat::Png);
+    if (!streams && !lossless && PixelCount(upright) > request.maxPixels)
+        throw Failure(TooLargeText(upright, request.maxPixels));
+    const StampMark mark = watermark.forImageWidth(upright.width());
+    QPoint at(0, 0);
+    stage = Stage::Place;
+    PlaceWatermark(request.placement, float(upright.width()), float(upright.height()),
+                   float(mark.size().width()), float(mark.size().height()), at,
+                   request.style->margin);
+    stage = Stage::Write;
+    MakeOutputFolder(request.folderToMake);
+    OutputFile file(request.output.path);
+    QImage picture;
+    if (lossless)
+        LosslessStamp(*lossless, reader, request, at, mark, file, stage);
+    else if (streams)
+        StreamStamp(reader, file, request.output, EncodingFor(request, reader, upright), at, mark,
+                    stage);
+    else
+        picture = WholeStamp(reader, file, request.output, EncodingFor(request, reader, upright),
+                             at, mark, stage);
+    stage = Stage::Write;
+    file.commit();
+    if (request.wantPicture)
+        result.picture = lossless ? WrittenPicture(request) : FlattenOntoWhite(std::move(picture));
+}
+} // namespace
+
 StampResult StampFile(const StampRequest& request, RunWatermark& watermark) {
     StampResult result;
     Stage stage = Stage::Decode;
     try {
         const std::unique_ptr<PictureReader> reader = PictureReader::open(request.inputPath);
-        const QSize upright = OrientedSize(reader->size(), reader->orientation());
-        const PictureFormat format = request.output.format;
-        const bool streams = !request.wantPicture && reader->canStream() &&
-                             reader->orientation() == 1 &&
-                             (format == PictureFormat::Jpeg || format == PictureFormat::Png);
-        if (!streams && PixelCount(upright) > request.maxPixels)
-            throw Failure(TooLargeText(upright, request.maxPixels));
-        const StampMark mark = watermark.forImageWidth(upright.width());
-        QPoint at(0, 0);
-        stage = Stage::Place;
-        PlaceWatermark(request.placement, float(upright.width()), float(upright.height()),
-                       float(mark.size().width()), float(mark.size().height()), at,
-                       request.style->margin);
-        const Encoding encoding = EncodingFor(request, *reader, upright);
-        stage = Stage::Write;
-        MakeOutputFolder(request.folderToMake);
-        OutputFile file(request.output.path);
-        if (streams) {
-            StreamStamp(*reader, file, request.output, encoding, at, mark, stage);
-        } else {
-            QImage picture = WholeStamp(*reader, file, request.output, encoding, at, mark, stage);
-            if (request.wantPicture)
-                result.picture = FlattenOntoWhite(std::move(picture));
-        }
-        stage = Stage::Write;
-        file.commit();
+        StampAndCommit(request, *reader, result, watermark, stage);
         result.written = true;
     } catch (const Failure& failure) {
         const bool writing = stage == Stage::Write;

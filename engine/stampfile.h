@@ -8,6 +8,7 @@
 #include <QList>
 #include <QMutex>
 #include <QString>
+#include <QStringList>
 
 #include <map>
 
@@ -70,12 +71,16 @@ struct StampRequest {
 struct StampResult {
     bool written = false;
     QList<StepFailure> failures;
+    // What the user may want to know of a written copy, such as a JPEG re-encoded although the
+    // lossless way was chosen.
+    QStringList notes;
     QImage picture; // flattened, when asked for
 };
 
 // One image's whole way: open (decoder chosen by content), orient, stamp, encode into a
 // temporary file beside the target, metadata, commit. JPEG and PNG inputs written as JPEG or PNG
 // go a band of rows at a time and never hold the whole picture; other formats and pictures that
-// must be turned are held whole. An image that fails anywhere gets no output file, and an earlier
-// file at its output path stays as it was.
+// must be turned are held whole. With the lossless way chosen, a JPEG written as JPEG goes that
+// way when it can (see jpeglossless.h). An image that fails anywhere gets no output file, and an
+// earlier file at its output path stays as it was.
 StampResult StampFile(const StampRequest& request, RunWatermark& watermark);

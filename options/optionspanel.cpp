@@ -11,6 +11,7 @@
 
 #include <QButtonGroup>
 #include <QComboBox>
+#include <QEvent>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QPushButton>
@@ -29,6 +30,15 @@ const std::array<QString, kPlacementCount> kPlacementTexts = {
     QStringLiteral(" Put watermark in the bottom-middle portion of the image"),
     QStringLiteral(" Put watermark in the bottom-right portion of the image"),
 };
+
+const QString kJpgLosslessTip = QStringLiteral(
+    "JPEG pictures are stamped losslessly: only the 8x8 blocks under the watermark are encoded "
+    "again, with the picture's own quality; every other block stays exactly as it was. CMYK and "
+    "greyscale JPEGs are re-encoded. (JpegLossless=true in Varnholt.conf)");
+const QString kJpgReencodeTip = QStringLiteral(
+    "JPG copies are encoded anew at quality 75. To stamp JPEG pictures losslessly, changing only "
+    "the blocks under the watermark, set JpegLossless=true in the [Tintorel] group of "
+    "Varnholt.conf.");
 
 namespace {
 const QString kWatermarkDialogTitle = QStringLiteral("Select Watermark Image");
@@ -58,6 +68,10 @@ QGroupBox* MakeFrame(QWidget* form, const char* name, const QString& caption, in
     frame->setObjectName(QLatin1String(name));
     frame->setGeometry(TwipsRect(120, top, 7800, height));
     return frame;
+}
+
+QString JpgTip() {
+    return SettingIsTrue(SettingKey::JpegLossless) ? kJpgLosslessTip : kJpgReencodeTip;
 }
 
 // A control of the panel, named as the window's design names it and placed at its twips.
@@ -122,6 +136,14 @@ void OptionsPanel::buildFormatFrame(QWidget* form) {
         Option1Group->addButton(Option1[i], i);
     }
     Option1[0]->setChecked(true);
+    Option1[int(OutputFormat::Jpg)]->setToolTip(JpgTip());
+    Option1[int(OutputFormat::Jpg)]->installEventFilter(this);
+}
+
+bool OptionsPanel::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::ToolTip && watched == Option1[int(OutputFormat::Jpg)])
+        Option1[int(OutputFormat::Jpg)]->setToolTip(JpgTip());
+    return QObject::eventFilter(watched, event);
 }
 
 void OptionsPanel::buildFolderFrame(QWidget* form) {
@@ -189,6 +211,7 @@ WatermarkJob OptionsPanel::readOptions() const {
     const int format = Option1Group->checkedId();
     job.Format = format < 0 ? std::nullopt : std::optional(OutputFormat(format));
     job.OutputFolder = Text2->text();
+    job.Output.losslessJpeg = SettingIsTrue(SettingKey::JpegLossless);
     return job;
 }
 

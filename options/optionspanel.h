@@ -37,8 +37,12 @@ public:
     // Enables or disables every option control at once (a run disables them while it works).
     void setEnabled(bool enabled);
 
-    // Every option of a run but the list of inputs, as the controls hold them now.
+    // Every option of a run but the list of inputs, as the controls hold them now and, for the
+    // way JPG copies of JPEG pictures are written, as the settings file says now.
     WatermarkJob readOptions() const;
+
+    // Keeps the JPG button's tool tip, which says that way, up to date with the settings file.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
     void PushButton4_Click();
     void PushButton6_Click();
@@ -79,6 +83,10 @@ private:
 // A push button of the main window, named and placed as designed.
 QPushButton* MakePushButton(QWidget* parent, const char* name, const QString& caption,
                             QRect geometry);
+
+// The JPG button's tool tip for each way JPG copies of JPEG pictures are written.
+extern const QString kJpgLosslessTip;
+extern const QString kJpgReencodeTip;
 
 // The texts of the placement list, in the order of WatermarkPlacement.
 extern const std::array<QString, kPlacementCount> kPlacementTexts;

@@ -5,6 +5,10 @@
 #include <QImageReader>
 #include <QImageWriter>
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 namespace {
 QString g_shortTitle = kProductName;
 bool g_startFailed = false;
@@ -12,6 +16,21 @@ bool g_started = false;
 std::function<bool()> g_probe;
 
 constexpr int kTitleLimit = 40;
+
+// A JPEG stamped losslessly holds its blocks, 36 MB for 12 megapixels at 4:2:0 and more with
+// finer chroma, and frees them when it is written. By default glibc gives blocks that large back
+// to the system at once, and the next picture takes them again a page at a time, the system
+// clearing every page: that costs as much time as reading the blocks. Blocks up to glibc's
+// largest threshold, 32 MB, come from the heap instead, and freed memory stays there for the next
+// picture until the run ends.
+void keepPictureMemory() {
+#ifdef __GLIBC__
+    constexpr int kLargestHeapBlock = 32 << 20;
+    constexpr int kKeptFreeMemory = 512 << 20;
+    mallopt(M_MMAP_THRESHOLD, kLargestHeapBlock);
+    mallopt(M_TRIM_THRESHOLD, kKeptFreeMemory);
+#endif
+}
 } // namespace
 
 QString ShortTitleOf(const QString& productName) {
@@ -47,6 +66,7 @@ QStringList ImagingRuntime::MissingCodecs() {
 }
 
 bool ImagingRuntime::Startup() {
+    keepPictureMemory();
     g_started = g_probe ? g_probe() : MissingCodecs().isEmpty();
     return g_started;
 }
@@ -62,6 +82,12 @@ bool ImagingRuntime::IsStarted() {
 void ImagingRuntime::SetProbeForTesting(std::function<bool()> probe) {
     g_probe = std::move(probe);
     g_startFailed = false;
+}
+
+void ReleasePictureMemory() {
+#ifdef __GLIBC__
+    malloc_trim(0);
+#endif
 }
 
 bool GdiplusStartFailed() {

@@ -21,6 +21,8 @@ void SetShortTitle();
 // encoders for BMP, JPEG, PNG and TIFF are present (GIF is encoded by the program itself).
 class ImagingRuntime {
 public:
+    // Also makes the memory allocator keep the large blocks a picture frees for the next picture,
+    // until ReleasePictureMemory.
     static bool Startup();
     static void Shutdown();
     static bool IsStarted();
@@ -29,6 +31,9 @@ public:
     // Lets a test stand in for the codec check; clears the start-failed flag for the next start.
     static void SetProbeForTesting(std::function<bool()> probe);
 };
+
+// Hands the memory the pictures of a run freed back to the system, once the run has ended.
+void ReleasePictureMemory();
 
 // Set when the imaging runtime did not start; the run refuses to work while it holds.
 bool GdiplusStartFailed();

@@ -52,3 +52,9 @@ int SettingAsIndex(const QString& name, int defaultValue) {
         throw Failure(QStringLiteral("Type mismatch"));
     return value;
 }
+
+bool SettingIsTrue(const QString& name) {
+    const QString value = GetSetting(name).trimmed().toLower();
+    return value == QLatin1String("true") || value == QLatin1String("yes") ||
+           value == QLatin1String("on") || value == QLatin1String("1");
+}

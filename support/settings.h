@@ -12,6 +12,10 @@ inline const QString OutputFolder = QStringLiteral("Text2");
 inline const QString LastOutputPickerFolder = QStringLiteral("LastFolderDot");
 inline const QString Extension = QStringLiteral("Extension");
 inline const QString LastScanFolder = QStringLiteral("LastFolder");
+// How JPG copies of JPEG pictures are written: true stamps them losslessly, anything else
+// re-encodes them. No control of the window sets it; it is edited in the file and read when a
+// run starts.
+inline const QString JpegLossless = QStringLiteral("JpegLossless");
 } // namespace SettingKey
 
 // The stored value, or the default when the name holds none. Reading never writes.
@@ -22,6 +26,9 @@ void SaveSetting(const QString& name, const QString& value);
 
 // True when a value of that name is stored.
 bool HasSetting(const QString& name);
+
+// A stored yes-or-no: true for "true", "yes", "on" or "1" in any letter case, otherwise false.
+bool SettingIsTrue(const QString& name);
 
 // A stored index read as a 16-bit signed integer, as the window's start-up requires. Raises a
 // Failure for a text that is no such number.

@@ -7,6 +7,7 @@
 #include <QImageReader>
 #include <QImageWriter>
 
+#include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -84,6 +85,9 @@ QByteArray makeJpeg(const QImage& source, int hSampling, int vSampling, int qual
     info.comp_info[0].v_samp_factor = vSampling;
     if (kind == JpegKind::Progressive)
         jpeg_simple_progression(&info);
+    info.arith_code = kind == JpegKind::Arithmetic;
+    info.restart_in_rows = kind == JpegKind::Restarts ? 1 : 0;
+    info.optimize_coding = kind == JpegKind::Optimised;
     jpeg_start_compress(&info, TRUE);
     for (int y = 0; y < image.height(); ++y) {
         QByteArray cmyk;
@@ -97,6 +101,65 @@ QByteArray makeJpeg(const QImage& source, int hSampling, int vSampling, int qual
     jpeg_finish_compress(&info);
     jpeg_destroy_compress(&info);
     return QByteArray(reinterpret_cast<const char*>(memory.data), qsizetype(memory.size));
+}
+
+namespace {
+
+struct ReadErrors {
+    jpeg_error_mgr manager;
+    std::jmp_buf jump;
+};
+
+[[noreturn]] void leaveRead(j_common_ptr info) {
+    std::longjmp(reinterpret_cast<ReadErrors*>(info->err)->jump, 1);
+}
+
+void copyBlocks(jpeg_decompress_struct& info, jvirt_barray_ptr* arrays, JpegBlocksRead& blocks) {
+    blocks.mcu = QSize(DCTSIZE * info.max_h_samp_factor, DCTSIZE * info.max_v_samp_factor);
+    blocks.progressive = info.progressive_mode;
+    blocks.arithmetic = info.arith_code;
+    blocks.restartInterval = info.restart_interval;
+    for (int c = 0; c < info.num_components; ++c) {
+        const jpeg_component_info& component = info.comp_info[c];
+        JpegBlocksRead::Component& k = blocks.components.emplace_back();
+        k.h = component.h_samp_factor;
+        k.v = component.v_samp_factor;
+        k.wide = int(component.width_in_blocks);
+        k.high = int(component.height_in_blocks);
+        k.coefficients.resize(size_t(k.wide) * size_t(k.high) * DCTSIZE2);
+        for (int y = 0; y < k.high; ++y) {
+            const JBLOCKARRAY row = info.mem->access_virt_barray(
+                reinterpret_cast<j_common_ptr>(&info), arrays[c], JDIMENSION(y), 1, FALSE);
+            std::copy_n(row[0][0], size_t(k.wide) * DCTSIZE2,
+                        k.coefficients.begin() + qsizetype(y) * k.wide * DCTSIZE2);
+        }
+    }
+}
+
+bool readBlocksInto(const QByteArray& file, JpegBlocksRead& blocks) {
+    ReadErrors errors{};
+    jpeg_decompress_struct info{};
+    info.err = jpeg_std_error(&errors.manager);
+    errors.manager.error_exit = leaveRead;
+    const bool read = setjmp(errors.jump) == 0;
+    if (read) {
+        jpeg_create_decompress(&info);
+        jpeg_mem_src(&info, reinterpret_cast<const unsigned char*>(file.constData()),
+                     static_cast<unsigned long>(file.size()));
+        jpeg_read_header(&info, TRUE);
+        copyBlocks(info, jpeg_read_coefficients(&info), blocks);
+    }
+    jpeg_destroy_decompress(&info);
+    return read;
+}
+
+} // namespace
+
+JpegBlocksRead readJpegBlocks(const QString& path) {
+    JpegBlocksRead blocks;
+    if (!readBlocksInto(readFile(path), blocks))
+        blocks.components.clear();
+    return blocks;
 }
 
 std::array<quint16, 64> standardTable(int quality, int slot) {

@@ -11,18 +11,41 @@
 #include <QImage>
 #include <QString>
 
+#include <vector>
+
 #include <exiv2/exiv2.hpp>
 
 // A picture with smooth gradients, edges and fine noise, like a photograph in small, at an odd
 // size so that no row or block ends evenly.
 QImage photoLike(int width = 101, int height = 67);
 
-enum class JpegKind { Color, Progressive, Gray, AdobeCmyk };
+enum class JpegKind { Color, Progressive, Gray, AdobeCmyk, Arithmetic, Restarts, Optimised };
 
 // A JPEG written by libjpeg with the luminance sampling factors given (1x1 is 4:4:4, 2x1 4:2:2,
 // 2x2 4:2:0).
 QByteArray makeJpeg(const QImage& image, int hSampling, int vSampling, int quality = 85,
                     JpegKind kind = JpegKind::Color);
+
+// A JPEG's quantised blocks as libjpeg reads them, and how the file codes them.
+struct JpegBlocksRead {
+    static constexpr int kBlockSize = 64;
+    struct Component {
+        int h = 1, v = 1;       // sampling factors
+        int wide = 0, high = 0; // blocks that hold pixels of the picture
+        std::vector<qint16> coefficients;
+    };
+    QSize mcu;
+    bool progressive = false;
+    bool arithmetic = false;
+    unsigned restartInterval = 0;
+    std::vector<Component> components; // none when libjpeg could not read the file
+
+    const qint16* block(size_t c, int x, int y) const {
+        const Component& k = components[c];
+        return k.coefficients.data() + (size_t(y) * size_t(k.wide) + size_t(x)) * kBlockSize;
+    }
+};
+JpegBlocksRead readJpegBlocks(const QString& path);
 
 // The standard quantisation table libjpeg uses at this quality (0 luminance, 1 chrominance),
 // in natural order.

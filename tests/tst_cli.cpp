@@ -105,6 +105,8 @@ void TestCli::parsing() {
     QVERIFY(!ParseColor("GG0000"));
     QCOMPARE(ParseFormat("PNG").value_or(OutputFormat::Automatic), OutputFormat::Png);
     QVERIFY(!ParseFormat("gif"));
+    QCOMPARE(ParseJpegWay("Lossless"), std::optional(true));
+    QCOMPARE(ParseJpegWay("reencode"), std::optional(false));
 }
 
 void TestCli::malformedOptionsExitWithTwo_data() {
@@ -119,6 +121,7 @@ void TestCli::malformedOptionsExitWithTwo_data() {
     QTest::newRow("shard past the count") << QStringList{"--shard", "4/3"};
     QTest::newRow("shard without count") << QStringList{"--shard", "2"};
     QTest::newRow("no extension") << QStringList{"--extension", ",."};
+    QTest::newRow("unknown JPEG way") << QStringList{"--jpeg", "best"};
 }
 
 void TestCli::malformedOptionsExitWithTwo() {

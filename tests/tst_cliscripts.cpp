@@ -355,6 +355,7 @@ void TestCliScripts::completionOffersValues_data() {
     QTest::newRow("placement") << QStringList{"--placement", "bottom-"}
                                << QStringList{"bottom-left", "bottom-middle", "bottom-right"};
     QTest::newRow("format after =") << QStringList{"--format", "=", "p"} << QStringList{"png"};
+    QTest::newRow("JPEG way") << QStringList{"--jpeg", "l"} << QStringList{"lossless"};
     QTest::newRow("free value") << QStringList{"--shard", ""} << QStringList{};
     QTest::newRow("folder") << QStringList{"--output", "TMP/tr"}
                             << QStringList{"TMP/tree", "TMP/tree2"};

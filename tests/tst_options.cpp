@@ -10,6 +10,7 @@
 
 #include <QComboBox>
 #include <QDir>
+#include <QHelpEvent>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -36,6 +37,8 @@ private slots:
     void adviceText();
     void transparentColour();
     void transparentColourByKeyboard();
+    void jpegWayFollowsTheSettingsFile_data();
+    void jpegWayFollowsTheSettingsFile();
 
 private:
     Form1& start();
@@ -221,6 +224,30 @@ void TestOptions::adviceText() {
                  "actually have some pure white and some dirty white.\r\rIt is recommended that a "
                  "BMP or PNG be used for a watermark image because the background color will be "
                  "pure (constant)."));
+}
+
+void TestOptions::jpegWayFollowsTheSettingsFile_data() {
+    QTest::addColumn<QString>("stored"); // nothing stored when null
+    QTest::addColumn<bool>("lossless");
+    QTest::newRow("nothing stored") << QString() << false;
+    QTest::newRow("true") << "true" << true;
+    QTest::newRow("1") << "1" << true;
+    QTest::newRow("false") << "false" << false;
+    QTest::newRow("a typo") << "ture" << false;
+}
+
+void TestOptions::jpegWayFollowsTheSettingsFile() {
+    QFETCH(QString, stored);
+    QFETCH(bool, lossless);
+    OptionsPanel& options = *start().options;
+    // Changed in the file while the window is open: read when a run starts and by the tool tip.
+    if (!stored.isNull())
+        SaveSetting(SettingKey::JpegLossless, stored);
+    QCOMPARE(options.readOptions().Output.losslessJpeg, lossless);
+    QRadioButton* jpg = options.Option1[int(OutputFormat::Jpg)];
+    QHelpEvent help(QEvent::ToolTip, QPoint(2, 2), jpg->mapToGlobal(QPoint(2, 2)));
+    QCoreApplication::sendEvent(jpg, &help);
+    QCOMPARE(jpg->toolTip(), lossless ? kJpgLosslessTip : kJpgReencodeTip);
 }
 
 void TestOptions::transparentColour() {
