@@ -18,16 +18,16 @@ QCursor DragPointer() {
 } // namespace
 
 ListReorder::ListReorder(ImageFileList* list, QWidget* window)
-    : QObject(list), list_(list), window_(window) {
+    : QObject(list), list_(list), viewport_(list->viewport()), window_(window) {
     // The pointer rule of a move holds whether or not a button is down.
-    list_->viewport()->setMouseTracking(true);
-    list_->viewport()->installEventFilter(this);
+    viewport_->setMouseTracking(true);
+    viewport_->installEventFilter(this);
     connect(list_, &QTreeWidget::itemPressed, this,
             [this](QTreeWidgetItem* item) { ListView1_ItemClick(item); });
 }
 
 bool ListReorder::eventFilter(QObject* watched, QEvent* event) {
-    if (watched != list_->viewport())
+    if (watched != viewport_)
         return false;
     switch (event->type()) {
     case QEvent::MouseButtonPress:
@@ -53,7 +53,7 @@ void ListReorder::ListView1_MouseDown() {
 }
 
 void ListReorder::ListView1_ItemClick(QTreeWidgetItem*) {
-    list_->viewport()->setCursor(DragPointer());
+    viewport_->setCursor(DragPointer());
     // The entry moves by exchanging texts, never by the list's own drag of entries out of it;
     // dropping files onto the list stays as it is.
     list_->setDragEnabled(false);
@@ -64,7 +64,7 @@ void ListReorder::ListView1_ItemClick(QTreeWidgetItem*) {
 
 void ListReorder::ListView1_MouseUp() {
     DragActive = false;
-    list_->viewport()->setCursor(Qt::ArrowCursor);
+    viewport_->setCursor(Qt::ArrowCursor);
 }
 
 void ListReorder::ListView1_MouseMove(QPoint point) {
@@ -101,7 +101,7 @@ void ListReorder::scrollNear(QPoint point, int hoverPosition) {
     // Near an edge of the visible area, within one entry's height, the next entry beyond it comes
     // into view, so that the drag can carry on past the edge.
     const int rowHeight = list_->visualItemRect(list_->topLevelItem(hoverPosition - 1)).height();
-    const int visibleHeight = list_->viewport()->height();
+    const int visibleHeight = viewport_->height();
     if (point.y() < rowHeight && hoverPosition >= 2)
         list_->scrollToItem(list_->topLevelItem(hoverPosition - 2));
     else if (point.y() >= visibleHeight - rowHeight && hoverPosition + 1 <= list_->count())

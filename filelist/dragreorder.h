@@ -33,6 +33,9 @@ private:
     void scrollNear(QPoint point, int hoverPosition);
 
     ImageFileList* list_;
+    // The list's viewport, kept from the start: while the list is being destroyed its viewport
+    // still receives events, and the half-destroyed list must not be asked for it.
+    QWidget* viewport_;
     QWidget* window_;
 
     // From a press in the list until the next release there.
