@@ -67,7 +67,9 @@ public:
     virtual const PictureMetadata& metadata() const = 0;
     // The EXIF orientation, 1 to 8; 1 when the picture names none or an invalid one.
     virtual int orientation() const = 0;
-    // True when rows can be read a band at a time (JPEG other than CMYK, non-interlaced PNG).
+    // True when rows can be read a band at a time without the decoder holding the whole picture
+    // (single-scan JPEG other than CMYK, non-interlaced PNG). A progressive JPEG, like an
+    // interlaced PNG, is held whole before its first row comes out.
     virtual bool canStream() const = 0;
     // The next rows, top to bottom, as ARGB32 when hasAlpha() and RGB32 otherwise. Raises a
     // Failure, "image data ends early" when the data stops before the last row.
