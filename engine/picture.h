@@ -103,6 +103,17 @@ std::unique_ptr<RowWriter> StartPngWriter(QIODevice& device, QSize size, bool al
 void WritePicture(const QImage& image, PictureFormat format, QIODevice& device,
                   const JpegSettings& jpeg, const PictureMetadata& metadata);
 
+// The pictures decoded through Qt (BMP, TIFF and every format without a reader of its own) that
+// Qt must decode to learn what they hold are refused beyond maxPixels before that, when their
+// size is known, and Qt's own allocation limit follows: a raised ceiling lets larger pictures
+// through, a lower one refuses them before Qt allocates. Qt keeps one limit for the whole
+// process: the callers of one run pass the same ceiling, and it changes only when the ceiling
+// does.
+void LimitQtDecoding(qint64 maxPixels);
+
+// The text of a picture refused for its size.
+QString TooLargeText(QSize size, qint64 maxPixels);
+
 // The EXIF orientation the metadata names, 1 to 8; 1 when it names none or an invalid one.
 int OrientationOf(const PictureMetadata& metadata);
 

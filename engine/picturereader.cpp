@@ -107,6 +107,15 @@ std::unique_ptr<PictureReader> PictureReader::open(const QString& path) {
     }
 }
 
+QString TooLargeText(QSize size, qint64 maxPixels) {
+    return QStringLiteral("picture too large: %1 x %2 pixels (%3 megapixels) is more than the %4 "
+                          "megapixels allowed")
+        .arg(size.width())
+        .arg(size.height())
+        .arg(double(size.width()) * double(size.height()) / 1e6, 0, 'f', 1)
+        .arg(double(maxPixels) / 1e6, 0, 'f', 1);
+}
+
 void failDataEndsEarly() {
     throw Failure(kDataEndsEarlyText);
 }

@@ -7,16 +7,22 @@
 #include <QImageReader>
 #include <QtEndian>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <limits>
+#include <mutex>
 
 #include <sys/stat.h>
 
 namespace {
 
-// Qt refuses images above 128 MB by default, which is every photograph beyond about 32
-// megapixels. A gigabyte lets 250-megapixel panoramas through while a file that claims an absurd
-// size (a decoding bomb) still fails with the reader's message before anything is allocated.
-constexpr int kDecodeLimitMegabytes = 1024;
+// Qt decodes 16-bit samples into 8 bytes a pixel, the most any of its formats takes.
+constexpr qint64 kWidestPixelBytes = 8;
+constexpr qint64 kMegabyte = 1 << 20;
+
+// The ceiling of the run, for the pictures Qt decodes to learn what they hold.
+std::atomic<qint64> decodeCeiling{std::numeric_limits<qint64>::max()};
 
 // The fields of a BMP header that tell how many bytes of pixels must follow it.
 constexpr qsizetype kBmpHeaderBytes = 34, kBmpCoreHeaderBytes = 26;
@@ -108,11 +114,6 @@ private:
 };
 
 void QtReader::readHeader(const QString& path) {
-    static const bool limitRaised = [] {
-        QImageReader::setAllocationLimit(kDecodeLimitMegabytes);
-        return true;
-    }();
-    Q_UNUSED(limitRaised);
     if (format_ == PictureFormat::Bmp)
         checkBmpLength(file_.get());
     if (!device_.open(file_.get(), QIODevice::ReadOnly, QFileDevice::DontCloseHandle))
@@ -133,7 +134,11 @@ void QtReader::readHeader(const QString& path) {
     alphaKnown_ = size_.isValid() && declared != QImage::Format_Invalid;
     alpha_ = QImage::toPixelFormat(declared).alphaUsage() == QPixelFormat::UsesAlpha;
     if (!alphaKnown_) {
-        // A format whose header Qt cannot read on its own is decoded now to learn what it holds.
+        // A format whose header Qt cannot read on its own is decoded now to learn what it holds;
+        // one whose size is known already is refused before that when it is beyond the ceiling.
+        const qint64 ceiling = decodeCeiling.load();
+        if (size_.isValid() && qint64(size_.width()) * size_.height() > ceiling)
+            throw Failure(TooLargeText(size_, ceiling));
         readAll();
         size_ = decoded_.size();
     }
@@ -172,6 +177,20 @@ void QtReader::readRows(uchar* rows, qsizetype bytesPerLine, int count) {
 }
 
 } // namespace
+
+void LimitQtDecoding(qint64 maxPixels) {
+    // Rounded up, so that a picture at the ceiling itself is let through.
+    const qint64 megabytes = std::clamp<qint64>(
+        std::max<qint64>(maxPixels, 0) / (kMegabyte / kWidestPixelBytes) + 1, 1,
+        std::numeric_limits<int>::max());
+    static std::mutex lock;
+    static qint64 applied = 0;
+    std::lock_guard guard(lock);
+    if (applied != megabytes)
+        QImageReader::setAllocationLimit(int(megabytes));
+    applied = megabytes;
+    decodeCeiling.store(maxPixels);
+}
 
 std::unique_ptr<PictureReader> openWithQt(PictureFile file, PictureFormat format,
                                           const QString& path) {

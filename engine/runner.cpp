@@ -141,7 +141,7 @@ bool BatchRunner::setUp() {
     if (!settings_.watermark) {
         try {
             settings_.watermark = std::make_shared<RunWatermark>(
-                job_.WatermarkPath, job_.TransparentColor, job_.Style);
+                job_.WatermarkPath, job_.TransparentColor, job_.Style, settings_.maxPixels);
         } catch (const Failure& error) {
             failure = error.text();
         } catch (const std::bad_alloc&) {
