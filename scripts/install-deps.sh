@@ -8,6 +8,9 @@ packages=(
     qt6-base-dev qt6-image-formats-plugins libgl-dev
     libgif-dev libjpeg62-turbo-dev libpng-dev libexiv2-dev
     xvfb xauth xdotool x11-utils python3-xlib procps imagemagick groff-base
+    # The sanitizer build and the fuzz targets: clang, its sanitizer and libFuzzer runtimes, and
+    # the symbolizer that puts files and lines into their reports.
+    clang-14 libclang-rt-14-dev llvm-14
 )
 
 missing=()

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds Tintorel and runs the whole test suite through ctest.
+# Installs what is missing, builds Tintorel and runs the whole test suite through ctest; then builds
+# it again with clang, instrumented with AddressSanitizer and UndefinedBehaviorSanitizer, and runs
+# the whole suite there.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 scripts/build.sh
-cd build
-ctest --output-on-failure -j 2 --timeout 300
+(cd build && ctest --output-on-failure -j 2 --timeout 300)
+scripts/sanitize.sh
