@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
 # Builds Tintorel with clang into build-asan/, every target instrumented with AddressSanitizer and
-# UndefinedBehaviorSanitizer, and runs the whole test suite there.
+# UndefinedBehaviorSanitizer and the fuzz targets beside them, and runs the whole test suite there.
 # A memory error, a leak or undefined behaviour in a test, or in a program that a test starts,
 # fails the run: every report is written to build-asan/sanitizer-reports/ and shown at the end.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++-14 \
-    -DTINTOREL_SANITIZE=ON >/dev/null
+    -DTINTOREL_FUZZ=ON >/dev/null
 cmake --build build-asan -j "${JOBS:-2}"
 
 source scripts/sanitizer-options.sh
