@@ -79,7 +79,9 @@ void checkBmpLength(std::FILE* file) {
     if (compression == kBmpRle8 || compression == kBmpRle4)
         return;
     const qint64 rowBytes = (qAbs(width) * bits + 31) / 32 * 4;
-    if (qint64(offset) + rowBytes * qAbs(height) > qint64(status.st_size))
+    // Compared by a division: a header may declare more bytes of pixels than 64 bits can count.
+    const qint64 available = qint64(status.st_size) - qint64(offset);
+    if (available < 0 || (rowBytes > 0 && qAbs(height) > available / rowBytes))
         failDataEndsEarly();
 }
 
