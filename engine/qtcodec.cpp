@@ -132,9 +132,13 @@ void QtReader::readHeader(const QString& path) {
     if (!reader_.canRead())
         throw Failure(reader_.errorString());
     size_ = reader_.size();
-    const QImage::Format declared = reader_.imageFormat();
-    alphaKnown_ = size_.isValid() && declared != QImage::Format_Invalid;
-    alpha_ = QImage::toPixelFormat(declared).alphaUsage() == QPixelFormat::UsesAlpha;
+    // Qt's JPEG plug-in answers with a format it never set for a file that starts like a JPEG but
+    // whose header it cannot read: only a value of the enumeration is believed.
+    const int declared = int(reader_.imageFormat());
+    const bool formatKnown = declared > QImage::Format_Invalid && declared < QImage::NImageFormats;
+    alphaKnown_ = size_.isValid() && formatKnown;
+    alpha_ = formatKnown && QImage::toPixelFormat(QImage::Format(declared)).alphaUsage() ==
+                                QPixelFormat::UsesAlpha;
     if (!alphaKnown_) {
         // A format whose header Qt cannot read on its own is decoded now to learn what it holds;
         // one whose size is known already is refused before that when it is beyond the ceiling.
