@@ -21,6 +21,9 @@ namespace {
 constexpr qint64 kWidestPixelBytes = 8;
 constexpr qint64 kMegabyte = 1 << 20;
 
+const QString kOtherSizeText =
+    QStringLiteral("the picture's pixels are not the %1 x %2 its header declares");
+
 // The ceiling of the run, for the pictures Qt decodes to learn what they hold.
 std::atomic<qint64> decodeCeiling{std::numeric_limits<qint64>::max()};
 
@@ -163,6 +166,10 @@ QImage QtReader::readAll() {
         throw Failure(reader_.errorString());
     if (watch_ && watch_->reachedEnd())
         failDataEndsEarly();
+    // The watermark was placed, and the ceiling applied, for the size the header declared: pixels
+    // of another size (an icon whose directory disagrees with its bitmap) make a damaged file.
+    if (alphaKnown_ && image.size() != size_)
+        throw Failure(kOtherSizeText.arg(size_.width()).arg(size_.height()));
     if (!alphaKnown_)
         alpha_ = image.hasAlphaChannel();
     decoded_ = image.convertToFormat(alpha_ ? QImage::Format_ARGB32 : QImage::Format_RGB32);
