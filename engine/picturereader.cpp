@@ -125,6 +125,9 @@ constexpr int kDefaultDotsPerMeter = 2835; // 72 dots per inch
 } // namespace
 
 QImage newPicture(QSize size, bool alpha) {
+    // A GIF may declare a screen of 0 x 0 pixels: no picture, not a lack of memory.
+    if (size.isEmpty())
+        throw Failure(kEmptyImageText);
     QImage image(size, alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
     if (image.isNull())
         throw Failure(SystemErrorText(ENOMEM));
