@@ -4,15 +4,16 @@
 set -euo pipefail
 
 packages=(
-    cmake ninja-build g++ pkg-config time
+    cmake ninja-build g++ pkg-config
     qt6-base-dev qt6-image-formats-plugins libgl-dev
     libgif-dev libjpeg62-turbo-dev libpng-dev libexiv2-dev
     xvfb xauth xdotool x11-utils python3-xlib procps imagemagick groff-base
     # The sanitizer build and the fuzz targets: clang, its sanitizer and libFuzzer runtimes, and
     # the symbolizer that puts files and lines into their reports.
     clang-14 libclang-rt-14-dev llvm-14
-    # The hostile-input tests deflate a PNG of their own with zlib.
-    zlib1g-dev
+    # The hostile-input tests deflate a PNG of their own with zlib and measure the command line's
+    # peak memory with GNU time.
+    zlib1g-dev time
 )
 
 missing=()

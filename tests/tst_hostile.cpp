@@ -29,10 +29,10 @@ const QString kCli = QStringLiteral(TINTOREL_BIN_DIR "/tintorel-cli");
 // AddressSanitizer's shadow memory and quarantine say nothing of the program's own needs: an
 // instrumented build is held to a looser bound.
 #if defined(__SANITIZE_ADDRESS__)
-constexpr int kMemoryAllowance = 4;
+constexpr int kMemoryAllowance = 2;
 #elif defined(__has_feature)
 #if __has_feature(address_sanitizer)
-constexpr int kMemoryAllowance = 4;
+constexpr int kMemoryAllowance = 2;
 #else
 constexpr int kMemoryAllowance = 1;
 #endif
