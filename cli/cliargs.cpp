@@ -23,8 +23,7 @@ constexpr double kMostMegapixels = 1e6;
 constexpr double kPixelsPerMegapixel = 1e6;
 
 // The options that say how the run goes: its workers and the largest picture decoded whole.
-bool ApplyRunValue(CliRequest& request, const QString& name, const QString& value,
-                   QString& error) {
+bool ApplyRunValue(CliRequest& request, const QString& name, const QString& value, QString& error) {
     if (name == QLatin1String("jobs")) {
         const auto jobs = ParseCount(value, 1, 1024);
         if (!jobs)

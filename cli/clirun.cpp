@@ -247,9 +247,9 @@ bool StartRun(CliWindow& window, const CliRequest& request, RunReport& report,
     // message, not one for every image.
     QString error;
     try {
-        window.useWatermark(std::make_shared<RunWatermark>(
-            request.job.WatermarkPath, request.job.TransparentColor, request.job.Style,
-            window.runSettings().maxPixels));
+        window.useWatermark(
+            std::make_shared<RunWatermark>(request.job.WatermarkPath, request.job.TransparentColor,
+                                           request.job.Style, window.runSettings().maxPixels));
     } catch (const Failure& failure) {
         error = failure.text();
     }

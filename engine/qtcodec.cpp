@@ -193,9 +193,9 @@ void QtReader::readRows(uchar* rows, qsizetype bytesPerLine, int count) {
 
 void LimitQtDecoding(qint64 maxPixels) {
     // Rounded up, so that a picture at the ceiling itself is let through.
-    const qint64 megabytes = std::clamp<qint64>(
-        std::max<qint64>(maxPixels, 0) / (kMegabyte / kWidestPixelBytes) + 1, 1,
-        std::numeric_limits<int>::max());
+    const qint64 megabytes =
+        std::clamp<qint64>(std::max<qint64>(maxPixels, 0) / (kMegabyte / kWidestPixelBytes) + 1, 1,
+                           std::numeric_limits<int>::max());
     static std::mutex lock;
     static qint64 applied = 0;
     std::lock_guard guard(lock);

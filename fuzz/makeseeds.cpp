@@ -35,10 +35,9 @@ QByteArray byQt(const QImage& image, const char* format) {
 QList<std::pair<QString, QByteArray>> seeds(const QString& folder) {
     const QImage photo = photoLike(kWidth, kHeight);
     const QImage clear = withTransparency(40).scaled(kWidth, kHeight);
-    const PictureMetadata camera =
-        MetadataForOutput(PictureReader::open(QDir(folder).filePath(QStringLiteral("camera.jpg")))
-                              ->metadata(),
-                          QSize(kWidth, kHeight), false);
+    const PictureMetadata camera = MetadataForOutput(
+        PictureReader::open(QDir(folder).filePath(QStringLiteral("camera.jpg")))->metadata(),
+        QSize(kWidth, kHeight), false);
     return {
         {"420.jpg", makeJpeg(photo, 2, 2)},
         {"444.jpg", makeJpeg(photo, 1, 1, 95)},

@@ -24,9 +24,8 @@ const QSize kPictureSize(640, 400);
 
 // Every entry of a folder, hidden ones and folders included.
 QStringList Entries(const QString& folder) {
-    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
-                                      QDir::NoDotAndDotDot,
-                                  QDir::Name);
+    return QDir(folder).entryList(
+        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
 }
 } // namespace
 
@@ -61,7 +60,8 @@ void TestCrashSafety::initTestCase() {
     };
     for (int i = 0; i < kImages; ++i) {
         const auto& [extension, bytes] = kinds[i % kinds.size()];
-        const QString name = QStringLiteral("p%1.%2").arg(i, 2, 10, QLatin1Char('0')).arg(extension);
+        const QString name =
+            QStringLiteral("p%1.%2").arg(i, 2, 10, QLatin1Char('0')).arg(extension);
         paths_ << inputs_.filePath(name);
         outputNames_ << name;
         writeFile(paths_.last(), bytes);
@@ -77,8 +77,10 @@ void TestCrashSafety::init() {
 }
 
 QStringList TestCrashSafety::command() const {
-    return QStringList{"--watermark", inputs_.filePath("mark.png"), "--output", out().chopped(1),
-                       "--jobs", "2", "--quiet"} +
+    return QStringList{"--watermark", inputs_.filePath("mark.png"),
+                       "--output",    out().chopped(1),
+                       "--jobs",      "2",
+                       "--quiet"} +
            paths_;
 }
 

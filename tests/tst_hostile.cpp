@@ -8,17 +8,13 @@
 #include "engine/picture.h"
 #include "engine/stampfile.h"
 #include "tests/codecsamples.h"
+#include "tests/hostilesamples.h"
 #include "tests/testkit.h"
 
-#include <QBuffer>
 #include <QDir>
 #include <QFile>
-#include <QImageWriter>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QtEndian>
-
-#include <zlib.h>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -71,126 +67,6 @@ ChildRun runChild(const QStringList& command, const QString& peakFile) {
     const ProcessResult result = RunProcess(
         "/usr/bin/time", QStringList{"--quiet", "--format=%M", "--output=" + peakFile} + command);
     return {result.code, result.errors, Contents(peakFile).trimmed().toLong()};
-}
-
-QByteArray pngChunk(const char* type, const QByteArray& data) {
-    QByteArray chunk(4, '\0');
-    qToBigEndian<quint32>(quint32(data.size()), chunk.data());
-    chunk += QByteArray(type, 4) + data;
-    const QByteArray body = chunk.mid(4);
-    QByteArray crc(4, '\0');
-    qToBigEndian<quint32>(
-        quint32(crc32(0, reinterpret_cast<const Bytef*>(body.constData()), uInt(body.size()))),
-        crc.data());
-    return chunk + crc;
-}
-
-// An 8-bit RGB PNG of the size given, its IDAT holding the deflated rows given.
-QByteArray pngWith(quint32 width, quint32 height, const QByteArray& idat) {
-    QByteArray header(13, '\0');
-    qToBigEndian<quint32>(width, header.data());
-    qToBigEndian<quint32>(height, header.data() + 4);
-    header[8] = 8; // bits per sample
-    header[9] = 2; // truecolour
-    return QByteArray("\x89PNG\r\n\x1a\n", 8) + pngChunk("IHDR", header) +
-           pngChunk("IDAT", idat) + pngChunk("IEND", {});
-}
-
-// A black square of the side given, deflated as tightly as zlib goes: 16000 x 16000 takes 750 KB.
-QByteArray inflatingPng(int side) {
-    z_stream stream{};
-    deflateInit2(&stream, Z_BEST_COMPRESSION, Z_DEFLATED, 15, 9, Z_RLE);
-    std::vector<Bytef> row(size_t(side) * 3 + 1, 0);
-    QByteArray idat;
-    std::vector<Bytef> out(1 << 16);
-    for (int y = 0; y <= side; ++y) {
-        const bool last = y == side;
-        stream.next_in = row.data();
-        stream.avail_in = last ? 0 : uInt(row.size());
-        do {
-            stream.next_out = out.data();
-            stream.avail_out = uInt(out.size());
-            deflate(&stream, last ? Z_FINISH : Z_NO_FLUSH);
-            idat.append(reinterpret_cast<const char*>(out.data()),
-                        qsizetype(out.size() - stream.avail_out));
-        } while (stream.avail_out == 0);
-    }
-    deflateEnd(&stream);
-    return pngWith(quint32(side), quint32(side), idat);
-}
-
-QByteArray zlibOf(const QByteArray& data) {
-    return qCompress(data).mid(4); // without Qt's length in front
-}
-
-// A small PNG whose text chunk declares 2 GB and stops at once.
-QByteArray textChunkBomb() {
-    const QByteArray png = encoded(photoLike(16, 16), PictureFormat::Png);
-    QByteArray chunk(8, '\0');
-    qToBigEndian<quint32>(0x7FFFFFFF, chunk.data());
-    chunk.replace(4, 4, "iTXt");
-    return png.left(33) + chunk + QByteArray("XML:com.adobe.xmp");
-}
-
-QByteArray gifScreen(quint16 width, quint16 height) {
-    QByteArray gif("GIF89a");
-    gif.resize(13);
-    qToLittleEndian<quint16>(width, gif.data() + 6);
-    qToLittleEndian<quint16>(height, gif.data() + 8);
-    gif[10] = char(0x80); // a global colour table of two colours
-    gif[11] = gif[12] = 0;
-    gif += QByteArray("\0\0\0\xff\xff\xff", 6);
-    // One 1 x 1 frame, then the end.
-    return gif + QByteArray(",\0\0\0\0\1\0\1\0\0\x02\x02\x44\x01\0;", 17);
-}
-
-// The picture with the size its start-of-frame marker declares replaced.
-QByteArray jpegDeclaring(QByteArray jpeg, quint16 width, quint16 height) {
-    for (const char* marker : {"\xFF\xC0", "\xFF\xC2"}) {
-        const qsizetype at = jpeg.indexOf(QByteArray(marker, 2));
-        if (at >= 0) {
-            qToBigEndian<quint16>(height, jpeg.data() + at + 5);
-            qToBigEndian<quint16>(width, jpeg.data() + at + 7);
-        }
-    }
-    return jpeg;
-}
-
-QByteArray bmpDeclaring(qint32 width, qint32 height) {
-    QByteArray bmp = encoded(photoLike(16, 16), PictureFormat::Bmp).left(154);
-    qToLittleEndian<qint32>(width, bmp.data() + 18);
-    qToLittleEndian<qint32>(height, bmp.data() + 22);
-    return bmp;
-}
-
-// An uncompressed 8-bit grey TIFF declaring the size, with 64 bytes of pixels.
-QByteArray tiffDeclaring(quint32 width, quint32 height) {
-    const quint32 entries[][3] = {{256, 4, width}, {257, 4, height}, {258, 3, 8},   {259, 3, 1},
-                                  {262, 3, 1},     {273, 4, 8},      {277, 3, 1},   {278, 4, height},
-                                  {279, 4, 64}};
-    QByteArray tiff("II*\0\x08\0\0\0", 8);
-    QByteArray count(2, '\0');
-    qToLittleEndian<quint16>(quint16(std::size(entries)), count.data());
-    tiff += count;
-    for (const auto& [tag, type, value] : entries) {
-        QByteArray entry(12, '\0');
-        qToLittleEndian<quint16>(quint16(tag), entry.data());
-        qToLittleEndian<quint16>(quint16(type), entry.data() + 2);
-        qToLittleEndian<quint32>(1, entry.data() + 4);
-        if (type == 3)
-            qToLittleEndian<quint16>(quint16(value), entry.data() + 8);
-        else
-            qToLittleEndian<quint32>(value, entry.data() + 8);
-        tiff += entry;
-    }
-    return tiff + QByteArray(4 + 64, '\0');
-}
-
-QByteArray byQt(const QImage& image, const char* format) {
-    QBuffer buffer;
-    buffer.open(QIODevice::WriteOnly);
-    QImageWriter(&buffer, format).write(image);
-    return buffer.data();
 }
 
 QString tooLarge(int width, int height) {
@@ -282,8 +158,8 @@ void TestHostile::addCutRows() {
         {"progressive jpeg", "cut.jpg", makeJpeg(picture, 2, 2, 85, JpegKind::Progressive)},
         {"png", "cut.png", encoded(picture, PictureFormat::Png)},
         {"interlaced png", "cut.png", readFile(TINTOREL_TEST_DATA "/pngsuite/basi2c08.png")},
-        {"gif", "cut.gif", encoded(picture.convertToFormat(QImage::Format_Indexed8),
-                                   PictureFormat::Gif)},
+        {"gif", "cut.gif",
+         encoded(picture.convertToFormat(QImage::Format_Indexed8), PictureFormat::Gif)},
         {"bmp", "cut.bmp", encoded(picture, PictureFormat::Bmp)},
         {"bmp rle8", "cut.bmp", makeRle8Bmp(picture)},
         {"tiff", "cut.tif", encoded(picture, PictureFormat::Tiff)},
@@ -292,9 +168,9 @@ void TestHostile::addCutRows() {
         // libtiff gives its own words for a strip that stops short.
         const QString reason = file.endsWith(".tif") ? QString() : kDataEndsEarlyText;
         for (int percent : {5, 50, 99}) {
-            const QByteArray name = QByteArray(format) + " cut at " + QByteArray::number(percent) + "%";
-            addFile(name.constData(), file, whole.left(whole.size() * percent / 100),
-                    {1, reason});
+            const QByteArray name =
+                QByteArray(format) + " cut at " + QByteArray::number(percent) + "%";
+            addFile(name.constData(), file, whole.left(whole.size() * percent / 100), {1, reason});
         }
     }
 }
@@ -343,8 +219,8 @@ void TestHostile::addCeilingRows() {
     addFile("bmp within a ceiling of 2 megapixels", "big.bmp", bmp, {0, "1 written", true, 48},
             {"--max-megapixels", "2"});
     // Qt learns how a WebP stores its pixels only by decoding it: the size alone refuses it first.
-    addFile("webp beyond a ceiling of 1 megapixel", "big.webp", byQt(picture, "webp"),
-            {1, refused}, oneMegapixel + QStringList{"--format", "png"});
+    addFile("webp beyond a ceiling of 1 megapixel", "big.webp", byQt(picture, "webp"), {1, refused},
+            oneMegapixel + QStringList{"--format", "png"});
     addFile("png streaming past a ceiling of 1 megapixel", "big.png",
             encoded(picture, PictureFormat::Png), {0, "1 written", true},
             oneMegapixel + QStringList{"--format", "jpg"});
