@@ -5,7 +5,7 @@
 #include "fuzz/fuzzentry.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    startFuzzApplication();
+    startFuzzApplication(false);
     return 0;
 }
 

@@ -1,6 +1,6 @@
-// The settings store as the window's start-up reads it: whatever bytes Varnholt.conf holds, every
-// remembered value is read and the two indexes are converted; nothing comes out but a value or a
-// Failure.
+// The settings store as the window's start-up reads it, in a GUI application as the window is
+// one: whatever bytes Varnholt.conf holds, every remembered value is read and the two indexes are
+// converted; nothing comes out but a value or a Failure.
 #include "fuzz/fuzzentry.h"
 #include "support/failure.h"
 #include "support/settings.h"
@@ -29,7 +29,7 @@ void stampAnew(const QByteArray& path) {
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    startFuzzApplication();
+    startFuzzApplication(true);
     ::setenv("XDG_CONFIG_HOME", QFile::encodeName(configFolder().path()).constData(), 1);
     return 0;
 }

@@ -69,7 +69,8 @@ void checkCopy(const QString& path, QSize expected) {
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    startFuzzApplication();
+    // The command line stamps without a GUI.
+    startFuzzApplication(false);
     fixture();
     return 0;
 }
