@@ -7,7 +7,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++-14 \
     -DTINTOREL_FUZZ=ON >/dev/null
+start=$SECONDS
 cmake --build build-asan -j "${JOBS:-2}"
+echo "-- sanitizer build: $((SECONDS - start)) s"
 
 source scripts/sanitizer-options.sh
 reports=$PWD/build-asan/sanitizer-reports
