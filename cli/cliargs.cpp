@@ -18,6 +18,32 @@ std::optional<int> ParseCount(const QString& text, int low, int high) {
     return isNumber && number >= low && number <= high ? std::optional(number) : std::nullopt;
 }
 
+// A picture of a terapixel is far beyond any memory; the bound keeps the number of pixels exact.
+constexpr double kMostMegapixels = 1e6;
+constexpr double kPixelsPerMegapixel = 1e6;
+
+// The options that say how the run goes: its workers and the largest picture decoded whole.
+bool ApplyRunValue(CliRequest& request, const QString& name, const QString& value, QString& error) {
+    if (name == QLatin1String("jobs")) {
+        const auto jobs = ParseCount(value, 1, 1024);
+        if (!jobs)
+            error = QStringLiteral("--jobs takes a number of workers, 1 or more, not \"%1\"")
+                        .arg(value);
+        request.jobs = jobs.value_or(0);
+    } else if (name == QLatin1String("max-megapixels")) {
+        bool isNumber = false;
+        const double megapixels = value.toDouble(&isNumber);
+        if (!isNumber || !(megapixels > 0 && megapixels <= kMostMegapixels))
+            error = QStringLiteral("--max-megapixels takes a number of megapixels above 0 and at "
+                                   "most %1, not \"%2\"")
+                        .arg(kMostMegapixels, 0, 'f', 0)
+                        .arg(value);
+        else
+            request.maxPixels = std::max<qint64>(1, qint64(megapixels * kPixelsPerMegapixel));
+    }
+    return error.isEmpty();
+}
+
 // The options that shape the mark and the encoding; false with a reason for a bad value.
 bool ApplyStampValue(CliRequest& request, const QString& name, const QString& value,
                      QString& error) {
@@ -52,12 +78,8 @@ bool ApplyStampValue(CliRequest& request, const QString& name, const QString& va
         if (!lossless)
             error = QStringLiteral("--jpeg takes reencode or lossless, not \"%1\"").arg(value);
         job.Output.losslessJpeg = lossless.value_or(false);
-    } else if (name == QLatin1String("jobs")) {
-        const auto jobs = ParseCount(value, 1, 1024);
-        if (!jobs)
-            error = QStringLiteral("--jobs takes a number of workers, 1 or more, not \"%1\"")
-                        .arg(value);
-        request.jobs = jobs.value_or(0);
+    } else {
+        return ApplyRunValue(request, name, value, error);
     }
     return error.isEmpty();
 }

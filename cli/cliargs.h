@@ -17,6 +17,8 @@ struct CliRequest {
     bool keepTree = false; // copies of a folder's pictures keep their folders below the output
     QString report;        // the file of the JSON report; "-" for standard output; empty for none
     int jobs = 0;       // workers; 0 for one per core
+    // The largest picture, in pixels, decoded whole; 0 for a quarter of physical memory.
+    qint64 maxPixels = 0;
     bool quiet = false;
     bool help = false;
     bool version = false;

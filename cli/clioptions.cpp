@@ -63,6 +63,11 @@ const CliOption kOptions[] = {
      "no EXIF, XMP or IPTC in the outputs (the colour profile\n"
      "stays)"},
     {"jobs", "N", "N images at once (default: one per core)"},
+    {"max-megapixels", "N",
+     "the largest picture decoded whole, in megapixels; a larger\n"
+     "one is refused before decoding (default: what a quarter of\n"
+     "the memory holds at 4 bytes a pixel); pictures that stream,\n"
+     "JPEG and PNG written as JPEG or PNG, need no such limit"},
     {"quiet", nullptr, "no progress"},
     {"help", nullptr, "this text"},
     {"version", nullptr, "the program's name and version"},

@@ -13,7 +13,7 @@ _tintorel_cli() {
 
     local options="--watermark --output --files-from --placement --transparent-color --format
         --extension --keep-tree --update --report --shard --scale --margin --opacity --quality
-        --jpeg --strip-metadata --jobs --quiet --help --version"
+        --jpeg --strip-metadata --jobs --max-megapixels --quiet --help --version"
     local placements="0 1 2 3 4 5 6 7 8 upper-left upper-middle upper-right middle-left
         middle-middle middle-right bottom-left bottom-middle bottom-right"
 
@@ -43,7 +43,8 @@ _tintorel_cli() {
         mapfile -t COMPREPLY < <(compgen -W "reencode lossless" -- "$cur")
         return
         ;;
-    --transparent-color | --extension | --shard | --scale | --margin | --opacity | --jobs)
+    --transparent-color | --extension | --shard | --scale | --margin | --opacity | --jobs | \
+        --max-megapixels)
         return
         ;;
     esac

@@ -42,7 +42,7 @@ public:
     bool hasAlpha() const override { return false; }
     const PictureMetadata& metadata() const override { return metadata_; }
     int orientation() const override { return orientation_; }
-    bool canStream() const override { return !cmyk_; }
+    bool canStream() const override { return !cmyk_ && !multipleScans_; }
     void readRows(uchar* rows, qsizetype bytesPerLine, int count) override;
     QImage readAll() override { return readAllRows(*this); }
     std::optional<JpegTables> jpegTables() const override;
@@ -60,6 +60,9 @@ private:
     PictureMetadata metadata_;
     int orientation_ = 1;
     bool cmyk_ = false;
+    // Progressive and multi-scan files keep every coefficient of the picture in libjpeg's memory
+    // until the last scan is read: they are held whole, like any picture decoded whole.
+    bool multipleScans_ = false;
     bool started_ = false;
     std::vector<uchar> cmykRow_;
 };
@@ -75,6 +78,7 @@ void JpegReader::readHeader() {
         jpeg_read_header(&info_, TRUE);
     });
     cmyk_ = info_.jpeg_color_space == JCS_CMYK || info_.jpeg_color_space == JCS_YCCK;
+    multipleScans_ = jpeg_has_multiple_scans(&info_);
     // Qt's own plug-in decodes with libjpeg's defaults (accurate integer DCT, fancy upsampling);
     // keeping them gives the same pixels.
     info_.out_color_space = cmyk_ ? JCS_CMYK : kRowColorSpace;

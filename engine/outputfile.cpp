@@ -119,30 +119,38 @@ qint64 OutputFile::writeData(const char* data, qint64 size) {
     return done;
 }
 
+bool OutputFile::linkTo(const QByteArray& name) {
+    const QByteArray self = "/proc/self/fd/" + QByteArray::number(fd_);
+    if (::linkat(AT_FDCWD, self.constData(), AT_FDCWD, name.constData(), AT_SYMLINK_FOLLOW) == 0)
+        return true;
+    if (errno != EEXIST)
+        fail(errno);
+    return false;
+}
+
 void OutputFile::commit() {
     if (fd_ < 0)
         throw Failure(errorString().isEmpty() ? reason(EBADF) : errorString());
     if (const int error = SyncData(fd_))
         fail(error);
-    QByteArray temporary = namedTemporary_;
-    if (temporary.isEmpty()) {
-        // Give the finished file a hidden name first: a file cannot be linked over another.
-        const QByteArray self = "/proc/self/fd/" + QByteArray::number(fd_);
-        int result = -1;
-        for (int attempt = 0; result != 0 && attempt < 16; ++attempt) {
-            temporary = TemporaryName(encodedTarget_);
-            result = ::linkat(AT_FDCWD, self.constData(), AT_FDCWD, temporary.constData(),
-                              AT_SYMLINK_FOLLOW);
-            if (result != 0 && errno != EEXIST)
-                fail(errno);
-        }
-        if (result != 0)
-            fail(EEXIST);
-        namedTemporary_ = temporary;
+    // A new file takes its name in one step, so that a program killed at any moment leaves the
+    // whole file or none. Only a file that replaces another goes through a hidden name first,
+    // since no file can be linked over another; killed between the two steps, the program leaves
+    // the whole new file under that name.
+    const bool unnamed = namedTemporary_.isEmpty();
+    const bool named = unnamed && linkTo(encodedTarget_);
+    if (named)
+        namedTemporary_ = encodedTarget_; // ours now: removed again if the close fails
+    for (int attempt = 0; namedTemporary_.isEmpty() && attempt < 16; ++attempt) {
+        const QByteArray temporary = TemporaryName(encodedTarget_);
+        if (linkTo(temporary))
+            namedTemporary_ = temporary;
     }
+    if (namedTemporary_.isEmpty())
+        fail(EEXIST);
     if (::close(std::exchange(fd_, -1)) != 0)
         fail(errno);
-    if (::rename(temporary.constData(), encodedTarget_.constData()) != 0)
+    if (!named && ::rename(namedTemporary_.constData(), encodedTarget_.constData()) != 0)
         fail(errno);
     namedTemporary_.clear();
     committed_ = true;

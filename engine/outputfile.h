@@ -5,9 +5,10 @@
 
 // A stamped copy on its way to disk. It is written into a temporary file in the target's own
 // folder, which takes the target's place only once every byte is known to be in it: each write
-// is checked, the data is synced, and only then is the file renamed over the target. Until then
-// the target stays exactly as it was, and a copy that is given up (or a program that is killed)
-// leaves no temporary file behind: the file has no name before it is complete.
+// is checked, the data is synced, and only then does the file take the target's name (renamed
+// over it when there is a file to replace). Until then the target stays exactly as it was, and a
+// copy that is given up (or a program that is killed) leaves no temporary file behind: the file
+// has no name before it is complete.
 class OutputFile : public QIODevice {
     Q_OBJECT
 
@@ -35,6 +36,8 @@ protected:
 
 private:
     [[noreturn]] void fail(int errorNumber);
+    // Gives the unnamed file the name; false when a file of that name exists.
+    bool linkTo(const QByteArray& name);
     QString reason(int errorNumber) const;
     void closeDescriptor();
 

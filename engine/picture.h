@@ -69,7 +69,9 @@ public:
     virtual const PictureMetadata& metadata() const = 0;
     // The EXIF orientation, 1 to 8; 1 when the picture names none or an invalid one.
     virtual int orientation() const = 0;
-    // True when rows can be read a band at a time (JPEG other than CMYK, non-interlaced PNG).
+    // True when rows can be read a band at a time without the decoder holding the whole picture
+    // (single-scan JPEG other than CMYK, non-interlaced PNG). A progressive JPEG, like an
+    // interlaced PNG, is held whole before its first row comes out.
     virtual bool canStream() const = 0;
     // The next rows, top to bottom, as ARGB32 when hasAlpha() and RGB32 otherwise. Raises a
     // Failure, "image data ends early" when the data stops before the last row.
@@ -106,6 +108,17 @@ std::unique_ptr<RowWriter> StartPngWriter(QIODevice& device, QSize size, bool al
 // index; BMP and JPEG are written opaque. Raises a Failure.
 void WritePicture(const QImage& image, PictureFormat format, QIODevice& device,
                   const JpegSettings& jpeg, const PictureMetadata& metadata);
+
+// The pictures decoded through Qt (BMP, TIFF and every format without a reader of its own) that
+// Qt must decode to learn what they hold are refused beyond maxPixels before that, when their
+// size is known, and Qt's own allocation limit follows: a raised ceiling lets larger pictures
+// through, a lower one refuses them before Qt allocates. Qt keeps one limit for the whole
+// process: the callers of one run pass the same ceiling, and it changes only when the ceiling
+// does.
+void LimitQtDecoding(qint64 maxPixels);
+
+// The text of a picture refused for its size.
+QString TooLargeText(QSize size, qint64 maxPixels);
 
 // The EXIF orientation the metadata names, 1 to 8; 1 when it names none or an invalid one.
 int OrientationOf(const PictureMetadata& metadata);

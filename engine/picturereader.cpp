@@ -122,6 +122,15 @@ QByteArray ReadPictureFile(const QString& path) {
     return bytes;
 }
 
+QString TooLargeText(QSize size, qint64 maxPixels) {
+    return QStringLiteral("picture too large: %1 x %2 pixels (%3 megapixels) is more than the %4 "
+                          "megapixels allowed")
+        .arg(size.width())
+        .arg(size.height())
+        .arg(double(size.width()) * double(size.height()) / 1e6, 0, 'f', 1)
+        .arg(double(maxPixels) / 1e6, 0, 'f', 1);
+}
+
 void failDataEndsEarly() {
     throw Failure(kDataEndsEarlyText);
 }
@@ -131,6 +140,9 @@ constexpr int kDefaultDotsPerMeter = 2835; // 72 dots per inch
 } // namespace
 
 QImage newPicture(QSize size, bool alpha) {
+    // A GIF may declare a screen of 0 x 0 pixels: no picture, not a lack of memory.
+    if (size.isEmpty())
+        throw Failure(kEmptyImageText);
     QImage image(size, alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
     if (image.isNull())
         throw Failure(SystemErrorText(ENOMEM));

@@ -11,6 +11,7 @@
 namespace {
 
 const QByteArray kExifPrefix("Exif\0\0", 6);
+constexpr png_alloc_size_t kMostChunkBytes = 64 << 20;
 
 // The file libpng reads from, and where its errors are kept.
 struct PngSource {
@@ -90,6 +91,9 @@ void PngReader::readHeader() {
     info_ = png_ ? png_create_info_struct(png_) : nullptr;
     if (!info_)
         throw Failure(SystemErrorText(ENOMEM));
+    // Beyond libpng's 8 MB, for the XMP of an editor that keeps its whole history; no photograph's
+    // metadata comes near it. Image data has a limit of its own, from the picture's size.
+    png_set_chunk_malloc_max(png_, kMostChunkBytes);
     run([&] {
         png_set_read_fn(png_, &source_, readFromFile);
         png_read_info(png_, info_);

@@ -13,8 +13,13 @@ void pngErrorHandler(png_structp png, png_const_charp text) {
 }
 
 // A warning leaves the picture whole (an ancillary chunk libpng skips, for instance): as Qt, the
-// picture is read on.
-void pngWarningHandler(png_structp, png_const_charp) {}
+// picture is read on. Except one: of a chunk longer than its limit libpng only warns, and then
+// reads the whole chunk into memory it clears first, so that a 700-byte file declaring a text
+// chunk of 2 GB would take 2 GB. Such a chunk fails the picture before anything is allocated.
+void pngWarningHandler(png_structp png, png_const_charp text) {
+    if (text && std::strstr(text, "chunk data is too large"))
+        pngErrorHandler(png, text);
+}
 
 void throwPngFailure(const PngErrors& errors) {
     if (errors.endedEarly)

@@ -7,16 +7,25 @@
 #include <QImageReader>
 #include <QtEndian>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <limits>
+#include <mutex>
 
 #include <sys/stat.h>
 
 namespace {
 
-// Qt refuses images above 128 MB by default, which is every photograph beyond about 32
-// megapixels. A gigabyte lets 250-megapixel panoramas through while a file that claims an absurd
-// size (a decoding bomb) still fails with the reader's message before anything is allocated.
-constexpr int kDecodeLimitMegabytes = 1024;
+// Qt decodes 16-bit samples into 8 bytes a pixel, the most any of its formats takes.
+constexpr qint64 kWidestPixelBytes = 8;
+constexpr qint64 kMegabyte = 1 << 20;
+
+const QString kOtherSizeText =
+    QStringLiteral("the picture's pixels are not the %1 x %2 its header declares");
+
+// The ceiling of the run, for the pictures Qt decodes to learn what they hold.
+std::atomic<qint64> decodeCeiling{std::numeric_limits<qint64>::max()};
 
 // The fields of a BMP header that tell how many bytes of pixels must follow it.
 constexpr qsizetype kBmpHeaderBytes = 34, kBmpCoreHeaderBytes = 26;
@@ -73,7 +82,9 @@ void checkBmpLength(std::FILE* file) {
     if (compression == kBmpRle8 || compression == kBmpRle4)
         return;
     const qint64 rowBytes = (qAbs(width) * bits + 31) / 32 * 4;
-    if (qint64(offset) + rowBytes * qAbs(height) > qint64(status.st_size))
+    // Compared by a division: a header may declare more bytes of pixels than 64 bits can count.
+    const qint64 available = qint64(status.st_size) - qint64(offset);
+    if (available < 0 || (rowBytes > 0 && qAbs(height) > available / rowBytes))
         failDataEndsEarly();
 }
 
@@ -108,11 +119,6 @@ private:
 };
 
 void QtReader::readHeader(const QString& path) {
-    static const bool limitRaised = [] {
-        QImageReader::setAllocationLimit(kDecodeLimitMegabytes);
-        return true;
-    }();
-    Q_UNUSED(limitRaised);
     if (format_ == PictureFormat::Bmp)
         checkBmpLength(file_.get());
     if (!device_.open(file_.get(), QIODevice::ReadOnly, QFileDevice::DontCloseHandle))
@@ -129,11 +135,19 @@ void QtReader::readHeader(const QString& path) {
     if (!reader_.canRead())
         throw Failure(reader_.errorString());
     size_ = reader_.size();
-    const QImage::Format declared = reader_.imageFormat();
-    alphaKnown_ = size_.isValid() && declared != QImage::Format_Invalid;
-    alpha_ = QImage::toPixelFormat(declared).alphaUsage() == QPixelFormat::UsesAlpha;
+    // Qt's JPEG plug-in answers with a format it never set for a file that starts like a JPEG but
+    // whose header it cannot read: only a value of the enumeration is believed.
+    const int declared = int(reader_.imageFormat());
+    const bool formatKnown = declared > QImage::Format_Invalid && declared < QImage::NImageFormats;
+    alphaKnown_ = size_.isValid() && formatKnown;
+    alpha_ = formatKnown && QImage::toPixelFormat(QImage::Format(declared)).alphaUsage() ==
+                                QPixelFormat::UsesAlpha;
     if (!alphaKnown_) {
-        // A format whose header Qt cannot read on its own is decoded now to learn what it holds.
+        // A format whose header Qt cannot read on its own is decoded now to learn what it holds;
+        // one whose size is known already is refused before that when it is beyond the ceiling.
+        const qint64 ceiling = decodeCeiling.load();
+        if (size_.isValid() && qint64(size_.width()) * size_.height() > ceiling)
+            throw Failure(TooLargeText(size_, ceiling));
         readAll();
         size_ = decoded_.size();
     }
@@ -152,6 +166,10 @@ QImage QtReader::readAll() {
         throw Failure(reader_.errorString());
     if (watch_ && watch_->reachedEnd())
         failDataEndsEarly();
+    // The watermark was placed, and the ceiling applied, for the size the header declared: pixels
+    // of another size (an icon whose directory disagrees with its bitmap) make a damaged file.
+    if (alphaKnown_ && image.size() != size_)
+        throw Failure(kOtherSizeText.arg(size_.width()).arg(size_.height()));
     if (!alphaKnown_)
         alpha_ = image.hasAlphaChannel();
     decoded_ = image.convertToFormat(alpha_ ? QImage::Format_ARGB32 : QImage::Format_RGB32);
@@ -172,6 +190,20 @@ void QtReader::readRows(uchar* rows, qsizetype bytesPerLine, int count) {
 }
 
 } // namespace
+
+void LimitQtDecoding(qint64 maxPixels) {
+    // Rounded up, so that a picture at the ceiling itself is let through.
+    const qint64 megabytes =
+        std::clamp<qint64>(std::max<qint64>(maxPixels, 0) / (kMegabyte / kWidestPixelBytes) + 1, 1,
+                           std::numeric_limits<int>::max());
+    static std::mutex lock;
+    static qint64 applied = 0;
+    std::lock_guard guard(lock);
+    if (applied != megabytes)
+        QImageReader::setAllocationLimit(int(megabytes));
+    applied = megabytes;
+    decodeCeiling.store(maxPixels);
+}
 
 std::unique_ptr<PictureReader> openWithQt(PictureFile file, PictureFormat format,
                                           const QString& path) {

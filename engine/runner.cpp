@@ -141,8 +141,8 @@ bool BatchRunner::setUp() {
     planner_.learnFiles();
     if (!settings_.watermark) {
         try {
-            settings_.watermark = std::make_shared<RunWatermark>(job_.WatermarkPath,
-                                                                 job_.TransparentColor, job_.Style);
+            settings_.watermark = std::make_shared<RunWatermark>(
+                job_.WatermarkPath, job_.TransparentColor, job_.Style, settings_.maxPixels);
         } catch (const Failure& error) {
             failure = error.text();
         } catch (const std::bad_alloc&) {

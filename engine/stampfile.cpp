@@ -104,9 +104,10 @@ QString Naming(const QString& path, const QString& text) {
 }
 } // namespace
 
-RunWatermark::RunWatermark(const QString& path, BgrColor transparent, const StampStyle& style) {
+RunWatermark::RunWatermark(const QString& path, BgrColor transparent, const StampStyle& style,
+                           qint64 maxPixels) {
     try {
-        mark_ = StampMark(DecodePicture(path, true, DefaultMaxPixels()), transparent, style);
+        mark_ = StampMark(DecodePicture(path, true, maxPixels), transparent, style);
     } catch (const Failure& failure) {
         throw Failure(Naming(path, failure.text()));
     }
@@ -130,16 +131,8 @@ qint64 DefaultMaxPixels() {
     return memory > 0 ? memory / 4 / kBytesPerPixel : std::numeric_limits<qint64>::max();
 }
 
-QString TooLargeText(QSize size, qint64 maxPixels) {
-    return QStringLiteral("picture too large: %1 x %2 pixels (%3 megapixels) is more than the %4 "
-                          "megapixels allowed")
-        .arg(size.width())
-        .arg(size.height())
-        .arg(double(PixelCount(size)) / 1e6, 0, 'f', 1)
-        .arg(double(maxPixels) / 1e6, 0, 'f', 1);
-}
-
 QImage DecodePicture(const QString& path, bool keepAlpha, qint64 maxPixels) {
+    LimitQtDecoding(maxPixels);
     const std::unique_ptr<PictureReader> reader = PictureReader::open(path);
     if (PixelCount(reader->size()) > maxPixels)
         throw Failure(TooLargeText(reader->size(), maxPixels));
@@ -226,6 +219,7 @@ StampResult StampFile(const StampRequest& request, RunWatermark& watermark) {
     StampResult result;
     Stage stage = Stage::Decode;
     try {
+        LimitQtDecoding(request.maxPixels);
         const std::unique_ptr<PictureReader> reader = PictureReader::open(request.inputPath);
         StampAndCommit(request, *reader, result, watermark, stage);
         result.written = true;

@@ -32,8 +32,10 @@ struct StepFailure {
 // resized once for each image width met, not once per image.
 class RunWatermark {
 public:
-    // Decodes and orients the watermark picture. Raises a Failure naming the watermark file.
-    RunWatermark(const QString& path, BgrColor transparent, const StampStyle& style);
+    // Decodes and orients the watermark picture, refused like any picture above maxPixels.
+    // Raises a Failure naming the watermark file.
+    RunWatermark(const QString& path, BgrColor transparent, const StampStyle& style,
+                 qint64 maxPixels);
     explicit RunWatermark(StampMark mark) : mark_(std::move(mark)) {}
 
     StampMark forImageWidth(int width);
@@ -52,8 +54,6 @@ QImage DecodePicture(const QString& path, bool keepAlpha, qint64 maxPixels);
 // The largest picture a whole-image stamp decodes by default: a quarter of physical memory at
 // four bytes a pixel. Streamed pictures need no such limit.
 qint64 DefaultMaxPixels();
-// The text of a picture refused for its size.
-QString TooLargeText(QSize size, qint64 maxPixels);
 
 struct StampRequest {
     QString inputPath;

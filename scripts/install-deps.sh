@@ -8,6 +8,12 @@ packages=(
     qt6-base-dev qt6-image-formats-plugins libgl-dev
     libgif-dev libjpeg62-turbo-dev libpng-dev libexiv2-dev
     xvfb xauth xdotool x11-utils python3-xlib procps imagemagick groff-base
+    # The sanitizer build and the fuzz targets: clang, its sanitizer and libFuzzer runtimes, and
+    # the symbolizer that puts files and lines into their reports.
+    clang-14 libclang-rt-14-dev llvm-14
+    # The hostile-input tests deflate a PNG of their own with zlib and measure the command line's
+    # peak memory with GNU time.
+    zlib1g-dev time
 )
 
 missing=()

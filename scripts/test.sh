@@ -1,8 +1,19 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds Tintorel and runs the whole test suite through ctest.
+# Installs what is missing, builds Tintorel and runs the whole test suite through ctest; then builds
+# it again with clang, instrumented with AddressSanitizer and UndefinedBehaviorSanitizer, runs the
+# whole suite there, and runs each fuzz target for a bounded time (FUZZ_SECONDS, 60 by default).
+# Each step says how long it took, to keep CI within its time.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh
-scripts/build.sh
-cd build
-ctest --output-on-failure -j 2 --timeout 300
+
+timed() {
+    local start=$SECONDS
+    "$@"
+    echo "-- $*: $((SECONDS - start)) s"
+}
+
+timed scripts/install-deps.sh
+timed scripts/build.sh
+timed ctest --test-dir build --output-on-failure -j 2 --timeout 300
+timed scripts/sanitize.sh
+timed scripts/fuzz.sh

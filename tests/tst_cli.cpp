@@ -122,6 +122,9 @@ void TestCli::malformedOptionsExitWithTwo_data() {
     QTest::newRow("shard without count") << QStringList{"--shard", "2"};
     QTest::newRow("no extension") << QStringList{"--extension", ",."};
     QTest::newRow("unknown JPEG way") << QStringList{"--jpeg", "best"};
+    QTest::newRow("no megapixels") << QStringList{"--max-megapixels", "0"};
+    QTest::newRow("megapixels not a number") << QStringList{"--max-megapixels", "lots"};
+    QTest::newRow("megapixels beyond any memory") << QStringList{"--max-megapixels", "1e300"};
 }
 
 void TestCli::malformedOptionsExitWithTwo() {

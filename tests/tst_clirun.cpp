@@ -1,7 +1,8 @@
 // What a run does with the user's files, tried on real folders through tintorel-cli: outputs that
 // are complete or absent, distinct names for same-named inputs, nothing stamped twice, the
-// watermark and the inputs never written over, truncated and special files refused, messages that
-// name the right file and the real cause, and the same result for any number of workers.
+// watermark and the inputs never written over, a special file as the watermark refused, messages
+// that name the right file and the real cause, and the same result for any number of workers.
+// Hostile inputs, truncated and special files among them, have a table of their own (tst_hostile).
 #include "engine/batch.h"
 #include "engine/output.h"
 #include "engine/picture.h"
@@ -32,8 +33,7 @@ QImage Gradient(int width, int height, int seed) {
     QImage image(width, height, QImage::Format_RGB32);
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x)
-            image.setPixel(x, y,
-                           qRgb((x * 3 + seed * 40) % 256, (y * 5) % 256, (x + y + seed) % 256));
+            image.setPixel(x, y, qRgb((x * 3 + seed * 40) % 256, (y * 5) % 256, (x + y + seed) % 256));
     return image;
 }
 
@@ -49,12 +49,6 @@ QImage Noise(int width, int height) {
     return image;
 }
 
-void Truncate(const QString& from, const QString& to, double share) {
-    const QByteArray bytes = Contents(from);
-    QFile file(to);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(bytes.left(qsizetype(bytes.size() * share)));
-}
 } // namespace
 
 class TestCliRun : public QObject {
@@ -67,9 +61,7 @@ private slots:
     void aFileListedTwiceIsStampedOnce();
     void theWatermarkIsNeverWrittenOver();
     void theOutputFolderInsideAnInputIsLeftOut();
-    void truncatedPicturesGetNoOutput_data();
-    void truncatedPicturesGetNoOutput();
-    void specialFilesAreRefusedAtOnce();
+    void aSpecialFileAsTheWatermarkIsRefusedAtOnce();
     void messagesNameTheFileAndTheCause();
     void aFailedWriteKeepsTheEarlierFile();
     void aFileInPlaceOfAFolderFailsOnlyItsImages();
@@ -80,9 +72,7 @@ private slots:
 private:
     QString in(const QString& name) const { return dir_->filePath("in/" + name); }
     QString out(const QString& name = {}) const { return dir_->filePath("out/" + name); }
-    QStringList base() const {
-        return {"--watermark", in("mark.png"), "--output", out().chopped(1)};
-    }
+    QStringList base() const { return {"--watermark", in("mark.png"), "--output", out().chopped(1)}; }
     ProcessResult run(const QStringList& arguments) const { return RunProcess(kCli, arguments); }
     std::unique_ptr<QTemporaryDir> dir_;
 };
@@ -128,8 +118,8 @@ void TestCliRun::aFileListedTwiceIsStampedOnce() {
     QDir(dir_->path()).mkpath("in/photos");
     WriteImage(Gradient(50, 30, 1), in("photos/x.png"), "png");
     WriteImage(Gradient(50, 30, 2), in("photos/y.png"), "png");
-    const ProcessResult result =
-        run(base() + QStringList{in("photos"), in("photos/x.png"), in("photos/../photos/y.png")});
+    const ProcessResult result = run(base() + QStringList{in("photos"), in("photos/x.png"),
+                                                          in("photos/../photos/y.png")});
     QCOMPARE(result.code, 0);
     QCOMPARE(AllFiles(out()), (QStringList{"x.png", "y.png"}));
     QVERIFY(result.errors.contains(in("photos/x.png") + ": already stamped in this run\n"));
@@ -153,8 +143,8 @@ void TestCliRun::theWatermarkIsNeverWrittenOver() {
 
 void TestCliRun::theOutputFolderInsideAnInputIsLeftOut() {
     WriteImage(Gradient(60, 40, 5), in("p.png"), "png");
-    const QStringList arguments{"--watermark", in("mark.png"), "--output",           in("stamped"),
-                                "--extension", "png",          dir_->filePath("in/")};
+    const QStringList arguments{"--watermark", in("mark.png"), "--output", in("stamped"),
+                                "--extension", "png", dir_->filePath("in/")};
     QVERIFY(QDir().mkpath(in("stamped")));
     for (int round = 0; round < 2; ++round) {
         const ProcessResult result = run(arguments);
@@ -163,57 +153,11 @@ void TestCliRun::theOutputFolderInsideAnInputIsLeftOut() {
     }
 }
 
-void TestCliRun::truncatedPicturesGetNoOutput_data() {
-    QTest::addColumn<QString>("format");
-    QTest::addColumn<double>("share");
-    for (const char* format : {"jpg", "gif", "bmp"})
-        for (double share : {0.05, 0.5, 0.99})
-            QTest::addRow("%s cut at %d %%", format, int(share * 100)) << format << share;
-    QTest::newRow("bmp header declaring 16000 x 16000") << "header" << 0.0;
-}
-
-void TestCliRun::truncatedPicturesGetNoOutput() {
-    QFETCH(QString, format);
-    QFETCH(double, share);
-    const QString whole = in("whole." + format);
-    QString cut = in("cut." + format);
-    if (format == QLatin1String("header")) {
-        // A BMP header over no pixel data: 54 bytes of header, 100 of nothing.
-        QByteArray header("BM", 2);
-        QDataStream stream(&header, QIODevice::Append);
-        stream.setByteOrder(QDataStream::LittleEndian);
-        stream << quint32(154) << quint32(0) << quint32(54) << quint32(40) << qint32(16000)
-               << qint32(16000) << quint16(1) << quint16(24) << quint32(0) << quint32(0)
-               << qint32(2835) << qint32(2835) << quint32(0) << quint32(0);
-        header.append(100, '\0');
-        QFile file(cut = in("cut.bmp"));
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(header);
-    } else {
-        const QString mime = format == "jpg" ? kMimeJpeg : kMimeGif;
-        const QImage picture = Gradient(300, 200, 6);
-        if (format == "bmp")
-            SavePicture(picture, whole);
-        else
-            QVERIFY(SaveBitmapWithEncoder(picture, whole, mime));
-        Truncate(whole, cut, share);
-    }
-    const ProcessResult result = run(base() + QStringList{"--format", "png", cut});
-    QCOMPARE(result.code, 1);
-    QVERIFY2(result.errors.startsWith(cut + ": "), qPrintable(result.errors));
-    QVERIFY(result.errors.endsWith("0 written, 1 failed, 0 skipped\n"));
-    QVERIFY(AllFiles(out()).isEmpty());
-}
-
-void TestCliRun::specialFilesAreRefusedAtOnce() {
+// Special files as inputs are rows of the hostile inputs' table; as the watermark, a FIFO stops
+// the run before it starts, without waiting on the pipe.
+void TestCliRun::aSpecialFileAsTheWatermarkIsRefusedAtOnce() {
     QVERIFY(::mkfifo(QFile::encodeName(in("pipe.png")).constData(), 0644) == 0);
     WriteImage(Gradient(40, 30, 7), in("fine.png"), "png");
-    const ProcessResult input =
-        RunProcess(kCli, base() + QStringList{in("pipe.png"), in("fine.png")}, {}, 20000);
-    QCOMPARE(input.code, 1);
-    QVERIFY(input.errors.startsWith(in("pipe.png") + ": not a regular file\n"));
-    QCOMPARE(AllFiles(out()), QStringList{"fine.png"});
-
     const ProcessResult watermark = RunProcess(
         kCli, {"--watermark", in("pipe.png"), "--output", out().chopped(1), in("fine.png")}, {},
         20000);
@@ -236,24 +180,20 @@ void TestCliRun::messagesNameTheFileAndTheCause() {
     QCOMPARE(badMark.errors.count('\n'), 1);
     QVERIFY(badMark.errors.startsWith("tintorel-cli: " + in("junk.png") + ": "));
 
-    // Unreadable files, as a user who may not read them (root reads everything).
+    // An unreadable watermark, as a user who may not read it (root reads everything); an
+    // unreadable input is a row of the hostile inputs' table.
     const auto mode = [](const QString& path, mode_t bits) {
         QVERIFY(::chmod(QFile::encodeName(path).constData(), bits) == 0);
     };
     mode(dir_->path(), 0755);
     mode(in(""), 0755);
     mode(out(), 0777);
-    mode(in("fine.png"), 0200);
+    mode(in("fine.png"), 0644);
+    mode(in("mark.png"), 0200);
     const bool root = ::geteuid() == 0;
     const QString program = root ? QStringLiteral("setpriv") : kCli;
     const QStringList asUser =
-        root ? QStringList{"--reuid=65534", "--regid=65534", "--clear-groups", kCli}
-             : QStringList{};
-    const ProcessResult denied = RunProcess(program, asUser + base() + QStringList{in("fine.png")});
-    QCOMPARE(denied.errors.split('\n').first(), in("fine.png") + ": Permission denied");
-
-    mode(in("fine.png"), 0644);
-    mode(in("mark.png"), 0200);
+        root ? QStringList{"--reuid=65534", "--regid=65534", "--clear-groups", kCli} : QStringList{};
     const ProcessResult deniedMark =
         RunProcess(program, asUser + base() + QStringList{in("fine.png")});
     QCOMPARE(deniedMark.code, 2);
@@ -265,8 +205,8 @@ void TestCliRun::aFailedWriteKeepsTheEarlierFile() {
     WriteImage(Noise(200, 150), in("big.png"), "png");
     WriteImage(Gradient(4, 3, 9), out("big.png"), "png");
     const QByteArray before = Contents(out("big.png"));
-    const ProcessResult result = RunProcess("prlimit", QStringList{"--fsize=20000", kCli} + base() +
-                                                           QStringList{in("big.png")});
+    const ProcessResult result = RunProcess(
+        "prlimit", QStringList{"--fsize=20000", kCli} + base() + QStringList{in("big.png")});
     QCOMPARE(result.code, 1);
     QCOMPARE(result.errors.split('\n').first(), out("big.png") + ": File too large");
     QVERIFY(result.errors.endsWith("0 written, 1 failed, 0 skipped\n"));
@@ -293,12 +233,12 @@ void TestCliRun::aFullDiskFailsTheWrite() {
     // A small file system of its own, mounted in a mount namespace that ends with the script.
     WriteImage(Noise(200, 150), in("big.png"), "png");
     WriteImage(Gradient(4, 3, 10), in("earlier.png"), "png");
-    const QString script =
-        QStringLiteral(
-            "mount -t tmpfs -o size=64k tmpfs '%1' || exit 77; cp '%2' '%1/big.png'; "
-            "head -c 30000 /dev/zero > '%1/filler'; '%3' --watermark '%4' --output '%1' '%5'; "
-            "echo \"exit $?\"; ls -a '%1'; cmp -s '%2' '%1/big.png' && echo unchanged")
-            .arg(out().chopped(1), in("earlier.png"), kCli, in("mark.png"), in("big.png"));
+    const QString script = QStringLiteral(
+        "mount -t tmpfs -o size=64k tmpfs '%1' || exit 77; cp '%2' '%1/big.png'; "
+        "head -c 30000 /dev/zero > '%1/filler'; '%3' --watermark '%4' --output '%1' '%5'; "
+        "echo \"exit $?\"; ls -a '%1'; cmp -s '%2' '%1/big.png' && echo unchanged")
+                               .arg(out().chopped(1), in("earlier.png"), kCli, in("mark.png"),
+                                    in("big.png"));
     const ProcessResult result = RunProcess("unshare", {"-m", "sh", "-c", script});
     if (result.code == 77 || result.code == -1 || result.output.isEmpty())
         QSKIP("a small file system cannot be mounted here (needs a mount namespace and tmpfs)");
@@ -327,8 +267,8 @@ void TestCliRun::anyNumberOfWorkersGivesTheSameRun() {
     for (const char* jobs : {"1", "2", "4"}) {
         QDir(out()).removeRecursively();
         QDir().mkpath(out());
-        const ProcessResult result = run(
-            base() + QStringList{"--format", "auto", "--placement", "4", "--jobs", jobs} + inputs);
+        const ProcessResult result =
+            run(base() + QStringList{"--format", "auto", "--placement", "4", "--jobs", jobs} + inputs);
         QCOMPARE(result.code, 1);
         QMap<QString, QByteArray> files;
         for (const QString& name : AllFiles(out()))
@@ -362,8 +302,7 @@ void TestCliRun::aSignalStopsAfterTheImagesInHand() {
     QVERIFY2(errors.contains(" written, 0 failed, 0 skipped\n"), qPrintable(errors));
     const QStringList written = AllFiles(out());
     QVERIFY(written.size() < inputs.size());
-    QVERIFY(
-        errors.endsWith(QStringLiteral("%1 written, 0 failed, 0 skipped\n").arg(written.size())));
+    QVERIFY(errors.endsWith(QStringLiteral("%1 written, 0 failed, 0 skipped\n").arg(written.size())));
     for (const QString& name : written) {
         QVERIFY2(!name.startsWith('.'), qPrintable(name));
         QImageReader reader(out(name));

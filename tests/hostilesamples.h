@@ -1,0 +1,27 @@
+#pragma once
+
+// Pictures that lie about themselves, made in code for the hostile-input tests: headers that
+// declare giant, empty or negative sizes, a chunk longer than its file, and a PNG that inflates
+// far beyond its own size.
+
+#include <QByteArray>
+#include <QImage>
+
+// An 8-bit RGB PNG declaring the size, its IDAT holding the bytes given.
+QByteArray pngWith(quint32 width, quint32 height, const QByteArray& idat);
+// The bytes as a zlib stream, as an IDAT holds its rows.
+QByteArray zlibOf(const QByteArray& data);
+// A black square of the side given, deflated as tightly as zlib goes: 16000 x 16000 takes 750 KB.
+QByteArray inflatingPng(int side);
+// A small PNG whose text chunk declares 2 GB and stops at once.
+QByteArray textChunkBomb();
+// A GIF whose screen declares the size, with one frame of 1 x 1.
+QByteArray gifScreen(quint16 width, quint16 height);
+// The JPEG with the size its start-of-frame marker declares replaced.
+QByteArray jpegDeclaring(QByteArray jpeg, quint16 width, quint16 height);
+// A BMP header declaring the size, over 100 bytes of pixels.
+QByteArray bmpDeclaring(qint32 width, qint32 height);
+// An uncompressed 8-bit grey TIFF declaring the size, with 64 bytes of pixels.
+QByteArray tiffDeclaring(quint32 width, quint32 height);
+// The picture in a format only Qt writes; empty when it cannot.
+QByteArray byQt(const QImage& image, const char* format);

@@ -1,0 +1,295 @@
+// Hostile inputs given to tintorel-cli, one row each: cut files of every format, headers that
+// declare giant, empty or negative sizes, pictures beyond the ceiling, a small PNG that inflates to
+// 16000 x 16000, an empty file, a folder named like a picture, a FIFO, a dangling link, an
+// unreadable file and a name with a newline. Each row states the exit code, a piece of the message,
+// whether a copy is written (a failed input leaves nothing at all in the output folder) and the
+// most memory the program may hold, its peak resident size as the kernel reports it to the parent
+// that waits for it.
+#include "engine/picture.h"
+#include "engine/stampfile.h"
+#include "tests/codecsamples.h"
+#include "tests/hostilesamples.h"
+#include "tests/testkit.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+const QString kCli = QStringLiteral(TINTOREL_BIN_DIR "/tintorel-cli");
+
+// AddressSanitizer's shadow memory and quarantine say nothing of the program's own needs: an
+// instrumented build is held to a looser bound.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr int kMemoryAllowance = 2;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr int kMemoryAllowance = 2;
+#else
+constexpr int kMemoryAllowance = 1;
+#endif
+#else
+constexpr int kMemoryAllowance = 1;
+#endif
+
+// Where the input of a row comes from.
+enum class Entry { File, Fifo, Folder, DanglingLink, Unreadable };
+
+} // namespace
+
+struct Expected {
+    int code = 1;
+    QString message;
+    bool written = false;
+    int megabytes = 32; // the most the program may hold, resident: it starts with about 22
+    // A picture refused by the default ceiling is let through on a machine whose memory holds
+    // it: the row says how many pixels it declares.
+    qint64 declaredPixels = 0;
+};
+Q_DECLARE_METATYPE(Expected)
+
+namespace {
+
+struct ChildRun {
+    int code = -1; // -1: killed, or did not end in time
+    QString errors;
+    long peakKilobytes = 0;
+};
+
+// Runs the command under GNU time, which tells the peak resident size of that process alone: a
+// process started from this one directly would count this test's own memory as its own, since
+// the kernel carries the peak of the memory it replaces over an exec.
+ChildRun runChild(const QStringList& command, const QString& peakFile) {
+    const ProcessResult result = RunProcess(
+        "/usr/bin/time", QStringList{"--quiet", "--format=%M", "--output=" + peakFile} + command);
+    return {result.code, result.errors, Contents(peakFile).trimmed().toLong()};
+}
+
+QString tooLarge(int width, int height) {
+    return QStringLiteral("picture too large: %1 x %2 pixels").arg(width).arg(height);
+}
+
+Expected refusedByDefault(int width, int height) {
+    return {1, tooLarge(width, height), false, 32, qint64(width) * height};
+}
+
+void addRow(const char* name, const QString& file, Entry entry, const QByteArray& bytes,
+            const QStringList& options, const Expected& expected) {
+    QTest::newRow(name) << file << entry << bytes << options << expected;
+}
+
+// The size of the picture, decoded to its last row a band at a time.
+QSize decodedSize(const QString& path) {
+    const std::unique_ptr<PictureReader> reader = PictureReader::open(path);
+    const QSize size = reader->size();
+    constexpr int kBand = 64;
+    const qsizetype bytesPerLine = qsizetype(size.width()) * 4;
+    std::vector<uchar> band(size_t(bytesPerLine) * kBand);
+    for (int y = 0; y < size.height(); y += kBand)
+        reader->readRows(band.data(), bytesPerLine, std::min(kBand, size.height() - y));
+    return size;
+}
+
+void addFile(const char* name, const QString& file, const QByteArray& bytes,
+             const Expected& expected, const QStringList& options = {"--format", "png"}) {
+    addRow(name, file, Entry::File, bytes, options, expected);
+}
+} // namespace
+
+class TestHostile : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void hostileInput_data();
+    void hostileInput();
+
+private:
+    void addCutRows();
+    void addHeaderRows();
+    void addCeilingRows();
+    void addEntryRows();
+    void makeEntry(const QString& path, Entry entry, const QByteArray& bytes);
+    QString in(const QString& name) const { return dir_->filePath("in/" + name); }
+    QString out(const QString& name = {}) const { return dir_->filePath("out/" + name); }
+
+    QByteArray inflating_;
+    std::unique_ptr<QTemporaryDir> dir_;
+};
+
+void TestHostile::initTestCase() {
+    inflating_ = inflatingPng(16000);
+    QVERIFY2(inflating_.size() < 800 * 1024, qPrintable(QString::number(inflating_.size())));
+}
+
+void TestHostile::init() {
+    dir_ = std::make_unique<QTemporaryDir>();
+    QVERIFY(QDir(dir_->path()).mkpath("in") && QDir(dir_->path()).mkpath("out"));
+    // Reachable and writable for the other user that reads the unreadable file.
+    for (const auto& [path, mode] : {std::pair{dir_->path(), 0755}, {in(""), 0755}, {out(), 0777}})
+        QVERIFY(::chmod(QFile::encodeName(path).constData(), mode_t(mode)) == 0);
+    QImage mark = SolidImage(12, 8, qRgb(255, 255, 255));
+    for (int x = 2; x < 10; ++x)
+        mark.setPixel(x, 4, qRgb(220, 20, 20));
+    WriteImage(mark, in("mark.png"), "png");
+}
+
+void TestHostile::hostileInput_data() {
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<Entry>("entry");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<Expected>("expected");
+    addCutRows();
+    addHeaderRows();
+    addCeilingRows();
+    addEntryRows();
+}
+
+void TestHostile::addCutRows() {
+    const QImage picture = photoLike(160, 120);
+    const QList<std::tuple<const char*, QString, QByteArray>> formats = {
+        {"jpeg", "cut.jpg", makeJpeg(picture, 2, 2)},
+        {"progressive jpeg", "cut.jpg", makeJpeg(picture, 2, 2, 85, JpegKind::Progressive)},
+        {"png", "cut.png", encoded(picture, PictureFormat::Png)},
+        {"interlaced png", "cut.png", readFile(TINTOREL_TEST_DATA "/pngsuite/basi2c08.png")},
+        {"gif", "cut.gif",
+         encoded(picture.convertToFormat(QImage::Format_Indexed8), PictureFormat::Gif)},
+        {"bmp", "cut.bmp", encoded(picture, PictureFormat::Bmp)},
+        {"bmp rle8", "cut.bmp", makeRle8Bmp(picture)},
+        {"tiff", "cut.tif", encoded(picture, PictureFormat::Tiff)},
+    };
+    for (const auto& [format, file, whole] : formats) {
+        // libtiff gives its own words for a strip that stops short.
+        const QString reason = file.endsWith(".tif") ? QString() : kDataEndsEarlyText;
+        for (int percent : {5, 50, 99}) {
+            const QByteArray name =
+                QByteArray(format) + " cut at " + QByteArray::number(percent) + "%";
+            addFile(name.constData(), file, whole.left(whole.size() * percent / 100), {1, reason});
+        }
+    }
+}
+
+void TestHostile::addHeaderRows() {
+    const QByteArray jpeg = makeJpeg(photoLike(64, 48), 2, 2);
+    const QByteArray progressive = makeJpeg(photoLike(64, 48), 2, 2, 85, JpegKind::Progressive);
+    addFile("png declaring 100000 x 100000", "bomb.png",
+            pngWith(100000, 100000, zlibOf(QByteArray(1000, '\0'))), {1, "Not enough image data"});
+    addFile("png declaring a negative width", "bomb.png",
+            pngWith(0xFFFFFFF0u, 100, zlibOf(QByteArray(1000, '\0'))),
+            {1, "PNG unsigned integer out of range"});
+    // A chunk's length is read before the chunk: libpng would clear that much memory for it.
+    addFile("png with a text chunk declaring 2 GB", "bomb.png", textChunkBomb(),
+            {1, "iTXt: chunk data is too large"});
+    addFile("gif declaring 65535 x 65535", "bomb.gif", gifScreen(65535, 65535),
+            refusedByDefault(65535, 65535));
+    addFile("gif declaring 0 x 0", "bomb.gif", gifScreen(0, 0), {1, "Image is empty"});
+    addFile("jpeg declaring 65500 x 65500", "bomb.jpg", jpegDeclaring(jpeg, 65500, 65500),
+            {1, kDataEndsEarlyText});
+    addFile("progressive jpeg declaring 65500 x 65500", "bomb.jpg",
+            jpegDeclaring(progressive, 65500, 65500), refusedByDefault(65500, 65500));
+    addFile("jpeg declaring 0 x 0", "bomb.jpg", jpegDeclaring(jpeg, 0, 0), {1, "Empty JPEG image"});
+    addFile("bmp declaring 100000 x 100000", "bomb.bmp", bmpDeclaring(100000, 100000),
+            {1, kDataEndsEarlyText});
+    addFile("bmp declaring a negative width", "bomb.bmp", bmpDeclaring(-100000, 100),
+            {1, kDataEndsEarlyText});
+    addFile("bmp declaring the most negative size", "bomb.bmp",
+            bmpDeclaring(std::numeric_limits<qint32>::min(), std::numeric_limits<qint32>::min()),
+            {1, kDataEndsEarlyText});
+    addFile("tiff declaring 100000 x 100000", "bomb.tif", tiffDeclaring(100000, 100000),
+            refusedByDefault(100000, 100000));
+    addFile("tiff declaring a negative width", "bomb.tif", tiffDeclaring(0xFFFFFFFFu, 1),
+            {1, "Unable to read image data"});
+}
+
+// A picture beyond the ceiling is refused with its size, before decoding; a raised ceiling lets it
+// through, and a picture that streams needs none.
+void TestHostile::addCeilingRows() {
+    const QImage picture = photoLike(1200, 1000);
+    const QByteArray bmp = encoded(picture, PictureFormat::Bmp);
+    const QString refused = tooLarge(1200, 1000) + " (1.2 megapixels) is more than the 1.0 "
+                                                   "megapixels allowed";
+    const QStringList oneMegapixel{"--max-megapixels", "1"};
+    addFile("bmp beyond a ceiling of 1 megapixel", "big.bmp", bmp, {1, refused}, oneMegapixel);
+    addFile("bmp within a ceiling of 2 megapixels", "big.bmp", bmp, {0, "1 written", true, 48},
+            {"--max-megapixels", "2"});
+    // Qt learns how a WebP stores its pixels only by decoding it: the size alone refuses it first.
+    addFile("webp beyond a ceiling of 1 megapixel", "big.webp", byQt(picture, "webp"), {1, refused},
+            oneMegapixel + QStringList{"--format", "png"});
+    addFile("png streaming past a ceiling of 1 megapixel", "big.png",
+            encoded(picture, PictureFormat::Png), {0, "1 written", true},
+            oneMegapixel + QStringList{"--format", "jpg"});
+    // Written as JPEG, the fastest way for it: by rows, never more than a band of them in memory.
+    addFile("png of 750 KB inflating to 16000 x 16000", "inflating.png", inflating_,
+            {0, "1 written", true, 48}, {"--format", "jpg"});
+}
+
+void TestHostile::addEntryRows() {
+    const QByteArray png = encoded(photoLike(40, 30), PictureFormat::Png);
+    addFile("empty file", "empty.jpg", {}, {1, "Unsupported image format"});
+    addRow("folder named like a picture", "photo.jpg", Entry::Folder, {}, {},
+           {2, "No files added."});
+    addRow("fifo", "pipe.png", Entry::Fifo, {}, {}, {1, kNotRegularFileText});
+    addRow("dangling link", "gone.png", Entry::DanglingLink, {}, {},
+           {1, "No such file or directory"});
+    addRow("unreadable file", "locked.png", Entry::Unreadable, png, {}, {1, "Permission denied"});
+    addFile("name with a newline", "new\nline.png", png, {0, "1 written", true}, {});
+}
+
+void TestHostile::makeEntry(const QString& path, Entry entry, const QByteArray& bytes) {
+    const QByteArray name = QFile::encodeName(path);
+    switch (entry) {
+    case Entry::File:
+    case Entry::Unreadable:
+        writeFile(path, bytes);
+        if (entry == Entry::Unreadable)
+            QVERIFY(::chmod(name.constData(), 0200) == 0);
+        break;
+    case Entry::Fifo:
+        QVERIFY(::mkfifo(name.constData(), 0644) == 0);
+        break;
+    case Entry::Folder:
+        QVERIFY(QDir().mkpath(path));
+        break;
+    case Entry::DanglingLink:
+        QVERIFY(::symlink("nowhere.png", name.constData()) == 0);
+        break;
+    }
+}
+
+void TestHostile::hostileInput() {
+    QFETCH(QString, file);
+    QFETCH(Entry, entry);
+    QFETCH(QByteArray, bytes);
+    QFETCH(QStringList, options);
+    QFETCH(Expected, expected);
+    if (expected.declaredPixels > 0 && expected.declaredPixels <= DefaultMaxPixels())
+        QSKIP("a quarter of this machine's memory holds the picture: the ceiling lets it through");
+    makeEntry(in(file), entry, bytes);
+    // Root reads every file: the unreadable one is given to another user.
+    QStringList command{kCli};
+    if (entry == Entry::Unreadable && ::geteuid() == 0)
+        command = QStringList{"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", kCli};
+    command << "--watermark" << in("mark.png") << "--output" << out().chopped(1) << options
+            << in(file);
+    const ChildRun run = runChild(command, dir_->filePath("peak.txt"));
+    const QString said = QStringLiteral("exit %1: %2").arg(run.code).arg(run.errors);
+    QVERIFY2(run.code == expected.code, qPrintable(said));
+    QVERIFY2(run.errors.contains(expected.message), qPrintable(said));
+    const QStringList outputs =
+        QDir(out()).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden);
+    QCOMPARE(outputs.size(), expected.written ? 1 : 0);
+    if (expected.written)
+        QVERIFY(!decodedSize(out(outputs.first())).isEmpty());
+    qInfo("peak memory %ld KB", run.peakKilobytes);
+    QVERIFY2(run.peakKilobytes <= expected.megabytes * 1024L * kMemoryAllowance,
+             qPrintable(QStringLiteral("%1 KB").arg(run.peakKilobytes)));
+}
+
+QTEST_GUILESS_MAIN(TestHostile)
+#include "tst_hostile.moc"
