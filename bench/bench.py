@@ -23,7 +23,8 @@ import corpus as corpus_mod  # noqa: E402
 HERE = os.path.dirname(os.path.abspath(__file__))
 QUICK_COUNTS = {"jpeg12": 4, "png2": 4, "jpeg108": 1}
 SET_KINDS = {"jpeg12": "JPEGs of 12 MP", "png2": "PNGs of 2 MP", "jpeg108": "JPEGs of 108 MP"}
-TOOL_TITLES = {"tintorel": "tintorel-cli", "vips": "vips composite2", "im6": "ImageMagick 6 convert",
+TOOL_TITLES = {"tintorel": "tintorel-cli", "lossless": "tintorel-cli --jpeg lossless",
+               "vips": "vips composite2", "im6": "ImageMagick 6 convert",
                "floor": "djpeg \\| cjpeg (no stamp)"}
 HOW_TITLES = {"1": "1 process per image, 1 at a time", "2": "1 process per image, 2 at a time",
               "all": "1 process for all images, its default workers"}
@@ -36,8 +37,8 @@ def image_command(tool, src, dst, size, c):
     jpeg = dst.endswith(".jpg")
     lw, lh = corpus_mod.LOGO_SIZE
     x, y = str(size[0] - lw), str(size[1] - lh)
-    if tool == "tintorel":
-        return tintorel_command(c, [src], os.path.dirname(dst)) + ["--jobs", "1"]
+    if tool in ("tintorel", "lossless"):
+        return tintorel_command(c, [src], os.path.dirname(dst), tool) + ["--jobs", "1"]
     if tool == "vips":
         if jpeg:  # the alpha that compositing adds is dropped by the JPEG writer
             return ["vips", "composite2", src, c["logo-alpha"], dst + "[Q=75]", "over", "--x", x, "--y", y]
@@ -53,9 +54,12 @@ def image_command(tool, src, dst, size, c):
     raise ValueError(tool)
 
 
-def tintorel_command(c, sources, out):
+def tintorel_command(c, sources, out, tool="tintorel"):
+    """The normal way re-encodes at quality 75; the lossless way keeps every block the logo
+    leaves alone and encodes those under it with the picture's own tables."""
+    way = ["--jpeg", "lossless"] if tool == "lossless" else ["--quality", "75"]
     return [c["cli"], "--watermark", c["logo"], "--output", out, "--placement", "bottom-right",
-            "--quality", "75", "--quiet"] + sources
+            "--quiet"] + way + sources
 
 
 # ---------------------------------------------------------------- running and measuring
@@ -250,12 +254,15 @@ def ratio(results, a, b, what="rate"):
     return statistics.median(pairs) if pairs else None
 
 
-# The comparisons the report makes: (tintorel-cli's way, peer, peer's way, what), all on one set.
-COMPARISONS = [("1", peer, "1", "rate") for peer in ("vips", "im6", "floor")] + \
-    [("2", peer, "2", "rate") for peer in ("vips", "im6", "floor")] + \
-    [("all", peer, "2", "rate") for peer in ("vips", "im6", "floor")] + \
-    [("all", "tintorel", "2", "rate"), ("1", "vips", "1", "peak"), ("1", "im6", "1", "peak"),
-     ("all", "vips", "2", "peak")]
+# The comparisons the report makes: (tintorel-cli's tool and way, peer, peer's way, what), all on
+# one set.
+COMPARISONS = [("tintorel", "1", peer, "1", "rate") for peer in ("vips", "im6", "floor")] + \
+    [("tintorel", "2", peer, "2", "rate") for peer in ("vips", "im6", "floor")] + \
+    [("tintorel", "all", peer, "2", "rate") for peer in ("vips", "im6", "floor")] + \
+    [("tintorel", "all", "tintorel", "2", "rate"), ("tintorel", "1", "vips", "1", "peak"),
+     ("tintorel", "1", "im6", "1", "peak"), ("tintorel", "all", "vips", "2", "peak"),
+     ("lossless", "1", "tintorel", "1", "rate"), ("lossless", "all", "tintorel", "all", "rate"),
+     ("lossless", "all", "vips", "2", "rate"), ("lossless", "all", "im6", "2", "rate")]
 WAYS = {"1": "per image, 1 at a time", "2": "per image, 2 at a time", "all": "one process"}
 
 
@@ -282,14 +289,15 @@ def report(results, sizes, problems, sets, args, lines):
             "memory: above 1 uses more):", "",
             "| pictures | tintorel-cli | peer | speed | peak memory |", "|---|---|---|---|---|"]
     for set_name in sets:
-        for how, peer, peer_how, what in COMPARISONS:
-            a, b = (set_name, "tintorel", how), (set_name, peer, peer_how)
+        for tool, how, peer, peer_how, what in COMPARISONS:
+            a, b = (set_name, tool, how), (set_name, peer, peer_how)
             if a in problems or b in problems:
                 continue
             r = ratio(results, a, b, what)
             if r is not None:
                 cells = [f"{r:.2f}", ""] if what == "rate" else ["", f"{r:.2f}"]
-                out.append(f"| {SET_KINDS[set_name]} | {WAYS[how]} | {TOOL_TITLES[peer]} "
+                out.append(f"| {SET_KINDS[set_name]} | {TOOL_TITLES[tool]} {WAYS[how]} "
+                           f"| {TOOL_TITLES[peer]} "
                            f"{WAYS[peer_how]} | {' | '.join(cells)} |")
     if problems:
         out += ["", "Failed checks (those cases' speeds are left out):", ""]
@@ -319,7 +327,7 @@ def run_case(key, sources, base, c, env):
     shutil.rmtree(out, ignore_errors=True)
     os.makedirs(out)
     if how == "all":
-        commands, at_once = [tintorel_command(c, sources, out)], 1
+        commands, at_once = [tintorel_command(c, sources, out, tool)], 1
     else:
         commands = [image_command(tool, s, os.path.join(out, os.path.basename(s)), (w, h), c)
                     for s in sources]
@@ -364,6 +372,8 @@ def main():
         tools = ["tintorel", "vips", "im6"] + (["floor"] if set_name.startswith("jpeg") else [])
         cases += [(set_name, tool, how) for how in ("1", "2") for tool in tools]
         cases.append((set_name, "tintorel", "all"))
+        if set_name.startswith("jpeg"):
+            cases += [(set_name, "lossless", "1"), (set_name, "lossless", "all")]
 
     results, sizes, problems = {}, {}, {}
     rounds = args.reps + (0 if args.quick else 1)

@@ -90,6 +90,7 @@ private slots:
     void progressAndEnd();
     void failingImagesAreReportedAndTheRunGoesOn();
     void failedEncoderWriteIsReported();
+    void aWatermarkThatCannotBeDecodedIsReportedOnce();
     void noPlacementPutsEveryWatermarkAtTheOrigin();
     void optionsAndListChangedDuringTheRunChangeNothing();
 
@@ -268,6 +269,25 @@ void TestBatch::failingImagesAreReportedAndTheRunGoesOn() {
     QCOMPARE(QDir(outDir_->path()).entryList(QDir::Files), (QStringList{"first.png", "last.png"}));
     QCOMPARE(window.outcomes, (QList<ImageOutcome>{ImageOutcome::Written, ImageOutcome::Failed,
                                                    ImageOutcome::Failed, ImageOutcome::Written}));
+}
+
+void TestBatch::aWatermarkThatCannotBeDecodedIsReportedOnce() {
+    for (const char* name : {"a.png", "b.png", "c.png"})
+        writeInput(name);
+    QFile junk(in(QStringLiteral("mark.png")));
+    QVERIFY(junk.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    junk.write("no picture here");
+    junk.close();
+    ScriptedWindow window = readyWindow({"a.png", "b.png", "c.png"});
+
+    RunWatermarkBatch(window);
+
+    // One report naming the watermark, not one for every image against the image's name.
+    QCOMPARE(window.reports.size(), 1);
+    QCOMPARE(window.reports[0].first, 70);
+    QVERIFY(window.reports[0].second.startsWith(in(QStringLiteral("mark.png")) + ": "));
+    QCOMPARE(window.messages, QStringList{kDoneMessage});
+    QVERIFY(QDir(outDir_->path()).isEmpty());
 }
 
 void TestBatch::failedEncoderWriteIsReported() {
