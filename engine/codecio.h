@@ -36,6 +36,20 @@ void writeAllToDevice(QIODevice& device, const char* data, qint64 size);
 
 // The whole picture read band by band through readRows, for readers that decode by rows.
 QImage readAllRows(PictureReader& reader);
+
+// Rows handed out a band at a time, each call going on where the last stopped, from a picture a
+// reader had to decode whole (GIF, interlaced PNG, the formats Qt reads).
+class HeldRows {
+public:
+    bool holds() const { return !whole_.isNull(); }
+    void hold(QImage whole) { whole_ = std::move(whole); }
+    // Raises "image data ends early" for rows past the picture's last.
+    void copy(uchar* rows, qsizetype bytesPerLine, int count);
+
+private:
+    QImage whole_;
+    int copied_ = 0;
+};
 // A picture of the reader's size and alpha, at 72 dots per inch, whatever resolution the file
 // names: a decoded image's own default follows the screen, which the command line has none of,
 // and the window and the command line must write the same bytes. A resolution in the picture's

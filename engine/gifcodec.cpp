@@ -71,6 +71,8 @@ private:
     QRgb colorOf(int index) const;
     void decodeFrame(QImage& image);
 
+    HeldRows held_;
+
     PictureFile file_;
     GifFileType* gif_ = nullptr;
     int transparent_ = NO_TRANSPARENT_COLOR;
@@ -160,9 +162,9 @@ QImage GifReader::readAll() {
 }
 
 void GifReader::readRows(uchar* rows, qsizetype bytesPerLine, int count) {
-    const QImage image = readAll();
-    for (int y = 0; y < count && y < image.height(); ++y)
-        std::copy_n(image.constScanLine(y), image.bytesPerLine(), rows + y * bytesPerLine);
+    if (!held_.holds())
+        held_.hold(readAll());
+    held_.copy(rows, bytesPerLine, count);
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QIODevice>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstring>
@@ -159,6 +160,15 @@ QImage readAllRows(PictureReader& reader) {
     QImage image = newPicture(reader.size(), reader.hasAlpha());
     reader.readRows(image.bits(), image.bytesPerLine(), image.height());
     return image;
+}
+
+void HeldRows::copy(uchar* rows, qsizetype bytesPerLine, int count) {
+    if (count > whole_.height() - copied_)
+        failDataEndsEarly();
+    for (int y = 0; y < count; ++y)
+        std::copy_n(whole_.constScanLine(copied_ + y), whole_.bytesPerLine(),
+                    rows + y * bytesPerLine);
+    copied_ += count;
 }
 
 void writeAllToDevice(QIODevice& device, const char* data, qint64 size) {

@@ -81,8 +81,7 @@ private:
     int rowsRead_ = 0;
     PictureMetadata metadata_;
     int orientation_ = 1;
-    QImage whole_;
-    int rowsCopied_ = 0;
+    HeldRows held_;
 };
 
 void PngReader::readHeader() {
@@ -176,14 +175,9 @@ void PngReader::readRows(uchar* rows, qsizetype bytesPerLine, int count) {
 
 // An interlaced picture is complete only after its last pass: rows are handed out from the whole.
 void PngReader::copyRows(uchar* rows, qsizetype bytesPerLine, int count) {
-    if (whole_.isNull())
-        whole_ = readAll();
-    if (count > whole_.height() - rowsCopied_)
-        failDataEndsEarly();
-    for (int y = 0; y < count; ++y)
-        std::copy_n(whole_.constScanLine(rowsCopied_ + y), whole_.bytesPerLine(),
-                    rows + y * bytesPerLine);
-    rowsCopied_ += count;
+    if (!held_.holds())
+        held_.hold(readAll());
+    held_.copy(rows, bytesPerLine, count);
 }
 
 QImage PngReader::readAll() {

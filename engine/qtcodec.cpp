@@ -115,7 +115,7 @@ private:
     PictureMetadata metadata_;
     int orientation_ = 1;
     QImage decoded_;
-    int rowsRead_ = 0;
+    HeldRows held_;
 };
 
 void QtReader::readHeader(const QString& path) {
@@ -180,13 +180,9 @@ QImage QtReader::readAll() {
 }
 
 void QtReader::readRows(uchar* rows, qsizetype bytesPerLine, int count) {
-    const QImage image = readAll();
-    if (count > image.height() - rowsRead_)
-        failDataEndsEarly();
-    for (int y = 0; y < count; ++y)
-        std::copy_n(image.constScanLine(rowsRead_ + y), image.bytesPerLine(),
-                    rows + y * bytesPerLine);
-    rowsRead_ += count;
+    if (!held_.holds())
+        held_.hold(readAll());
+    held_.copy(rows, bytesPerLine, count);
 }
 
 } // namespace
