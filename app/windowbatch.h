@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/batch.h"
+#include "engine/run/batch.h"
 
 #include <QObject>
 

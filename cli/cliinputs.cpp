@@ -1,6 +1,6 @@
 #include "cli/cliinputs.h"
 
-#include "engine/output.h"
+#include "engine/run/planner.h"
 #include "support/folderscan.h"
 #include "support/paths.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/runner.h"
+#include "engine/run/runner.h"
 
 #include <QFile>
 #include <QSaveFile>

@@ -1,8 +1,8 @@
 #include "cli/clirun.h"
 
 #include "cli/clireport.h"
-#include "engine/batch.h"
-#include "engine/output.h"
+#include "engine/run/batch.h"
+#include "engine/run/planner.h"
 #include "support/failure.h"
 #include "support/imaging.h"
 #include "support/paths.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/job.h"
+#include "engine/run/job.h"
 #include "support/color.h"
 
 #include <QObject>

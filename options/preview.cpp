@@ -1,7 +1,7 @@
 #include "options/preview.h"
 
-#include "engine/compose.h"
-#include "engine/job.h"
+#include "engine/stamping/compose.h"
+#include "engine/run/job.h"
 #include "support/errorreport.h"
 #include "support/geometry.h"
 #include "support/imaging.h"

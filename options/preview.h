@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/surface.h"
+#include "engine/stamping/surface.h"
 
 #include <QImage>
 #include <QWidget>

@@ -3,7 +3,7 @@
 // Test pictures made in code for the codec tests: JPEGs of chosen sampling, pictures with
 // metadata, a run-length BMP, and a device that runs out of room.
 
-#include "engine/picture.h"
+#include "engine/io/picture.h"
 #include "support/failure.h"
 
 #include <QByteArray>

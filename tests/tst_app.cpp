@@ -2,7 +2,7 @@
 // start, the appearance and pointer rules, and the close.
 #include "app/appearance.h"
 #include "app/form1.h"
-#include "engine/batch.h"
+#include "engine/run/batch.h"
 #include "filelist/imagelist.h"
 #include "options/colorswatch.h"
 #include "options/optionspanel.h"

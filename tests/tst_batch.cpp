@@ -1,8 +1,8 @@
 // The batch run through a scripted window: its checks, output names and formats, progress,
 // failures that must not stop the run, and the protections of the user's files.
-#include "engine/batch.h"
-#include "engine/output.h"
-#include "engine/surface.h"
+#include "engine/run/batch.h"
+#include "engine/run/planner.h"
+#include "engine/stamping/surface.h"
 #include "support/failure.h"
 #include "tests/testkit.h"
 

@@ -3,7 +3,7 @@
 // window's run.
 #include "app/form1.h"
 #include "cli/cliargs.h"
-#include "engine/batch.h"
+#include "engine/run/batch.h"
 #include "filelist/imagelist.h"
 #include "options/colorswatch.h"
 #include "options/optionspanel.h"

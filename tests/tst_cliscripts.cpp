@@ -2,7 +2,7 @@
 // below the output folder, reruns that do only new work, the JSON report, a run shared out in
 // parts, and the manual page and shell completion that must say what --help says.
 #include "cli/clioptions.h"
-#include "engine/output.h"
+#include "engine/run/planner.h"
 #include "tests/testkit.h"
 
 #include <QDateTime>

@@ -1,6 +1,6 @@
 // The picture readers and writers: pixels as Qt decodes them, truncated and hostile files,
 // metadata carried into every output format, JPEG tables, banded writing and failing devices.
-#include "engine/picture.h"
+#include "engine/io/picture.h"
 #include "support/failure.h"
 #include "tests/codecsamples.h"
 #include "tests/testkit.h"

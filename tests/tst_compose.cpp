@@ -1,6 +1,6 @@
 // Placement, the colour-key copy, decoding and the five-step compose.
-#include "engine/compose.h"
-#include "engine/surface.h"
+#include "engine/stamping/compose.h"
+#include "engine/stamping/surface.h"
 #include "support/errorreport.h"
 #include "support/failure.h"
 #include "tests/testkit.h"

@@ -3,7 +3,7 @@
 // the moment, every file in the output folder is a complete copy that decodes to its last row,
 // nothing else is there (no temporary file, no part of a file), and a run started again with
 // --update finishes the set.
-#include "engine/picture.h"
+#include "engine/io/picture.h"
 #include "tests/codecsamples.h"
 #include "tests/testkit.h"
 

@@ -5,8 +5,8 @@
 // whether a copy is written (a failed input leaves nothing at all in the output folder) and the
 // most memory the program may hold, its peak resident size as the kernel reports it to the parent
 // that waits for it.
-#include "engine/picture.h"
-#include "engine/stampfile.h"
+#include "engine/io/picture.h"
+#include "engine/run/stampfile.h"
 #include "tests/codecsamples.h"
 #include "tests/hostilesamples.h"
 #include "tests/testkit.h"

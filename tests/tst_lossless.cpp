@@ -2,8 +2,8 @@
 // leaves alone keeps its coefficients and each block under it is the block the normal way encodes
 // with the picture's own tables; the codings a JPEG may use; metadata and turned pictures; the
 // command line's notes.
-#include "engine/jpeglossless.h"
-#include "engine/stampfile.h"
+#include "engine/stamping/jpeglossless.h"
+#include "engine/run/stampfile.h"
 #include "tests/codecsamples.h"
 #include "tests/testkit.h"
 

@@ -2,7 +2,7 @@
 // and its life beside the batch run.
 #include "app/appearance.h"
 #include "app/form1.h"
-#include "engine/batch.h"
+#include "engine/run/batch.h"
 #include "filelist/imagelist.h"
 #include "options/optionspanel.h"
 #include "options/preview.h"

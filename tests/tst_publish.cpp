@@ -1,9 +1,9 @@
 // Stamped copies a photographer can publish, from input file to output file: upright, with the
 // camera's metadata, with their own transparency, with the mark at the size, distance, strength
 // and quality asked for, and the same pixels whether the picture goes by rows or whole.
-#include "engine/output.h"
-#include "engine/picture.h"
-#include "engine/stampfile.h"
+#include "engine/run/planner.h"
+#include "engine/io/picture.h"
+#include "engine/run/stampfile.h"
 #include "tests/codecsamples.h"
 #include "tests/testkit.h"
 

@@ -1,6 +1,6 @@
 // Stamping a mark that has its own transparency, onto images with and without theirs; the size,
 // distance and strength of the mark; rows stamped a band at a time; and pictures turned upright.
-#include "engine/stamp.h"
+#include "engine/stamping/stamp.h"
 #include "tests/testkit.h"
 
 #include <QTest>

@@ -2,7 +2,7 @@
 // stay as they were at Start, and Stop, Escape and closing the window end the run after the
 // images in hand, never leaving a partial file.
 #include "app/form1.h"
-#include "engine/batch.h"
+#include "engine/run/batch.h"
 #include "filelist/imagelist.h"
 #include "options/optionspanel.h"
 #include "support/imaging.h"

@@ -1,4 +1,4 @@
-#include "engine/writer.h"
+#include "engine/run/writer.h"
 #include "support/failure.h"
 #include "tests/testkit.h"
 

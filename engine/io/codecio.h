@@ -1,0 +1,58 @@
+#pragma once
+
+// What the picture readers and writers share among themselves; the rest of the engine sees only
+// engine/picture.h.
+
+#include "engine/io/picture.h"
+
+#include <QString>
+
+#include <cstdio>
+#include <memory>
+
+class QIODevice;
+
+inline const QString kEmptyImageText = QStringLiteral("Image is empty");
+
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+// An open picture file, read through stdio so that the C codecs' own file readers serve it.
+using PictureFile = std::unique_ptr<std::FILE, FileCloser>;
+
+// The decoders, each taking over the file positioned at its start. Each reads the header only.
+std::unique_ptr<PictureReader> openJpeg(PictureFile file);
+std::unique_ptr<PictureReader> openPng(PictureFile file);
+std::unique_ptr<PictureReader> openGif(PictureFile file);
+// Any format Qt reads; BMP is checked for missing pixel data first.
+std::unique_ptr<PictureReader> openWithQt(PictureFile file, PictureFormat format,
+                                          const QString& path);
+
+// Writes all the bytes or raises a Failure with the device's reason; a short write is a failure.
+void writeAllToDevice(QIODevice& device, const char* data, qint64 size);
+
+// The Failure for a file whose data stopped before the decoder had what it needed.
+[[noreturn]] void failDataEndsEarly();
+
+// The whole picture read band by band through readRows, for readers that decode by rows.
+QImage readAllRows(PictureReader& reader);
+
+// Rows handed out a band at a time, each call going on where the last stopped, from a picture a
+// reader had to decode whole (GIF, interlaced PNG, the formats Qt reads).
+class HeldRows {
+public:
+    bool holds() const { return !whole_.isNull(); }
+    void hold(QImage whole) { whole_ = std::move(whole); }
+    // Raises "image data ends early" for rows past the picture's last.
+    void copy(uchar* rows, qsizetype bytesPerLine, int count);
+
+private:
+    QImage whole_;
+    int copied_ = 0;
+};
+// A picture of the reader's size and alpha, at 72 dots per inch, whatever resolution the file
+// names: a decoded image's own default follows the screen, which the command line has none of,
+// and the window and the command line must write the same bytes. A resolution in the picture's
+// EXIF is metadata and travels with it.
+QImage newPicture(QSize size, bool alpha);
+void useDefaultResolution(QImage& image);

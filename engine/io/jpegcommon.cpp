@@ -1,0 +1,130 @@
+#include "engine/io/jpegcommon.h"
+
+#include "engine/io/metadata.h"
+#include "engine/io/picture.h"
+#include "support/failure.h"
+
+#include <QIODevice>
+
+#include <cerrno>
+
+#include <jerror.h>
+
+namespace {
+
+const QByteArray kExifPrefix("Exif\0\0", 6);
+const QByteArray kXmpPrefix("http://ns.adobe.com/xap/1.0/\0", 29);
+const QByteArray kPhotoshopPrefix("Photoshop 3.0\0", 14);
+// A marker's length field counts itself: 65535 - 2 bytes remain for its contents.
+constexpr qsizetype kMarkerCapacity = 65533;
+
+DeviceDestination& destinationOf(j_compress_ptr info) {
+    return *reinterpret_cast<DeviceDestination*>(info->dest);
+}
+
+// False, with the device's reason kept, when the device takes fewer bytes than it was given.
+bool flush(DeviceDestination& self, size_t count) {
+    const auto written =
+        self.device->write(reinterpret_cast<const char*>(self.buffer.data()), qint64(count));
+    if (written == qint64(count))
+        return true;
+    *self.reason =
+        self.device->errorString().isEmpty() ? SystemErrorText(EIO) : self.device->errorString();
+    return false;
+}
+
+void initDestination(j_compress_ptr info) {
+    DeviceDestination& self = destinationOf(info);
+    self.manager.next_output_byte = self.buffer.data();
+    self.manager.free_in_buffer = self.buffer.size();
+}
+
+boolean emptyDestination(j_compress_ptr info) {
+    DeviceDestination& self = destinationOf(info);
+    if (!flush(self, self.buffer.size()))
+        std::longjmp(self.errors->jump, 1);
+    initDestination(info);
+    return TRUE;
+}
+
+void termDestination(j_compress_ptr info) {
+    DeviceDestination& self = destinationOf(info);
+    if (!flush(self, self.buffer.size() - self.manager.free_in_buffer))
+        std::longjmp(self.errors->jump, 1);
+}
+
+JpegErrors& errorsOf(j_common_ptr info) {
+    return *reinterpret_cast<JpegErrors*>(info->err);
+}
+
+[[noreturn]] void leave(j_common_ptr info) {
+    JpegErrors& errors = errorsOf(info);
+    info->err->format_message(info, errors.message);
+    std::longjmp(errors.jump, 1);
+}
+
+// A file cut short makes libjpeg warn and fill the rest with grey; damaged entropy data makes it
+// warn and guess. Either would give a stamped copy of a damaged picture, so both end the decode.
+// Other warnings, such as stray bytes before a marker, leave the picture whole and are ignored.
+void onMessage(j_common_ptr info, int level) {
+    if (level != -1)
+        return;
+    switch (info->err->msg_code) {
+    case JWRN_JPEG_EOF:
+    case JWRN_HIT_MARKER:
+        errorsOf(info).endedEarly = true;
+        leave(info);
+    case JWRN_HUFF_BAD_CODE:
+    case JWRN_MUST_RESYNC:
+        leave(info);
+    default:
+        info->err->num_warnings++;
+    }
+}
+
+} // namespace
+
+jpeg_error_mgr* installJpegErrors(JpegErrors& errors) {
+    jpeg_error_mgr* manager = jpeg_std_error(&errors.manager);
+    manager->error_exit = leave;
+    manager->emit_message = onMessage;
+    errors.message[0] = '\0';
+    errors.endedEarly = false;
+    return manager;
+}
+
+QString jpegFailureText(const JpegErrors& errors) {
+    return errors.endedEarly ? kDataEndsEarlyText : QString::fromLocal8Bit(errors.message);
+}
+
+void DeviceDestination::attach(QIODevice& target, JpegErrors& jumpTo, QString& failure) {
+    device = &target;
+    errors = &jumpTo;
+    reason = &failure;
+    manager.init_destination = initDestination;
+    manager.empty_output_buffer = emptyDestination;
+    manager.term_destination = termDestination;
+}
+
+JpegMarkers markersFor(const PictureMetadata& metadata) {
+    JpegMarkers markers;
+    const auto add = [&](int marker, const QByteArray& prefix, const QByteArray& body) {
+        if (!body.isEmpty() && prefix.size() + body.size() <= kMarkerCapacity)
+            markers.emplace_back(marker, prefix + body);
+    };
+    add(JPEG_APP0 + 1, kExifPrefix, metadata.exif);
+    add(JPEG_APP0 + 1, kXmpPrefix, metadata.xmp);
+    if (!metadata.iptc.isEmpty())
+        add(JPEG_APP0 + 13, kPhotoshopPrefix, photoshopFromIptc(metadata.iptc));
+    return markers;
+}
+
+void writeJpegMarkers(jpeg_compress_struct& info, const JpegMarkers& markers,
+                      const QByteArray& icc) {
+    for (const auto& [marker, body] : markers)
+        jpeg_write_marker(&info, marker, reinterpret_cast<const JOCTET*>(body.constData()),
+                          unsigned(body.size()));
+    if (!icc.isEmpty())
+        jpeg_write_icc_profile(&info, reinterpret_cast<const JOCTET*>(icc.constData()),
+                               unsigned(icc.size()));
+}

@@ -1,0 +1,160 @@
+#include "engine/io/codecio.h"
+#include "engine/io/jpegcommon.h"
+#include "engine/io/metadata.h"
+
+#include "support/failure.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+const QByteArray kExifPrefix("Exif\0\0", 6);
+const QByteArray kXmpPrefix("http://ns.adobe.com/xap/1.0/\0", 29);
+const QByteArray kPhotoshopPrefix("Photoshop 3.0\0", 14);
+
+QByteArray bodyAfter(const jpeg_saved_marker_ptr marker, const QByteArray& prefix) {
+    const auto* data = reinterpret_cast<const char*>(marker->data);
+    const qsizetype length = qsizetype(marker->data_length);
+    if (length < prefix.size() || std::memcmp(data, prefix.constData(), size_t(prefix.size())))
+        return {};
+    return QByteArray(data + prefix.size(), length - prefix.size());
+}
+
+// Qt's reading of four-channel JPEGs, which are nearly always Adobe's inverted CMYK.
+void cmykToRgb(const uchar* cmyk, QRgb* rgb, int width) {
+    for (int x = 0; x < width; ++x, cmyk += 4) {
+        const int k = cmyk[3];
+        rgb[x] = qRgb(k * cmyk[0] / 255, k * cmyk[1] / 255, k * cmyk[2] / 255);
+    }
+}
+
+class JpegReader final : public PictureReader {
+public:
+    explicit JpegReader(PictureFile file) : file_(std::move(file)) {}
+    ~JpegReader() override { jpeg_destroy_decompress(&info_); }
+
+    void readHeader();
+
+    PictureFormat format() const override { return PictureFormat::Jpeg; }
+    QSize size() const override { return QSize(int(info_.image_width), int(info_.image_height)); }
+    bool hasAlpha() const override { return false; }
+    const PictureMetadata& metadata() const override { return metadata_; }
+    int orientation() const override { return orientation_; }
+    bool canStream() const override { return !cmyk_ && !multipleScans_; }
+    void readRows(uchar* rows, qsizetype bytesPerLine, int count) override;
+    QImage readAll() override { return readAllRows(*this); }
+    std::optional<JpegTables> jpegTables() const override;
+
+private:
+    template <typename Step> void run(const Step& step) {
+        if (!runJpegStep(errors_, step))
+            throw Failure(jpegFailureText(errors_));
+    }
+    void collectMetadata();
+
+    PictureFile file_;
+    JpegErrors errors_{};
+    jpeg_decompress_struct info_{};
+    PictureMetadata metadata_;
+    int orientation_ = 1;
+    bool cmyk_ = false;
+    // Progressive and multi-scan files keep every coefficient of the picture in libjpeg's memory
+    // until the last scan is read: they are held whole, like any picture decoded whole.
+    bool multipleScans_ = false;
+    bool started_ = false;
+    std::vector<uchar> cmykRow_;
+};
+
+void JpegReader::readHeader() {
+    info_.err = installJpegErrors(errors_);
+    run([&] {
+        jpeg_create_decompress(&info_);
+        jpeg_stdio_src(&info_, file_.get());
+        jpeg_save_markers(&info_, JPEG_APP0 + 1, 0xFFFF);
+        jpeg_save_markers(&info_, JPEG_APP0 + 2, 0xFFFF);
+        jpeg_save_markers(&info_, JPEG_APP0 + 13, 0xFFFF);
+        jpeg_read_header(&info_, TRUE);
+    });
+    cmyk_ = info_.jpeg_color_space == JCS_CMYK || info_.jpeg_color_space == JCS_YCCK;
+    multipleScans_ = jpeg_has_multiple_scans(&info_);
+    // Qt's own plug-in decodes with libjpeg's defaults (accurate integer DCT, fancy upsampling);
+    // keeping them gives the same pixels.
+    info_.out_color_space = cmyk_ ? JCS_CMYK : kRowColorSpace;
+    collectMetadata();
+}
+
+void JpegReader::collectMetadata() {
+    QByteArray photoshop;
+    for (jpeg_saved_marker_ptr marker = info_.marker_list; marker; marker = marker->next) {
+        if (marker->marker == JPEG_APP0 + 1 && metadata_.exif.isEmpty())
+            metadata_.exif = bodyAfter(marker, kExifPrefix);
+        if (marker->marker == JPEG_APP0 + 1 && metadata_.xmp.isEmpty())
+            metadata_.xmp = bodyAfter(marker, kXmpPrefix);
+        if (marker->marker == JPEG_APP0 + 13)
+            photoshop += bodyAfter(marker, kPhotoshopPrefix);
+    }
+    metadata_.iptc = iptcFromPhotoshop(photoshop);
+    JOCTET* icc = nullptr;
+    unsigned int iccLength = 0;
+    run([&] { jpeg_read_icc_profile(&info_, &icc, &iccLength); });
+    if (icc) {
+        metadata_.icc = QByteArray(reinterpret_cast<const char*>(icc), qsizetype(iccLength));
+        std::free(icc);
+    }
+    orientation_ = OrientationOf(metadata_);
+}
+
+void JpegReader::readRows(uchar* rows, qsizetype bytesPerLine, int count) {
+    if (!started_) {
+        run([&] { jpeg_start_decompress(&info_); });
+        started_ = true;
+        if (cmyk_)
+            cmykRow_.resize(size_t(info_.output_width) * 4);
+    }
+    JDIMENSION got = 1;
+    run([&] {
+        for (int done = 0; done < count && got == 1; ++done) {
+            uchar* target = rows + done * bytesPerLine;
+            JSAMPROW row = cmyk_ ? cmykRow_.data() : target;
+            got = jpeg_read_scanlines(&info_, &row, 1);
+            if (got == 1 && cmyk_)
+                cmykToRgb(row, reinterpret_cast<QRgb*>(target), int(info_.output_width));
+        }
+    });
+    if (got != 1)
+        failDataEndsEarly();
+    // The rest of the file up to its end marker: a file cut after the last row is cut all the same.
+    if (info_.output_scanline == info_.output_height)
+        run([&] { jpeg_finish_decompress(&info_); });
+}
+
+std::optional<JpegTables> JpegReader::jpegTables() const {
+    if (info_.num_components != 1 && info_.num_components != 3)
+        return std::nullopt;
+    JpegTables tables;
+    tables.components = info_.num_components;
+    for (int slot = 0; slot < NUM_QUANT_TBLS; ++slot) {
+        const JQUANT_TBL* table = info_.quant_tbl_ptrs[slot];
+        tables.present[size_t(slot)] = table != nullptr;
+        if (table)
+            std::copy(table->quantval, table->quantval + DCTSIZE2,
+                      tables.tables[size_t(slot)].begin());
+    }
+    for (int c = 0; c < info_.num_components; ++c) {
+        const jpeg_component_info& component = info_.comp_info[c];
+        tables.componentTable[size_t(c)] = component.quant_tbl_no;
+        tables.hSampling[size_t(c)] = component.h_samp_factor;
+        tables.vSampling[size_t(c)] = component.v_samp_factor;
+    }
+    return tables;
+}
+
+} // namespace
+
+std::unique_ptr<PictureReader> openJpeg(PictureFile file) {
+    auto reader = std::make_unique<JpegReader>(std::move(file));
+    reader->readHeader();
+    return reader;
+}

@@ -1,0 +1,98 @@
+#include "engine/io/codecio.h"
+#include "engine/io/jpegcommon.h"
+#include "engine/io/metadata.h"
+
+#include "support/failure.h"
+
+#include <QIODevice>
+
+#include <array>
+
+namespace {
+
+// An input's own tables, component table numbers and sampling; a grey input's single table
+// serves the luminance, while the colour channels keep the standard tables of the quality.
+void applyTables(jpeg_compress_struct& info, const JpegTables& tables) {
+    for (int slot = 0; slot < NUM_QUANT_TBLS; ++slot) {
+        if (!tables.present[size_t(slot)])
+            continue;
+        std::array<unsigned int, DCTSIZE2> values{};
+        std::copy(tables.tables[size_t(slot)].begin(), tables.tables[size_t(slot)].end(),
+                  values.begin());
+        jpeg_add_quant_table(&info, slot, values.data(), 100, FALSE);
+    }
+    for (int c = 0; c < tables.components && c < info.num_components; ++c) {
+        info.comp_info[c].quant_tbl_no = tables.componentTable[size_t(c)];
+        if (tables.components == 3) {
+            info.comp_info[c].h_samp_factor = tables.hSampling[size_t(c)];
+            info.comp_info[c].v_samp_factor = tables.vSampling[size_t(c)];
+        }
+    }
+}
+
+class JpegRowWriter final : public RowWriter {
+public:
+    JpegRowWriter(QIODevice& device, const PictureMetadata& metadata)
+        : markers_(markersFor(metadata)), icc_(metadata.icc) {
+        destination_.attach(device, errors_, reason_);
+    }
+    ~JpegRowWriter() override { jpeg_destroy_compress(&info_); }
+
+    void start(QSize size, const JpegSettings& settings);
+    void writeRows(const uchar* rows, qsizetype bytesPerLine, int count) override;
+    void finish() override {
+        run([&] { jpeg_finish_compress(&info_); });
+    }
+
+private:
+    template <typename Step> void run(const Step& step) {
+        if (!runJpegStep(errors_, step))
+            throw Failure(reason_.isEmpty() ? jpegFailureText(errors_) : reason_);
+    }
+
+    JpegErrors errors_{};
+    DeviceDestination destination_{};
+    jpeg_compress_struct info_{};
+    QString reason_;
+    const JpegMarkers markers_;
+    const QByteArray icc_;
+};
+
+void JpegRowWriter::start(QSize size, const JpegSettings& settings) {
+    info_.err = installJpegErrors(errors_);
+    run([&] {
+        jpeg_create_compress(&info_);
+        info_.dest = &destination_.manager;
+        info_.image_width = JDIMENSION(size.width());
+        info_.image_height = JDIMENSION(size.height());
+        info_.input_components = 4;
+        info_.in_color_space = kRowColorSpace;
+        // The standard tables with 4:2:0 sampling, baseline, without optimised Huffman tables:
+        // what Qt's writer produced before, at the same size and speed.
+        jpeg_set_defaults(&info_);
+        jpeg_set_quality(&info_, settings.quality, TRUE);
+        if (settings.tables)
+            applyTables(info_, *settings.tables);
+        jpeg_start_compress(&info_, TRUE);
+        writeJpegMarkers(info_, markers_, icc_);
+    });
+}
+
+void JpegRowWriter::writeRows(const uchar* rows, qsizetype bytesPerLine, int count) {
+    run([&] {
+        for (int y = 0; y < count; ++y) {
+            JSAMPROW row = const_cast<uchar*>(rows + y * bytesPerLine);
+            jpeg_write_scanlines(&info_, &row, 1);
+        }
+    });
+}
+
+} // namespace
+
+std::unique_ptr<RowWriter> StartJpegWriter(QIODevice& device, QSize size,
+                                           const JpegSettings& settings,
+                                           const PictureMetadata& metadata) {
+    auto writer = std::make_unique<JpegRowWriter>(device, metadata);
+    writer->start(size, settings);
+    return writer;
+}

@@ -1,0 +1,257 @@
+#include "engine/io/metadata.h"
+
+#include <QFile>
+
+#include <exiv2/exiv2.hpp>
+
+#include <mutex>
+#include <string>
+
+namespace {
+
+// A line of a raw profile holds 36 bytes, 72 hexadecimal digits, as exiv2 and ImageMagick write.
+constexpr qsizetype kRawProfileLineBytes = 36;
+
+// Tags that describe how a TIFF stores its own pixels or carry the other metadata blocks: they
+// are not the picture's EXIF and would be wrong in any copy of it.
+const char* const kTiffStructureKeys[] = {
+    "Exif.Image.NewSubfileType",    "Exif.Image.ImageWidth",
+    "Exif.Image.ImageLength",       "Exif.Image.BitsPerSample",
+    "Exif.Image.Compression",       "Exif.Image.FillOrder",
+    "Exif.Image.SamplesPerPixel",   "Exif.Image.PlanarConfiguration",
+    "Exif.Image.Predictor",         "Exif.Image.TileWidth",
+    "Exif.Image.TileLength",        "Exif.Image.TileOffsets",
+    "Exif.Image.TileByteCounts",    "Exif.Image.ExtraSamples",
+    "Exif.Image.SampleFormat",      "Exif.Image.XMLPacket",
+    "Exif.Image.IPTCNAA",           "Exif.Image.ImageResources",
+    "Exif.Image.InterColorProfile",
+};
+
+std::mutex xmpToolkitLock;
+
+void lockXmpToolkit(void*, bool lock) {
+    if (lock)
+        xmpToolkitLock.lock();
+    else
+        xmpToolkitLock.unlock();
+}
+
+// Exiv2's XMP toolkit is shared by every thread: it is set up once, with a lock around each use.
+// Exiv2's own warnings about odd maker notes would only clutter the output.
+void ensureExiv2() {
+    static const bool ready = [] {
+        Exiv2::LogMsg::setLevel(Exiv2::LogMsg::mute);
+        return Exiv2::XmpParser::initialize(lockXmpToolkit, nullptr);
+    }();
+    Q_UNUSED(ready);
+}
+
+const Exiv2::byte* bytesOf(const QByteArray& data) {
+    return reinterpret_cast<const Exiv2::byte*>(data.constData());
+}
+
+QByteArray bytesOf(const Exiv2::DataBuf& buffer) {
+    return QByteArray(reinterpret_cast<const char*>(buffer.pData_), qsizetype(buffer.size_));
+}
+
+Exiv2::ByteOrder decodeExif(const QByteArray& exif, Exiv2::ExifData& data) {
+    return Exiv2::ExifParser::decode(data, bytesOf(exif), uint32_t(exif.size()));
+}
+
+QByteArray encodeExif(const Exiv2::ExifData& data, Exiv2::ByteOrder order) {
+    if (data.empty())
+        return {};
+    Exiv2::Blob blob;
+    Exiv2::ExifParser::encode(blob, order == Exiv2::invalidByteOrder ? Exiv2::littleEndian : order,
+                              data);
+    return QByteArray(reinterpret_cast<const char*>(blob.data()), qsizetype(blob.size()));
+}
+
+// Sets a value only where the metadata names it already.
+template <typename Data, typename Key, typename Value>
+void replace(Data& data, const char* key, const Value& value) {
+    const auto found = data.findKey(Key(key));
+    if (found != data.end())
+        *found = value;
+}
+
+QByteArray exifForOutput(const QByteArray& exif, QSize size, bool keepOrientation) {
+    Exiv2::ExifData data;
+    const Exiv2::ByteOrder order = decodeExif(exif, data);
+    if (!keepOrientation)
+        replace<Exiv2::ExifData, Exiv2::ExifKey>(data, "Exif.Image.Orientation", uint16_t(1));
+    replace<Exiv2::ExifData, Exiv2::ExifKey>(data, "Exif.Photo.PixelXDimension",
+                                             uint32_t(size.width()));
+    replace<Exiv2::ExifData, Exiv2::ExifKey>(data, "Exif.Photo.PixelYDimension",
+                                             uint32_t(size.height()));
+    Exiv2::ExifThumb(data).erase();
+    return encodeExif(data, order);
+}
+
+QByteArray xmpForOutput(const QByteArray& xmp, QSize size, bool keepOrientation) {
+    Exiv2::XmpData data;
+    if (Exiv2::XmpParser::decode(data, xmp.toStdString()) != 0)
+        return {};
+    using Key = Exiv2::XmpKey;
+    if (!keepOrientation)
+        replace<Exiv2::XmpData, Key>(data, "Xmp.tiff.Orientation", std::string("1"));
+    const std::string width = std::to_string(size.width());
+    const std::string height = std::to_string(size.height());
+    replace<Exiv2::XmpData, Key>(data, "Xmp.exif.PixelXDimension", width);
+    replace<Exiv2::XmpData, Key>(data, "Xmp.exif.PixelYDimension", height);
+    replace<Exiv2::XmpData, Key>(data, "Xmp.tiff.ImageWidth", width);
+    replace<Exiv2::XmpData, Key>(data, "Xmp.tiff.ImageLength", height);
+    std::string packet;
+    if (Exiv2::XmpParser::encode(packet, data) != 0)
+        return {};
+    return QByteArray::fromStdString(packet);
+}
+
+// Runs one conversion; what exiv2 cannot read yields nothing rather than a failed picture.
+template <typename Convert> auto guarded(const Convert& convert) -> decltype(convert()) {
+    try {
+        ensureExiv2();
+        return convert();
+    } catch (const std::exception&) {
+        return {};
+    }
+}
+
+Exiv2::IptcData decodeIptc(const QByteArray& iptc) {
+    Exiv2::IptcData data;
+    if (Exiv2::IptcParser::decode(data, bytesOf(iptc), uint32_t(iptc.size())) != 0)
+        data.clear();
+    return data;
+}
+
+} // namespace
+
+int OrientationOf(const PictureMetadata& metadata) {
+    if (metadata.exif.isEmpty())
+        return 1;
+    const long orientation = guarded([&]() -> long {
+        Exiv2::ExifData data;
+        decodeExif(metadata.exif, data);
+        const auto found = data.findKey(Exiv2::ExifKey("Exif.Image.Orientation"));
+        return found == data.end() || found->count() == 0 ? 1 : found->toLong();
+    });
+    return orientation >= 1 && orientation <= 8 ? int(orientation) : 1;
+}
+
+PictureMetadata MetadataForOutput(const PictureMetadata& input, QSize size, bool strip,
+                                  bool keepOrientation) {
+    PictureMetadata output;
+    output.icc = input.icc;
+    if (strip)
+        return output;
+    output.iptc = input.iptc;
+    if (!input.exif.isEmpty())
+        output.exif = guarded([&] { return exifForOutput(input.exif, size, keepOrientation); });
+    if (!input.xmp.isEmpty())
+        output.xmp = guarded([&] { return xmpForOutput(input.xmp, size, keepOrientation); });
+    return output;
+}
+
+QByteArray iptcFromPhotoshop(const QByteArray& resources) {
+    if (resources.isEmpty())
+        return {};
+    return guarded([&] {
+        QByteArray iptc;
+        const Exiv2::byte* at = bytesOf(resources);
+        const Exiv2::byte* const end = at + resources.size();
+        const Exiv2::byte* record = nullptr;
+        uint32_t headerSize = 0, dataSize = 0;
+        while (Exiv2::Photoshop::locateIptcIrb(at, long(end - at), &record, &headerSize,
+                                               &dataSize) == 0) {
+            iptc.append(reinterpret_cast<const char*>(record + headerSize), qsizetype(dataSize));
+            // Resources are padded to an even length.
+            at = record + headerSize + dataSize + (dataSize & 1);
+            if (at >= end)
+                break;
+        }
+        return iptc;
+    });
+}
+
+QByteArray photoshopFromIptc(const QByteArray& iptc) {
+    return guarded([&] {
+        const Exiv2::IptcData data = decodeIptc(iptc);
+        return data.empty() ? QByteArray()
+                            : bytesOf(Exiv2::Photoshop::setIptcIrb(nullptr, 0, data));
+    });
+}
+
+QByteArray decodeRawProfile(const QByteArray& text) {
+    // "\n<type>\n<length>\n<hex digits over several lines>"
+    const qsizetype typeEnd = text.indexOf('\n', 1);
+    const qsizetype lengthEnd = typeEnd < 0 ? -1 : text.indexOf('\n', typeEnd + 1);
+    if (!text.startsWith('\n') || lengthEnd < 0)
+        return {};
+    bool ok = false;
+    const qsizetype length =
+        text.mid(typeEnd + 1, lengthEnd - typeEnd - 1).trimmed().toLongLong(&ok);
+    const QByteArray data = QByteArray::fromHex(text.mid(lengthEnd + 1));
+    if (!ok || length <= 0 || data.size() < length)
+        return {};
+    return data.left(length);
+}
+
+QByteArray encodeRawProfile(const QByteArray& data, const char* type) {
+    QByteArray text =
+        '\n' + QByteArray(type) + '\n' + QByteArray::number(data.size()).rightJustified(8, ' ');
+    for (qsizetype at = 0; at < data.size(); at += kRawProfileLineBytes)
+        text += '\n' + data.mid(at, kRawProfileLineBytes).toHex();
+    return text + '\n';
+}
+
+PictureMetadata readFileMetadata(const QString& path) {
+    return guarded([&] {
+        auto image = Exiv2::ImageFactory::open(QFile::encodeName(path).toStdString());
+        image->readMetadata();
+        Exiv2::ExifData exif = image->exifData();
+        for (const char* key : kTiffStructureKeys) {
+            const auto found = exif.findKey(Exiv2::ExifKey(key));
+            if (found != exif.end())
+                exif.erase(found);
+        }
+        PictureMetadata metadata;
+        metadata.exif = encodeExif(exif, image->byteOrder());
+        metadata.xmp = QByteArray::fromStdString(image->xmpPacket());
+        if (!image->iptcData().empty())
+            metadata.iptc = bytesOf(Exiv2::IptcParser::encode(image->iptcData()));
+        if (image->iccProfileDefined())
+            metadata.icc = bytesOf(*image->iccProfile());
+        return metadata;
+    });
+}
+
+QByteArray tiffWithMetadata(const QByteArray& tiff, const PictureMetadata& metadata) {
+    if (metadata.isEmpty())
+        return tiff;
+    const QByteArray written = guarded([&] {
+        auto image = Exiv2::ImageFactory::open(bytesOf(tiff), long(tiff.size()));
+        image->readMetadata();
+        Exiv2::ExifData exif = image->exifData();
+        if (!metadata.exif.isEmpty()) {
+            Exiv2::ExifData picture;
+            decodeExif(metadata.exif, picture);
+            for (const Exiv2::Exifdatum& datum : picture)
+                exif[datum.key()] = datum.value();
+        }
+        image->setExifData(exif);
+        if (!metadata.xmp.isEmpty())
+            image->setXmpPacket(metadata.xmp.toStdString());
+        image->setIptcData(decodeIptc(metadata.iptc));
+        if (!metadata.icc.isEmpty()) {
+            Exiv2::DataBuf icc(bytesOf(metadata.icc), long(metadata.icc.size()));
+            image->setIccProfile(icc, false);
+        }
+        image->writeMetadata();
+        Exiv2::BasicIo& io = image->io();
+        io.open();
+        Exiv2::DataBuf all = io.read(long(io.size()));
+        io.close();
+        return bytesOf(all);
+    });
+    return written.isEmpty() ? tiff : written;
+}

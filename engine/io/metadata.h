@@ -1,0 +1,25 @@
+#pragma once
+
+// The metadata blocks as the file formats carry them, converted with exiv2. None of these raises:
+// metadata exiv2 cannot read is left out, and the picture is stamped without it.
+
+#include "engine/io/picture.h"
+
+#include <QByteArray>
+#include <QString>
+
+// The IPTC data sets of the first IPTC resource in Photoshop image resources ("8BIM" blocks);
+// empty when there is none.
+QByteArray iptcFromPhotoshop(const QByteArray& resources);
+// Photoshop image resources holding the IPTC data sets, as JPEG and PNG files carry them.
+QByteArray photoshopFromIptc(const QByteArray& iptc);
+
+// A "Raw profile type" text chunk's payload: a line naming the type, the length in decimal, then
+// the bytes in hexadecimal. Empty when the text is not one.
+QByteArray decodeRawProfile(const QByteArray& text);
+QByteArray encodeRawProfile(const QByteArray& data, const char* type);
+
+// The metadata of a file exiv2 reads itself (TIFF); empty for any other.
+PictureMetadata readFileMetadata(const QString& path);
+// The TIFF file with the metadata written into it; the file as it was when exiv2 cannot.
+QByteArray tiffWithMetadata(const QByteArray& tiff, const PictureMetadata& metadata);

@@ -1,0 +1,181 @@
+#include "engine/io/codecio.h"
+
+#include "support/failure.h"
+
+#include <QFile>
+#include <QIODevice>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr size_t kReadBufferBytes = 64 * 1024;
+
+constexpr std::array<uchar, 3> kJpegMagic = {0xFF, 0xD8, 0xFF};
+constexpr std::array<uchar, 8> kPngMagic = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+
+bool startsWith(const QByteArray& head, const uchar* magic, size_t size) {
+    return size_t(head.size()) >= size && std::memcmp(head.constData(), magic, size) == 0;
+}
+
+template <size_t N> bool startsWith(const QByteArray& head, const std::array<uchar, N>& magic) {
+    return startsWith(head, magic.data(), N);
+}
+
+PictureFormat formatOf(const QByteArray& head) {
+    if (startsWith(head, kJpegMagic))
+        return PictureFormat::Jpeg;
+    if (startsWith(head, kPngMagic))
+        return PictureFormat::Png;
+    if (head.startsWith("GIF87a") || head.startsWith("GIF89a"))
+        return PictureFormat::Gif;
+    if (head.startsWith("BM"))
+        return PictureFormat::Bmp;
+    if (head.startsWith(QByteArray("II*\0", 4)) || head.startsWith(QByteArray("MM\0*", 4)))
+        return PictureFormat::Tiff;
+    return PictureFormat::Other;
+}
+
+// A pipe, a device or a folder is refused from its directory entry, before it is opened at all;
+// the descriptor is checked again, since the entry may change between the two looks.
+int openRegularFile(const QString& path) {
+    const QByteArray name = QFile::encodeName(path);
+    struct stat status {};
+    if (::stat(name.constData(), &status) != 0)
+        throw Failure(SystemErrorText(errno));
+    if (!S_ISREG(status.st_mode))
+        throw Failure(kNotRegularFileText);
+    const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        throw Failure(SystemErrorText(errno));
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        const int error = errno;
+        ::close(fd);
+        throw Failure(S_ISREG(status.st_mode) ? SystemErrorText(error) : kNotRegularFileText);
+    }
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) < 0) {
+        const int error = errno;
+        ::close(fd);
+        throw Failure(SystemErrorText(error));
+    }
+    return fd;
+}
+
+PictureFile fileOn(int fd) {
+    std::FILE* file = ::fdopen(fd, "rb");
+    if (!file) {
+        const int error = errno;
+        ::close(fd);
+        throw Failure(SystemErrorText(error));
+    }
+    // Larger reads than stdio's default 4 KB: fewer system calls per picture.
+    std::setvbuf(file, nullptr, _IOFBF, kReadBufferBytes);
+    return PictureFile(file);
+}
+
+QByteArray headOf(std::FILE* file) {
+    QByteArray head(16, '\0');
+    const size_t got = std::fread(head.data(), 1, size_t(head.size()), file);
+    if (std::ferror(file))
+        throw Failure(SystemErrorText(errno));
+    head.truncate(qsizetype(got));
+    std::rewind(file);
+    return head;
+}
+
+} // namespace
+
+std::unique_ptr<PictureReader> PictureReader::open(const QString& path) {
+    PictureFile file = fileOn(openRegularFile(path));
+    const PictureFormat format = formatOf(headOf(file.get()));
+    switch (format) {
+    case PictureFormat::Jpeg:
+        return openJpeg(std::move(file));
+    case PictureFormat::Png:
+        return openPng(std::move(file));
+    case PictureFormat::Gif:
+        return openGif(std::move(file));
+    default:
+        return openWithQt(std::move(file), format, path);
+    }
+}
+
+QByteArray ReadPictureFile(const QString& path) {
+    const PictureFile file = fileOn(openRegularFile(path));
+    QByteArray bytes;
+    struct stat status {};
+    if (::fstat(::fileno(file.get()), &status) == 0)
+        bytes.reserve(qsizetype(status.st_size));
+    std::array<char, kReadBufferBytes> chunk;
+    size_t got = 0;
+    while ((got = std::fread(chunk.data(), 1, chunk.size(), file.get())) > 0)
+        bytes.append(chunk.data(), qsizetype(got));
+    if (std::ferror(file.get()))
+        throw Failure(SystemErrorText(errno));
+    return bytes;
+}
+
+QString TooLargeText(QSize size, qint64 maxPixels) {
+    return QStringLiteral("picture too large: %1 x %2 pixels (%3 megapixels) is more than the %4 "
+                          "megapixels allowed")
+        .arg(size.width())
+        .arg(size.height())
+        .arg(double(size.width()) * double(size.height()) / 1e6, 0, 'f', 1)
+        .arg(double(maxPixels) / 1e6, 0, 'f', 1);
+}
+
+void failDataEndsEarly() {
+    throw Failure(kDataEndsEarlyText);
+}
+
+namespace {
+constexpr int kDefaultDotsPerMeter = 2835; // 72 dots per inch
+} // namespace
+
+QImage newPicture(QSize size, bool alpha) {
+    // A GIF may declare a screen of 0 x 0 pixels: no picture, not a lack of memory.
+    if (size.isEmpty())
+        throw Failure(kEmptyImageText);
+    QImage image(size, alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+    if (image.isNull())
+        throw Failure(SystemErrorText(ENOMEM));
+    useDefaultResolution(image);
+    return image;
+}
+
+void useDefaultResolution(QImage& image) {
+    image.setDotsPerMeterX(kDefaultDotsPerMeter);
+    image.setDotsPerMeterY(kDefaultDotsPerMeter);
+}
+
+QImage readAllRows(PictureReader& reader) {
+    QImage image = newPicture(reader.size(), reader.hasAlpha());
+    reader.readRows(image.bits(), image.bytesPerLine(), image.height());
+    return image;
+}
+
+void HeldRows::copy(uchar* rows, qsizetype bytesPerLine, int count) {
+    if (count > whole_.height() - copied_)
+        failDataEndsEarly();
+    for (int y = 0; y < count; ++y)
+        std::copy_n(whole_.constScanLine(copied_ + y), whole_.bytesPerLine(),
+                    rows + y * bytesPerLine);
+    copied_ += count;
+}
+
+void writeAllToDevice(QIODevice& device, const char* data, qint64 size) {
+    if (size == 0)
+        return;
+    if (device.write(data, size) != size) {
+        const QString reason = device.errorString();
+        throw Failure(reason.isEmpty() ? SystemErrorText(EIO) : reason);
+    }
+}

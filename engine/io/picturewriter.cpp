@@ -1,0 +1,66 @@
+#include "engine/io/codecio.h"
+#include "engine/io/gifwriter.h"
+#include "engine/io/metadata.h"
+
+#include "support/failure.h"
+
+#include <QBuffer>
+#include <QImageWriter>
+
+#include <cerrno>
+
+namespace {
+
+const QString kNoOutputEncoderText = QStringLiteral("No encoder writes this image type");
+
+// Whole pictures pass through the row writers in one band.
+void writeRows(RowWriter& writer, const QImage& image) {
+    writer.writeRows(image.constBits(), image.bytesPerLine(), image.height());
+    writer.finish();
+}
+
+// Qt's encoders do not all check that the device took every byte: they write into memory, and
+// the bytes go to the device in one checked write.
+QByteArray encodeWithQt(const QImage& image, const char* format) {
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, format);
+    if (!writer.write(image))
+        throw Failure(writer.errorString());
+    return bytes;
+}
+
+} // namespace
+
+void WritePicture(const QImage& image, PictureFormat format, QIODevice& device,
+                  const JpegSettings& jpeg, const PictureMetadata& metadata) {
+    const bool alpha =
+        image.hasAlphaChannel() && format != PictureFormat::Jpeg && format != PictureFormat::Bmp;
+    const QImage pixels =
+        image.convertToFormat(alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+    if (pixels.isNull())
+        throw Failure(image.isNull() ? kEmptyImageText : SystemErrorText(ENOMEM));
+    QString reason;
+    switch (format) {
+    case PictureFormat::Jpeg:
+        return writeRows(*StartJpegWriter(device, pixels.size(), jpeg, metadata), pixels);
+    case PictureFormat::Png:
+        return writeRows(*StartPngWriter(device, pixels.size(), alpha, metadata), pixels);
+    case PictureFormat::Gif:
+        if (!encodeGif(pixels, device, reason))
+            throw Failure(reason);
+        return;
+    case PictureFormat::Bmp: {
+        const QByteArray bytes = encodeWithQt(pixels, "bmp");
+        return writeAllToDevice(device, bytes.constData(), bytes.size());
+    }
+    case PictureFormat::Tiff: {
+        const QByteArray bytes = tiffWithMetadata(encodeWithQt(pixels, "tiff"), metadata);
+        return writeAllToDevice(device, bytes.constData(), bytes.size());
+    }
+    case PictureFormat::Other:
+        break;
+    }
+    throw Failure(kNoOutputEncoderText);
+}

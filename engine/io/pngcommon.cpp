@@ -1,0 +1,30 @@
+#include "engine/io/pngcommon.h"
+
+#include "engine/io/picture.h"
+#include "support/failure.h"
+
+#include <cstring>
+
+void pngErrorHandler(png_structp png, png_const_charp text) {
+    auto* errors = static_cast<PngErrors*>(png_get_error_ptr(png));
+    std::strncpy(errors->message, text ? text : "", sizeof errors->message - 1);
+    errors->message[sizeof errors->message - 1] = '\0';
+    png_longjmp(png, 1);
+}
+
+// A warning leaves the picture whole (an ancillary chunk libpng skips, for instance): as Qt, the
+// picture is read on. Except one: of a chunk longer than its limit libpng only warns, and then
+// reads the whole chunk into memory it clears first, so that a 700-byte file declaring a text
+// chunk of 2 GB would take 2 GB. Such a chunk fails the picture before anything is allocated.
+void pngWarningHandler(png_structp png, png_const_charp text) {
+    if (text && std::strstr(text, "chunk data is too large"))
+        pngErrorHandler(png, text);
+}
+
+void throwPngFailure(const PngErrors& errors) {
+    if (errors.endedEarly)
+        throw Failure(kDataEndsEarlyText);
+    if (errors.deviceReason && !errors.deviceReason->isEmpty())
+        throw Failure(*errors.deviceReason);
+    throw Failure(QString::fromLatin1(errors.message));
+}

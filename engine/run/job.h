@@ -1,0 +1,69 @@
+#pragma once
+
+#include "engine/stamping/stamp.h"
+#include "support/color.h"
+
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+// The nine placements, in the order of the placement list; -1 when nothing is selected.
+enum class WatermarkPlacement : int {
+    None = -1,
+    UpperLeft = 0,
+    UpperMiddle,
+    UpperRight,
+    MiddleLeft,
+    MiddleMiddle,
+    MiddleRight,
+    BottomLeft,
+    BottomMiddle,
+    BottomRight,
+};
+
+inline constexpr int kPlacementCount = 9;
+
+// The indices of the output-format buttons, as the setting "Save Option" stores them.
+enum class OutputFormat : int { Automatic = 0, Jpg = 1, Bmp = 2, Png = 3 };
+
+inline constexpr int kOutputFormatCount = 4;
+
+// How the stamped copies are encoded.
+struct OutputChoices {
+    int jpegQuality = 75;
+    // JPEG inputs written as JPEG keep their own quantisation tables and sampling, so that a photo
+    // is not quantised more coarsely than it was; other inputs get jpegQuality.
+    bool keepJpegQuality = false;
+    // JPEG inputs written as JPEG keep every block the watermark leaves alone exactly as it was;
+    // only the blocks under it are encoded again, with the picture's own tables and sampling.
+    // JPEGs that way cannot take are re-encoded as jpegQuality says, with a note.
+    bool losslessJpeg = false;
+    // No EXIF, XMP or IPTC in the copies; the colour profile stays.
+    bool stripMetadata = false;
+};
+
+// One part of a run shared out among several machines: each takes the images of its own part,
+// 1 to count, and the parts together make the whole run (see ShardOf in output.h).
+struct RunShard {
+    int index = 1;
+    int count = 1;
+};
+
+// The options of one run. The window's controls fill it, the command line parses into it, and the
+// batch run and the preview consume it; the engine never reads a widget.
+struct WatermarkJob {
+    QStringList InputPaths;
+    QString WatermarkPath;
+    int Placement = 0; // a WatermarkPlacement value; any other value leaves the position alone
+    BgrColor TransparentColor = kWhite;
+    std::optional<OutputFormat> Format = OutputFormat::Automatic; // none when no button is selected
+    QString OutputFolder;
+    StampStyle Style;
+    OutputChoices Output;
+    // For each input, the folder below OutputFolder its copy goes to, as a relative path such as
+    // "a/b", in the order of InputPaths. An empty list or entry: the output folder itself.
+    QStringList OutputSubfolders;
+    // Pass over an image whose output exists and is newer than both the image and the watermark.
+    bool UpdateOnly = false;
+    RunShard Shard;
+};

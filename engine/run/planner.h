@@ -1,0 +1,102 @@
+#pragma once
+
+#include "engine/run/job.h"
+#include "engine/io/picture.h"
+
+#include <QDateTime>
+#include <QHash>
+#include <QSet>
+#include <QString>
+#include <optional>
+
+inline const QString kWouldReplaceInputMessage =
+    QStringLiteral("The output file would replace one of the listed images, which are never "
+                   "overwritten: ");
+inline const QString kWouldReplaceWatermarkMessage =
+    QStringLiteral("The output file would replace the watermark picture, which is never "
+                   "overwritten: ");
+inline const QString kAlreadyStampedNote = QStringLiteral("already stamped in this run");
+
+// Where and in which format one image's stamped copy is written.
+struct OutputPlan {
+    QString path;
+    PictureFormat format = PictureFormat::Jpeg;
+};
+
+// The output path and format for an input under the job's format, or nothing when no file is
+// written for it (an extension that Automatic does not know, or no format selected).
+//
+// The output path is the output folder, "/", the subfolder and "/" when there is one, the input's
+// base name with its final dot, and the extension. The folder is used as typed: a trailing "/"
+// gives a doubled one, passed on.
+std::optional<OutputPlan> PlanOutput(const WatermarkJob& job, const QString& inputPath,
+                                     const QString& subfolder = {});
+
+// The part of a run shared among count machines (1 to count) that an image belongs to, from its
+// output's path below the output folder before any numbering, or its own name there when it gets
+// no output. That path is the same on every machine whatever the order of the list and wherever
+// the machine reaches the files, and every image that could contend for one output name falls in
+// the same part. The part is taken from a SHA-256 of the path, which no Qt version changes.
+int ShardOf(const QString& relativeOutput, int count);
+
+// The file name without its last extension but with the dot before it ("holiday.photo.JPG" gives
+// "holiday.photo."; "README" gives the empty text).
+QString BaseNameWithDot(const QString& fileName);
+
+// A file on disk, whatever text names it (a link, a doubled separator, "..").
+struct FileIdentity {
+    quint64 device = 0;
+    quint64 inode = 0;
+    friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
+};
+size_t qHash(const FileIdentity& id, size_t seed = 0);
+// The file the path names, following links; nothing when it does not exist.
+std::optional<FileIdentity> IdentityOf(const QString& path);
+
+// What the run does with one listed image, decided before it is stamped.
+struct ImagePlan {
+    enum class Kind {
+        Stamp,        // stamp it into output.path
+        NoOutput,     // the format rule writes nothing for it
+        Repeat,       // the same file on disk as an earlier entry: stamped once already
+        WouldReplace, // its output would replace an input or the watermark: refused
+        UpToDate,     // its output is newer than the image and the watermark: nothing to do
+        OtherShard,   // named with the whole run, but stamped by another part of it
+    };
+    Kind kind = Kind::Stamp;
+    OutputPlan output;
+    // The output takes a numbered name, "1 (2).jpg", because an earlier image of the run has
+    // the name it would have had.
+    bool renamed = false;
+    QString refusal; // the message of a refused output
+};
+
+// Decides, in list order, what becomes of each image of one run: its output name (the first image
+// that maps to a name keeps it, each later one takes the next free numbered name, so that a rerun
+// of the same list gives the same names), whether it is a repeat of an earlier entry, and whether
+// its output would replace a listed input or the watermark, which are never overwritten. A run in
+// parts plans the whole list in every part, so that the names are those of the whole run, and
+// hands on only its own images; a run that updates passes over the images whose outputs are newer
+// than they and the watermark.
+class RunPlanner {
+public:
+    explicit RunPlanner(const WatermarkJob& job);
+
+    // The files on disk of every input and of the watermark; call once before the first plan().
+    void learnFiles();
+    // The plan of the image at a position, 1 to the number of inputs; positions in ascending order.
+    ImagePlan plan(int position);
+
+private:
+    ImagePlan planName(int position);
+    QString shardKey(int position) const;
+    bool isUpToDate(const QString& input, const QString& output) const;
+    QString freeName(const QString& path);
+
+    const WatermarkJob& job_;
+    QSet<FileIdentity> inputs_;
+    std::optional<FileIdentity> watermark_;
+    QDateTime watermarkChanged_;
+    QSet<FileIdentity> stamped_;
+    QSet<QString> taken_;
+};

@@ -1,0 +1,78 @@
+#pragma once
+
+#include "engine/run/job.h"
+#include "engine/run/planner.h"
+#include "engine/stamping/decode.h"
+#include "engine/stamping/stamp.h"
+
+#include <QImage>
+#include <QList>
+#include <QMutex>
+#include <QString>
+#include <QStringList>
+
+#include <map>
+
+// Step numbers of one image of the run, as the error report shows them after "at line ".
+namespace RunStep {
+inline constexpr int ReadEntry = 10;
+inline constexpr int LoadWatermark = 70;
+inline constexpr int LoadImage = 71;
+inline constexpr int Place = 73;
+inline constexpr int Write = 80;
+} // namespace RunStep
+
+// A failed step of one image, with the failure's text naming the file at fault.
+struct StepFailure {
+    int step = 0;
+    QString text;
+    friend bool operator==(const StepFailure&, const StepFailure&) = default;
+};
+
+// The watermark of a run, decoded once and shared by every worker. With a scale, the mark is
+// resized once for each image width met, not once per image.
+class RunWatermark {
+public:
+    // Decodes and orients the watermark picture, refused like any picture above maxPixels.
+    // Raises a Failure naming the watermark file.
+    RunWatermark(const QString& path, BgrColor transparent, const StampStyle& style,
+                 qint64 maxPixels);
+    explicit RunWatermark(StampMark mark) : mark_(std::move(mark)) {}
+
+    StampMark forImageWidth(int width);
+
+private:
+    StampMark mark_;
+    QMutex mutex_;
+    std::map<int, StampMark> byWidth_;
+};
+
+struct StampRequest {
+    QString inputPath;
+    OutputPlan output;
+    // A folder to create, with its parents, before the output is written; empty for none.
+    QString folderToMake;
+    int placement = 0;
+    const OutputChoices* choices = nullptr;
+    const StampStyle* style = nullptr;
+    qint64 maxPixels = 0;
+    // Decode the whole picture even where rows could stream, and hand the stamped picture back.
+    bool wantPicture = false;
+};
+
+struct StampResult {
+    bool written = false;
+    QList<StepFailure> failures;
+    // What the user may want to know of a written copy, such as a JPEG re-encoded although the
+    // lossless way was chosen.
+    QStringList notes;
+    QImage picture; // flattened, when asked for
+};
+
+// One image's whole way: open (decoder chosen by content), orient, stamp, encode into a
+// temporary file beside the target, metadata, commit. JPEG and PNG inputs written as JPEG or PNG
+// go a band of rows at a time and never hold the whole picture; other formats and pictures that
+// must be turned are held whole. With the lossless way chosen, a JPEG written as JPEG goes that
+// way when it can (see jpeglossless.h). An image that fails anywhere gets no output file, and an
+// earlier file at its output path stays as it was.
+StampResult StampFile(const StampRequest& request, RunWatermark& watermark);

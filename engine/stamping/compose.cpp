@@ -1,0 +1,30 @@
+#include "engine/stamping/compose.h"
+
+#include "engine/stamping/surface.h"
+#include "support/errorreport.h"
+#include <QImage>
+#include <QRect>
+
+void TransparentCopy(QImage& image, QPoint at, const QImage& watermark, BgrColor transparent) {
+    StampImage(image, at, StampMark(watermark, transparent));
+}
+
+ComposeOutcome ComposeWatermark(const QString& imagePath, const QString& watermarkPath,
+                                int placement, BgrColor transparent, QPoint& position,
+                                Surface& watermarkSurface, Surface& composingSurface, Guard& guard,
+                                int firstStep) {
+    ComposeOutcome outcome;
+    outcome.watermarkLoaded = guard.step(firstStep, [&] { watermarkSurface.load(watermarkPath, true); });
+    outcome.imageLoaded = guard.step(firstStep + 1, [&] { composingSurface.load(imagePath); });
+    guard.step(firstStep + 2, [&] { composingSurface.clear(); });
+    guard.step(firstStep + 3, [&] {
+        PlaceWatermark(placement, float(composingSurface.width()), float(composingSurface.height()),
+                       float(watermarkSurface.width()), float(watermarkSurface.height()), position);
+    });
+    guard.step(firstStep + 4, [&] {
+        const QRect area(position, watermarkSurface.size());
+        TransparentCopy(composingSurface.drawingArea(area), position, watermarkSurface.image(),
+                        transparent);
+    });
+    return outcome;
+}

@@ -1,0 +1,253 @@
+#include "engine/stamping/stamp.h"
+
+#include "support/failure.h"
+
+#include <QTransform>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace {
+// A / 2 - a / 2, rounded to the nearest integer with a half going to the even one (the default
+// rounding mode of nearbyint).
+double Centre(float A, float a) {
+    return std::nearbyint(double(A) / 2.0 - double(a) / 2.0);
+}
+
+int ToCoordinate(double value) {
+    if (!(value >= std::numeric_limits<int>::min() && value <= std::numeric_limits<int>::max()))
+        throw Failure(QStringLiteral("Overflow"));
+    return int(value);
+}
+
+constexpr QRgb kOpaque = 0xFF000000u;
+
+// Source over an opaque pixel, in 8-bit sRGB, rounded.
+inline QRgb BlendOverOpaque(QRgb mark, QRgb image) {
+    const uint a = qAlpha(mark);
+    const uint rest = 255 - a;
+    const auto mix = [&](uint m, uint i) {
+        return (m * a + i * rest + 127) / 255;
+    };
+    return qRgb(int(mix(qRed(mark), qRed(image))), int(mix(qGreen(mark), qGreen(image))),
+                int(mix(qBlue(mark), qBlue(image))));
+}
+
+// Source over a pixel with its own alpha, both not premultiplied.
+inline QRgb BlendOverTransparent(QRgb mark, QRgb image) {
+    const uint markWeight = uint(qAlpha(mark)) * 255;
+    const uint imageWeight = uint(qAlpha(image)) * (255 - uint(qAlpha(mark)));
+    const uint total = markWeight + imageWeight;
+    if (total == 0)
+        return 0;
+    const auto mix = [&](uint m, uint i) {
+        return (m * markWeight + i * imageWeight + total / 2) / total;
+    };
+    return qRgba(int(mix(qRed(mark), qRed(image))), int(mix(qGreen(mark), qGreen(image))),
+                 int(mix(qBlue(mark), qBlue(image))), int((total + 127) / 255));
+}
+
+void StampLine(QRgb* out, const QRgb* mark, int count, bool imageHasAlpha) {
+    for (int x = 0; x < count; ++x) {
+        const QRgb pixel = mark[x];
+        const int alpha = qAlpha(pixel);
+        if (alpha == 0)
+            continue;
+        if (alpha == 255)
+            out[x] = pixel;
+        else
+            out[x] = imageHasAlpha ? BlendOverTransparent(pixel, out[x])
+                                   : BlendOverOpaque(pixel, out[x] | kOpaque);
+    }
+}
+
+QImage Keyed(const QImage& picture, BgrColor transparent) {
+    QImage keyed = picture.convertToFormat(QImage::Format_ARGB32);
+    if (keyed.isNull())
+        throw Failure(SystemErrorText(ENOMEM));
+    const QRgb key = BgrToRgb(transparent) | kOpaque;
+    for (int y = 0; y < keyed.height(); ++y) {
+        auto* line = reinterpret_cast<QRgb*>(keyed.scanLine(y));
+        std::replace(line, line + keyed.width(), key, QRgb(0));
+    }
+    return keyed;
+}
+
+void Weaken(QImage& mark, int opacity) {
+    if (opacity >= 100)
+        return;
+    for (int y = 0; y < mark.height(); ++y) {
+        auto* line = reinterpret_cast<QRgb*>(mark.scanLine(y));
+        for (int x = 0; x < mark.width(); ++x)
+            line[x] = (line[x] & RGB_MASK) | (QRgb((qAlpha(line[x]) * opacity + 50) / 100) << 24);
+    }
+}
+
+// Area averaging over premultiplied pixels, so that no colour of a transparent pixel bleeds into
+// the edges of the smaller mark.
+QImage Resized(const QImage& mark, QSize size) {
+    return mark.convertToFormat(QImage::Format_ARGB32_Premultiplied)
+        .scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+        .convertToFormat(QImage::Format_ARGB32);
+}
+} // namespace
+
+StampMark::StampMark(const QImage& picture, BgrColor transparent, const StampStyle& style)
+    : pixels_(Keyed(picture, transparent)), style_(style) {}
+
+StampMark StampMark::forImageWidth(int imageWidth) const {
+    if (finished_ || isNull())
+        return *this;
+    StampMark mark(*this);
+    mark.finished_ = true;
+    if (style_.scale > 0) {
+        const int width = std::max(1, int(std::lround(style_.scale * imageWidth)));
+        const int height = std::max(
+            1, int(std::lround(double(pixels_.height()) * width / double(pixels_.width()))));
+        if (QSize(width, height) != pixels_.size())
+            mark.pixels_ = Resized(pixels_, QSize(width, height));
+    }
+    if (style_.opacity < 100) {
+        mark.pixels_.detach();
+        Weaken(mark.pixels_, style_.opacity);
+    }
+    return mark;
+}
+
+StampMark StampMark::storedFor(int orientation) const {
+    // Each orientation undoes itself, but for the quarter turns 6 and 8, which undo each other.
+    const int back = orientation == 6 ? 8 : orientation == 8 ? 6 : orientation;
+    StampMark mark(*this);
+    mark.pixels_ = Oriented(pixels_, back);
+    return mark;
+}
+
+void PlaceWatermark(int placement, float W, float H, float w, float h, QPoint& position) {
+    PlaceWatermark(placement, W, H, w, h, position, -1);
+}
+
+void PlaceWatermark(int placement, float W, float H, float w, float h, QPoint& position,
+                    int margin) {
+    if (placement < 0 || placement > 8)
+        return;
+    const double near = margin < 0 ? 1.0 : double(margin);
+    const double far = margin < 0 ? 0.0 : double(margin);
+    const int column = placement % 3;
+    const int row = placement / 3;
+    const double x = column == 0 ? near : column == 1 ? Centre(W, w) : double(W) - double(w) - far;
+    const double y = row == 0 ? near : row == 1 ? Centre(H, h) : double(H) - double(h) - far;
+    position = QPoint(ToCoordinate(x), ToCoordinate(y));
+}
+
+void StampRows(uchar* rows, qsizetype bytesPerLine, int firstRow, int count, int imageWidth,
+               bool imageHasAlpha, QPoint at, const StampMark& mark) {
+    const QImage& pixels = mark.pixels();
+    const int top = std::max(firstRow, at.y());
+    const int bottom = std::min<qint64>(qint64(firstRow) + count, qint64(at.y()) + pixels.height());
+    const int left = std::max(0, at.x());
+    const int right = int(std::min<qint64>(imageWidth, qint64(at.x()) + pixels.width()));
+    if (top >= bottom || left >= right)
+        return;
+    for (int y = top; y < bottom; ++y) {
+        auto* out = reinterpret_cast<QRgb*>(rows + qsizetype(y - firstRow) * bytesPerLine);
+        const auto* in = reinterpret_cast<const QRgb*>(pixels.constScanLine(y - at.y()));
+        StampLine(out + left, in + (left - at.x()), right - left, imageHasAlpha);
+    }
+}
+
+void StampImage(QImage& image, QPoint at, const StampMark& mark) {
+    if (image.isNull())
+        return;
+    StampRows(image.bits(), image.bytesPerLine(), 0, image.height(), image.width(),
+              image.format() == QImage::Format_ARGB32, at, mark);
+}
+
+void FlattenRows(uchar* rows, qsizetype bytesPerLine, int width, int count) {
+    for (int y = 0; y < count; ++y) {
+        auto* line = reinterpret_cast<QRgb*>(rows + qsizetype(y) * bytesPerLine);
+        for (int x = 0; x < width; ++x) {
+            if (qAlpha(line[x]) != 255)
+                line[x] = BlendOverOpaque(line[x], 0xFFFFFFFFu);
+        }
+    }
+}
+
+QImage FlattenOntoWhite(const QImage& picture) {
+    QImage flat = picture.convertToFormat(picture.hasAlphaChannel() ? QImage::Format_ARGB32
+                                                                    : QImage::Format_RGB32);
+    if (flat.isNull() && !picture.isNull())
+        throw Failure(SystemErrorText(ENOMEM));
+    if (flat.format() == QImage::Format_ARGB32) {
+        FlattenRows(flat.bits(), flat.bytesPerLine(), flat.width(), flat.height());
+        flat.reinterpretAsFormat(QImage::Format_RGB32);
+    }
+    return flat;
+}
+
+QSize OrientedSize(QSize stored, int orientation) {
+    return orientation >= 5 && orientation <= 8 ? stored.transposed() : stored;
+}
+
+namespace {
+// The stored pixel that shows at an upright one: the orientation's move undone.
+QPoint StoredPoint(QPoint upright, QSize stored, int orientation) {
+    const int x = upright.x(), y = upright.y();
+    const int right = stored.width() - 1, bottom = stored.height() - 1;
+    switch (orientation) {
+    case 2:
+        return QPoint(right - x, y);
+    case 3:
+        return QPoint(right - x, bottom - y);
+    case 4:
+        return QPoint(x, bottom - y);
+    case 5:
+        return QPoint(y, x);
+    case 6:
+        return QPoint(y, bottom - x);
+    case 7:
+        return QPoint(right - y, bottom - x);
+    case 8:
+        return QPoint(right - y, x);
+    default:
+        return upright;
+    }
+}
+} // namespace
+
+QRect StoredRect(QRect upright, QSize stored, int orientation) {
+    if (upright.isEmpty())
+        return {};
+    const QPoint a = StoredPoint(upright.topLeft(), stored, orientation);
+    const QPoint b = StoredPoint(upright.bottomRight(), stored, orientation);
+    return QRect(QPoint(std::min(a.x(), b.x()), std::min(a.y(), b.y())),
+                 QPoint(std::max(a.x(), b.x()), std::max(a.y(), b.y())));
+}
+
+namespace {
+QImage Turned(const QImage& picture, int degrees) {
+    return picture.transformed(QTransform().rotate(degrees)).convertToFormat(picture.format());
+}
+} // namespace
+
+QImage Oriented(const QImage& picture, int orientation) {
+    // Orientations 5 to 8 turn the picture a quarter; 2, 4, 5 and 7 also mirror it.
+    switch (orientation) {
+    case 2:
+        return picture.mirrored(true, false);
+    case 3:
+        return picture.mirrored(true, true);
+    case 4:
+        return picture.mirrored(false, true);
+    case 5:
+        return Turned(picture, 90).mirrored(true, false);
+    case 6:
+        return Turned(picture, 90);
+    case 7:
+        return Turned(picture, 90).mirrored(false, true);
+    case 8:
+        return Turned(picture, 270);
+    default:
+        return picture;
+    }
+}
