@@ -212,6 +212,7 @@ WatermarkJob OptionsPanel::readOptions() const {
     job.Format = format < 0 ? std::nullopt : std::optional(OutputFormat(format));
     job.OutputFolder = Text2->text();
     job.Output.losslessJpeg = SettingIsTrue(SettingKey::JpegLossless);
+    job.Style.keyTolerance = KeyToleranceSetting();
     return job;
 }
 

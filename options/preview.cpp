@@ -1,7 +1,7 @@
 #include "options/preview.h"
 
-#include "engine/stamping/compose.h"
 #include "engine/run/job.h"
+#include "engine/stamping/compose.h"
 #include "support/errorreport.h"
 #include "support/geometry.h"
 #include "support/imaging.h"
@@ -172,7 +172,8 @@ void PreviewWatermark(const QString& imagePath, const WatermarkJob& options,
     if (!window)
         return;
     ComposeWatermark(imagePath, options.WatermarkPath, options.Placement, options.TransparentColor,
-                     position, watermarkSurface, window->surface(), guard, Compose);
+                     position, watermarkSurface, window->surface(), guard, Compose,
+                     options.Style.keyTolerance);
     guard.step(FitWindow, [&] { window->fitToImage(); });
     guard.step(ShowWindow, [&] { window->showPreview(); });
 }

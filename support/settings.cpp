@@ -58,3 +58,9 @@ bool SettingIsTrue(const QString& name) {
     return value == QLatin1String("true") || value == QLatin1String("yes") ||
            value == QLatin1String("on") || value == QLatin1String("1");
 }
+
+int KeyToleranceSetting() {
+    bool isNumber = false;
+    const int tolerance = GetSetting(SettingKey::KeyTolerance).trimmed().toInt(&isNumber);
+    return isNumber && tolerance >= 0 && tolerance <= 255 ? tolerance : 0;
+}

@@ -16,6 +16,10 @@ inline const QString LastScanFolder = QStringLiteral("LastFolder");
 // re-encodes them. No control of the window sets it; it is edited in the file and read when a
 // run starts.
 inline const QString JpegLossless = QStringLiteral("JpegLossless");
+// How far a watermark colour may lie from the transparent colour and still be left out, 0 to 255
+// (0, only the colour itself, when unset or not such a number). Edited in the file like
+// JpegLossless and read when a run or a preview starts.
+inline const QString KeyTolerance = QStringLiteral("KeyTolerance");
 } // namespace SettingKey
 
 // The stored value, or the default when the name holds none. Reading never writes.
@@ -29,6 +33,9 @@ bool HasSetting(const QString& name);
 
 // A stored yes-or-no: true for "true", "yes", "on" or "1" in any letter case, otherwise false.
 bool SettingIsTrue(const QString& name);
+
+// The stored key tolerance, 0 to 255; 0 for a value that is no such number.
+int KeyToleranceSetting();
 
 // A stored index read as a 16-bit signed integer, as the window's start-up requires. Raises a
 // Failure for a text that is no such number.

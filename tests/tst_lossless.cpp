@@ -28,7 +28,7 @@ bool sameBlock(const qint16* a, const qint16* b) {
 // strokes, and a stretch of ground at its left that changes nothing.
 QImage markPicture(QSize size) {
     QImage mark(size, QImage::Format_ARGB32);
-    mark.fill(Qt::white);
+    mark.fill(Qt::transparent);
     for (int y = 0; y < size.height(); ++y)
         for (int x = size.width() / 3; x < size.width(); ++x) {
             if ((x + y) % 7 < 3)

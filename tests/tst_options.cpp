@@ -39,6 +39,8 @@ private slots:
     void transparentColourByKeyboard();
     void jpegWayFollowsTheSettingsFile_data();
     void jpegWayFollowsTheSettingsFile();
+    void keyToleranceFollowsTheSettingsFile_data();
+    void keyToleranceFollowsTheSettingsFile();
 
 private:
     Form1& start();
@@ -248,6 +250,25 @@ void TestOptions::jpegWayFollowsTheSettingsFile() {
     QHelpEvent help(QEvent::ToolTip, QPoint(2, 2), jpg->mapToGlobal(QPoint(2, 2)));
     QCoreApplication::sendEvent(jpg, &help);
     QCOMPARE(jpg->toolTip(), lossless ? kJpgLosslessTip : kJpgReencodeTip);
+}
+
+void TestOptions::keyToleranceFollowsTheSettingsFile_data() {
+    QTest::addColumn<QString>("stored"); // nothing stored when null
+    QTest::addColumn<int>("tolerance");
+    QTest::newRow("nothing stored") << QString() << 0;
+    QTest::newRow("a number") << "48" << 48;
+    QTest::newRow("the most") << "255" << 255;
+    QTest::newRow("beyond") << "256" << 0;
+    QTest::newRow("not a number") << "soft" << 0;
+}
+
+void TestOptions::keyToleranceFollowsTheSettingsFile() {
+    QFETCH(QString, stored);
+    QFETCH(int, tolerance);
+    OptionsPanel& options = *start().options;
+    if (!stored.isNull())
+        SaveSetting(SettingKey::KeyTolerance, stored);
+    QCOMPARE(options.readOptions().Style.keyTolerance, tolerance);
 }
 
 void TestOptions::transparentColour() {

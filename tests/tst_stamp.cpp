@@ -30,6 +30,9 @@ private slots:
     void softEdgesBlendWithoutAHalo_data();
     void softEdgesBlendWithoutAHalo();
     void transparentAreasStayTransparentWhateverTheKey();
+    void keyLeavesOutOnlyWhereNoAlphaSaysSo_data();
+    void keyLeavesOutOnlyWhereNoAlphaSaysSo();
+    void keyToleranceTakesTheRimApart();
     void imagesWithAlphaKeepItOutsideTheMark();
     void scaledMarkTakesItsShareWithoutKeyBleeding();
     void opacityWeakensTheMark();
@@ -82,12 +85,63 @@ void TestStamp::transparentAreasStayTransparentWhateverTheKey() {
     for (int y = 2; y < 4; ++y)
         for (int x = 2; x < 4; ++x)
             logo.setPixel(x, y, qRgba(255, 255, 255, 255));
-    logo.setPixel(0, 2, qRgba(0, 0, 255, 255)); // exactly the key, opaque: left out
+    // Exactly the key, opaque: the logo's alpha says it is part of the logo, so it stays.
+    logo.setPixel(0, 2, qRgba(0, 0, 255, 255));
     QImage image = SolidImage(8, 8, qRgb(50, 60, 70));
     StampImage(image, QPoint(1, 1), StampMark(logo, 0x00FF0000));
     QCOMPARE(image.pixel(1, 1), qRgb(50, 60, 70));
-    QCOMPARE(image.pixel(1, 3), qRgb(50, 60, 70));
+    QCOMPARE(image.pixel(1, 3), qRgb(0, 0, 255));
     QCOMPARE(image.pixel(3, 3), qRgb(255, 255, 255));
+}
+
+void TestStamp::keyLeavesOutOnlyWhereNoAlphaSaysSo_data() {
+    QTest::addColumn<QImage::Format>("format");
+    QTest::addColumn<int>("groundAlpha");
+    QTest::addColumn<QRgb>("letters");
+    // White letters on a clear ground, the most common logo: stamped whole with the white key.
+    QTest::newRow("white text on transparent") << QImage::Format_ARGB32 << 0 << qRgb(255, 255, 255);
+    // Without transparency of its own, the white ground and white letters are keyed alike.
+    QTest::newRow("opaque with alpha channel") << QImage::Format_ARGB32 << 255 << qRgb(50, 60, 70);
+    QTest::newRow("no alpha channel") << QImage::Format_RGB32 << 255 << qRgb(50, 60, 70);
+}
+
+void TestStamp::keyLeavesOutOnlyWhereNoAlphaSaysSo() {
+    QFETCH(QImage::Format, format);
+    QFETCH(int, groundAlpha);
+    QFETCH(QRgb, letters);
+    QImage logo(6, 1, format);
+    logo.fill(qRgba(255, 255, 255, groundAlpha));
+    logo.setPixel(2, 0, qRgba(255, 255, 255, 255)); // a white letter
+    logo.setPixel(3, 0, qRgba(0, 0, 0, 255));       // a black shadow
+    QImage image = SolidImage(6, 1, qRgb(50, 60, 70));
+    StampImage(image, QPoint(0, 0), StampMark(logo, kWhite));
+    QCOMPARE(image.pixel(0, 0), qRgb(50, 60, 70));
+    QCOMPARE(image.pixel(2, 0), letters);
+    QCOMPARE(image.pixel(3, 0), qRgb(0, 0, 0));
+}
+
+void TestStamp::keyToleranceTakesTheRimApart() {
+    // A black logo anti-aliased into its white ground: 255 is the ground, 0 the logo, between them
+    // the rim. Stamped on a mid grey, the rim must not be lighter than the grey.
+    QImage logo(6, 1, QImage::Format_RGB32);
+    const int rim[] = {255, 250, 200, 128, 40, 0};
+    for (int x = 0; x < 6; ++x)
+        logo.setPixel(x, 0, qRgb(rim[x], rim[x], rim[x]));
+    StampStyle style;
+    style.keyTolerance = 96;
+    QImage image = SolidImage(6, 1, qRgb(100, 100, 100));
+    StampImage(image, QPoint(0, 0), StampMark(logo, kWhite, style));
+    QCOMPARE(image.pixel(0, 0), qRgb(100, 100, 100)); // the key itself: left out
+    for (int x = 1; x < 3; ++x)
+        QVERIFY2(qRed(image.pixel(x, 0)) <= 100, qPrintable(QString::number(x)));
+    QVERIFY(qRed(image.pixel(2, 0)) < qRed(image.pixel(1, 0)));
+    // Beyond the tolerance the logo is stamped as it is.
+    QCOMPARE(image.pixel(3, 0), qRgb(128, 128, 128));
+    QCOMPARE(image.pixel(5, 0), qRgb(0, 0, 0));
+    // Without a tolerance only the key goes: the rim shows as it was drawn.
+    QImage plain = SolidImage(6, 1, qRgb(100, 100, 100));
+    StampImage(plain, QPoint(0, 0), StampMark(logo, kWhite));
+    QCOMPARE(plain.pixel(1, 0), qRgb(250, 250, 250));
 }
 
 void TestStamp::imagesWithAlphaKeepItOutsideTheMark() {

@@ -5,16 +5,20 @@
 #include <QImage>
 #include <QRect>
 
-void TransparentCopy(QImage& image, QPoint at, const QImage& watermark, BgrColor transparent) {
-    StampImage(image, at, StampMark(watermark, transparent));
+void TransparentCopy(QImage& image, QPoint at, const QImage& watermark, BgrColor transparent,
+                     int keyTolerance) {
+    StampStyle style;
+    style.keyTolerance = keyTolerance;
+    StampImage(image, at, StampMark(watermark, transparent, style));
 }
 
 ComposeOutcome ComposeWatermark(const QString& imagePath, const QString& watermarkPath,
                                 int placement, BgrColor transparent, QPoint& position,
                                 Surface& watermarkSurface, Surface& composingSurface, Guard& guard,
-                                int firstStep) {
+                                int firstStep, int keyTolerance) {
     ComposeOutcome outcome;
-    outcome.watermarkLoaded = guard.step(firstStep, [&] { watermarkSurface.load(watermarkPath, true); });
+    outcome.watermarkLoaded =
+        guard.step(firstStep, [&] { watermarkSurface.load(watermarkPath, true); });
     outcome.imageLoaded = guard.step(firstStep + 1, [&] { composingSurface.load(imagePath); });
     guard.step(firstStep + 2, [&] { composingSurface.clear(); });
     guard.step(firstStep + 3, [&] {
@@ -24,7 +28,7 @@ ComposeOutcome ComposeWatermark(const QString& imagePath, const QString& waterma
     guard.step(firstStep + 4, [&] {
         const QRect area(position, watermarkSurface.size());
         TransparentCopy(composingSurface.drawingArea(area), position, watermarkSurface.image(),
-                        transparent);
+                        transparent, keyTolerance);
     });
     return outcome;
 }

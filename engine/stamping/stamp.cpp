@@ -62,14 +62,56 @@ void StampLine(QRgb* out, const QRgb* mark, int count, bool imageHasAlpha) {
     }
 }
 
-QImage Keyed(const QImage& picture, BgrColor transparent) {
+// True when some pixel is less than opaque: the picture's alpha then says what is transparent.
+bool HasOwnTransparency(const QImage& argb) {
+    for (int y = 0; y < argb.height(); ++y) {
+        const auto* line = reinterpret_cast<const QRgb*>(argb.constScanLine(y));
+        if (std::any_of(line, line + argb.width(), [](QRgb p) { return qAlpha(p) < 255; }))
+            return true;
+    }
+    return false;
+}
+
+// The largest difference of one channel: how far a colour lies from the key.
+int KeyDistance(QRgb pixel, QRgb key) {
+    return std::max({std::abs(qRed(pixel) - qRed(key)), std::abs(qGreen(pixel) - qGreen(key)),
+                     std::abs(qBlue(pixel) - qBlue(key))});
+}
+
+// A pixel of an anti-aliased rim, a blend of the logo's colour and the key, taken apart again:
+// it keeps the least alpha that explains it as a colour laid over the key, and that colour, so
+// that the rim blends into the picture instead of showing the key's light or dark edge. Over the
+// key colour itself it gives back exactly the pixel it was.
+QRgb Unblended(QRgb pixel, QRgb key) {
+    const auto share = [](int p, int k) {
+        return p == k ? 0.0 : p > k ? double(p - k) / double(255 - k) : double(k - p) / double(k);
+    };
+    const double alpha = std::max({share(qRed(pixel), qRed(key)), share(qGreen(pixel), qGreen(key)),
+                                   share(qBlue(pixel), qBlue(key))});
+    if (alpha <= 0)
+        return 0;
+    const auto channel = [&](int p, int k) {
+        return std::clamp(int(std::lround(k + (p - k) / alpha)), 0, 255);
+    };
+    return qRgba(channel(qRed(pixel), qRed(key)), channel(qGreen(pixel), qGreen(key)),
+                 channel(qBlue(pixel), qBlue(key)), int(std::lround(alpha * 255)));
+}
+
+QImage Keyed(const QImage& picture, BgrColor transparent, int tolerance) {
     QImage keyed = picture.convertToFormat(QImage::Format_ARGB32);
     if (keyed.isNull())
         throw Failure(SystemErrorText(ENOMEM));
+    // A logo with its own transparency (white letters on a clear ground) is blended by its alpha
+    // alone: keying its white out would hollow the letters.
+    if (picture.hasAlphaChannel() && HasOwnTransparency(keyed))
+        return keyed;
     const QRgb key = BgrToRgb(transparent) | kOpaque;
     for (int y = 0; y < keyed.height(); ++y) {
         auto* line = reinterpret_cast<QRgb*>(keyed.scanLine(y));
-        std::replace(line, line + keyed.width(), key, QRgb(0));
+        for (int x = 0; x < keyed.width(); ++x) {
+            if (KeyDistance(line[x], key) <= tolerance)
+                line[x] = Unblended(line[x], key);
+        }
     }
     return keyed;
 }
@@ -94,7 +136,7 @@ QImage Resized(const QImage& mark, QSize size) {
 } // namespace
 
 StampMark::StampMark(const QImage& picture, BgrColor transparent, const StampStyle& style)
-    : pixels_(Keyed(picture, transparent)), style_(style) {}
+    : pixels_(Keyed(picture, transparent, std::clamp(style.keyTolerance, 0, 255))), style_(style) {}
 
 StampMark StampMark::forImageWidth(int imageWidth) const {
     if (finished_ || isNull())

@@ -14,12 +14,17 @@ struct StampStyle {
     double scale = 0;  // the watermark's width as a share of the image's width; 0 keeps its size
     int margin = -1;   // pixels from the edges it is placed against; -1 for the usual 1 and 0
     int opacity = 100; // percent of the watermark's own alpha
+    // How far (the largest difference of one channel, 0-255) a colour of a watermark without
+    // transparency of its own may lie from the transparent colour and still be taken out: the
+    // key itself fully, the colours near it partly, so that a keyed logo loses its light rim.
+    int keyTolerance = 0;
 };
 
-// A watermark ready to stamp: ARGB32 (not premultiplied), with every opaque pixel of exactly the
-// transparent colour made fully transparent, so that leaving out the key and blending by the
-// watermark's own alpha are one and the same operation. A watermark without alpha then stamps
-// exactly as a colour-key copy does: its pixels are either fully opaque or fully transparent.
+// A watermark ready to stamp: ARGB32 (not premultiplied). A watermark without transparency of its
+// own has every pixel of exactly the transparent colour made fully transparent (and, with a key
+// tolerance, the colours near it partly), so that leaving out the key and blending by alpha are
+// one and the same operation: without a tolerance it stamps exactly as a colour-key copy does. A
+// watermark whose alpha says what is transparent is blended by that alpha alone.
 class StampMark {
 public:
     StampMark() = default;
