@@ -95,6 +95,21 @@ QSet<QString> NamedOptions(const QString& text, const QString& pattern) {
         names.insert(it.next().captured(1).remove('\\'));
     return names;
 }
+
+// What the completion offers after the words, sorted; the program it asks for its options is the
+// one just built.
+QStringList Completed(const QStringList& words) {
+    const QString script =
+        QStringLiteral("PATH='%1':$PATH; source '%2'; COMP_WORDS=(tintorel-cli \"$@\"); "
+                       "COMP_CWORD=$#; _tintorel_cli; printf '%s\\n' \"${COMPREPLY[@]}\"")
+            .arg(TINTOREL_BIN_DIR, kCompletion);
+    const ProcessResult result = RunProcess("bash", QStringList{"-c", script, "bash"} + words);
+    if (result.code != 0)
+        QTest::qFail(qPrintable("the completion failed: " + result.errors), __FILE__, __LINE__);
+    QStringList lines = result.output.split('\n', Qt::SkipEmptyParts);
+    lines.sort();
+    return lines;
+}
 } // namespace
 
 class TestCliScripts : public QObject {
@@ -111,7 +126,7 @@ private slots:
     void shardsTogetherMakeTheWholeRun_data();
     void shardsTogetherMakeTheWholeRun();
     void shardRuleIsStable();
-    void manualAndCompletionFollowHelp();
+    void manualAndCompletionFollowTheTable();
     void manualRendersWithoutWarnings();
     void completionOffersValues_data();
     void completionOffersValues();
@@ -324,17 +339,27 @@ void TestCliScripts::shardRuleIsStable() {
         QVERIFY2(count > 900 && count < 1100, qPrintable(QString::number(count)));
 }
 
-void TestCliScripts::manualAndCompletionFollowHelp() {
-    const QString help = Run({"--help"}).output;
-    const QSet<QString> helpOptions = NamedOptions(help, "(?m)^  --([a-z-]+)");
-    QCOMPARE(helpOptions.size(), qsizetype(CliOptions().size()));
+void TestCliScripts::manualAndCompletionFollowTheTable() {
+    QSet<QString> table;
+    QStringList offered;
+    for (const CliOption& option : CliOptions()) {
+        table.insert(option.name);
+        offered << QStringLiteral("--") + option.name;
+    }
+    QCOMPARE(table.size(), qsizetype(CliOptions().size()));
+    QCOMPARE(NamedOptions(Run({"--help"}).output, "(?m)^  --([a-z-]+)"), table);
     const QString manual = QString::fromUtf8(Contents(kManual));
-    QCOMPARE(NamedOptions(manual, "(?m)^\\.BI? \\\\-\\\\-([a-z\\\\-]+)"), helpOptions);
-    QCOMPARE(NamedOptions(QString::fromUtf8(Contents(kCompletion)), "--([a-z][a-z-]*)"),
-             helpOptions);
-    // Each option's description, word for word.
+    QCOMPARE(NamedOptions(manual, "(?m)^\\.BI? \\\\-\\\\-([a-z\\\\-]+)"), table);
+    offered.sort();
+    QCOMPARE(Completed({"--"}), offered);
+    // Each option's paragraph: its name with its value's name, then its description word for word.
+    const QStringList manualLines = manual.split('\n');
     const QString text = ManualText();
     for (const CliOption& option : CliOptions()) {
+        const QString name = QStringLiteral("\\-\\-") + QString(option.name).replace("-", "\\-");
+        const QString head = option.value ? QStringLiteral(".BI %1 \" %2\"").arg(name, option.value)
+                                          : QStringLiteral(".B ") + name;
+        QVERIFY2(manualLines.contains(head), qPrintable(head));
         const QString description = QString::fromUtf8(option.help).replace('\n', ' ');
         QVERIFY2(text.contains(description), option.name);
     }
@@ -366,16 +391,7 @@ void TestCliScripts::completionOffersValues() {
     QFETCH(QStringList, offered);
     words.replaceInStrings("TMP", dir_->path());
     offered.replaceInStrings("TMP", dir_->path());
-    const QString script =
-        QStringLiteral(
-            "source '%1'; COMP_WORDS=(tintorel-cli \"$@\"); COMP_CWORD=$#; _tintorel_cli; "
-            "printf '%s\\n' \"${COMPREPLY[@]}\"")
-            .arg(kCompletion);
-    const ProcessResult result = RunProcess("bash", QStringList{"-c", script, "bash"} + words);
-    QCOMPARE(result.code, 0);
-    QStringList lines = result.output.split('\n', Qt::SkipEmptyParts);
-    lines.sort();
-    QCOMPARE(lines, offered);
+    QCOMPARE(Completed(words), offered);
 }
 
 void TestCliScripts::installPutsManualAndCompletion() {
