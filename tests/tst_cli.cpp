@@ -7,7 +7,7 @@
 #include "filelist/imagelist.h"
 #include "options/colorswatch.h"
 #include "options/optionspanel.h"
-#include "tests/testkit.h"
+#include "tests/windowkit.h"
 
 #include <QButtonGroup>
 #include <QComboBox>
@@ -29,7 +29,7 @@ Result Run(const QStringList& arguments, const QByteArray& input = {}) {
 }
 } // namespace
 
-class TestCli : public QObject {
+class TestCli : public WindowTest {
     Q_OBJECT
 
 private slots:
@@ -292,10 +292,7 @@ void TestCli::sameFilesAsTheWindowsRun() {
         QDir().mkpath(windowOut);
         QDir().mkpath(cliOut);
 
-        ScriptedPrompter prompter;
-        Form1 form(prompter);
-        form.drawHomePageNumber = [] { return 1; };
-        form.Form_Load();
+        Form1& form = start();
         for (const QString& input : inputs)
             form.ListView1->append(input);
         form.options->Text1->setText(in("mark.png"));
@@ -304,7 +301,7 @@ void TestCli::sameFilesAsTheWindowsRun() {
         form.options->pColor->setColor(0x00FFFFFF);
         form.options->Option1[format]->setChecked(true);
         form.PushButton2_Click();
-        QCOMPARE(prompter.messages(), QStringList{kDoneMessage});
+        QCOMPARE(prompter_->messages(), QStringList{kDoneMessage});
 
         const char* formats[] = {"auto", "jpg", "bmp", "png"};
         const Result result = Run(QStringList{"--watermark", in("mark.png"), "--output", cliOut,
