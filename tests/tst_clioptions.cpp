@@ -320,4 +320,4 @@ void TestCli::sameFilesAsTheWindowsRun() {
 }
 
 QTEST_MAIN(TestCli)
-#include "tst_cli.moc"
+#include "tst_clioptions.moc"
