@@ -1,35 +1,98 @@
-// tintorel-cli run as a process, as scripts run it: option forms, exit codes, the summary, the
-// progress display, inputs from files, standard input and folders, and output identical to the
-// window's run.
-#include "app/form1.h"
+// tintorel-cli's options, from the one table that parsing, --help, the manual page and the shell
+// completion all follow: what each option sets and how each malformed value is refused, the forms
+// an option may take, and the manual page and completion that must name every option as --help
+// does.
 #include "cli/cliargs.h"
-#include "engine/run/batch.h"
-#include "filelist/imagelist.h"
-#include "options/colorswatch.h"
-#include "options/optionspanel.h"
-#include "tests/windowkit.h"
+#include "cli/clioptions.h"
+#include "tests/testkit.h"
 
-#include <QButtonGroup>
-#include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
-#include <QLineEdit>
-#include <QProcess>
-#include <QRadioButton>
+#include <QRegularExpression>
+#include <QSet>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
 namespace {
 const QString kCli = QStringLiteral(TINTOREL_BIN_DIR "/tintorel-cli");
+const QString kManual = QStringLiteral(TINTOREL_SOURCE_DIR "/cli/tintorel-cli.1");
+const QString kCompletion = QStringLiteral(TINTOREL_SOURCE_DIR "/cli/tintorel-cli.bash");
 
-using Result = ProcessResult;
-
-Result Run(const QStringList& arguments, const QByteArray& input = {}) {
+ProcessResult Run(const QStringList& arguments, const QByteArray& input = {}) {
     return RunProcess(kCli, arguments, input);
+}
+
+// The manual's text as a reader sees it, without requests and escapes, in single spaces.
+QString ManualText() {
+    QStringList lines;
+    for (const QString& line : QString::fromUtf8(Contents(kManual)).split('\n'))
+        if (!line.startsWith('.'))
+            lines << QString(line).replace("\\-", "-").replace("\\e", "\\");
+    return lines.join(' ').simplified();
+}
+
+// The options a text names: "--name" in --help and the completion, "\-\-name" in the manual.
+QSet<QString> NamedOptions(const QString& text, const QString& pattern) {
+    QSet<QString> names;
+    QRegularExpressionMatchIterator it = QRegularExpression(pattern).globalMatch(text);
+    while (it.hasNext())
+        names.insert(it.next().captured(1).remove('\\'));
+    return names;
+}
+
+// What the completion offers after the words, sorted; the program it asks for its options is the
+// one just built.
+QStringList Completed(const QStringList& words) {
+    const QString script =
+        QStringLiteral("PATH='%1':$PATH; source '%2'; COMP_WORDS=(tintorel-cli \"$@\"); "
+                       "COMP_CWORD=$#; _tintorel_cli; printf '%s\\n' \"${COMPREPLY[@]}\"")
+            .arg(TINTOREL_BIN_DIR, kCompletion);
+    const ProcessResult result = RunProcess("bash", QStringList{"-c", script, "bash"} + words);
+    if (result.code != 0)
+        QTest::qFail(qPrintable("the completion failed: " + result.errors), __FILE__, __LINE__);
+    QStringList lines = result.output.split('\n', Qt::SkipEmptyParts);
+    lines.sort();
+    return lines;
+}
+
+// Everything a request holds, one "name=value" line each, so that a test sees what an option set
+// and that it set nothing else.
+QStringList Described(const CliRequest& request) {
+    const WatermarkJob& job = request.job;
+    const auto number = [](double value) {
+        return QString::number(value);
+    };
+    return {
+        "inputs=" + request.inputs.join('|'),
+        "watermark=" + job.WatermarkPath,
+        "output=" + job.OutputFolder,
+        "files-from=" + request.filesFrom,
+        "report=" + request.report,
+        "placement=" + number(job.Placement),
+        "colour=" + QString::number(job.TransparentColor, 16),
+        "format=" + number(int(job.Format.value_or(OutputFormat(-1)))),
+        "extensions=" + request.extensions.join(','),
+        "keep-tree=" + number(request.keepTree),
+        "update=" + number(job.UpdateOnly),
+        QStringLiteral("shard=%1/%2").arg(job.Shard.index).arg(job.Shard.count),
+        "scale=" + number(job.Style.scale),
+        "margin=" + number(job.Style.margin),
+        "opacity=" + number(job.Style.opacity),
+        "quality=" + number(job.Output.jpegQuality),
+        "keep-quality=" + number(job.Output.keepJpegQuality),
+        "lossless=" + number(job.Output.losslessJpeg),
+        "strip-metadata=" + number(job.Output.stripMetadata),
+        "jobs=" + number(request.jobs),
+        "max-pixels=" + QString::number(request.maxPixels),
+        "quiet=" + number(request.quiet),
+        "help=" + number(request.help),
+        "version=" + number(request.version),
+    };
 }
 } // namespace
 
-class TestCli : public WindowTest {
+class TestCliOptions : public QObject {
     Q_OBJECT
 
 private slots:
@@ -37,20 +100,19 @@ private slots:
 
     void parsing_data();
     void parsing();
+    void eachOptionSetsItsOwnValue_data();
+    void eachOptionSetsItsOwnValue();
+    void refusalsNameTheOptionAndTheValue_data();
+    void refusalsNameTheOptionAndTheValue();
     void malformedOptionsExitWithTwo_data();
     void malformedOptionsExitWithTwo();
-    void checksExitWithTwo_data();
-    void checksExitWithTwo();
-
-    void everythingWrittenExitsWithZero();
-    void failuresAndSkipsExitWithOne();
     void optionFormsGiveTheSameFiles();
-    void inputsFromAFileAndFromStandardInput();
-    void folderInputsWithAndWithoutExtension_data();
-    void folderInputsWithAndWithoutExtension();
-    void filesNamedOneByOneAreTried();
-    void progressOnlyOnATerminal();
-    void sameFilesAsTheWindowsRun();
+    void helpAndVersion();
+    void manualAndCompletionFollowTheTable();
+    void manualRendersWithoutWarnings();
+    void completionOffersValues_data();
+    void completionOffersValues();
+    void installPutsManualAndCompletion();
 
 private:
     QString in(const QString& name) const { return dir_->filePath("in/" + name); }
@@ -61,10 +123,10 @@ private:
     std::unique_ptr<QTemporaryDir> dir_;
 };
 
-void TestCli::init() {
+void TestCliOptions::init() {
     dir_ = std::make_unique<QTemporaryDir>();
-    QDir(dir_->path()).mkpath("in/sub/deeper");
-    QDir(dir_->path()).mkpath("out");
+    for (const char* folder : {"in", "out", "tree", "tree2"})
+        QVERIFY(QDir(dir_->path()).mkpath(folder));
     QImage mark = SolidImage(12, 8, qRgb(255, 255, 255));
     for (int x = 2; x < 10; ++x)
         mark.setPixel(x, 4, qRgb(220, 20, 20));
@@ -75,14 +137,9 @@ void TestCli::init() {
             photo.setPixel(x, y, qRgb(x * 2, y * 3, 100));
     WriteImage(photo, in("a.jpg"), "jpeg");
     WriteImage(photo, in("b.png"), "png");
-    WriteImage(photo, in("sub/c.PNG"), "png");
-    WriteImage(photo, in("sub/deeper/d.bmp"), "bmp");
-    QFile text(in("sub/readme.txt"));
-    QVERIFY(text.open(QIODevice::WriteOnly));
-    text.write("words");
 }
 
-void TestCli::parsing_data() {
+void TestCliOptions::parsing_data() {
     QTest::addColumn<QString>("text");
     QTest::addColumn<int>("placement");
     QTest::newRow("number") << "8" << 8;
@@ -94,7 +151,7 @@ void TestCli::parsing_data() {
     QTest::newRow("unknown name") << "centre" << -1;
 }
 
-void TestCli::parsing() {
+void TestCliOptions::parsing() {
     QFETCH(QString, text);
     QFETCH(int, placement);
     QCOMPARE(ParsePlacement(text).value_or(-1), placement);
@@ -109,7 +166,97 @@ void TestCli::parsing() {
     QCOMPARE(ParseJpegWay("reencode"), std::optional(false));
 }
 
-void TestCli::malformedOptionsExitWithTwo_data() {
+void TestCliOptions::eachOptionSetsItsOwnValue_data() {
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QStringList>(
+        "changed"); // the lines of Described() that differ from a bare request
+    const auto row = [](const char* name, QStringList arguments, QStringList changed) {
+        QTest::newRow(name) << arguments << changed;
+    };
+    row("watermark", {"--watermark", "m.png"}, {"watermark=m.png"});
+    row("output after =", {"--output=/srv/out"}, {"output=/srv/out"});
+    row("files from", {"--files-from", "-"}, {"files-from=-"});
+    row("report", {"--report", "r.jsonl"}, {"report=r.jsonl"});
+    row("placement by name", {"--placement", "Bottom-Right"}, {"placement=8"});
+    row("colour", {"--transparent-color", "#FF8000"}, {"colour=80ff"});
+    row("format", {"--format", "bmp"}, {"format=2"});
+    row("extensions, repeated", {"--extension", "jpg,.PNG", "--extension=tif"},
+        {"extensions=jpg,PNG,tif"});
+    row("keep tree", {"--keep-tree"}, {"keep-tree=1"});
+    row("update", {"--update"}, {"update=1"});
+    row("shard", {"--shard", "2/8"}, {"shard=2/8"});
+    row("scale", {"--scale", "0.25"}, {"scale=0.25"});
+    row("margin", {"--margin", "0"}, {"margin=0"});
+    row("opacity", {"--opacity", "40"}, {"opacity=40"});
+    row("quality", {"--quality", "90"}, {"quality=90"});
+    row("quality kept", {"--quality", "keep"}, {"keep-quality=1"});
+    row("lossless", {"--jpeg", "LOSSLESS"}, {"lossless=1"});
+    row("strip metadata", {"--strip-metadata"}, {"strip-metadata=1"});
+    row("jobs", {"--jobs", "3"}, {"jobs=3"});
+    row("megapixels", {"--max-megapixels", "2.5"}, {"max-pixels=2500000"});
+    row("a fraction of a pixel is one", {"--max-megapixels", "1e-9"}, {"max-pixels=1"});
+    row("quiet", {"--quiet"}, {"quiet=1"});
+    row("help", {"--help"}, {"help=1"});
+    row("version", {"--version"}, {"version=1"});
+    row("inputs around options", {"a.png", "--quiet", "-", "--", "--b.png"},
+        {"inputs=a.png|-|--b.png", "quiet=1"});
+}
+
+void TestCliOptions::eachOptionSetsItsOwnValue() {
+    QFETCH(QStringList, arguments);
+    QFETCH(QStringList, changed);
+    QString error;
+    const std::optional<CliRequest> request = ParseArguments(arguments, error);
+    QVERIFY2(request, qPrintable(error));
+    QCOMPARE(error, QString());
+    const QStringList bare = Described(CliRequest{});
+    QStringList differing;
+    for (const QString& line : Described(*request))
+        if (!bare.contains(line))
+            differing << line;
+    QCOMPARE(differing, changed);
+}
+
+void TestCliOptions::refusalsNameTheOptionAndTheValue_data() {
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("error");
+    const auto row = [](const char* name, QStringList arguments, const char* error) {
+        QTest::newRow(name) << arguments << QString::fromUtf8(error);
+    };
+    row("unknown option", {"--bogus"}, "unknown option --bogus");
+    row("unknown option with a value", {"--bogus=1"}, "unknown option --bogus");
+    row("value for a flag", {"--quiet=yes"}, "--quiet takes no value");
+    row("empty value for a flag", {"--update="}, "--update takes no value");
+    row("missing value", {"--placement"}, "--placement needs a value");
+    row("placement", {"--placement", "9"},
+        "unknown placement \"9\" (0-8 or a name such as bottom-right)");
+    row("colour", {"--transparent-color", "FFF"}, "unknown colour \"FFF\" (RRGGBB or #RRGGBB)");
+    row("format", {"--format=gif"}, "unknown format \"gif\" (auto, jpg, bmp or png)");
+    row("extension", {"--extension", ",."},
+        "--extension takes extensions such as jpg or jpg,.png, not \",.\"");
+    row("shard", {"--shard", "4/3"}, "--shard takes K/N with 1 <= K <= N, not \"4/3\"");
+    row("scale", {"--scale", "1.5"},
+        "--scale takes a share of the image width above 0 and at most 1, not \"1.5\"");
+    row("margin", {"--margin", "-1"}, "--margin takes a number of pixels, 0 or more, not \"-1\"");
+    row("opacity", {"--opacity", "101"}, "--opacity takes a percentage from 0 to 100, not \"101\"");
+    row("quality", {"--quality", "best"}, "--quality takes 1 to 100 or keep, not \"best\"");
+    row("JPEG way", {"--jpeg", "best"}, "--jpeg takes reencode or lossless, not \"best\"");
+    row("jobs", {"--jobs", "0"}, "--jobs takes a number of workers, 1 or more, not \"0\"");
+    row("megapixels", {"--max-megapixels", "1e300"},
+        "--max-megapixels takes a number of megapixels above 0 and at most 1000000, not \"1e300\"");
+    row("first refusal wins", {"--jobs", "x", "--bogus"},
+        "--jobs takes a number of workers, 1 or more, not \"x\"");
+}
+
+void TestCliOptions::refusalsNameTheOptionAndTheValue() {
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, error);
+    QString reason;
+    QVERIFY(!ParseArguments(arguments, reason));
+    QCOMPARE(reason, error);
+}
+
+void TestCliOptions::malformedOptionsExitWithTwo_data() {
     QTest::addColumn<QStringList>("extra");
     QTest::newRow("placement 9") << QStringList{"--placement", "9"};
     QTest::newRow("unknown format") << QStringList{"--format", "gif"};
@@ -127,9 +274,9 @@ void TestCli::malformedOptionsExitWithTwo_data() {
     QTest::newRow("megapixels beyond any memory") << QStringList{"--max-megapixels", "1e300"};
 }
 
-void TestCli::malformedOptionsExitWithTwo() {
+void TestCliOptions::malformedOptionsExitWithTwo() {
     QFETCH(QStringList, extra);
-    const Result result = Run(base() + QStringList{in("b.png")} + extra);
+    const ProcessResult result = Run(base() + QStringList{in("b.png")} + extra);
     QCOMPARE(result.code, 2);
     const QStringList lines = result.errors.trimmed().split('\n');
     QCOMPARE(lines.size(), 2);
@@ -138,63 +285,7 @@ void TestCli::malformedOptionsExitWithTwo() {
     QVERIFY(QDir(out()).isEmpty());
 }
 
-void TestCli::checksExitWithTwo_data() {
-    QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<QString>("message");
-    QTest::newRow("no inputs") << QStringList{"--watermark", "/nowhere.png", "--output", "NEW"}
-                               << kNoFilesMessage;
-    QTest::newRow("missing watermark")
-        << QStringList{"--watermark", "/nowhere.png", "--output", "NEW", "x.png"}
-        << kWatermarkNotFoundMessage;
-    QTest::newRow("output folder that cannot be made")
-        << QStringList{"--watermark", "WATERMARK", "--output", "WATERMARK/sub", "x.png"}
-        << "tintorel-cli: cannot create the output folder WATERMARK/sub: Not a directory";
-}
-
-void TestCli::checksExitWithTwo() {
-    QFETCH(QStringList, arguments);
-    QFETCH(QString, message);
-    arguments.replaceInStrings("WATERMARK", in("mark.png"));
-    arguments.replaceInStrings("NEW", dir_->filePath("new"));
-    const Result result = Run(arguments);
-    QCOMPARE(result.code, 2);
-    QCOMPARE(result.errors, message.replace("WATERMARK", in("mark.png")) + "\n");
-    // A run that cannot start makes no output folder.
-    QVERIFY(!QFileInfo::exists(dir_->filePath("new")));
-}
-
-void TestCli::everythingWrittenExitsWithZero() {
-    const Result result = Run(base() + QStringList{in("a.jpg"), in("b.png")});
-    QCOMPARE(result.code, 0);
-    QCOMPARE(result.errors, QStringLiteral("2 written, 0 failed, 0 skipped\n"));
-    QCOMPARE(QDir(out()).entryList(QDir::Files), (QStringList{"a.jpg", "b.png"}));
-    QVERIFY(result.output.isEmpty());
-    QVERIFY(Run({"--help"}).output.contains("--transparent-color"));
-    QCOMPARE(Run({"--version"}).code, 0);
-}
-
-void TestCli::failuresAndSkipsExitWithOne() {
-    const Result failed = Run(base() + QStringList{in("missing.png"), in("b.png")});
-    QCOMPARE(failed.code, 1);
-    QVERIFY(failed.errors.startsWith(in("missing.png") + ": "));
-    QVERIFY(failed.errors.endsWith("1 written, 1 failed, 0 skipped\n"));
-
-    QFile::copy(in("b.png"), in("b.webpx"));
-    const Result skipped = Run(base() + QStringList{in("b.webpx")});
-    QCOMPARE(skipped.code, 1);
-    QVERIFY(skipped.errors.startsWith(in("b.webpx") + ": skipped"));
-    QVERIFY(skipped.errors.endsWith("0 written, 0 failed, 1 skipped\n"));
-
-    // Writing into the inputs' own folder would replace them: each is reported and skipped.
-    const QByteArray before = Contents(in("b.png"));
-    const Result own = Run({"--watermark", in("mark.png"), "--output", dir_->filePath("in"),
-                            in("b.png")});
-    QCOMPARE(own.code, 1);
-    QVERIFY(own.errors.endsWith("0 written, 0 failed, 1 skipped\n"));
-    QCOMPARE(Contents(in("b.png")), before);
-}
-
-void TestCli::optionFormsGiveTheSameFiles() {
+void TestCliOptions::optionFormsGiveTheSameFiles() {
     QVERIFY(Run(base() + QStringList{"--placement", "8", "--transparent-color", "FFFFFF",
                                      "--format", "png", in("a.jpg")})
                 .code == 0);
@@ -213,111 +304,81 @@ void TestCli::optionFormsGiveTheSameFiles() {
     QCOMPARE(QImage(out("a.png")).pixel(1, 1), qRgb(255, 255, 255));
 }
 
-void TestCli::inputsFromAFileAndFromStandardInput() {
-    QFile list(dir_->filePath("list.txt"));
-    QVERIFY(list.open(QIODevice::WriteOnly));
-    list.write((in("a.jpg") + "\r\n\n" + in("sub") + "\n").toUtf8());
-    list.close();
-    const Result fromFile = Run(base() + QStringList{"--files-from", list.fileName(), in("b.png")});
-    QCOMPARE(fromFile.code, 0); // readme.txt in sub/ is no picture, and so no input
-    QCOMPARE(QDir(out()).entryList(QDir::Files),
-             (QStringList{"a.jpg", "b.png", "c.PNG", "d.bmp"}));
-
-    QDir(out()).removeRecursively();
-    QDir().mkpath(out());
-    const Result fromInput = Run(base() + QStringList{"--files-from", "-"},
-                                 (in("b.png") + "\n" + in("a.jpg") + "\n").toUtf8());
-    QCOMPARE(fromInput.code, 0);
-    QCOMPARE(fromInput.errors, QStringLiteral("2 written, 0 failed, 0 skipped\n"));
-
-    const Result unreadable = Run(base() + QStringList{"--files-from", "/no/such/list"});
-    QCOMPARE(unreadable.code, 2);
+void TestCliOptions::helpAndVersion() {
+    const ProcessResult help = Run({"--help"});
+    QCOMPARE(help.code, 0);
+    QCOMPARE(help.output, UsageText());
+    QVERIFY(help.output.contains("--transparent-color"));
+    QVERIFY(help.errors.isEmpty());
+    const ProcessResult version = Run({"--version"});
+    QCOMPARE(version.code, 0);
+    QVERIFY(version.output.startsWith("tintorel-cli "));
 }
 
-void TestCli::folderInputsWithAndWithoutExtension_data() {
-    QTest::addColumn<QStringList>("extensions");
-    QTest::addColumn<QStringList>("written");
-    const QStringList pictures{"a.jpg", "b.png", "c.PNG", "d.bmp", "mark.png"};
-    QTest::newRow("pictures only") << QStringList{} << pictures;
-    QTest::newRow("one") << QStringList{"--extension", "png"}
-                         << QStringList{"b.png", "c.PNG", "mark.png"};
-    QTest::newRow("list, dots, capitals") << QStringList{"--extension", "jpg,.PNG"}
-                                          << QStringList{"a.jpg", "b.png", "c.PNG", "mark.png"};
-    QTest::newRow("repeated") << QStringList{"--extension", ".jpg", "--extension=BMP"}
-                              << QStringList{"a.jpg", "d.bmp"};
-    QTest::newRow("pattern") << QStringList{"--extension", "?mp"} << QStringList{"d.bmp"};
-}
-
-void TestCli::folderInputsWithAndWithoutExtension() {
-    QFETCH(QStringList, extensions);
-    QFETCH(QStringList, written);
-    // The folder holds readme.txt beside the pictures: no input, no message, no failed run.
-    const Result result = Run(base() + extensions + QStringList{"--quiet", dir_->filePath("in")});
-    QCOMPARE(result.code, 0);
-    QCOMPARE(result.errors,
-             QStringLiteral("%1 written, 0 failed, 0 skipped\n").arg(written.size()));
-    QCOMPARE(QDir(out()).entryList(QDir::Files), written);
-}
-
-void TestCli::filesNamedOneByOneAreTried() {
-    // A file named on its own is the user's choice: tried, and reported when it is no picture.
-    const Result result = Run(base() + QStringList{in("sub/readme.txt"), in("b.png")});
-    QCOMPARE(result.code, 1);
-    QVERIFY(result.errors.startsWith(in("sub/readme.txt") + ": skipped"));
-    QVERIFY(result.errors.endsWith("1 written, 0 failed, 1 skipped\n"));
-}
-
-void TestCli::progressOnlyOnATerminal() {
-    const Result piped = Run(base() + QStringList{in("a.jpg"), in("b.png")});
-    QVERIFY(!piped.errors.contains('\r'));
-    QVERIFY(!piped.errors.contains('['));
-
-    // script(1) gives the program a terminal for its standard error.
-    QStringList arguments = base() + QStringList{in("a.jpg"), in("b.png")};
-    for (QString& argument : arguments)
-        argument = "'" + argument + "'";
-    QProcess terminal;
-    terminal.start("script", {"-qfec", kCli + " " + arguments.join(' '), "/dev/null"});
-    QVERIFY(terminal.waitForFinished(60000));
-    const QString shown = QString::fromUtf8(terminal.readAllStandardOutput());
-    QVERIFY2(shown.contains("2/2 b.png"), qPrintable(shown));
-    QVERIFY(shown.contains("2 written, 0 failed, 0 skipped"));
-}
-
-void TestCli::sameFilesAsTheWindowsRun() {
-    const QStringList inputs{in("a.jpg"), in("b.png"), in("sub/c.PNG"), in("sub/deeper/d.bmp")};
-    for (int format = 0; format < kOutputFormatCount; ++format) {
-        const QString windowOut = dir_->filePath(QString("window%1").arg(format));
-        const QString cliOut = dir_->filePath(QString("cli%1").arg(format));
-        QDir().mkpath(windowOut);
-        QDir().mkpath(cliOut);
-
-        Form1& form = start();
-        for (const QString& input : inputs)
-            form.ListView1->append(input);
-        form.options->Text1->setText(in("mark.png"));
-        form.options->Text2->setText(windowOut);
-        form.options->Combo1->setCurrentIndex(5);
-        form.options->pColor->setColor(0x00FFFFFF);
-        form.options->Option1[format]->setChecked(true);
-        form.PushButton2_Click();
-        QCOMPARE(prompter_->messages(), QStringList{kDoneMessage});
-
-        const char* formats[] = {"auto", "jpg", "bmp", "png"};
-        const Result result = Run(QStringList{"--watermark", in("mark.png"), "--output", cliOut,
-                                              "--placement", "middle-right", "--format",
-                                              formats[format]} +
-                                  inputs);
-        QCOMPARE(result.code, 0);
-
-        const QStringList written = QDir(windowOut).entryList(QDir::Files);
-        QCOMPARE(written.size(), inputs.size());
-        QCOMPARE(QDir(cliOut).entryList(QDir::Files), written);
-        for (const QString& name : written)
-            QVERIFY2(Contents(windowOut + "/" + name) == Contents(cliOut + "/" + name),
-                     qPrintable(name));
+void TestCliOptions::manualAndCompletionFollowTheTable() {
+    QSet<QString> table;
+    QStringList offered;
+    for (const CliOption& option : CliOptions()) {
+        table.insert(option.name);
+        offered << QStringLiteral("--") + option.name;
+    }
+    QCOMPARE(table.size(), qsizetype(CliOptions().size()));
+    QCOMPARE(NamedOptions(Run({"--help"}).output, "(?m)^  --([a-z-]+)"), table);
+    const QString manual = QString::fromUtf8(Contents(kManual));
+    QCOMPARE(NamedOptions(manual, "(?m)^\\.BI? \\\\-\\\\-([a-z\\\\-]+)"), table);
+    offered.sort();
+    QCOMPARE(Completed({"--"}), offered);
+    // Each option's paragraph: its name with its value's name, then its description word for word.
+    const QStringList manualLines = manual.split('\n');
+    const QString text = ManualText();
+    for (const CliOption& option : CliOptions()) {
+        const QString name = QStringLiteral("\\-\\-") + QString(option.name).replace("-", "\\-");
+        const QString head = option.value ? QStringLiteral(".BI %1 \" %2\"").arg(name, option.value)
+                                          : QStringLiteral(".B ") + name;
+        QVERIFY2(manualLines.contains(head), qPrintable(head));
+        const QString description = QString::fromUtf8(option.help).replace('\n', ' ');
+        QVERIFY2(text.contains(description), option.name);
     }
 }
 
-QTEST_MAIN(TestCli)
+void TestCliOptions::manualRendersWithoutWarnings() {
+    if (QStandardPaths::findExecutable("groff").isEmpty())
+        QSKIP("groff is not installed");
+    const ProcessResult result = RunProcess("groff", {"-man", "-ww", "-z", kManual});
+    QCOMPARE(result.code, 0);
+    QCOMPARE(result.errors, QString());
+}
+
+void TestCliOptions::completionOffersValues_data() {
+    QTest::addColumn<QStringList>("words");
+    QTest::addColumn<QStringList>("offered");
+    QTest::newRow("option") << QStringList{"--wat"} << QStringList{"--watermark"};
+    QTest::newRow("placement") << QStringList{"--placement", "bottom-"}
+                               << QStringList{"bottom-left", "bottom-middle", "bottom-right"};
+    QTest::newRow("format after =") << QStringList{"--format", "=", "p"} << QStringList{"png"};
+    QTest::newRow("JPEG way") << QStringList{"--jpeg", "l"} << QStringList{"lossless"};
+    QTest::newRow("free value") << QStringList{"--shard", ""} << QStringList{};
+    QTest::newRow("folder") << QStringList{"--output", "TMP/tr"}
+                            << QStringList{"TMP/tree", "TMP/tree2"};
+}
+
+void TestCliOptions::completionOffersValues() {
+    QFETCH(QStringList, words);
+    QFETCH(QStringList, offered);
+    words.replaceInStrings("TMP", dir_->path());
+    offered.replaceInStrings("TMP", dir_->path());
+    QCOMPARE(Completed(words), offered);
+}
+
+void TestCliOptions::installPutsManualAndCompletion() {
+    const ProcessResult result =
+        RunProcess("cmake", {"--install", TINTOREL_BUILD_DIR, "--prefix", dir_->filePath("prefix")},
+                   {}, 120000);
+    QCOMPARE(result.code, 0);
+    QCOMPARE(Contents(dir_->filePath("prefix/share/man/man1/tintorel-cli.1")), Contents(kManual));
+    QCOMPARE(Contents(dir_->filePath("prefix/share/bash-completion/completions/tintorel-cli")),
+             Contents(kCompletion));
+}
+
+QTEST_GUILESS_MAIN(TestCliOptions)
 #include "tst_clioptions.moc"
