@@ -4,7 +4,7 @@
 // does.
 #include "cli/cliargs.h"
 #include "cli/clioptions.h"
-#include "tests/testkit.h"
+#include "tests/clikit.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -15,13 +15,8 @@
 #include <QTest>
 
 namespace {
-const QString kCli = QStringLiteral(TINTOREL_BIN_DIR "/tintorel-cli");
 const QString kManual = QStringLiteral(TINTOREL_SOURCE_DIR "/cli/tintorel-cli.1");
 const QString kCompletion = QStringLiteral(TINTOREL_SOURCE_DIR "/cli/tintorel-cli.bash");
-
-ProcessResult Run(const QStringList& arguments, const QByteArray& input = {}) {
-    return RunProcess(kCli, arguments, input);
-}
 
 // The manual's text as a reader sees it, without requests and escapes, in single spaces.
 QString ManualText() {
@@ -92,7 +87,7 @@ QStringList Described(const CliRequest& request) {
 }
 } // namespace
 
-class TestCliOptions : public QObject {
+class TestCliOptions : public QObject, public CliFolders {
     Q_OBJECT
 
 private slots:
@@ -113,30 +108,14 @@ private slots:
     void completionOffersValues_data();
     void completionOffersValues();
     void installPutsManualAndCompletion();
-
-private:
-    QString in(const QString& name) const { return dir_->filePath("in/" + name); }
-    QString out(const QString& name = {}) const { return dir_->filePath("out/" + name); }
-    QStringList base() const {
-        return {"--watermark", in("mark.png"), "--output", out().chopped(1)};
-    }
-    std::unique_ptr<QTemporaryDir> dir_;
 };
 
 void TestCliOptions::init() {
-    dir_ = std::make_unique<QTemporaryDir>();
-    for (const char* folder : {"in", "out", "tree", "tree2"})
+    makeFolders();
+    WritePhotos(dir_->filePath("in"));
+    // Folders for the completion to offer.
+    for (const char* folder : {"tree", "tree2"})
         QVERIFY(QDir(dir_->path()).mkpath(folder));
-    QImage mark = SolidImage(12, 8, qRgb(255, 255, 255));
-    for (int x = 2; x < 10; ++x)
-        mark.setPixel(x, 4, qRgb(220, 20, 20));
-    WriteImage(mark, in("mark.png"), "png");
-    QImage photo(90, 70, QImage::Format_RGB32);
-    for (int y = 0; y < photo.height(); ++y)
-        for (int x = 0; x < photo.width(); ++x)
-            photo.setPixel(x, y, qRgb(x * 2, y * 3, 100));
-    WriteImage(photo, in("a.jpg"), "jpeg");
-    WriteImage(photo, in("b.png"), "png");
 }
 
 void TestCliOptions::parsing_data() {
@@ -276,7 +255,7 @@ void TestCliOptions::malformedOptionsExitWithTwo_data() {
 
 void TestCliOptions::malformedOptionsExitWithTwo() {
     QFETCH(QStringList, extra);
-    const ProcessResult result = Run(base() + QStringList{in("b.png")} + extra);
+    const ProcessResult result = RunCli(base() + QStringList{in("b.png")} + extra);
     QCOMPARE(result.code, 2);
     const QStringList lines = result.errors.trimmed().split('\n');
     QCOMPARE(lines.size(), 2);
@@ -286,31 +265,31 @@ void TestCliOptions::malformedOptionsExitWithTwo() {
 }
 
 void TestCliOptions::optionFormsGiveTheSameFiles() {
-    QVERIFY(Run(base() + QStringList{"--placement", "8", "--transparent-color", "FFFFFF",
-                                     "--format", "png", in("a.jpg")})
+    QVERIFY(RunCli(base() + QStringList{"--placement", "8", "--transparent-color", "FFFFFF",
+                                        "--format", "png", in("a.jpg")})
                 .code == 0);
     const QByteArray first = Contents(out("a.png"));
     QVERIFY(!first.isEmpty());
     QVERIFY(QFile::remove(out("a.png")));
-    QVERIFY(Run(base() + QStringList{"--placement=bottom-right", "--transparent-color=#ffffff",
-                                     "--format=PNG", in("a.jpg")})
+    QVERIFY(RunCli(base() + QStringList{"--placement=bottom-right", "--transparent-color=#ffffff",
+                                        "--format=PNG", in("a.jpg")})
                 .code == 0);
     QCOMPARE(Contents(out("a.png")), first);
 
     // Another colour key copies the watermark's white too.
-    QVERIFY(Run(base() + QStringList{"--transparent-color", "000000", "--format", "png",
-                                     "--placement", "0", in("a.jpg")})
+    QVERIFY(RunCli(base() + QStringList{"--transparent-color", "000000", "--format", "png",
+                                        "--placement", "0", in("a.jpg")})
                 .code == 0);
     QCOMPARE(QImage(out("a.png")).pixel(1, 1), qRgb(255, 255, 255));
 }
 
 void TestCliOptions::helpAndVersion() {
-    const ProcessResult help = Run({"--help"});
+    const ProcessResult help = RunCli({"--help"});
     QCOMPARE(help.code, 0);
     QCOMPARE(help.output, UsageText());
     QVERIFY(help.output.contains("--transparent-color"));
     QVERIFY(help.errors.isEmpty());
-    const ProcessResult version = Run({"--version"});
+    const ProcessResult version = RunCli({"--version"});
     QCOMPARE(version.code, 0);
     QVERIFY(version.output.startsWith("tintorel-cli "));
 }
@@ -323,7 +302,7 @@ void TestCliOptions::manualAndCompletionFollowTheTable() {
         offered << QStringLiteral("--") + option.name;
     }
     QCOMPARE(table.size(), qsizetype(CliOptions().size()));
-    QCOMPARE(NamedOptions(Run({"--help"}).output, "(?m)^  --([a-z-]+)"), table);
+    QCOMPARE(NamedOptions(RunCli({"--help"}).output, "(?m)^  --([a-z-]+)"), table);
     const QString manual = QString::fromUtf8(Contents(kManual));
     QCOMPARE(NamedOptions(manual, "(?m)^\\.BI? \\\\-\\\\-([a-z\\\\-]+)"), table);
     offered.sort();

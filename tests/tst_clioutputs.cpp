@@ -3,7 +3,7 @@
 // and the inputs never written over, and a failed write that keeps the earlier file. Hostile
 // inputs, truncated and special files among them, have a table of their own (tst_hostile).
 #include "engine/run/planner.h"
-#include "tests/testkit.h"
+#include "tests/clikit.h"
 
 #include <QDir>
 #include <QFile>
@@ -12,22 +12,6 @@
 #include <QTest>
 
 namespace {
-const QString kCli = QStringLiteral(TINTOREL_BIN_DIR "/tintorel-cli");
-
-// Every file of a folder, hidden ones included, so that a temporary file left behind shows.
-QStringList AllFiles(const QString& folder) {
-    return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
-}
-
-QImage Gradient(int width, int height, int seed) {
-    QImage image(width, height, QImage::Format_RGB32);
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x)
-            image.setPixel(x, y,
-                           qRgb((x * 3 + seed * 40) % 256, (y * 5) % 256, (x + y + seed) % 256));
-    return image;
-}
-
 // A picture no encoder can make small.
 QImage Noise(int width, int height) {
     QImage image(width, height, QImage::Format_RGB32);
@@ -41,7 +25,7 @@ QImage Noise(int width, int height) {
 }
 } // namespace
 
-class TestCliOutputs : public QObject {
+class TestCliOutputs : public QObject, public CliFolders {
     Q_OBJECT
 
 private slots:
@@ -54,26 +38,10 @@ private slots:
     void aFailedWriteKeepsTheEarlierFile();
     void aFileInPlaceOfAFolderFailsOnlyItsImages();
     void aFullDiskFailsTheWrite();
-
-private:
-    QString in(const QString& name) const { return dir_->filePath("in/" + name); }
-    QString out(const QString& name = {}) const { return dir_->filePath("out/" + name); }
-    QStringList base() const {
-        return {"--watermark", in("mark.png"), "--output", out().chopped(1)};
-    }
-    ProcessResult run(const QStringList& arguments) const { return RunProcess(kCli, arguments); }
-    std::unique_ptr<QTemporaryDir> dir_;
 };
 
 void TestCliOutputs::init() {
-    dir_ = std::make_unique<QTemporaryDir>();
-    QDir(dir_->path()).mkpath("in");
-    QDir(dir_->path()).mkpath("out");
-    QImage mark(12, 8, QImage::Format_RGB32);
-    mark.fill(qRgb(255, 255, 255));
-    for (int x = 2; x < 10; ++x)
-        mark.setPixel(x, 4, qRgb(220, 20, 20));
-    WriteImage(mark, in("mark.png"), "png");
+    makeFolders();
 }
 
 void TestCliOutputs::sameNamedInputsGetTheirOwnOutputs() {
@@ -82,7 +50,7 @@ void TestCliOutputs::sameNamedInputsGetTheirOwnOutputs() {
         WriteImage(Gradient(60, 40, folder[0]), in(QStringLiteral("%1/1.png").arg(folder)), "png");
     }
     const QStringList inputs{in("a/1.png"), in("b/1.png"), in("c/1.png")};
-    const ProcessResult first = run(base() + inputs);
+    const ProcessResult first = RunCli(base() + inputs);
     QCOMPARE(first.code, 0);
     const QStringList names{"1 (2).png", "1 (3).png", "1.png"};
     QCOMPARE(AllFiles(out()), names);
@@ -98,7 +66,7 @@ void TestCliOutputs::sameNamedInputsGetTheirOwnOutputs() {
     QCOMPARE(QImage(out("1 (3).png")).pixel(30, 30), QImage(in("c/1.png")).pixel(30, 30));
 
     // A rerun of the same list gives the same names and replaces its own outputs.
-    QCOMPARE(run(base() + inputs).code, 0);
+    QCOMPARE(RunCli(base() + inputs).code, 0);
     QCOMPARE(AllFiles(out()), names);
 }
 
@@ -106,8 +74,8 @@ void TestCliOutputs::aFileListedTwiceIsStampedOnce() {
     QDir(dir_->path()).mkpath("in/photos");
     WriteImage(Gradient(50, 30, 1), in("photos/x.png"), "png");
     WriteImage(Gradient(50, 30, 2), in("photos/y.png"), "png");
-    const ProcessResult result =
-        run(base() + QStringList{in("photos"), in("photos/x.png"), in("photos/../photos/y.png")});
+    const ProcessResult result = RunCli(
+        base() + QStringList{in("photos"), in("photos/x.png"), in("photos/../photos/y.png")});
     QCOMPARE(result.code, 0);
     QCOMPARE(AllFiles(out()), (QStringList{"x.png", "y.png"}));
     QVERIFY(result.errors.contains(in("photos/x.png") + ": already stamped in this run\n"));
@@ -120,8 +88,8 @@ void TestCliOutputs::theWatermarkIsNeverWrittenOver() {
     WriteImage(Gradient(60, 40, 3), in("logo.png"), "png");
     WriteImage(Gradient(60, 40, 4), in("after.png"), "png");
     const QByteArray before = Contents(out("logo.png"));
-    const ProcessResult result = run({"--watermark", out("logo.png"), "--output", out().chopped(1),
-                                      in("logo.png"), in("after.png")});
+    const ProcessResult result = RunCli({"--watermark", out("logo.png"), "--output",
+                                         out().chopped(1), in("logo.png"), in("after.png")});
     QCOMPARE(result.code, 1);
     QCOMPARE(Contents(out("logo.png")), before);
     QVERIFY(result.errors.startsWith(kWouldReplaceWatermarkMessage + out("logo.png")));
@@ -135,7 +103,7 @@ void TestCliOutputs::theOutputFolderInsideAnInputIsLeftOut() {
                                 "--extension", "png",          dir_->filePath("in/")};
     QVERIFY(QDir().mkpath(in("stamped")));
     for (int round = 0; round < 2; ++round) {
-        const ProcessResult result = run(arguments);
+        const ProcessResult result = RunCli(arguments);
         QCOMPARE(result.code, 0);
         QCOMPARE(AllFiles(in("stamped")), (QStringList{"mark.png", "p.png"}));
     }
@@ -163,7 +131,7 @@ void TestCliOutputs::aFileInPlaceOfAFolderFailsOnlyItsImages() {
     QFile blocker(out("a"));
     QVERIFY(blocker.open(QIODevice::WriteOnly));
     blocker.close();
-    const ProcessResult result = run(base() + QStringList{"--keep-tree", in("tree")});
+    const ProcessResult result = RunCli(base() + QStringList{"--keep-tree", in("tree")});
     QCOMPARE(result.code, 1);
     QCOMPARE(result.errors, out("a/1.png") + ": cannot create the folder " + out("a") +
                                 ": Not a directory\n1 written, 1 failed, 0 skipped\n");

@@ -6,6 +6,7 @@
 #include "filelist/imagelist.h"
 #include "options/colorswatch.h"
 #include "options/optionspanel.h"
+#include "tests/clikit.h"
 #include "tests/windowkit.h"
 
 #include <QComboBox>
@@ -24,25 +25,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace {
-const QString kCli = QStringLiteral(TINTOREL_BIN_DIR "/tintorel-cli");
-
-// Every file of a folder, hidden ones included, so that a temporary file left behind shows.
-QStringList AllFiles(const QString& folder) {
-    return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
-}
-
-QImage Gradient(int width, int height, int seed) {
-    QImage image(width, height, QImage::Format_RGB32);
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x)
-            image.setPixel(x, y, qRgb((x * 3 + seed * 40) % 256, (y * 5) % 256, (x + y + seed) % 256));
-    return image;
-}
-
-} // namespace
-
-class TestCliRun : public WindowTest {
+class TestCliRun : public WindowTest, public CliFolders {
     Q_OBJECT
 
 private slots:
@@ -58,38 +41,10 @@ private slots:
     void anyNumberOfWorkersGivesTheSameRun();
     void aSignalStopsAfterTheImagesInHand();
     void sameFilesAsTheWindowsRun();
-
-private:
-    QString in(const QString& name) const { return dir_->filePath("in/" + name); }
-    QString out(const QString& name = {}) const { return dir_->filePath("out/" + name); }
-    QStringList base() const { return {"--watermark", in("mark.png"), "--output", out().chopped(1)}; }
-    ProcessResult run(const QStringList& arguments) const { return RunProcess(kCli, arguments); }
-    // a.jpg, b.png, sub/c.PNG and sub/deeper/d.bmp in the input folder.
-    void writePhotos() const;
-    std::unique_ptr<QTemporaryDir> dir_;
 };
 
 void TestCliRun::init() {
-    dir_ = std::make_unique<QTemporaryDir>();
-    QDir(dir_->path()).mkpath("in");
-    QDir(dir_->path()).mkpath("out");
-    QImage mark(12, 8, QImage::Format_RGB32);
-    mark.fill(qRgb(255, 255, 255));
-    for (int x = 2; x < 10; ++x)
-        mark.setPixel(x, 4, qRgb(220, 20, 20));
-    WriteImage(mark, in("mark.png"), "png");
-}
-
-void TestCliRun::writePhotos() const {
-    QDir(dir_->path()).mkpath("in/sub/deeper");
-    QImage photo(90, 70, QImage::Format_RGB32);
-    for (int y = 0; y < photo.height(); ++y)
-        for (int x = 0; x < photo.width(); ++x)
-            photo.setPixel(x, y, qRgb(x * 2, y * 3, 100));
-    WriteImage(photo, in("a.jpg"), "jpeg");
-    WriteImage(photo, in("b.png"), "png");
-    WriteImage(photo, in("sub/c.PNG"), "png");
-    WriteImage(photo, in("sub/deeper/d.bmp"), "bmp");
+    makeFolders();
 }
 
 void TestCliRun::checksExitWithTwo_data() {
@@ -110,7 +65,7 @@ void TestCliRun::checksExitWithTwo() {
     QFETCH(QString, message);
     arguments.replaceInStrings("WATERMARK", in("mark.png"));
     arguments.replaceInStrings("NEW", dir_->filePath("new"));
-    const ProcessResult result = run(arguments);
+    const ProcessResult result = RunCli(arguments);
     QCOMPARE(result.code, 2);
     QCOMPARE(result.errors, message.replace("WATERMARK", in("mark.png")) + "\n");
     // A run that cannot start makes no output folder.
@@ -118,8 +73,8 @@ void TestCliRun::checksExitWithTwo() {
 }
 
 void TestCliRun::everythingWrittenExitsWithZero() {
-    writePhotos();
-    const ProcessResult result = run(base() + QStringList{in("a.jpg"), in("b.png")});
+    WritePhotos(dir_->filePath("in"));
+    const ProcessResult result = RunCli(base() + QStringList{in("a.jpg"), in("b.png")});
     QCOMPARE(result.code, 0);
     QCOMPARE(result.errors, QStringLiteral("2 written, 0 failed, 0 skipped\n"));
     QCOMPARE(QDir(out()).entryList(QDir::Files), (QStringList{"a.jpg", "b.png"}));
@@ -127,14 +82,14 @@ void TestCliRun::everythingWrittenExitsWithZero() {
 }
 
 void TestCliRun::failuresAndSkipsExitWithOne() {
-    writePhotos();
-    const ProcessResult failed = run(base() + QStringList{in("missing.png"), in("b.png")});
+    WritePhotos(dir_->filePath("in"));
+    const ProcessResult failed = RunCli(base() + QStringList{in("missing.png"), in("b.png")});
     QCOMPARE(failed.code, 1);
     QVERIFY(failed.errors.startsWith(in("missing.png") + ": "));
     QVERIFY(failed.errors.endsWith("1 written, 1 failed, 0 skipped\n"));
 
     QFile::copy(in("b.png"), in("b.webpx"));
-    const ProcessResult skipped = run(base() + QStringList{in("b.webpx")});
+    const ProcessResult skipped = RunCli(base() + QStringList{in("b.webpx")});
     QCOMPARE(skipped.code, 1);
     QVERIFY(skipped.errors.startsWith(in("b.webpx") + ": skipped"));
     QVERIFY(skipped.errors.endsWith("0 written, 0 failed, 1 skipped\n"));
@@ -142,7 +97,7 @@ void TestCliRun::failuresAndSkipsExitWithOne() {
     // Writing into the inputs' own folder would replace them: each is reported and skipped.
     const QByteArray before = Contents(in("b.png"));
     const ProcessResult own =
-        run({"--watermark", in("mark.png"), "--output", dir_->filePath("in"), in("b.png")});
+        RunCli({"--watermark", in("mark.png"), "--output", dir_->filePath("in"), in("b.png")});
     QCOMPARE(own.code, 1);
     QVERIFY(own.errors.endsWith("0 written, 0 failed, 1 skipped\n"));
     QCOMPARE(Contents(in("b.png")), before);
@@ -162,7 +117,7 @@ void TestCliRun::aSpecialFileAsTheWatermarkIsRefusedAtOnce() {
 
 void TestCliRun::messagesNameTheFileAndTheCause() {
     WriteImage(Gradient(40, 30, 8), in("fine.png"), "png");
-    const ProcessResult missing = run(base() + QStringList{in("gone.png")});
+    const ProcessResult missing = RunCli(base() + QStringList{in("gone.png")});
     QCOMPARE(missing.errors.split('\n').first(), in("gone.png") + ": No such file or directory");
 
     QFile junk(in("junk.png"));
@@ -170,7 +125,7 @@ void TestCliRun::messagesNameTheFileAndTheCause() {
     junk.write("no picture here");
     junk.close();
     const ProcessResult badMark =
-        run({"--watermark", in("junk.png"), "--output", out().chopped(1), in("fine.png")});
+        RunCli({"--watermark", in("junk.png"), "--output", out().chopped(1), in("fine.png")});
     QCOMPARE(badMark.code, 2);
     QCOMPARE(badMark.errors.count('\n'), 1);
     QVERIFY(badMark.errors.startsWith("tintorel-cli: " + in("junk.png") + ": "));
@@ -196,8 +151,8 @@ void TestCliRun::messagesNameTheFileAndTheCause() {
 }
 
 void TestCliRun::progressOnlyOnATerminal() {
-    writePhotos();
-    const ProcessResult piped = run(base() + QStringList{in("a.jpg"), in("b.png")});
+    WritePhotos(dir_->filePath("in"));
+    const ProcessResult piped = RunCli(base() + QStringList{in("a.jpg"), in("b.png")});
     QVERIFY(!piped.errors.contains('\r'));
     QVERIFY(!piped.errors.contains('['));
 
@@ -232,8 +187,8 @@ void TestCliRun::anyNumberOfWorkersGivesTheSameRun() {
     for (const char* jobs : {"1", "2", "4"}) {
         QDir(out()).removeRecursively();
         QDir().mkpath(out());
-        const ProcessResult result =
-            run(base() + QStringList{"--format", "auto", "--placement", "4", "--jobs", jobs} + inputs);
+        const ProcessResult result = RunCli(
+            base() + QStringList{"--format", "auto", "--placement", "4", "--jobs", jobs} + inputs);
         QCOMPARE(result.code, 1);
         QMap<QString, QByteArray> files;
         for (const QString& name : AllFiles(out()))
@@ -276,7 +231,7 @@ void TestCliRun::aSignalStopsAfterTheImagesInHand() {
 }
 
 void TestCliRun::sameFilesAsTheWindowsRun() {
-    writePhotos();
+    WritePhotos(dir_->filePath("in"));
     const QStringList inputs{in("a.jpg"), in("b.png"), in("sub/c.PNG"), in("sub/deeper/d.bmp")};
     for (int format = 0; format < kOutputFormatCount; ++format) {
         const QString windowOut = dir_->filePath(QString("window%1").arg(format));
@@ -297,9 +252,9 @@ void TestCliRun::sameFilesAsTheWindowsRun() {
 
         const char* formats[] = {"auto", "jpg", "bmp", "png"};
         const ProcessResult result =
-            run(QStringList{"--watermark", in("mark.png"), "--output", cliOut, "--placement",
-                            "middle-right", "--format", formats[format]} +
-                inputs);
+            RunCli(QStringList{"--watermark", in("mark.png"), "--output", cliOut, "--placement",
+                               "middle-right", "--format", formats[format]} +
+                   inputs);
         QCOMPARE(result.code, 0);
 
         const QStringList written = QDir(windowOut).entryList(QDir::Files);

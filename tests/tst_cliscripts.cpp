@@ -2,7 +2,7 @@
 // list file, standard input and folders, folder trees kept below the output folder, reruns that
 // do only new work, the JSON report, and a run shared out in parts.
 #include "engine/run/planner.h"
-#include "tests/testkit.h"
+#include "tests/clikit.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -17,12 +17,6 @@
 #include <QTest>
 
 namespace {
-const QString kCli = QStringLiteral(TINTOREL_BIN_DIR "/tintorel-cli");
-
-ProcessResult Run(const QStringList& arguments, const QByteArray& input = {}) {
-    return RunProcess(kCli, arguments, input);
-}
-
 // Every file below a folder as a relative path, hidden ones included, so that a temporary file
 // left behind shows.
 QStringList FilesBelow(const QString& folder) {
@@ -32,14 +26,6 @@ QStringList FilesBelow(const QString& folder) {
         files << QDir(folder).relativeFilePath(it.next());
     files.sort();
     return files;
-}
-
-QImage Gradient(int width, int height, int seed) {
-    QImage image(width, height, QImage::Format_RGB32);
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x)
-            image.setPixel(x, y, qRgb((x * 5 + seed * 37) % 256, (y * 7) % 256, seed * 11 % 256));
-    return image;
 }
 
 // The lines of a JSON Lines text, each of which must be one JSON object.
@@ -129,14 +115,7 @@ void TestCliScripts::init() {
 void TestCliScripts::writeInputFolder() const {
     QVERIFY(QDir(dir_->path()).mkpath("in/sub/deeper"));
     QVERIFY(QFile::copy(path("mark.png"), in("mark.png")));
-    QImage photo(90, 70, QImage::Format_RGB32);
-    for (int y = 0; y < photo.height(); ++y)
-        for (int x = 0; x < photo.width(); ++x)
-            photo.setPixel(x, y, qRgb(x * 2, y * 3, 100));
-    WriteImage(photo, in("a.jpg"), "jpeg");
-    WriteImage(photo, in("b.png"), "png");
-    WriteImage(photo, in("sub/c.PNG"), "png");
-    WriteImage(photo, in("sub/deeper/d.bmp"), "bmp");
+    WritePhotos(path("in"));
     QFile text(in("sub/readme.txt"));
     QVERIFY(text.open(QIODevice::WriteOnly));
     text.write("words");
@@ -167,7 +146,7 @@ void TestCliScripts::keepTree() {
     for (QString& argument : arguments)
         if (!argument.startsWith("--"))
             argument = path(argument);
-    const ProcessResult result = Run(base() + arguments);
+    const ProcessResult result = RunCli(base() + arguments);
     QCOMPARE(result.code, 0);
     QCOMPARE(FilesBelow(path("out")), written);
     QCOMPARE(QImage(path("out/" + probe)).size(), probeSize);
@@ -175,24 +154,25 @@ void TestCliScripts::keepTree() {
 
 void TestCliScripts::missingOutputFolderIsMade() {
     const QString output = path("new/deeper");
-    const ProcessResult first = Run(base("new/deeper") + QStringList{"--keep-tree", path("tree")});
+    const ProcessResult first =
+        RunCli(base("new/deeper") + QStringList{"--keep-tree", path("tree")});
     QCOMPARE(first.code, 0);
     QCOMPARE(first.errors, "tintorel-cli: created the output folder " + output +
                                "\n2 written, 0 failed, 0 skipped\n");
     QCOMPARE(FilesBelow(output), (QStringList{"a/1.jpg", "b/c/1.jpg"}));
-    const ProcessResult again = Run(base("new/deeper") + QStringList{path("tree")});
+    const ProcessResult again = RunCli(base("new/deeper") + QStringList{path("tree")});
     QVERIFY(!again.errors.contains("created"));
 }
 
 void TestCliScripts::updateDoesOnlyNewWork() {
     const QStringList arguments = base() + QStringList{"--keep-tree", "--update", path("tree")};
     const QString a = path("out/a/1.jpg"), c = path("out/b/c/1.jpg");
-    ProcessResult result = Run(arguments);
+    ProcessResult result = RunCli(arguments);
     QCOMPARE(result.code, 0);
     QCOMPARE(result.errors, QStringLiteral("2 written, 0 failed, 0 skipped, 0 up to date\n"));
     const QDateTime aWritten = Modified(a), cWritten = Modified(c);
 
-    result = Run(arguments);
+    result = RunCli(arguments);
     QCOMPARE(result.code, 0);
     QCOMPARE(result.errors, QStringLiteral("0 written, 0 failed, 0 skipped, 2 up to date\n"));
     QCOMPARE(Modified(a), aWritten);
@@ -200,20 +180,20 @@ void TestCliScripts::updateDoesOnlyNewWork() {
 
     // An input changed after its copy was made.
     SetModified(path("tree/b/c/1.jpg"), cWritten.addMSecs(1));
-    result = Run(arguments);
+    result = RunCli(arguments);
     QCOMPARE(result.errors, QStringLiteral("1 written, 0 failed, 0 skipped, 1 up to date\n"));
     QCOMPARE(Modified(a), aWritten);
     QVERIFY(Modified(c) > cWritten);
 
     // A copy that is gone is made again.
     QVERIFY(QFile::remove(a));
-    result = Run(arguments);
+    result = RunCli(arguments);
     QCOMPARE(result.errors, QStringLiteral("1 written, 0 failed, 0 skipped, 1 up to date\n"));
     QVERIFY(QFile::exists(a));
 
     // A new watermark makes every copy out of date.
     SetModified(path("mark.png"), QDateTime::currentDateTime());
-    result = Run(arguments);
+    result = RunCli(arguments);
     QCOMPARE(result.code, 0);
     QCOMPARE(result.errors, QStringLiteral("2 written, 0 failed, 0 skipped, 0 up to date\n"));
 }
@@ -222,7 +202,7 @@ void TestCliScripts::reportIsJsonLines() {
     QVERIFY(QFile::copy(path("loose/single.png"), path("loose/odd.webpx")));
     const QStringList inputs{path("tree/a/1.jpg"), path("missing.png"), path("loose/odd.webpx"),
                              path("tree/a/1.jpg")};
-    const ProcessResult result = Run(base() + QStringList{"--report", "-"} + inputs);
+    const ProcessResult result = RunCli(base() + QStringList{"--report", "-"} + inputs);
     QCOMPARE(result.code, 1);
     const QList<QJsonObject> lines = JsonLines(result.output);
     QCOMPARE(lines.size(), inputs.size());
@@ -249,14 +229,14 @@ void TestCliScripts::reportIsJsonLines() {
     earlier.close();
     const QStringList update =
         base() + QStringList{"--update", "--report", path("reports/run.jsonl")};
-    QCOMPARE(Run(update + inputs.first(2)).code, 1);
+    QCOMPARE(RunCli(update + inputs.first(2)).code, 1);
     QCOMPARE(FilesBelow(path("reports")), QStringList{"run.jsonl"});
     const QList<QJsonObject> filed =
         JsonLines(QString::fromUtf8(Contents(path("reports/run.jsonl"))));
     QCOMPARE(Field(filed, "status"), (QStringList{"up to date", "failed"}));
 
     const ProcessResult nowhere =
-        Run(base() + QStringList{"--report", path("no/such/r.jsonl")} + inputs.first(1));
+        RunCli(base() + QStringList{"--report", path("no/such/r.jsonl")} + inputs.first(1));
     QCOMPARE(nowhere.code, 2);
     QVERIFY(nowhere.errors.startsWith("tintorel-cli: cannot write the report " +
                                       path("no/such/r.jsonl") + ": "));
@@ -282,7 +262,7 @@ void TestCliScripts::shardsTogetherMakeTheWholeRun() {
                            path(file), "png");
             }
     const QStringList forwards{path("x"), path("y")}, backwards{path("y"), path("x")};
-    const ProcessResult whole = Run(base("whole") + options + forwards);
+    const ProcessResult whole = RunCli(base("whole") + options + forwards);
     QCOMPARE(whole.code, 0);
     const QStringList wholeFiles = FilesBelow(path("whole"));
     QCOMPARE(wholeFiles.size(), 24);
@@ -291,7 +271,7 @@ void TestCliScripts::shardsTogetherMakeTheWholeRun() {
     for (int part = 1; part <= 3; ++part) {
         const QStringList shard{"--shard", QStringLiteral("%1/3").arg(part), "--report", "-"};
         const QString output = QStringLiteral("part%1").arg(part);
-        const ProcessResult result = Run(base(output) + options + shard + forwards);
+        const ProcessResult result = RunCli(base(output) + options + shard + forwards);
         QCOMPARE(result.code, 0);
         const QStringList files = FilesBelow(path(output));
         QVERIFY2(!files.isEmpty(), qPrintable(output));
@@ -302,7 +282,7 @@ void TestCliScripts::shardsTogetherMakeTheWholeRun() {
         const QStringList mine = Field(JsonLines(result.output), "input");
         QCOMPARE(mine.size(), files.size());
         // The same images in the part whatever the order of the list.
-        const ProcessResult reordered = Run(base(output + "r") + options + shard + backwards);
+        const ProcessResult reordered = RunCli(base(output + "r") + options + shard + backwards);
         const QStringList theirs = Field(JsonLines(reordered.output), "input");
         QCOMPARE(QSet<QString>(mine.begin(), mine.end()),
                  QSet<QString>(theirs.begin(), theirs.end()));
@@ -331,18 +311,18 @@ void TestCliScripts::inputsFromAFileAndFromStandardInput() {
     list.write((in("a.jpg") + "\r\n\n" + in("sub") + "\n").toUtf8());
     list.close();
     const ProcessResult fromFile =
-        Run(base() + QStringList{"--files-from", list.fileName(), in("b.png")});
+        RunCli(base() + QStringList{"--files-from", list.fileName(), in("b.png")});
     QCOMPARE(fromFile.code, 0); // readme.txt in sub/ is no picture, and so no input
     QCOMPARE(QDir(out()).entryList(QDir::Files), (QStringList{"a.jpg", "b.png", "c.PNG", "d.bmp"}));
 
     QDir(out()).removeRecursively();
     QDir().mkpath(out());
-    const ProcessResult fromInput = Run(base() + QStringList{"--files-from", "-"},
-                                        (in("b.png") + "\n" + in("a.jpg") + "\n").toUtf8());
+    const ProcessResult fromInput = RunCli(base() + QStringList{"--files-from", "-"},
+                                           (in("b.png") + "\n" + in("a.jpg") + "\n").toUtf8());
     QCOMPARE(fromInput.code, 0);
     QCOMPARE(fromInput.errors, QStringLiteral("2 written, 0 failed, 0 skipped\n"));
 
-    const ProcessResult unreadable = Run(base() + QStringList{"--files-from", "/no/such/list"});
+    const ProcessResult unreadable = RunCli(base() + QStringList{"--files-from", "/no/such/list"});
     QCOMPARE(unreadable.code, 2);
 }
 
@@ -366,7 +346,7 @@ void TestCliScripts::folderInputsWithAndWithoutExtension() {
     QFETCH(QStringList, written);
     // The folder holds readme.txt beside the pictures: no input, no message, no failed run.
     const ProcessResult result =
-        Run(base() + extensions + QStringList{"--quiet", dir_->filePath("in")});
+        RunCli(base() + extensions + QStringList{"--quiet", dir_->filePath("in")});
     QCOMPARE(result.code, 0);
     QCOMPARE(result.errors,
              QStringLiteral("%1 written, 0 failed, 0 skipped\n").arg(written.size()));
@@ -376,7 +356,7 @@ void TestCliScripts::folderInputsWithAndWithoutExtension() {
 void TestCliScripts::filesNamedOneByOneAreTried() {
     writeInputFolder();
     // A file named on its own is the user's choice: tried, and reported when it is no picture.
-    const ProcessResult result = Run(base() + QStringList{in("sub/readme.txt"), in("b.png")});
+    const ProcessResult result = RunCli(base() + QStringList{in("sub/readme.txt"), in("b.png")});
     QCOMPARE(result.code, 1);
     QVERIFY(result.errors.startsWith(in("sub/readme.txt") + ": skipped"));
     QVERIFY(result.errors.endsWith("1 written, 0 failed, 1 skipped\n"));
