@@ -25,8 +25,8 @@ constexpr double kMostMegapixels = 1e6;
 constexpr double kPixelsPerMegapixel = 1e6;
 
 // Each option's setter takes its value (empty for an option without one) and returns why the
-// value is refused, or the empty text. Path is the chain of members, from the request down, that
-// the option fills.
+// value is refused, or the empty text. Keep and TurnOn fill the member that Path names, a chain of
+// members from the request down: Keep with the value as given, TurnOn with true.
 template <auto... Path> QString Keep(CliRequest& request, const QString& value) {
     (request.*....*Path) = value;
     return {};
