@@ -12,11 +12,15 @@ _tintorel_cli() {
         prev=${COMP_WORDS[COMP_CWORD-2]}
     fi
 
-    # An option line of --help starts "  --name", followed by " VALUE" when it takes one.
-    local help options valued
-    help=$("${COMP_WORDS[0]}" --help 2>/dev/null)
-    options=$(sed -n 's/^  \(--[a-z][a-z-]*\).*/\1/p' <<<"$help")
-    valued=" $(sed -n 's/^  \(--[a-z][a-z-]*\) [A-Z].*/\1/p' <<<"$help" | tr '\n' ' ') "
+    # An option line of --help starts "  --name", followed by " VALUE" when it takes one. The
+    # program is asked only when an option or its value is being completed.
+    local program=${COMP_WORDS[0]} help options valued
+    [[ $program == "~/"* ]] && program=$HOME/${program#"~/"}
+    if [[ $cur == -* || $prev == --* ]]; then
+        help=$("$program" --help 2>/dev/null)
+        options=$(sed -n 's/^  \(--[a-z][a-z-]*\).*/\1/p' <<<"$help")
+        valued=" $(sed -n 's/^  \(--[a-z][a-z-]*\) [A-Z].*/\1/p' <<<"$help" | tr '\n' ' ') "
+    fi
     local placements="0 1 2 3 4 5 6 7 8 upper-left upper-middle upper-right middle-left
         middle-middle middle-right bottom-left bottom-middle bottom-right"
 
