@@ -17,6 +17,10 @@
 #include <QTest>
 
 namespace {
+ProcessResult Run(const QStringList& arguments, const QByteArray& input = {}) {
+    return RunCli(arguments, input);
+}
+
 // Every file below a folder as a relative path, hidden ones included, so that a temporary file
 // left behind shows.
 QStringList FilesBelow(const QString& folder) {
@@ -146,7 +150,7 @@ void TestCliScripts::keepTree() {
     for (QString& argument : arguments)
         if (!argument.startsWith("--"))
             argument = path(argument);
-    const ProcessResult result = RunCli(base() + arguments);
+    const ProcessResult result = Run(base() + arguments);
     QCOMPARE(result.code, 0);
     QCOMPARE(FilesBelow(path("out")), written);
     QCOMPARE(QImage(path("out/" + probe)).size(), probeSize);
@@ -154,25 +158,24 @@ void TestCliScripts::keepTree() {
 
 void TestCliScripts::missingOutputFolderIsMade() {
     const QString output = path("new/deeper");
-    const ProcessResult first =
-        RunCli(base("new/deeper") + QStringList{"--keep-tree", path("tree")});
+    const ProcessResult first = Run(base("new/deeper") + QStringList{"--keep-tree", path("tree")});
     QCOMPARE(first.code, 0);
     QCOMPARE(first.errors, "tintorel-cli: created the output folder " + output +
                                "\n2 written, 0 failed, 0 skipped\n");
     QCOMPARE(FilesBelow(output), (QStringList{"a/1.jpg", "b/c/1.jpg"}));
-    const ProcessResult again = RunCli(base("new/deeper") + QStringList{path("tree")});
+    const ProcessResult again = Run(base("new/deeper") + QStringList{path("tree")});
     QVERIFY(!again.errors.contains("created"));
 }
 
 void TestCliScripts::updateDoesOnlyNewWork() {
     const QStringList arguments = base() + QStringList{"--keep-tree", "--update", path("tree")};
     const QString a = path("out/a/1.jpg"), c = path("out/b/c/1.jpg");
-    ProcessResult result = RunCli(arguments);
+    ProcessResult result = Run(arguments);
     QCOMPARE(result.code, 0);
     QCOMPARE(result.errors, QStringLiteral("2 written, 0 failed, 0 skipped, 0 up to date\n"));
     const QDateTime aWritten = Modified(a), cWritten = Modified(c);
 
-    result = RunCli(arguments);
+    result = Run(arguments);
     QCOMPARE(result.code, 0);
     QCOMPARE(result.errors, QStringLiteral("0 written, 0 failed, 0 skipped, 2 up to date\n"));
     QCOMPARE(Modified(a), aWritten);
@@ -180,20 +183,20 @@ void TestCliScripts::updateDoesOnlyNewWork() {
 
     // An input changed after its copy was made.
     SetModified(path("tree/b/c/1.jpg"), cWritten.addMSecs(1));
-    result = RunCli(arguments);
+    result = Run(arguments);
     QCOMPARE(result.errors, QStringLiteral("1 written, 0 failed, 0 skipped, 1 up to date\n"));
     QCOMPARE(Modified(a), aWritten);
     QVERIFY(Modified(c) > cWritten);
 
     // A copy that is gone is made again.
     QVERIFY(QFile::remove(a));
-    result = RunCli(arguments);
+    result = Run(arguments);
     QCOMPARE(result.errors, QStringLiteral("1 written, 0 failed, 0 skipped, 1 up to date\n"));
     QVERIFY(QFile::exists(a));
 
     // A new watermark makes every copy out of date.
     SetModified(path("mark.png"), QDateTime::currentDateTime());
-    result = RunCli(arguments);
+    result = Run(arguments);
     QCOMPARE(result.code, 0);
     QCOMPARE(result.errors, QStringLiteral("2 written, 0 failed, 0 skipped, 0 up to date\n"));
 }
@@ -202,7 +205,7 @@ void TestCliScripts::reportIsJsonLines() {
     QVERIFY(QFile::copy(path("loose/single.png"), path("loose/odd.webpx")));
     const QStringList inputs{path("tree/a/1.jpg"), path("missing.png"), path("loose/odd.webpx"),
                              path("tree/a/1.jpg")};
-    const ProcessResult result = RunCli(base() + QStringList{"--report", "-"} + inputs);
+    const ProcessResult result = Run(base() + QStringList{"--report", "-"} + inputs);
     QCOMPARE(result.code, 1);
     const QList<QJsonObject> lines = JsonLines(result.output);
     QCOMPARE(lines.size(), inputs.size());
@@ -229,14 +232,14 @@ void TestCliScripts::reportIsJsonLines() {
     earlier.close();
     const QStringList update =
         base() + QStringList{"--update", "--report", path("reports/run.jsonl")};
-    QCOMPARE(RunCli(update + inputs.first(2)).code, 1);
+    QCOMPARE(Run(update + inputs.first(2)).code, 1);
     QCOMPARE(FilesBelow(path("reports")), QStringList{"run.jsonl"});
     const QList<QJsonObject> filed =
         JsonLines(QString::fromUtf8(Contents(path("reports/run.jsonl"))));
     QCOMPARE(Field(filed, "status"), (QStringList{"up to date", "failed"}));
 
     const ProcessResult nowhere =
-        RunCli(base() + QStringList{"--report", path("no/such/r.jsonl")} + inputs.first(1));
+        Run(base() + QStringList{"--report", path("no/such/r.jsonl")} + inputs.first(1));
     QCOMPARE(nowhere.code, 2);
     QVERIFY(nowhere.errors.startsWith("tintorel-cli: cannot write the report " +
                                       path("no/such/r.jsonl") + ": "));
@@ -262,7 +265,7 @@ void TestCliScripts::shardsTogetherMakeTheWholeRun() {
                            path(file), "png");
             }
     const QStringList forwards{path("x"), path("y")}, backwards{path("y"), path("x")};
-    const ProcessResult whole = RunCli(base("whole") + options + forwards);
+    const ProcessResult whole = Run(base("whole") + options + forwards);
     QCOMPARE(whole.code, 0);
     const QStringList wholeFiles = FilesBelow(path("whole"));
     QCOMPARE(wholeFiles.size(), 24);
@@ -271,7 +274,7 @@ void TestCliScripts::shardsTogetherMakeTheWholeRun() {
     for (int part = 1; part <= 3; ++part) {
         const QStringList shard{"--shard", QStringLiteral("%1/3").arg(part), "--report", "-"};
         const QString output = QStringLiteral("part%1").arg(part);
-        const ProcessResult result = RunCli(base(output) + options + shard + forwards);
+        const ProcessResult result = Run(base(output) + options + shard + forwards);
         QCOMPARE(result.code, 0);
         const QStringList files = FilesBelow(path(output));
         QVERIFY2(!files.isEmpty(), qPrintable(output));
@@ -282,7 +285,7 @@ void TestCliScripts::shardsTogetherMakeTheWholeRun() {
         const QStringList mine = Field(JsonLines(result.output), "input");
         QCOMPARE(mine.size(), files.size());
         // The same images in the part whatever the order of the list.
-        const ProcessResult reordered = RunCli(base(output + "r") + options + shard + backwards);
+        const ProcessResult reordered = Run(base(output + "r") + options + shard + backwards);
         const QStringList theirs = Field(JsonLines(reordered.output), "input");
         QCOMPARE(QSet<QString>(mine.begin(), mine.end()),
                  QSet<QString>(theirs.begin(), theirs.end()));
@@ -311,18 +314,18 @@ void TestCliScripts::inputsFromAFileAndFromStandardInput() {
     list.write((in("a.jpg") + "\r\n\n" + in("sub") + "\n").toUtf8());
     list.close();
     const ProcessResult fromFile =
-        RunCli(base() + QStringList{"--files-from", list.fileName(), in("b.png")});
+        Run(base() + QStringList{"--files-from", list.fileName(), in("b.png")});
     QCOMPARE(fromFile.code, 0); // readme.txt in sub/ is no picture, and so no input
     QCOMPARE(QDir(out()).entryList(QDir::Files), (QStringList{"a.jpg", "b.png", "c.PNG", "d.bmp"}));
 
     QDir(out()).removeRecursively();
     QDir().mkpath(out());
-    const ProcessResult fromInput = RunCli(base() + QStringList{"--files-from", "-"},
-                                           (in("b.png") + "\n" + in("a.jpg") + "\n").toUtf8());
+    const ProcessResult fromInput = Run(base() + QStringList{"--files-from", "-"},
+                                        (in("b.png") + "\n" + in("a.jpg") + "\n").toUtf8());
     QCOMPARE(fromInput.code, 0);
     QCOMPARE(fromInput.errors, QStringLiteral("2 written, 0 failed, 0 skipped\n"));
 
-    const ProcessResult unreadable = RunCli(base() + QStringList{"--files-from", "/no/such/list"});
+    const ProcessResult unreadable = Run(base() + QStringList{"--files-from", "/no/such/list"});
     QCOMPARE(unreadable.code, 2);
 }
 
@@ -346,7 +349,7 @@ void TestCliScripts::folderInputsWithAndWithoutExtension() {
     QFETCH(QStringList, written);
     // The folder holds readme.txt beside the pictures: no input, no message, no failed run.
     const ProcessResult result =
-        RunCli(base() + extensions + QStringList{"--quiet", dir_->filePath("in")});
+        Run(base() + extensions + QStringList{"--quiet", dir_->filePath("in")});
     QCOMPARE(result.code, 0);
     QCOMPARE(result.errors,
              QStringLiteral("%1 written, 0 failed, 0 skipped\n").arg(written.size()));
@@ -356,7 +359,7 @@ void TestCliScripts::folderInputsWithAndWithoutExtension() {
 void TestCliScripts::filesNamedOneByOneAreTried() {
     writeInputFolder();
     // A file named on its own is the user's choice: tried, and reported when it is no picture.
-    const ProcessResult result = RunCli(base() + QStringList{in("sub/readme.txt"), in("b.png")});
+    const ProcessResult result = Run(base() + QStringList{in("sub/readme.txt"), in("b.png")});
     QCOMPARE(result.code, 1);
     QVERIFY(result.errors.startsWith(in("sub/readme.txt") + ": skipped"));
     QVERIFY(result.errors.endsWith("1 written, 0 failed, 1 skipped\n"));
