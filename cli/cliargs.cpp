@@ -4,6 +4,8 @@
 
 #include <QRegularExpression>
 
+#include <algorithm>
+
 namespace {
 const QStringList kPlacementNames = {
     QStringLiteral("upper-left"),  QStringLiteral("upper-middle"),  QStringLiteral("upper-right"),
@@ -22,165 +24,229 @@ std::optional<int> ParseCount(const QString& text, int low, int high) {
 constexpr double kMostMegapixels = 1e6;
 constexpr double kPixelsPerMegapixel = 1e6;
 
-// The options that say how the run goes: its workers and the largest picture decoded whole.
-bool ApplyRunValue(CliRequest& request, const QString& name, const QString& value, QString& error) {
-    if (name == QLatin1String("jobs")) {
-        const auto jobs = ParseCount(value, 1, 1024);
-        if (!jobs)
-            error = QStringLiteral("--jobs takes a number of workers, 1 or more, not \"%1\"")
-                        .arg(value);
-        request.jobs = jobs.value_or(0);
-    } else if (name == QLatin1String("max-megapixels")) {
-        bool isNumber = false;
-        const double megapixels = value.toDouble(&isNumber);
-        if (!isNumber || !(megapixels > 0 && megapixels <= kMostMegapixels))
-            error = QStringLiteral("--max-megapixels takes a number of megapixels above 0 and at "
-                                   "most %1, not \"%2\"")
-                        .arg(kMostMegapixels, 0, 'f', 0)
-                        .arg(value);
-        else
-            request.maxPixels = std::max<qint64>(1, qint64(megapixels * kPixelsPerMegapixel));
-    }
-    return error.isEmpty();
+// Each option's setter takes its value (empty for an option without one) and returns why the
+// value is refused, or the empty text. Keep and TurnOn fill the member that Path names, a chain of
+// members from the request down: Keep with the value as given, TurnOn with true.
+template <auto... Path> QString Keep(CliRequest& request, const QString& value) {
+    (request.*....*Path) = value;
+    return {};
 }
 
-// The options that shape the mark and the encoding; false with a reason for a bad value.
-bool ApplyStampValue(CliRequest& request, const QString& name, const QString& value,
-                     QString& error) {
+template <auto... Path> QString TurnOn(CliRequest& request, const QString&) {
+    (request.*....*Path) = true;
+    return {};
+}
+
+// Keeps what the parser made of the value; without it, the refusal names the value.
+template <typename Parsed, typename Field>
+QString Take(const std::optional<Parsed>& parsed, Field& field, const char* refusal,
+             const QString& value) {
+    if (!parsed)
+        return QString::fromUtf8(refusal).arg(value);
+    field = *parsed;
+    return {};
+}
+
+QString SetPlacement(CliRequest& request, const QString& value) {
+    return Take(ParsePlacement(value), request.job.Placement,
+                "unknown placement \"%1\" (0-8 or a name such as bottom-right)", value);
+}
+
+QString SetColor(CliRequest& request, const QString& value) {
+    return Take(ParseColor(value), request.job.TransparentColor,
+                "unknown colour \"%1\" (RRGGBB or #RRGGBB)", value);
+}
+
+QString SetFormat(CliRequest& request, const QString& value) {
+    return Take(ParseFormat(value), request.job.Format,
+                "unknown format \"%1\" (auto, jpg, bmp or png)", value);
+}
+
+QString AddExtensions(CliRequest& request, const QString& value) {
+    const auto extensions = ParseExtensions(value);
+    request.extensions << extensions.value_or(QStringList());
+    return extensions ? QString()
+                      : QStringLiteral("--extension takes extensions such as jpg or jpg,.png, not "
+                                       "\"%1\"")
+                            .arg(value);
+}
+
+QString SetShard(CliRequest& request, const QString& value) {
+    return Take(ParseShard(value), request.job.Shard,
+                "--shard takes K/N with 1 <= K <= N, not \"%1\"", value);
+}
+
+QString SetScale(CliRequest& request, const QString& value) {
+    bool isNumber = false;
+    const double scale = value.toDouble(&isNumber);
+    return Take(isNumber && scale > 0 && scale <= 1 ? std::optional(scale) : std::nullopt,
+                request.job.Style.scale,
+                "--scale takes a share of the image width above 0 and at most 1, not \"%1\"",
+                value);
+}
+
+QString SetMargin(CliRequest& request, const QString& value) {
+    return Take(ParseCount(value, 0, 1 << 20), request.job.Style.margin,
+                "--margin takes a number of pixels, 0 or more, not \"%1\"", value);
+}
+
+QString SetOpacity(CliRequest& request, const QString& value) {
+    return Take(ParseCount(value, 0, 100), request.job.Style.opacity,
+                "--opacity takes a percentage from 0 to 100, not \"%1\"", value);
+}
+
+QString SetQuality(CliRequest& request, const QString& value) {
     WatermarkJob& job = request.job;
-    if (name == QLatin1String("scale")) {
-        bool isNumber = false;
-        const double scale = value.toDouble(&isNumber);
-        if (!isNumber || !(scale > 0 && scale <= 1))
-            error = QStringLiteral("--scale takes a share of the image width above 0 and at most "
-                                   "1, not \"%1\"").arg(value);
-        job.Style.scale = scale;
-    } else if (name == QLatin1String("margin")) {
-        const auto margin = ParseCount(value, 0, 1 << 20);
-        if (!margin)
-            error = QStringLiteral("--margin takes a number of pixels, 0 or more, not \"%1\"")
-                        .arg(value);
-        job.Style.margin = margin.value_or(-1);
-    } else if (name == QLatin1String("opacity")) {
-        const auto opacity = ParseCount(value, 0, 100);
-        if (!opacity)
-            error = QStringLiteral("--opacity takes a percentage from 0 to 100, not \"%1\"")
-                        .arg(value);
-        job.Style.opacity = opacity.value_or(100);
-    } else if (name == QLatin1String("quality")) {
-        const auto quality = ParseCount(value, 1, 100);
-        job.Output.keepJpegQuality = value == QLatin1String("keep");
-        if (!quality && !job.Output.keepJpegQuality)
-            error = QStringLiteral("--quality takes 1 to 100 or keep, not \"%1\"").arg(value);
-        job.Output.jpegQuality = quality.value_or(75);
-    } else if (name == QLatin1String("jpeg")) {
-        const auto lossless = ParseJpegWay(value);
-        if (!lossless)
-            error = QStringLiteral("--jpeg takes reencode or lossless, not \"%1\"").arg(value);
-        job.Output.losslessJpeg = lossless.value_or(false);
-    } else {
-        return ApplyRunValue(request, name, value, error);
-    }
-    return error.isEmpty();
+    QString error;
+    const auto quality = ParseCount(value, 1, 100);
+    job.Output.keepJpegQuality = value == QLatin1String("keep");
+    if (!quality && !job.Output.keepJpegQuality)
+        error = QStringLiteral("--quality takes 1 to 100 or keep, not \"%1\"").arg(value);
+    job.Output.jpegQuality = quality.value_or(75);
+    return error;
 }
 
-// The options that say what is read and what is written.
-bool ApplyInputValue(CliRequest& request, const QString& name, const QString& value,
-                     QString& error) {
-    if (name == QLatin1String("watermark")) {
-        request.job.WatermarkPath = value;
-    } else if (name == QLatin1String("output")) {
-        request.job.OutputFolder = value;
-    } else if (name == QLatin1String("files-from")) {
-        request.filesFrom = value;
-    } else if (name == QLatin1String("report")) {
-        request.report = value;
-    } else if (name == QLatin1String("extension")) {
-        const auto extensions = ParseExtensions(value);
-        if (!extensions)
-            error = QStringLiteral("--extension takes extensions such as jpg or jpg,.png, not "
-                                   "\"%1\"")
-                        .arg(value);
-        request.extensions << extensions.value_or(QStringList());
-    } else if (name == QLatin1String("shard")) {
-        const auto shard = ParseShard(value);
-        if (!shard)
-            error = QStringLiteral("--shard takes K/N with 1 <= K <= N, not \"%1\"").arg(value);
-        request.job.Shard = shard.value_or(RunShard{});
-    } else {
-        return ApplyStampValue(request, name, value, error);
-    }
-    return error.isEmpty();
+QString SetJpegWay(CliRequest& request, const QString& value) {
+    return Take(ParseJpegWay(value), request.job.Output.losslessJpeg,
+                "--jpeg takes reencode or lossless, not \"%1\"", value);
 }
 
-bool ApplyValue(CliRequest& request, const QString& name, const QString& value, QString& error) {
-    if (name == QLatin1String("placement")) {
-        const auto placement = ParsePlacement(value);
-        if (!placement)
-            error = QStringLiteral("unknown placement \"%1\" (0-8 or a name such as bottom-right)")
-                        .arg(value);
-        request.job.Placement = placement.value_or(0);
-    } else if (name == QLatin1String("transparent-color")) {
-        const auto color = ParseColor(value);
-        if (!color)
-            error = QStringLiteral("unknown colour \"%1\" (RRGGBB or #RRGGBB)").arg(value);
-        request.job.TransparentColor = color.value_or(kWhite);
-    } else if (name == QLatin1String("format")) {
-        const auto format = ParseFormat(value);
-        if (!format)
-            error = QStringLiteral("unknown format \"%1\" (auto, jpg, bmp or png)").arg(value);
-        request.job.Format = format.value_or(OutputFormat::Automatic);
-    } else {
-        return ApplyInputValue(request, name, value, error);
-    }
-    return error.isEmpty();
+QString SetJobs(CliRequest& request, const QString& value) {
+    return Take(ParseCount(value, 1, 1024), request.jobs,
+                "--jobs takes a number of workers, 1 or more, not \"%1\"", value);
 }
 
-bool ApplyFlag(CliRequest& request, const QString& name, QString& error) {
-    if (name == QLatin1String("quiet"))
-        request.quiet = true;
-    else if (name == QLatin1String("help"))
-        request.help = true;
-    else if (name == QLatin1String("version"))
-        request.version = true;
-    else if (name == QLatin1String("strip-metadata"))
-        request.job.Output.stripMetadata = true;
-    else if (name == QLatin1String("keep-tree"))
-        request.keepTree = true;
-    else if (name == QLatin1String("update"))
-        request.job.UpdateOnly = true;
-    else
-        error = QStringLiteral("unknown option --%1").arg(name);
-    return error.isEmpty();
+QString SetMaxMegapixels(CliRequest& request, const QString& value) {
+    bool isNumber = false;
+    const double megapixels = value.toDouble(&isNumber);
+    if (!isNumber || !(megapixels > 0 && megapixels <= kMostMegapixels))
+        return QStringLiteral("--max-megapixels takes a number of megapixels above 0 and at "
+                              "most %1, not \"%2\"")
+            .arg(kMostMegapixels, 0, 'f', 0)
+            .arg(value);
+    request.maxPixels = std::max<qint64>(1, qint64(megapixels * kPixelsPerMegapixel));
+    return {};
 }
+
+// Every option, in the order --help lists them. A new option is one row here and its paragraph in
+// the manual page, which a test holds to this table.
+const CliOption kOptions[] = {
+    {"watermark", "FILE", "the watermark picture",
+     Keep<&CliRequest::job, &WatermarkJob::WatermarkPath>},
+    {"output", "DIR", "the output folder, made with its parents when it does not exist",
+     Keep<&CliRequest::job, &WatermarkJob::OutputFolder>},
+    {"files-from", "FILE", "read more inputs, one path a line (\"-\" for standard input)",
+     Keep<&CliRequest::filesFrom>},
+    {"placement", "P",
+     "0-8 or upper-left, upper-middle, upper-right, middle-left,\n"
+     "middle-middle, middle-right, bottom-left, bottom-middle,\n"
+     "bottom-right (default 0, upper-left)",
+     SetPlacement},
+    {"transparent-color", "C",
+     "the watermark colour left out, RRGGBB or #RRGGBB\n"
+     "(default FFFFFF)",
+     SetColor},
+    {"format", "F",
+     "auto, jpg, bmp or png (default auto: each image in its own\n"
+     "format, for bmp, jpg, jpeg, jpe, jfif, gif, png, tif, tiff)",
+     SetFormat},
+    {"extension", "EXT",
+     "with folder inputs: only files matching \"*.\" + EXT, in any\n"
+     "letter case; EXT may be a comma list, with or without\n"
+     "leading dots (jpg,.PNG), and the option may be repeated",
+     AddExtensions},
+    {"keep-tree", nullptr,
+     "write each picture found in an input folder to the same\n"
+     "relative folder under the output folder, made as needed;\n"
+     "inputs named one by one go to the output folder itself",
+     TurnOn<&CliRequest::keepTree>},
+    {"update", nullptr,
+     "pass over an image whose output exists and is newer than\n"
+     "both the image and the watermark (counted as up to date)",
+     TurnOn<&CliRequest::job, &WatermarkJob::UpdateOnly>},
+    {"report", "FILE",
+     "write one JSON object a line for each input, in list order\n"
+     "(\"-\" for standard output): input, output, status (written,\n"
+     "failed, skipped, up to date or repeat), message, milliseconds",
+     Keep<&CliRequest::report>},
+    {"shard", "K/N",
+     "stamp only part K of N of the inputs (1 <= K <= N), so that\n"
+     "N machines share one run; output names are those of the\n"
+     "whole run",
+     SetShard},
+    {"scale", "F",
+     "the watermark's width as a share F of each image's width\n"
+     "(0 < F <= 1), its aspect kept (default: its own size)",
+     SetScale},
+    {"margin", "N",
+     "N pixels between the watermark and the edges it is placed\n"
+     "against (default: 1 at the left and top, 0 at the right\n"
+     "and bottom)",
+     SetMargin},
+    {"opacity", "P", "the watermark at P percent of its strength (default 100)", SetOpacity},
+    {"quality", "Q",
+     "JPEG quality 1-100 (default 75), or keep: a JPEG input's\n"
+     "own quantisation tables; unused for JPEGs that --jpeg\n"
+     "lossless stamps, which keep their own tables",
+     SetQuality},
+    {"jpeg", "WAY",
+     "how a JPEG input written as JPEG is stamped: reencode\n"
+     "(default), or lossless: only the 8x8 blocks under the\n"
+     "watermark are encoded again, every other block is kept\n"
+     "bit for bit; a CMYK or greyscale JPEG is re-encoded, with\n"
+     "a note",
+     SetJpegWay},
+    {"strip-metadata", nullptr,
+     "no EXIF, XMP or IPTC in the outputs (the colour profile\n"
+     "stays)",
+     TurnOn<&CliRequest::job, &WatermarkJob::Output, &OutputChoices::stripMetadata>},
+    {"jobs", "N", "N images at once (default: one per core)", SetJobs},
+    {"max-megapixels", "N",
+     "the largest picture decoded whole, in megapixels; a larger\n"
+     "one is refused before decoding (default: what a quarter of\n"
+     "the memory holds at 4 bytes a pixel); pictures that stream,\n"
+     "JPEG and PNG written as JPEG or PNG, need no such limit",
+     SetMaxMegapixels},
+    {"quiet", nullptr, "no progress", TurnOn<&CliRequest::quiet>},
+    {"help", nullptr, "this text", TurnOn<&CliRequest::help>},
+    {"version", nullptr, "the program's name and version", TurnOn<&CliRequest::version>},
+};
 
 // One "--name" or "--name=value" at arguments[i], with its value in the next argument when it
-// takes one; i moves past what was used.
-bool ApplyOption(CliRequest& request, const QStringList& arguments, qsizetype& i, QString& error) {
+// takes one; i moves past what was used. Returns why it is refused, or the empty text.
+QString ApplyOption(CliRequest& request, const QStringList& arguments, qsizetype& i) {
     QString name = arguments[i].mid(2);
-    QString value;
+    std::optional<QString> value;
     const qsizetype equals = name.indexOf(QLatin1Char('='));
-    const bool inlineValue = equals >= 0;
-    if (inlineValue) {
+    if (equals >= 0) {
         value = name.mid(equals + 1);
         name.truncate(equals);
     }
     const CliOption* option = FindCliOption(name);
     if (!option)
-        error = QStringLiteral("unknown option --%1").arg(name);
-    else if (!option->value && inlineValue)
-        error = QStringLiteral("--%1 takes no value").arg(name);
-    else if (!option->value)
-        return ApplyFlag(request, name, error);
-    else if (!inlineValue && i + 1 >= arguments.size())
-        error = QStringLiteral("--%1 needs a value").arg(name);
-    if (!error.isEmpty())
-        return false;
-    if (!inlineValue)
+        return QStringLiteral("unknown option --%1").arg(name);
+    if (!option->value && value)
+        return QStringLiteral("--%1 takes no value").arg(name);
+    if (option->value && !value) {
+        if (i + 1 >= arguments.size())
+            return QStringLiteral("--%1 needs a value").arg(name);
         value = arguments[++i];
-    return ApplyValue(request, name, value, error);
+    }
+    return option->set(request, value.value_or(QString()));
 }
 } // namespace
+
+std::span<const CliOption> CliOptions() {
+    return kOptions;
+}
+
+const CliOption* FindCliOption(const QString& name) {
+    const auto found =
+        std::find_if(std::begin(kOptions), std::end(kOptions), [&name](const CliOption& option) {
+            return name == QLatin1String(option.name);
+        });
+    return found == std::end(kOptions) ? nullptr : found;
+}
 
 std::optional<int> ParsePlacement(const QString& text) {
     bool isNumber = false;
@@ -246,7 +312,7 @@ std::optional<CliRequest> ParseArguments(const QStringList& arguments, QString& 
             request.inputs << argument;
         else if (argument == QLatin1String("--"))
             optionsEnded = true;
-        else if (!ApplyOption(request, arguments, i, error))
+        else if (error = ApplyOption(request, arguments, i); !error.isEmpty())
             return std::nullopt;
     }
     return request;

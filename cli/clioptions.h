@@ -4,12 +4,19 @@
 
 #include <span>
 
-// One option of tintorel-cli as --help shows it. The manual page and the shell completion name the
-// same options with the same descriptions.
+struct CliRequest;
+
+// What an option does with its value (the empty text for an option without one): sets what it
+// names in the request, and returns why the value is refused, or the empty text when it is taken.
+using CliSetter = QString (*)(CliRequest& request, const QString& value);
+
+// One option of tintorel-cli: the one row that parsing, --help, the manual page's check and the
+// completion's check all read. The rows are in cliargs.cpp, beside the setters they name.
 struct CliOption {
     const char* name;  // without the leading "--"
     const char* value; // what its value is called in --help; nullptr for an option without one
     const char* help;  // the description, in lines of --help
+    CliSetter set;
 };
 
 // Every option, in the order --help lists them.

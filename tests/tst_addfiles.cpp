@@ -9,7 +9,7 @@
 #include "support/imaging.h"
 #include "support/paths.h"
 #include "support/settings.h"
-#include "tests/testkit.h"
+#include "tests/windowkit.h"
 
 #include <QDir>
 #include <QDropEvent>
@@ -71,7 +71,7 @@ std::unique_ptr<QMimeData> FileDrag(const QStringList& paths) {
 }
 } // namespace
 
-class TestAddFiles : public QObject {
+class TestAddFiles : public WindowTest {
     Q_OBJECT
 
 private slots:
@@ -114,9 +114,6 @@ private:
     QTemporaryDir config_;
     std::unique_ptr<QTemporaryDir> program_;
     std::unique_ptr<QTemporaryDir> tree_;
-    std::unique_ptr<ScriptedPrompter> prompter_;
-    std::unique_ptr<Form1> form_;
-    QList<QUrl> opened_;
 };
 
 void TestAddFiles::initTestCase() {
@@ -131,22 +128,12 @@ void TestAddFiles::init() {
     program_ = std::make_unique<QTemporaryDir>();
     tree_ = std::make_unique<QTemporaryDir>();
     SetProgramFolderForTesting(program_->path());
-    prompter_ = std::make_unique<ScriptedPrompter>();
-    form_ = std::make_unique<Form1>(*prompter_);
-    form_->drawHomePageNumber = [] {
-        return 1;
-    };
-    opened_.clear();
-    form_->openUrl = [this](const QUrl& url) {
-        opened_ << url;
-    };
-    form_->Form_Load();
-    form_->ListView1->setPrompter(prompter_.get());
+    start().ListView1->setPrompter(prompter_.get());
     prompter_->clear();
 }
 
 void TestAddFiles::cleanup() {
-    form_.reset();
+    stop();
     SetProgramFolderForTesting(QString());
 }
 

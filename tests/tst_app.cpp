@@ -10,7 +10,7 @@
 #include "support/imaging.h"
 #include "support/paths.h"
 #include "support/settings.h"
-#include "tests/testkit.h"
+#include "tests/windowkit.h"
 
 #include <QButtonGroup>
 #include <QComboBox>
@@ -23,7 +23,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-class TestApp : public QObject {
+class TestApp : public WindowTest {
     Q_OBJECT
 
 private slots:
@@ -48,11 +48,9 @@ private slots:
     void closeEndsEverything();
 
 private:
-    std::unique_ptr<Form1> loadForm();
+    Form1* loadForm() { return &start(); }
 
     std::unique_ptr<QTemporaryDir> home_;
-    ScriptedPrompter prompter_;
-    QList<QUrl> opened_;
 };
 
 void TestApp::init() {
@@ -61,19 +59,12 @@ void TestApp::init() {
     qputenv("XDG_CONFIG_HOME", (home_->path() + "/config").toLocal8Bit());
     SetProgramFolderForTesting(home_->path() + "/program");
     QDir().mkpath(home_->path() + "/program");
-    prompter_ = ScriptedPrompter();
-    opened_.clear();
     ImagingRuntime::SetProbeForTesting(nullptr);
 }
 
-void TestApp::cleanup() { SetProgramFolderForTesting(QString()); }
-
-std::unique_ptr<Form1> TestApp::loadForm() {
-    auto form = std::make_unique<Form1>(prompter_);
-    form->drawHomePageNumber = [] { return 50; };
-    form->openUrl = [this](const QUrl& url) { opened_ << url; };
-    form->Form_Load();
-    return form;
+void TestApp::cleanup() {
+    stop();
+    SetProgramFolderForTesting(QString());
 }
 
 void TestApp::layout_data() {
@@ -140,7 +131,7 @@ void TestApp::firstStartWithAnEmptyStore() {
     // A desktop without a Desktop folder: the first start offers the pictures folder instead.
     QVERIFY(QDir(home_->path()).mkdir("Pictures"));
     const auto form = loadForm();
-    QVERIFY(prompter_.shown.isEmpty());
+    QVERIFY(prompter_->shown.isEmpty());
     QCOMPARE(form->options->Combo1->count(), 9);
     QCOMPARE(form->options->Combo1->currentIndex(), 0);
     QCOMPARE(form->options->Combo1->currentText(),
@@ -185,7 +176,7 @@ void TestApp::storedChoicesAreRestored() {
     for (int step : failedSteps)
         expected << ErrorLocation::Form1Load + "at line " + QString::number(step);
     QStringList reported;
-    for (const auto& shown : prompter_.shown) {
+    for (const auto& shown : prompter_->shown) {
         QCOMPARE(shown.title, kErrorReportTitle);
         reported << shown.text.section("\r\n", 1).section("\r\r", 0, 0);
     }
@@ -198,13 +189,13 @@ void TestApp::outputFolderRestoredEvenWhenItNamesNoFolder() {
     SaveSetting(SettingKey::OutputFolder, "/no/such/folder");
     const auto form = loadForm();
     QCOMPARE(form->options->Text2->text(), QStringLiteral("/no/such/folder"));
-    QVERIFY(prompter_.shown.isEmpty());
+    QVERIFY(prompter_->shown.isEmpty());
 }
 
 void TestApp::failedImagingStartRefusesOnlyTheRun() {
     ImagingRuntime::SetProbeForTesting([] { return false; });
     const auto form = loadForm();
-    QCOMPARE(prompter_.messages(), QStringList{"GDI+ Initialisation Failed."});
+    QCOMPARE(prompter_->messages(), QStringList{"GDI+ Initialisation Failed."});
     QVERIFY(GdiplusStartFailed());
 
     const QString mark = home_->path() + "/mark.png";
@@ -212,9 +203,9 @@ void TestApp::failedImagingStartRefusesOnlyTheRun() {
     form->ListView1->append(mark);
     form->options->Text1->setText(mark);
     form->options->Text2->setText(home_->path());
-    prompter_.clear();
+    prompter_->clear();
     form->PushButton2_Click();
-    QCOMPARE(prompter_.messages(), QStringList{kImagingNotStartedMessage});
+    QCOMPARE(prompter_->messages(), QStringList{kImagingNotStartedMessage});
     QCOMPARE(QDir(home_->path()).entryList(QDir::Files), QStringList{"mark.png"});
 
     // The list still works.
@@ -239,11 +230,9 @@ void TestApp::homePageOneStartInAHundred() {
     QFETCH(QString, address);
     QFETCH(int, draw);
     QFETCH(bool, opened);
-    auto form = std::make_unique<Form1>(prompter_);
-    form->homePage = QUrl(address);
-    form->drawHomePageNumber = [draw] { return draw; };
-    form->openUrl = [this](const QUrl& url) { opened_ << url; };
-    form->Form_Load();
+    Form1& form = create(draw);
+    form.homePage = QUrl(address);
+    form.Form_Load();
     QCOMPARE(opened_, opened ? QList<QUrl>{QUrl(address)} : QList<QUrl>{});
 }
 
@@ -258,7 +247,7 @@ void TestApp::tabOrder() {
     const auto form = loadForm();
     form->show();
     form->activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(form.get()));
+    QVERIFY(QTest::qWaitForWindowActive(form));
     // The four format buttons are one stop, entered at the near end; the arrow keys move within.
     QStringList expected = {"Combo1",      "pColor",      "Text1",       "PushButton4",
                             "PushButton1", "PushButton3", "PushButton2", "PushButton6",
@@ -282,7 +271,7 @@ void TestApp::tabOrder() {
 void TestApp::whiteWithoutSkinFaceColourWithIt() {
     auto whiteIn = [](QWidget* w) { return w->palette().color(w->backgroundRole()) == Qt::white; };
     auto form = loadForm();
-    QVERIFY(whiteIn(form.get()));
+    QVERIFY(whiteIn(form));
     for (QGroupBox* frame : form->findChildren<QGroupBox*>())
         QVERIFY(whiteIn(frame));
     for (QRadioButton* option : form->options->Option1)
@@ -297,7 +286,7 @@ void TestApp::whiteWithoutSkinFaceColourWithIt() {
     skin.close();
     form = loadForm();
     auto faceIn = [](QWidget* w) { return w->palette().color(w->backgroundRole()) == FaceColor(); };
-    QVERIFY(faceIn(form.get()));
+    QVERIFY(faceIn(form));
     for (QGroupBox* frame : form->findChildren<QGroupBox*>())
         QVERIFY(faceIn(frame));
     for (QRadioButton* option : form->options->Option1)
@@ -310,7 +299,7 @@ void TestApp::whiteWithoutSkinFaceColourWithIt() {
 void TestApp::pointerRules() {
     const auto form = loadForm();
     form->show();
-    QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+    QVERIFY(QTest::qWaitForWindowExposed(form));
     auto moveOver = [](QWidget* widget) {
         QMouseEvent move(QEvent::MouseMove, QPointF(2, 2), widget->mapToGlobal(QPointF(2, 2)),
                          Qt::NoButton, Qt::NoButton, Qt::NoModifier);
@@ -325,9 +314,9 @@ void TestApp::pointerRules() {
     QCOMPARE(form->cursor().shape(), Qt::ArrowCursor);
 
     form->setBusy(true);
-    for (QWidget* widget : {static_cast<QWidget*>(form->PushButton1),
-                            static_cast<QWidget*>(form->options->Frame2),
-                            static_cast<QWidget*>(form.get()), form->ListView1->viewport()})
+    for (QWidget* widget :
+         {static_cast<QWidget*>(form->PushButton1), static_cast<QWidget*>(form->options->Frame2),
+          static_cast<QWidget*>(form), form->ListView1->viewport()})
         moveOver(widget);
     QVERIFY(form->isBusy());
     form->setBusy(false);
@@ -357,7 +346,7 @@ void TestApp::listHandlersAndClear() {
     QCOMPARE(form->ListView1->count(), 0);
     // An empty list refuses the run with its own message.
     form->PushButton2_Click();
-    QCOMPARE(prompter_.messages(), QStringList{kNoFilesMessage});
+    QCOMPARE(prompter_->messages(), QStringList{kNoFilesMessage});
 }
 
 void TestApp::closeEndsEverything() {
@@ -369,7 +358,7 @@ void TestApp::closeEndsEverything() {
     QVERIFY(form->close());
     QVERIFY(!ImagingRuntime::IsStarted());
     QVERIFY(preview.isNull());
-    QVERIFY(prompter_.shown.isEmpty());
+    QVERIFY(prompter_->shown.isEmpty());
     // Nothing is stored on the way out.
     QVERIFY(!HasSetting(SettingKey::Placement));
 }

@@ -1,18 +1,22 @@
-// What a run does with the user's files, tried on real folders through tintorel-cli: outputs that
-// are complete or absent, distinct names for same-named inputs, nothing stamped twice, the
-// watermark and the inputs never written over, a special file as the watermark refused, messages
-// that name the right file and the real cause, and the same result for any number of workers.
-// Hostile inputs, truncated and special files among them, have a table of their own (tst_hostile).
+// A run of tintorel-cli as a process, as scripts run it: exit codes and the summary, runs that
+// cannot start, messages that name the right file and the real cause, the progress display, the
+// same result for any number of workers, a stop by signal, and output identical to the window's
+// run. What a run does with the user's files is in tst_clioutputs.
 #include "engine/run/batch.h"
-#include "engine/run/planner.h"
-#include "engine/io/picture.h"
-#include "engine/run/writer.h"
-#include "tests/testkit.h"
+#include "filelist/imagelist.h"
+#include "options/colorswatch.h"
+#include "options/optionspanel.h"
+#include "tests/clikit.h"
+#include "tests/windowkit.h"
 
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QImageReader>
+#include <QLineEdit>
 #include <QProcess>
+#include <QRadioButton>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
@@ -21,136 +25,82 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace {
-const QString kCli = QStringLiteral(TINTOREL_BIN_DIR "/tintorel-cli");
-
-// Every file of a folder, hidden ones included, so that a temporary file left behind shows.
-QStringList AllFiles(const QString& folder) {
-    return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
-}
-
-QImage Gradient(int width, int height, int seed) {
-    QImage image(width, height, QImage::Format_RGB32);
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x)
-            image.setPixel(x, y, qRgb((x * 3 + seed * 40) % 256, (y * 5) % 256, (x + y + seed) % 256));
-    return image;
-}
-
-// A picture no encoder can make small.
-QImage Noise(int width, int height) {
-    QImage image(width, height, QImage::Format_RGB32);
-    quint32 state = 12345;
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x) {
-            state = state * 1664525u + 1013904223u;
-            image.setPixel(x, y, state >> 8);
-        }
-    return image;
-}
-
-} // namespace
-
-class TestCliRun : public QObject {
+class TestCliRun : public WindowTest, public CliFolders {
     Q_OBJECT
 
 private slots:
     void init();
 
-    void sameNamedInputsGetTheirOwnOutputs();
-    void aFileListedTwiceIsStampedOnce();
-    void theWatermarkIsNeverWrittenOver();
-    void theOutputFolderInsideAnInputIsLeftOut();
+    void checksExitWithTwo_data();
+    void checksExitWithTwo();
+    void everythingWrittenExitsWithZero();
+    void failuresAndSkipsExitWithOne();
     void aSpecialFileAsTheWatermarkIsRefusedAtOnce();
     void messagesNameTheFileAndTheCause();
-    void aFailedWriteKeepsTheEarlierFile();
-    void aFileInPlaceOfAFolderFailsOnlyItsImages();
-    void aFullDiskFailsTheWrite();
+    void progressOnlyOnATerminal();
     void anyNumberOfWorkersGivesTheSameRun();
     void aSignalStopsAfterTheImagesInHand();
-
-private:
-    QString in(const QString& name) const { return dir_->filePath("in/" + name); }
-    QString out(const QString& name = {}) const { return dir_->filePath("out/" + name); }
-    QStringList base() const { return {"--watermark", in("mark.png"), "--output", out().chopped(1)}; }
-    ProcessResult run(const QStringList& arguments) const { return RunProcess(kCli, arguments); }
-    std::unique_ptr<QTemporaryDir> dir_;
+    void sameFilesAsTheWindowsRun();
 };
 
 void TestCliRun::init() {
-    dir_ = std::make_unique<QTemporaryDir>();
-    QDir(dir_->path()).mkpath("in");
-    QDir(dir_->path()).mkpath("out");
-    QImage mark(12, 8, QImage::Format_RGB32);
-    mark.fill(qRgb(255, 255, 255));
-    for (int x = 2; x < 10; ++x)
-        mark.setPixel(x, 4, qRgb(220, 20, 20));
-    WriteImage(mark, in("mark.png"), "png");
+    makeFolders();
 }
 
-void TestCliRun::sameNamedInputsGetTheirOwnOutputs() {
-    for (const char* folder : {"a", "b", "c"}) {
-        QDir(dir_->path()).mkpath(QStringLiteral("in/") + folder);
-        WriteImage(Gradient(60, 40, folder[0]), in(QStringLiteral("%1/1.png").arg(folder)), "png");
-    }
-    const QStringList inputs{in("a/1.png"), in("b/1.png"), in("c/1.png")};
-    const ProcessResult first = run(base() + inputs);
-    QCOMPARE(first.code, 0);
-    const QStringList names{"1 (2).png", "1 (3).png", "1.png"};
-    QCOMPARE(AllFiles(out()), names);
-    QVERIFY(first.errors.endsWith("3 written, 0 failed, 0 skipped\n"));
-    // One line for each renamed output, in list order.
-    const QStringList lines = first.errors.split('\n', Qt::SkipEmptyParts);
-    QCOMPARE(lines.size(), 3);
-    QVERIFY(lines[0].startsWith(in("b/1.png") + ": written as " + out("1 (2).png")));
-    QVERIFY(lines[1].startsWith(in("c/1.png") + ": written as " + out("1 (3).png")));
-    // Three different pictures, each from its own input.
-    QCOMPARE(QImage(out("1.png")).pixel(30, 30), QImage(in("a/1.png")).pixel(30, 30));
-    QCOMPARE(QImage(out("1 (2).png")).pixel(30, 30), QImage(in("b/1.png")).pixel(30, 30));
-    QCOMPARE(QImage(out("1 (3).png")).pixel(30, 30), QImage(in("c/1.png")).pixel(30, 30));
-
-    // A rerun of the same list gives the same names and replaces its own outputs.
-    QCOMPARE(run(base() + inputs).code, 0);
-    QCOMPARE(AllFiles(out()), names);
+void TestCliRun::checksExitWithTwo_data() {
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("no inputs") << QStringList{"--watermark", "/nowhere.png", "--output", "NEW"}
+                               << kNoFilesMessage;
+    QTest::newRow("missing watermark")
+        << QStringList{"--watermark", "/nowhere.png", "--output", "NEW", "x.png"}
+        << kWatermarkNotFoundMessage;
+    QTest::newRow("output folder that cannot be made")
+        << QStringList{"--watermark", "WATERMARK", "--output", "WATERMARK/sub", "x.png"}
+        << "tintorel-cli: cannot create the output folder WATERMARK/sub: Not a directory";
 }
 
-void TestCliRun::aFileListedTwiceIsStampedOnce() {
-    QDir(dir_->path()).mkpath("in/photos");
-    WriteImage(Gradient(50, 30, 1), in("photos/x.png"), "png");
-    WriteImage(Gradient(50, 30, 2), in("photos/y.png"), "png");
-    const ProcessResult result = run(base() + QStringList{in("photos"), in("photos/x.png"),
-                                                          in("photos/../photos/y.png")});
+void TestCliRun::checksExitWithTwo() {
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, message);
+    arguments.replaceInStrings("WATERMARK", in("mark.png"));
+    arguments.replaceInStrings("NEW", dir_->filePath("new"));
+    const ProcessResult result = RunCli(arguments);
+    QCOMPARE(result.code, 2);
+    QCOMPARE(result.errors, message.replace("WATERMARK", in("mark.png")) + "\n");
+    // A run that cannot start makes no output folder.
+    QVERIFY(!QFileInfo::exists(dir_->filePath("new")));
+}
+
+void TestCliRun::everythingWrittenExitsWithZero() {
+    WritePhotos(dir_->filePath("in"));
+    const ProcessResult result = RunCli(base() + QStringList{in("a.jpg"), in("b.png")});
     QCOMPARE(result.code, 0);
-    QCOMPARE(AllFiles(out()), (QStringList{"x.png", "y.png"}));
-    QVERIFY(result.errors.contains(in("photos/x.png") + ": already stamped in this run\n"));
-    QVERIFY(result.errors.endsWith("2 written, 0 failed, 0 skipped\n"));
+    QCOMPARE(result.errors, QStringLiteral("2 written, 0 failed, 0 skipped\n"));
+    QCOMPARE(QDir(out()).entryList(QDir::Files), (QStringList{"a.jpg", "b.png"}));
+    QVERIFY(result.output.isEmpty());
 }
 
-void TestCliRun::theWatermarkIsNeverWrittenOver() {
-    // The watermark lies in the output folder, and an input has its name.
-    QVERIFY(QFile::copy(in("mark.png"), out("logo.png")));
-    WriteImage(Gradient(60, 40, 3), in("logo.png"), "png");
-    WriteImage(Gradient(60, 40, 4), in("after.png"), "png");
-    const QByteArray before = Contents(out("logo.png"));
-    const ProcessResult result = run({"--watermark", out("logo.png"), "--output", out().chopped(1),
-                                      in("logo.png"), in("after.png")});
-    QCOMPARE(result.code, 1);
-    QCOMPARE(Contents(out("logo.png")), before);
-    QVERIFY(result.errors.startsWith(kWouldReplaceWatermarkMessage + out("logo.png")));
-    // The later image got the real watermark, not a stamped copy of the first image.
-    QCOMPARE(QImage(out("after.png")).pixel(5, 5), qRgb(220, 20, 20));
-}
+void TestCliRun::failuresAndSkipsExitWithOne() {
+    WritePhotos(dir_->filePath("in"));
+    const ProcessResult failed = RunCli(base() + QStringList{in("missing.png"), in("b.png")});
+    QCOMPARE(failed.code, 1);
+    QVERIFY(failed.errors.startsWith(in("missing.png") + ": "));
+    QVERIFY(failed.errors.endsWith("1 written, 1 failed, 0 skipped\n"));
 
-void TestCliRun::theOutputFolderInsideAnInputIsLeftOut() {
-    WriteImage(Gradient(60, 40, 5), in("p.png"), "png");
-    const QStringList arguments{"--watermark", in("mark.png"), "--output", in("stamped"),
-                                "--extension", "png", dir_->filePath("in/")};
-    QVERIFY(QDir().mkpath(in("stamped")));
-    for (int round = 0; round < 2; ++round) {
-        const ProcessResult result = run(arguments);
-        QCOMPARE(result.code, 0);
-        QCOMPARE(AllFiles(in("stamped")), (QStringList{"mark.png", "p.png"}));
-    }
+    QFile::copy(in("b.png"), in("b.webpx"));
+    const ProcessResult skipped = RunCli(base() + QStringList{in("b.webpx")});
+    QCOMPARE(skipped.code, 1);
+    QVERIFY(skipped.errors.startsWith(in("b.webpx") + ": skipped"));
+    QVERIFY(skipped.errors.endsWith("0 written, 0 failed, 1 skipped\n"));
+
+    // Writing into the inputs' own folder would replace them: each is reported and skipped.
+    const QByteArray before = Contents(in("b.png"));
+    const ProcessResult own =
+        RunCli({"--watermark", in("mark.png"), "--output", dir_->filePath("in"), in("b.png")});
+    QCOMPARE(own.code, 1);
+    QVERIFY(own.errors.endsWith("0 written, 0 failed, 1 skipped\n"));
+    QCOMPARE(Contents(in("b.png")), before);
 }
 
 // Special files as inputs are rows of the hostile inputs' table; as the watermark, a FIFO stops
@@ -167,7 +117,7 @@ void TestCliRun::aSpecialFileAsTheWatermarkIsRefusedAtOnce() {
 
 void TestCliRun::messagesNameTheFileAndTheCause() {
     WriteImage(Gradient(40, 30, 8), in("fine.png"), "png");
-    const ProcessResult missing = run(base() + QStringList{in("gone.png")});
+    const ProcessResult missing = RunCli(base() + QStringList{in("gone.png")});
     QCOMPARE(missing.errors.split('\n').first(), in("gone.png") + ": No such file or directory");
 
     QFile junk(in("junk.png"));
@@ -175,7 +125,7 @@ void TestCliRun::messagesNameTheFileAndTheCause() {
     junk.write("no picture here");
     junk.close();
     const ProcessResult badMark =
-        run({"--watermark", in("junk.png"), "--output", out().chopped(1), in("fine.png")});
+        RunCli({"--watermark", in("junk.png"), "--output", out().chopped(1), in("fine.png")});
     QCOMPARE(badMark.code, 2);
     QCOMPARE(badMark.errors.count('\n'), 1);
     QVERIFY(badMark.errors.startsWith("tintorel-cli: " + in("junk.png") + ": "));
@@ -200,52 +150,22 @@ void TestCliRun::messagesNameTheFileAndTheCause() {
     QCOMPARE(deniedMark.errors, "tintorel-cli: " + in("mark.png") + ": Permission denied\n");
 }
 
-void TestCliRun::aFailedWriteKeepsTheEarlierFile() {
-    // A file-size limit fails the write part way, as a full disk does, on any file system.
-    WriteImage(Noise(200, 150), in("big.png"), "png");
-    WriteImage(Gradient(4, 3, 9), out("big.png"), "png");
-    const QByteArray before = Contents(out("big.png"));
-    const ProcessResult result = RunProcess(
-        "prlimit", QStringList{"--fsize=20000", kCli} + base() + QStringList{in("big.png")});
-    QCOMPARE(result.code, 1);
-    QCOMPARE(result.errors.split('\n').first(), out("big.png") + ": File too large");
-    QVERIFY(result.errors.endsWith("0 written, 1 failed, 0 skipped\n"));
-    QCOMPARE(Contents(out("big.png")), before);
-    QCOMPARE(AllFiles(out()), QStringList{"big.png"});
-}
+void TestCliRun::progressOnlyOnATerminal() {
+    WritePhotos(dir_->filePath("in"));
+    const ProcessResult piped = RunCli(base() + QStringList{in("a.jpg"), in("b.png")});
+    QVERIFY(!piped.errors.contains('\r'));
+    QVERIFY(!piped.errors.contains('['));
 
-void TestCliRun::aFileInPlaceOfAFolderFailsOnlyItsImages() {
-    QDir(dir_->path()).mkpath("in/tree/a");
-    QDir(dir_->path()).mkpath("in/tree/b");
-    WriteImage(Gradient(40, 30, 11), in("tree/a/1.png"), "png");
-    WriteImage(Gradient(40, 30, 12), in("tree/b/2.png"), "png");
-    QFile blocker(out("a"));
-    QVERIFY(blocker.open(QIODevice::WriteOnly));
-    blocker.close();
-    const ProcessResult result = run(base() + QStringList{"--keep-tree", in("tree")});
-    QCOMPARE(result.code, 1);
-    QCOMPARE(result.errors, out("a/1.png") + ": cannot create the folder " + out("a") +
-                                ": Not a directory\n1 written, 1 failed, 0 skipped\n");
-    QVERIFY(QFile::exists(out("b/2.png")));
-}
-
-void TestCliRun::aFullDiskFailsTheWrite() {
-    // A small file system of its own, mounted in a mount namespace that ends with the script.
-    WriteImage(Noise(200, 150), in("big.png"), "png");
-    WriteImage(Gradient(4, 3, 10), in("earlier.png"), "png");
-    const QString script = QStringLiteral(
-        "mount -t tmpfs -o size=64k tmpfs '%1' || exit 77; cp '%2' '%1/big.png'; "
-        "head -c 30000 /dev/zero > '%1/filler'; '%3' --watermark '%4' --output '%1' '%5'; "
-        "echo \"exit $?\"; ls -a '%1'; cmp -s '%2' '%1/big.png' && echo unchanged")
-                               .arg(out().chopped(1), in("earlier.png"), kCli, in("mark.png"),
-                                    in("big.png"));
-    const ProcessResult result = RunProcess("unshare", {"-m", "sh", "-c", script});
-    if (result.code == 77 || result.code == -1 || result.output.isEmpty())
-        QSKIP("a small file system cannot be mounted here (needs a mount namespace and tmpfs)");
-    QVERIFY2(result.output.contains("exit 1\n"), qPrintable(result.output + result.errors));
-    QVERIFY(result.errors.startsWith(out("big.png") + ": No space left on device\n"));
-    QCOMPARE(result.output.split('\n').filter(QRegularExpression("^\\.[^.]")), QStringList());
-    QVERIFY(result.output.contains("unchanged"));
+    // script(1) gives the program a terminal for its standard error.
+    QStringList arguments = base() + QStringList{in("a.jpg"), in("b.png")};
+    for (QString& argument : arguments)
+        argument = "'" + argument + "'";
+    QProcess terminal;
+    terminal.start("script", {"-qfec", kCli + " " + arguments.join(' '), "/dev/null"});
+    QVERIFY(terminal.waitForFinished(60000));
+    const QString shown = QString::fromUtf8(terminal.readAllStandardOutput());
+    QVERIFY2(shown.contains("2/2 b.png"), qPrintable(shown));
+    QVERIFY(shown.contains("2 written, 0 failed, 0 skipped"));
 }
 
 void TestCliRun::anyNumberOfWorkersGivesTheSameRun() {
@@ -267,8 +187,8 @@ void TestCliRun::anyNumberOfWorkersGivesTheSameRun() {
     for (const char* jobs : {"1", "2", "4"}) {
         QDir(out()).removeRecursively();
         QDir().mkpath(out());
-        const ProcessResult result =
-            run(base() + QStringList{"--format", "auto", "--placement", "4", "--jobs", jobs} + inputs);
+        const ProcessResult result = RunCli(
+            base() + QStringList{"--format", "auto", "--placement", "4", "--jobs", jobs} + inputs);
         QCOMPARE(result.code, 1);
         QMap<QString, QByteArray> files;
         for (const QString& name : AllFiles(out()))
@@ -310,5 +230,41 @@ void TestCliRun::aSignalStopsAfterTheImagesInHand() {
     }
 }
 
-QTEST_GUILESS_MAIN(TestCliRun)
+void TestCliRun::sameFilesAsTheWindowsRun() {
+    WritePhotos(dir_->filePath("in"));
+    const QStringList inputs{in("a.jpg"), in("b.png"), in("sub/c.PNG"), in("sub/deeper/d.bmp")};
+    for (int format = 0; format < kOutputFormatCount; ++format) {
+        const QString windowOut = dir_->filePath(QString("window%1").arg(format));
+        const QString cliOut = dir_->filePath(QString("cli%1").arg(format));
+        QDir().mkpath(windowOut);
+        QDir().mkpath(cliOut);
+
+        Form1& form = start();
+        for (const QString& input : inputs)
+            form.ListView1->append(input);
+        form.options->Text1->setText(in("mark.png"));
+        form.options->Text2->setText(windowOut);
+        form.options->Combo1->setCurrentIndex(5);
+        form.options->pColor->setColor(0x00FFFFFF);
+        form.options->Option1[format]->setChecked(true);
+        form.PushButton2_Click();
+        QCOMPARE(prompter_->messages(), QStringList{kDoneMessage});
+
+        const char* formats[] = {"auto", "jpg", "bmp", "png"};
+        const ProcessResult result =
+            RunCli(QStringList{"--watermark", in("mark.png"), "--output", cliOut, "--placement",
+                               "middle-right", "--format", formats[format]} +
+                   inputs);
+        QCOMPARE(result.code, 0);
+
+        const QStringList written = QDir(windowOut).entryList(QDir::Files);
+        QCOMPARE(written.size(), inputs.size());
+        QCOMPARE(QDir(cliOut).entryList(QDir::Files), written);
+        for (const QString& name : written)
+            QVERIFY2(Contents(windowOut + "/" + name) == Contents(cliOut + "/" + name),
+                     qPrintable(name));
+    }
+}
+
+QTEST_MAIN(TestCliRun)
 #include "tst_clirun.moc"

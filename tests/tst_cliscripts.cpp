@@ -1,9 +1,8 @@
-// tintorel-cli as scripts, cron jobs and many machines use it, run as a process: folder trees kept
-// below the output folder, reruns that do only new work, the JSON report, a run shared out in
-// parts, and the manual page and shell completion that must say what --help says.
-#include "cli/clioptions.h"
+// tintorel-cli as scripts, cron jobs and many machines use it, run as a process: inputs from a
+// list file, standard input and folders, folder trees kept below the output folder, reruns that
+// do only new work, the JSON report, and a run shared out in parts.
 #include "engine/run/planner.h"
-#include "tests/testkit.h"
+#include "tests/clikit.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -14,17 +13,12 @@
 #include <QJsonObject>
 #include <QRegularExpression>
 #include <QSet>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
 namespace {
-const QString kCli = QStringLiteral(TINTOREL_BIN_DIR "/tintorel-cli");
-const QString kManual = QStringLiteral(TINTOREL_SOURCE_DIR "/cli/tintorel-cli.1");
-const QString kCompletion = QStringLiteral(TINTOREL_SOURCE_DIR "/cli/tintorel-cli.bash");
-
-ProcessResult Run(const QStringList& arguments) {
-    return RunProcess(kCli, arguments);
+ProcessResult Run(const QStringList& arguments, const QByteArray& input = {}) {
+    return RunCli(arguments, input);
 }
 
 // Every file below a folder as a relative path, hidden ones included, so that a temporary file
@@ -36,14 +30,6 @@ QStringList FilesBelow(const QString& folder) {
         files << QDir(folder).relativeFilePath(it.next());
     files.sort();
     return files;
-}
-
-QImage Gradient(int width, int height, int seed) {
-    QImage image(width, height, QImage::Format_RGB32);
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x)
-            image.setPixel(x, y, qRgb((x * 5 + seed * 37) % 256, (y * 7) % 256, seed * 11 % 256));
-    return image;
 }
 
 // The lines of a JSON Lines text, each of which must be one JSON object.
@@ -78,23 +64,6 @@ void SetModified(const QString& path, const QDateTime& time) {
     QVERIFY(file.setFileTime(time, QFileDevice::FileModificationTime));
 }
 
-// The manual's text as a reader sees it, without requests and escapes, in single spaces.
-QString ManualText() {
-    QStringList lines;
-    for (const QString& line : QString::fromUtf8(Contents(kManual)).split('\n'))
-        if (!line.startsWith('.'))
-            lines << QString(line).replace("\\-", "-").replace("\\e", "\\");
-    return lines.join(' ').simplified();
-}
-
-// The options a text names: "--name" in --help and the completion, "\-\-name" in the manual.
-QSet<QString> NamedOptions(const QString& text, const QString& pattern) {
-    QSet<QString> names;
-    QRegularExpressionMatchIterator it = QRegularExpression(pattern).globalMatch(text);
-    while (it.hasNext())
-        names.insert(it.next().captured(1).remove('\\'));
-    return names;
-}
 } // namespace
 
 class TestCliScripts : public QObject {
@@ -103,6 +72,10 @@ class TestCliScripts : public QObject {
 private slots:
     void init();
 
+    void inputsFromAFileAndFromStandardInput();
+    void folderInputsWithAndWithoutExtension_data();
+    void folderInputsWithAndWithoutExtension();
+    void filesNamedOneByOneAreTried();
     void keepTree_data();
     void keepTree();
     void missingOutputFolderIsMade();
@@ -111,14 +84,15 @@ private slots:
     void shardsTogetherMakeTheWholeRun_data();
     void shardsTogetherMakeTheWholeRun();
     void shardRuleIsStable();
-    void manualAndCompletionFollowHelp();
-    void manualRendersWithoutWarnings();
-    void completionOffersValues_data();
-    void completionOffersValues();
-    void installPutsManualAndCompletion();
 
 private:
     QString path(const QString& name) const { return dir_->filePath(name); }
+    QString in(const QString& name) const { return path("in/" + name); }
+    QString out(const QString& name = {}) const { return path("out/" + name); }
+    // An input folder of pictures in several formats, a copy of the watermark among them, and a
+    // file that is no picture: in/a.jpg, b.png, mark.png, sub/c.PNG, sub/readme.txt and
+    // sub/deeper/d.bmp.
+    void writeInputFolder() const;
     QStringList base(const QString& output = QStringLiteral("out")) const {
         return {"--watermark", path("mark.png"), "--output", path(output)};
     }
@@ -140,6 +114,15 @@ void TestCliScripts::init() {
     QFile notes(path("tree/b/notes.txt"));
     QVERIFY(notes.open(QIODevice::WriteOnly));
     notes.write("no picture");
+}
+
+void TestCliScripts::writeInputFolder() const {
+    QVERIFY(QDir(dir_->path()).mkpath("in/sub/deeper"));
+    QVERIFY(QFile::copy(path("mark.png"), in("mark.png")));
+    WritePhotos(path("in"));
+    QFile text(in("sub/readme.txt"));
+    QVERIFY(text.open(QIODevice::WriteOnly));
+    text.write("words");
 }
 
 void TestCliScripts::keepTree_data() {
@@ -324,67 +307,62 @@ void TestCliScripts::shardRuleIsStable() {
         QVERIFY2(count > 900 && count < 1100, qPrintable(QString::number(count)));
 }
 
-void TestCliScripts::manualAndCompletionFollowHelp() {
-    const QString help = Run({"--help"}).output;
-    const QSet<QString> helpOptions = NamedOptions(help, "(?m)^  --([a-z-]+)");
-    QCOMPARE(helpOptions.size(), qsizetype(CliOptions().size()));
-    const QString manual = QString::fromUtf8(Contents(kManual));
-    QCOMPARE(NamedOptions(manual, "(?m)^\\.BI? \\\\-\\\\-([a-z\\\\-]+)"), helpOptions);
-    QCOMPARE(NamedOptions(QString::fromUtf8(Contents(kCompletion)), "--([a-z][a-z-]*)"),
-             helpOptions);
-    // Each option's description, word for word.
-    const QString text = ManualText();
-    for (const CliOption& option : CliOptions()) {
-        const QString description = QString::fromUtf8(option.help).replace('\n', ' ');
-        QVERIFY2(text.contains(description), option.name);
-    }
+void TestCliScripts::inputsFromAFileAndFromStandardInput() {
+    writeInputFolder();
+    QFile list(dir_->filePath("list.txt"));
+    QVERIFY(list.open(QIODevice::WriteOnly));
+    list.write((in("a.jpg") + "\r\n\n" + in("sub") + "\n").toUtf8());
+    list.close();
+    const ProcessResult fromFile =
+        Run(base() + QStringList{"--files-from", list.fileName(), in("b.png")});
+    QCOMPARE(fromFile.code, 0); // readme.txt in sub/ is no picture, and so no input
+    QCOMPARE(QDir(out()).entryList(QDir::Files), (QStringList{"a.jpg", "b.png", "c.PNG", "d.bmp"}));
+
+    QDir(out()).removeRecursively();
+    QDir().mkpath(out());
+    const ProcessResult fromInput = Run(base() + QStringList{"--files-from", "-"},
+                                        (in("b.png") + "\n" + in("a.jpg") + "\n").toUtf8());
+    QCOMPARE(fromInput.code, 0);
+    QCOMPARE(fromInput.errors, QStringLiteral("2 written, 0 failed, 0 skipped\n"));
+
+    const ProcessResult unreadable = Run(base() + QStringList{"--files-from", "/no/such/list"});
+    QCOMPARE(unreadable.code, 2);
 }
 
-void TestCliScripts::manualRendersWithoutWarnings() {
-    if (QStandardPaths::findExecutable("groff").isEmpty())
-        QSKIP("groff is not installed");
-    const ProcessResult result = RunProcess("groff", {"-man", "-ww", "-z", kManual});
+void TestCliScripts::folderInputsWithAndWithoutExtension_data() {
+    QTest::addColumn<QStringList>("extensions");
+    QTest::addColumn<QStringList>("written");
+    const QStringList pictures{"a.jpg", "b.png", "c.PNG", "d.bmp", "mark.png"};
+    QTest::newRow("pictures only") << QStringList{} << pictures;
+    QTest::newRow("one") << QStringList{"--extension", "png"}
+                         << QStringList{"b.png", "c.PNG", "mark.png"};
+    QTest::newRow("list, dots, capitals") << QStringList{"--extension", "jpg,.PNG"}
+                                          << QStringList{"a.jpg", "b.png", "c.PNG", "mark.png"};
+    QTest::newRow("repeated") << QStringList{"--extension", ".jpg", "--extension=BMP"}
+                              << QStringList{"a.jpg", "d.bmp"};
+    QTest::newRow("pattern") << QStringList{"--extension", "?mp"} << QStringList{"d.bmp"};
+}
+
+void TestCliScripts::folderInputsWithAndWithoutExtension() {
+    writeInputFolder();
+    QFETCH(QStringList, extensions);
+    QFETCH(QStringList, written);
+    // The folder holds readme.txt beside the pictures: no input, no message, no failed run.
+    const ProcessResult result =
+        Run(base() + extensions + QStringList{"--quiet", dir_->filePath("in")});
     QCOMPARE(result.code, 0);
-    QCOMPARE(result.errors, QString());
+    QCOMPARE(result.errors,
+             QStringLiteral("%1 written, 0 failed, 0 skipped\n").arg(written.size()));
+    QCOMPARE(QDir(out()).entryList(QDir::Files), written);
 }
 
-void TestCliScripts::completionOffersValues_data() {
-    QTest::addColumn<QStringList>("words");
-    QTest::addColumn<QStringList>("offered");
-    QTest::newRow("option") << QStringList{"--wat"} << QStringList{"--watermark"};
-    QTest::newRow("placement") << QStringList{"--placement", "bottom-"}
-                               << QStringList{"bottom-left", "bottom-middle", "bottom-right"};
-    QTest::newRow("format after =") << QStringList{"--format", "=", "p"} << QStringList{"png"};
-    QTest::newRow("JPEG way") << QStringList{"--jpeg", "l"} << QStringList{"lossless"};
-    QTest::newRow("free value") << QStringList{"--shard", ""} << QStringList{};
-    QTest::newRow("folder") << QStringList{"--output", "TMP/tr"}
-                            << QStringList{"TMP/tree", "TMP/tree2"};
-}
-
-void TestCliScripts::completionOffersValues() {
-    QFETCH(QStringList, words);
-    QFETCH(QStringList, offered);
-    words.replaceInStrings("TMP", dir_->path());
-    offered.replaceInStrings("TMP", dir_->path());
-    const QString script =
-        QStringLiteral(
-            "source '%1'; COMP_WORDS=(tintorel-cli \"$@\"); COMP_CWORD=$#; _tintorel_cli; "
-            "printf '%s\\n' \"${COMPREPLY[@]}\"")
-            .arg(kCompletion);
-    const ProcessResult result = RunProcess("bash", QStringList{"-c", script, "bash"} + words);
-    QCOMPARE(result.code, 0);
-    QStringList lines = result.output.split('\n', Qt::SkipEmptyParts);
-    lines.sort();
-    QCOMPARE(lines, offered);
-}
-
-void TestCliScripts::installPutsManualAndCompletion() {
-    const ProcessResult result = RunProcess(
-        "cmake", {"--install", TINTOREL_BUILD_DIR, "--prefix", path("prefix")}, {}, 120000);
-    QCOMPARE(result.code, 0);
-    QCOMPARE(Contents(path("prefix/share/man/man1/tintorel-cli.1")), Contents(kManual));
-    QCOMPARE(Contents(path("prefix/share/bash-completion/completions/tintorel-cli")),
-             Contents(kCompletion));
+void TestCliScripts::filesNamedOneByOneAreTried() {
+    writeInputFolder();
+    // A file named on its own is the user's choice: tried, and reported when it is no picture.
+    const ProcessResult result = Run(base() + QStringList{in("sub/readme.txt"), in("b.png")});
+    QCOMPARE(result.code, 1);
+    QVERIFY(result.errors.startsWith(in("sub/readme.txt") + ": skipped"));
+    QVERIFY(result.errors.endsWith("1 written, 0 failed, 1 skipped\n"));
 }
 
 QTEST_GUILESS_MAIN(TestCliScripts)

@@ -1,6 +1,8 @@
-// The picture readers and writers: pixels as Qt decodes them, truncated and hostile files,
-// metadata carried into every output format, JPEG tables, banded writing and failing devices.
+// The picture readers and writers: pixels as Qt decodes them (the PngSuite read by the readers
+// and by the whole-picture decode), truncated and hostile files, metadata carried into every
+// output format, JPEG tables, banded writing and failing devices.
 #include "engine/io/picture.h"
+#include "engine/stamping/surface.h"
 #include "support/failure.h"
 #include "tests/codecsamples.h"
 #include "tests/testkit.h"
@@ -114,6 +116,11 @@ void TestCodecs::pngSuiteEqualsQt() {
         const QString file = QDir(kSuite).filePath(name);
         if (name.startsWith(QLatin1Char('x'))) {
             QVERIFY2(!failureOf([&] { readWhole(file); }).isEmpty(), qPrintable(name));
+            // The whole-picture decode that the preview and the stamp use refuses it too, with
+            // a reason to show.
+            const QString reason = failureOf([&] { LoadPicture(file); });
+            QVERIFY2(!reason.isEmpty() && reason != QLatin1String("(empty reason)"),
+                     qPrintable(name));
             ++corrupt;
             continue;
         }
@@ -128,6 +135,9 @@ void TestCodecs::pngSuiteEqualsQt() {
         if (!sameBytes(visible(decoded), visible(qtDecode(file, alpha))))
             differing << name;
         QVERIFY2(sameBytes(readInBands(file, 5), decoded), qPrintable(name));
+        QImage whole;
+        QVERIFY2(failureOf([&] { whole = LoadPicture(file); }).isEmpty(), qPrintable(name));
+        QVERIFY2(!whole.isNull() && whole.format() == QImage::Format_RGB32, qPrintable(name));
         ++valid;
     }
     QCOMPARE(valid, 161);

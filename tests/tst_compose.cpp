@@ -6,7 +6,6 @@
 #include "tests/testkit.h"
 
 #include <QDataStream>
-#include <QDir>
 #include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QTest>
@@ -27,7 +26,6 @@ private slots:
 
     void decodingFlattensTransparencyOntoWhite();
     void decodingFollowsContentNotName();
-    void decodingPngSuite();
     void decodingLargePhotographs();
     void decodingBombFailsWithMessage();
 
@@ -185,26 +183,6 @@ void TestCompose::decodingFollowsContentNotName() {
     text.close();
     QVERIFY_THROWS_EXCEPTION(Failure, LoadPicture(path("notes.png")));
     QVERIFY_THROWS_EXCEPTION(Failure, LoadPicture(path("missing.png")));
-}
-
-void TestCompose::decodingPngSuite() {
-    const QDir suite(QStringLiteral(TINTOREL_TEST_DATA "/pngsuite"));
-    int valid = 0, corrupt = 0;
-    for (const QString& name : suite.entryList({QStringLiteral("*.png")}, QDir::Files)) {
-        const bool shouldFail = name.startsWith(QLatin1Char('x'));
-        bool failed = false;
-        try {
-            const QImage image = LoadPicture(suite.filePath(name));
-            QVERIFY2(!image.isNull() && image.format() == QImage::Format_RGB32, qPrintable(name));
-        } catch (const Failure& failure) {
-            failed = true;
-            QVERIFY2(!failure.text().isEmpty(), qPrintable(name));
-        }
-        QVERIFY2(failed == shouldFail, qPrintable(name));
-        (shouldFail ? corrupt : valid)++;
-    }
-    QCOMPARE(valid, 161);
-    QCOMPARE(corrupt, 14);
 }
 
 void TestCompose::decodingLargePhotographs() {

@@ -6,7 +6,7 @@
 #include "support/imaging.h"
 #include "support/paths.h"
 #include "support/settings.h"
-#include "tests/testkit.h"
+#include "tests/windowkit.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -19,7 +19,7 @@
 
 #include <memory>
 
-class TestOptions : public QObject {
+class TestOptions : public WindowTest {
     Q_OBJECT
 
 private slots:
@@ -43,12 +43,7 @@ private slots:
     void keyToleranceFollowsTheSettingsFile();
 
 private:
-    Form1& start();
-    void restart();
-
     QTemporaryDir temp_;
-    std::unique_ptr<ScriptedPrompter> prompter_;
-    std::unique_ptr<Form1> form_;
 };
 
 void TestOptions::initTestCase() {
@@ -65,26 +60,7 @@ void TestOptions::init() {
 }
 
 void TestOptions::cleanup() {
-    form_.reset();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-}
-
-Form1& TestOptions::start() {
-    prompter_ = std::make_unique<ScriptedPrompter>();
-    form_ = std::make_unique<Form1>(*prompter_);
-    form_->drawHomePageNumber = [] {
-        return 1;
-    };
-    form_->openUrl = [](const QUrl&) {
-    };
-    form_->Form_Load();
-    return *form_;
-}
-
-void TestOptions::restart() {
-    form_.reset();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    start();
+    stop();
 }
 
 void TestOptions::startUpRestoresWithoutWritingBack() {
@@ -136,7 +112,7 @@ void TestOptions::chosenFolderGainsOneSeparator() {
     QCOMPARE(GetSetting(SettingKey::OutputFolder), text);
     QCOMPARE(GetSetting(SettingKey::LastOutputPickerFolder), chosen);
     // The next pick starts where this one ended, also after a restart.
-    restart();
+    start();
     form_->options->PushButton9_Click();
     QCOMPARE(prompter_->folderInitials, QStringList{chosen});
 }
@@ -150,7 +126,7 @@ void TestOptions::everyTypedOutputFolderTextIsStored() {
         stored << GetSetting(SettingKey::OutputFolder);
     }
     QCOMPARE(stored, (QStringList{"/", "/o", "/ou", "/out"}));
-    restart();
+    start();
     text2 = form_->options->Text2;
     QCOMPARE(text2->text(), QStringLiteral("/out"));
     text2->setCursorPosition(4);
@@ -159,7 +135,7 @@ void TestOptions::everyTypedOutputFolderTextIsStored() {
         QCOMPARE(GetSetting(SettingKey::OutputFolder, QStringLiteral("none")), expected);
     }
     // An empty text is a stored value like any other: the Desktop default does not come back.
-    restart();
+    start();
     QCOMPARE(form_->options->Text2->text(), QString());
 }
 
@@ -173,7 +149,7 @@ void TestOptions::formatAndPlacementSurviveRestart() {
         QTest::keyClick(options->Combo1, Qt::Key_Down);
         QCOMPARE(GetSetting(SettingKey::Placement), QString::number(i));
     }
-    restart();
+    start();
     options = form_->options;
     QVERIFY(options->Option1[2]->isChecked());
     QCOMPARE(options->readOptions().Format, std::optional(OutputFormat::Bmp));

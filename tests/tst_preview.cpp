@@ -9,7 +9,7 @@
 #include "support/errorreport.h"
 #include "support/imaging.h"
 #include "support/paths.h"
-#include "tests/testkit.h"
+#include "tests/windowkit.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -45,7 +45,7 @@ QImage Stamped(QImage image, QPoint at) {
 }
 } // namespace
 
-class TestPreview : public QObject {
+class TestPreview : public WindowTest {
     Q_OBJECT
 
 private slots:
@@ -65,14 +65,11 @@ private slots:
     void runUpdatesOpenPreview();
 
 private:
-    Form1& start();
     QString makeImage(const QString& name, QSize size);
     Form2* previewOf(const QString& image, int placement);
 
     QTemporaryDir temp_;
     QString watermark_;
-    std::unique_ptr<ScriptedPrompter> prompter_;
-    std::unique_ptr<Form1> form_;
 };
 
 void TestPreview::initTestCase() {
@@ -91,20 +88,7 @@ void TestPreview::init() {
 }
 
 void TestPreview::cleanup() {
-    form_.reset();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-}
-
-Form1& TestPreview::start() {
-    prompter_ = std::make_unique<ScriptedPrompter>();
-    form_ = std::make_unique<Form1>(*prompter_);
-    form_->drawHomePageNumber = [] {
-        return 1;
-    };
-    form_->openUrl = [](const QUrl&) {
-    };
-    form_->Form_Load();
-    return *form_;
+    stop();
 }
 
 QString TestPreview::makeImage(const QString& name, QSize size) {

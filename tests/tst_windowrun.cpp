@@ -7,7 +7,7 @@
 #include "options/optionspanel.h"
 #include "support/imaging.h"
 #include "support/paths.h"
-#include "tests/testkit.h"
+#include "tests/windowkit.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -24,7 +24,7 @@
 
 #include <functional>
 
-class TestWindowRun : public QObject {
+class TestWindowRun : public WindowTest {
     Q_OBJECT
 
 private slots:
@@ -43,8 +43,6 @@ private:
     void checkOutputsComplete(int& count);
 
     std::unique_ptr<QTemporaryDir> home_;
-    std::unique_ptr<Form1> form_;
-    ScriptedPrompter prompter_;
     QString out_;
     int inputs_ = 0;
 };
@@ -54,12 +52,7 @@ void TestWindowRun::init() {
     qputenv("XDG_CONFIG_HOME", (home_->path() + "/config").toLocal8Bit());
     SetProgramFolderForTesting(home_->path() + "/program");
     ImagingRuntime::SetProbeForTesting(nullptr);
-    prompter_ = ScriptedPrompter();
-    form_ = std::make_unique<Form1>(prompter_);
-    form_->drawHomePageNumber = [] {
-        return 50;
-    };
-    form_->Form_Load();
+    start();
     QDir(home_->path()).mkpath("in");
     QDir(home_->path()).mkpath("out");
     out_ = home_->path() + "/out";
@@ -82,7 +75,7 @@ void TestWindowRun::init() {
 }
 
 void TestWindowRun::cleanup() {
-    form_.reset();
+    stop();
     SetProgramFolderForTesting(QString());
 }
 
@@ -118,7 +111,7 @@ void TestWindowRun::theWindowShowsTheRunAndTakesNoChanges() {
         checked = true;
     });
     QVERIFY(checked);
-    QCOMPARE(prompter_.messages(), QStringList{kDoneMessage});
+    QCOMPARE(prompter_->messages(), QStringList{kDoneMessage});
     int count = 0;
     checkOutputsComplete(count);
     QCOMPARE(count, inputs_);
@@ -143,7 +136,7 @@ void TestWindowRun::stoppingEndsAfterTheImagesInHand() {
         else
             form_->PushButton2->click();
     });
-    QCOMPARE(prompter_.messages(), QStringList{kStoppedMessage});
+    QCOMPARE(prompter_->messages(), QStringList{kStoppedMessage});
     int count = 0;
     checkOutputsComplete(count);
     QVERIFY2(count < inputs_, qPrintable(QString::number(count)));
@@ -155,7 +148,7 @@ void TestWindowRun::stoppingEndsAfterTheImagesInHand() {
 void TestWindowRun::closingDuringARunEndsTheProgramAfterIt() {
     runWith([&] { form_->close(); });
     // No closing box: the program ends once the images in hand are written.
-    QVERIFY(prompter_.messages().isEmpty());
+    QVERIFY(prompter_->messages().isEmpty());
     QVERIFY(!form_->isVisible());
     QVERIFY(!ImagingRuntime::IsStarted());
     int count = 0;
