@@ -95,6 +95,11 @@ QString SetOpacity(CliRequest& request, const QString& value) {
                 "--opacity takes a percentage from 0 to 100, not \"%1\"", value);
 }
 
+QString SetKeyTolerance(CliRequest& request, const QString& value) {
+    return Take(ParseCount(value, 0, 255), request.job.Style.keyTolerance,
+                "--key-tolerance takes a number from 0 to 255, not \"%1\"", value);
+}
+
 QString SetQuality(CliRequest& request, const QString& value) {
     WatermarkJob& job = request.job;
     QString error;
@@ -144,8 +149,15 @@ const CliOption kOptions[] = {
      SetPlacement},
     {"transparent-color", "C",
      "the watermark colour left out, RRGGBB or #RRGGBB\n"
-     "(default FFFFFF)",
+     "(default FFFFFF), for a watermark without transparency\n"
+     "of its own; one with it is blended by its alpha alone",
      SetColor},
+    {"key-tolerance", "N",
+     "also leave out the colours within N (0-255, the largest\n"
+     "difference of one channel) of the transparent colour,\n"
+     "partly, so that a keyed logo loses its light rim\n"
+     "(default 0: only the colour itself)",
+     SetKeyTolerance},
     {"format", "F",
      "auto, jpg, bmp or png (default auto: each image in its own\n"
      "format, for bmp, jpg, jpeg, jpe, jfif, gif, png, tif, tiff)",

@@ -66,6 +66,7 @@ QStringList Described(const CliRequest& request) {
         "report=" + request.report,
         "placement=" + number(job.Placement),
         "colour=" + QString::number(job.TransparentColor, 16),
+        "key-tolerance=" + number(job.Style.keyTolerance),
         "format=" + number(int(job.Format.value_or(OutputFormat(-1)))),
         "extensions=" + request.extensions.join(','),
         "keep-tree=" + number(request.keepTree),
@@ -158,6 +159,7 @@ void TestCliOptions::eachOptionSetsItsOwnValue_data() {
     row("report", {"--report", "r.jsonl"}, {"report=r.jsonl"});
     row("placement by name", {"--placement", "Bottom-Right"}, {"placement=8"});
     row("colour", {"--transparent-color", "#FF8000"}, {"colour=80ff"});
+    row("key tolerance", {"--key-tolerance", "32"}, {"key-tolerance=32"});
     row("format", {"--format", "bmp"}, {"format=2"});
     row("extensions, repeated", {"--extension", "jpg,.PNG", "--extension=tif"},
         {"extensions=jpg,PNG,tif"});
@@ -210,6 +212,8 @@ void TestCliOptions::refusalsNameTheOptionAndTheValue_data() {
     row("placement", {"--placement", "9"},
         "unknown placement \"9\" (0-8 or a name such as bottom-right)");
     row("colour", {"--transparent-color", "FFF"}, "unknown colour \"FFF\" (RRGGBB or #RRGGBB)");
+    row("key tolerance", {"--key-tolerance", "256"},
+        "--key-tolerance takes a number from 0 to 255, not \"256\"");
     row("format", {"--format=gif"}, "unknown format \"gif\" (auto, jpg, bmp or png)");
     row("extension", {"--extension", ",."},
         "--extension takes extensions such as jpg or jpg,.png, not \",.\"");
