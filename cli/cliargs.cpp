@@ -60,7 +60,7 @@ bool ApplyStampValue(CliRequest& request, const QString& name, const QString& va
         if (!margin)
             error = QStringLiteral("--margin takes a number of pixels, 0 or more, not \"%1\"")
                         .arg(value);
-        job.Style.margin = margin.value_or(-1);
+        job.Style.margin = margin.value_or(kUsualMargins);
     } else if (name == QLatin1String("opacity")) {
         const auto opacity = ParseCount(value, 0, 100);
         if (!opacity)
@@ -72,7 +72,7 @@ bool ApplyStampValue(CliRequest& request, const QString& name, const QString& va
         job.Output.keepJpegQuality = value == QLatin1String("keep");
         if (!quality && !job.Output.keepJpegQuality)
             error = QStringLiteral("--quality takes 1 to 100 or keep, not \"%1\"").arg(value);
-        job.Output.jpegQuality = quality.value_or(75);
+        job.Output.jpegQuality = quality.value_or(kDefaultJpegQuality);
     } else if (name == QLatin1String("jpeg")) {
         const auto lossless = ParseJpegWay(value);
         if (!lossless)

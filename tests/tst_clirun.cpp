@@ -3,10 +3,9 @@
 // watermark and the inputs never written over, a special file as the watermark refused, messages
 // that name the right file and the real cause, and the same result for any number of workers.
 // Hostile inputs, truncated and special files among them, have a table of their own (tst_hostile).
+#include "engine/io/picture.h"
 #include "engine/run/batch.h"
 #include "engine/run/planner.h"
-#include "engine/io/picture.h"
-#include "engine/run/writer.h"
 #include "tests/testkit.h"
 
 #include <QDir>

@@ -21,6 +21,18 @@ namespace {
 
 const QString kSuite = QStringLiteral(TINTOREL_TEST_DATA "/pngsuite");
 
+// An image of exactly `colors` distinct colours (at most 512), odd-sized so that no line ends
+// on a word boundary.
+QImage patterned(int colors, QImage::Format format = QImage::Format_RGB32) {
+    QImage image(37, 23, QImage::Format_RGB32);
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            const int i = (y * image.width() + x) % colors;
+            image.setPixel(x, y, qRgb((i * 37) % 256, (i * 91 + 7) % 256, (i % 256) ^ (i / 256)));
+        }
+    return image.convertToFormat(format);
+}
+
 } // namespace
 
 class TestCodecs : public QObject {
@@ -417,6 +429,19 @@ void TestCodecs::roundTrip_data() {
         << PictureFormat::Gif << clearMany << asGifShowsIt(clearMany) << 8.0;
     // Grain and hard edges at quality 75: Qt's encoder misses by as much.
     QTest::newRow("jpeg") << PictureFormat::Jpeg << photo << photo << 12.0;
+    // Up to 256 colours a GIF keeps every one exactly; beyond, the nearest of 256.
+    QTest::newRow("gif 256 colours")
+        << PictureFormat::Gif << patterned(256) << patterned(256) << 0.0;
+    QTest::newRow("gif 257 colours")
+        << PictureFormat::Gif << patterned(257) << patterned(257) << 6.0;
+    // Pictures in other layouts than the decoders give are written all the same.
+    QTest::newRow("bmp from indexed")
+        << PictureFormat::Bmp << patterned(12, QImage::Format_Indexed8) << patterned(12) << 0.0;
+    QTest::newRow("png from rgb888")
+        << PictureFormat::Png << patterned(300, QImage::Format_RGB888) << patterned(300) << 0.0;
+    QTest::newRow("gif from grayscale")
+        << PictureFormat::Gif << patterned(200, QImage::Format_Grayscale8)
+        << patterned(200, QImage::Format_Grayscale8).convertToFormat(QImage::Format_RGB32) << 0.0;
 }
 
 void TestCodecs::roundTrip() {
@@ -424,7 +449,11 @@ void TestCodecs::roundTrip() {
     QFETCH(QImage, image);
     QFETCH(QImage, expected);
     QFETCH(double, tolerance);
-    const QString file = writeSample(QStringLiteral("round"), encoded(image, format));
+    const QByteArray bytes = encoded(image, format);
+    const QString file = writeSample(QStringLiteral("round"), bytes);
+    // A BMP is written with 24 bits a pixel, whatever the picture's own layout.
+    if (format == PictureFormat::Bmp)
+        QCOMPARE(qFromLittleEndian<quint16>(bytes.constData() + 28), quint16(24));
     auto reader = PictureReader::open(file);
     QCOMPARE(reader->format(), format);
     QCOMPARE(reader->hasAlpha(), expected.hasAlphaChannel());

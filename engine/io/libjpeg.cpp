@@ -1,4 +1,6 @@
-#include "engine/io/jpegcommon.h"
+// The libjpeg wrapper: errors and damage warnings turned into Failures, output to a device, the
+// metadata markers.
+#include "engine/io/libjpeg.h"
 
 #include "engine/io/metadata.h"
 #include "engine/io/picture.h"
@@ -82,8 +84,6 @@ void onMessage(j_common_ptr info, int level) {
     }
 }
 
-} // namespace
-
 jpeg_error_mgr* installJpegErrors(JpegErrors& errors) {
     jpeg_error_mgr* manager = jpeg_std_error(&errors.manager);
     manager->error_exit = leave;
@@ -93,8 +93,29 @@ jpeg_error_mgr* installJpegErrors(JpegErrors& errors) {
     return manager;
 }
 
+// Why the last step failed: the data ended early, or libjpeg's own words.
 QString jpegFailureText(const JpegErrors& errors) {
     return errors.endedEarly ? kDataEndsEarlyText : QString::fromLocal8Bit(errors.message);
+}
+
+} // namespace
+
+JpegDecompressor::JpegDecompressor() {
+    info.err = installJpegErrors(errors);
+    run([&] { jpeg_create_decompress(&info); });
+}
+
+JpegCompressor::JpegCompressor(QIODevice& device) {
+    info.err = installJpegErrors(errors);
+    destination.attach(device, errors, reason);
+    run([&] {
+        jpeg_create_compress(&info);
+        info.dest = &destination.manager;
+    });
+}
+
+void JpegObject::fail() const {
+    throw Failure(reason.isEmpty() ? jpegFailureText(errors) : reason);
 }
 
 void DeviceDestination::attach(QIODevice& target, JpegErrors& jumpTo, QString& failure) {
