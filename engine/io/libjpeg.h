@@ -32,6 +32,7 @@ constexpr J_COLOR_SPACE kRowColorSpace = JCS_EXT_XRGB;
 // that mean the picture is damaged end the step the same way (see libjpeg.cpp).
 struct JpegErrors {
     jpeg_error_mgr manager; // first, so that libjpeg's pointer to it leads back here
+    jpeg_progress_mgr progress;
     std::jmp_buf jump;
     char message[JMSG_LENGTH_MAX];
     bool endedEarly;
