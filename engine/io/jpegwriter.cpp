@@ -1,5 +1,4 @@
-// The JPEG writer: libjpeg-turbo encoding rows a band at a time, at a quality or with an
-// input's own tables.
+// The JPEG writer: libjpeg-turbo encoding rows a band at a time, at a quality or an input's tables.
 #include "engine/io/codecio.h"
 #include "engine/io/libjpeg.h"
 #include "engine/io/metadata.h"

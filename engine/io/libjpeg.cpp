@@ -1,5 +1,4 @@
-// The libjpeg wrapper: errors and damage warnings turned into Failures, output to a device, the
-// metadata markers.
+// The libjpeg wrapper: errors and damage turned into Failures, output to a device, the markers.
 #include "engine/io/libjpeg.h"
 
 #include "engine/io/metadata.h"

@@ -1,5 +1,4 @@
-// Opening a picture file: regular files only, the decoder chosen by the first bytes; the rows
-// and bytes of a picture read whole.
+// Opening a picture: regular files only, the decoder chosen by content; rows and bytes read whole.
 #include "engine/io/codecio.h"
 
 #include "support/failure.h"

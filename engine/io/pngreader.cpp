@@ -1,5 +1,4 @@
-// The PNG reader: libpng decoding rows a band at a time (interlaced pictures whole), with the
-// metadata chunks.
+// The PNG reader: libpng decoding rows a band at a time (interlaced ones whole), metadata chunks.
 #include "engine/io/codecio.h"
 #include "engine/io/libpng.h"
 #include "engine/io/metadata.h"

@@ -1,5 +1,4 @@
-// The batch run: its checks, the list and options taken at Start, the reports in list order and
-// the end of the run, for every front end.
+// The batch run of every front end: its checks, the job taken at Start, reports in list order.
 #include "engine/run/batch.h"
 
 #include "support/errorreport.h"

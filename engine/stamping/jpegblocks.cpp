@@ -1,5 +1,4 @@
-// A JPEG held as its quantised blocks: an area decoded, stamped blocks taken in, the whole written
-// again with every other block as it was.
+// A JPEG held as its quantised blocks: an area decoded and replaced, every other block kept.
 #include "engine/stamping/jpegblocks.h"
 
 #include "engine/io/picture.h"
