@@ -1,6 +1,7 @@
 // The picture readers and writers: pixels as Qt decodes them, truncated and hostile files,
 // metadata carried into every output format, JPEG tables, banded writing and failing devices.
 #include "engine/io/picture.h"
+#include "engine/run/outputfile.h"
 #include "support/failure.h"
 #include "tests/codecsamples.h"
 #include "tests/testkit.h"
@@ -9,11 +10,13 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QImageWriter>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QtEndian>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <thread>
 
@@ -66,6 +69,8 @@ private slots:
     void roundTrip();
     void fullDeviceFails_data();
     void fullDeviceFails();
+    void failedWriteKeepsEarlierFile_data();
+    void failedWriteKeepsEarlierFile();
     void workersAtOnce();
 
 private:
@@ -494,6 +499,56 @@ void TestCodecs::fullDeviceFails() {
             WritePicture(image, format, device, {}, metadata);
     });
     QCOMPARE(reason, QString::fromLatin1(FullDevice::reason));
+}
+
+// The encoder refuses the picture, the folder refuses the new file, or the path cannot take a file
+// at all. Whatever fails, the earlier file survives byte for byte and nothing is left beside it.
+void TestCodecs::failedWriteKeepsEarlierFile_data() {
+    QTest::addColumn<PictureFormat>("format");
+    QTest::addColumn<QImage>("image");
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<bool>("readOnlyFolder");
+    const QImage image = patterned(3);
+    for (const auto& [name, format] : kWrittenFormats) {
+        QTest::addRow("%s empty image", name) << format << QImage() << "out" << false;
+        QTest::addRow("%s read-only folder", name) << format << image << "out" << true;
+        QTest::addRow("%s missing folder", name) << format << image << "missing/out" << false;
+        QTest::addRow("%s path is a folder", name) << format << image << "folder" << false;
+    }
+    QTest::newRow("gif too wide") << PictureFormat::Gif << SolidImage(65536, 1, 0) << "out"
+                                  << false;
+}
+
+void TestCodecs::failedWriteKeepsEarlierFile() {
+    QFETCH(PictureFormat, format);
+    QFETCH(QImage, image);
+    QFETCH(QString, target);
+    QFETCH(bool, readOnlyFolder);
+    QTemporaryDir dir;
+    QVERIFY(QDir(dir.path()).mkdir("folder"));
+    const QByteArray earlier("earlier contents");
+    writeFile(dir.filePath("out"), earlier);
+    const auto restore = qScopeGuard([&] {
+        QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    });
+    if (readOnlyFolder) {
+        QVERIFY(QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::ExeOwner));
+        if (::access(QFile::encodeName(dir.path()).constData(), W_OK) == 0)
+            QSKIP("root ignores folder permissions; the empty-image rows check the same property");
+    }
+    const QString reason = failureOf([&] {
+        OutputFile file(dir.filePath(target));
+        WritePicture(image, format, file, {}, {});
+        file.commit();
+    });
+    QVERIFY(!reason.isEmpty());
+    QCOMPARE(readFile(dir.filePath("out")), earlier);
+    const auto entries = [](const QString& folder) {
+        return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
+                                      QDir::NoDotAndDotDot);
+    };
+    QCOMPARE(entries(dir.path()), (QStringList{"folder", "out"}));
+    QVERIFY(entries(dir.filePath("folder")).isEmpty());
 }
 
 // Several workers decode and encode different pictures at once, metadata included, with the
