@@ -60,6 +60,20 @@ public:
     std::function<int()> drawHomePageNumber;
     std::function<void(const QUrl&)> openUrl;
 
+    // The controls keep the names the error report's locations and the stored settings use.
+    //
+    // | control      | caption                                       | role                       |
+    // |--------------|-----------------------------------------------|----------------------------|
+    // | ListView1    | (the image list)                              | the pictures of the run    |
+    // | PushButton1  | "Add Image File(s)"                           | pick files for the list    |
+    // | PushButton3  | "Add All File(s) In Folder"                   | add a folder's tree        |
+    // | PushButton7  | "Clear List"                                  | empty the list             |
+    // | PushButton8  | "Load Sample/Example Files"                   | list the samples           |
+    // | options      | (frames 2 to 6, see optionspanel.h)           | the run's options          |
+    // | PushButton5  | "*Preview (How Watermark Will Look On Image)" | open the preview, Form2    |
+    // | PushButton2  | "Start Applying Watermark", "Stop" in a run   | start or stop the run      |
+    // | ProgressBar1 | "Progress Bar", "Processing: NAME" in a run   | the run's progress         |
+    // | pWatermark   | (hidden)                                      | the watermark's surface    |
     ImageFileList* ListView1 = nullptr;
     OptionsPanel* options = nullptr;
     QPushButton* PushButton1 = nullptr;

@@ -11,7 +11,7 @@ class QEventLoop;
 // The batch run's view of the main window: the list, the option controls, the progress bar, the
 // busy mark and the message boxes. The workers stamp; the window's own thread only waits for
 // their reports with its events flowing, so the window keeps answering and can stop the run.
-class WindowBatch : public BatchWindow {
+class WindowBatch : public RunHost {
 public:
     WindowBatch(Form1& form, Prompter& prompter) : form_(form), prompter_(prompter) {}
 

@@ -107,7 +107,7 @@ QString SetQuality(CliRequest& request, const QString& value) {
     job.Output.keepJpegQuality = value == QLatin1String("keep");
     if (!quality && !job.Output.keepJpegQuality)
         error = QStringLiteral("--quality takes 1 to 100 or keep, not \"%1\"").arg(value);
-    job.Output.jpegQuality = quality.value_or(75);
+    job.Output.jpegQuality = quality.value_or(kDefaultJpegQuality);
     return error;
 }
 

@@ -22,7 +22,7 @@ const QString kRenamedNote =
 
 // The batch run's window when there is no window: the list is the expanded inputs, the options
 // are fixed for the run, and what the window would show goes to the error stream.
-class CliWindow : public BatchWindow {
+class CliWindow : public RunHost {
 public:
     CliWindow(const CliInputs& inputs, WatermarkJob job, RunSettings settings, QTextStream& errors,
               bool showProgress)
@@ -35,10 +35,6 @@ public:
     QString listText(int position) const override { return inputs_.at(position - 1); }
     WatermarkJob readOptions() const override { return job_; }
     void setProgress(double value, const QString& text) override;
-    void setBusy(bool) override {}
-    void redraw() override {}
-    void yield() override {}
-    void showMessage(const QString& text) override;
     void reportError(int, const QString& description) override;
     bool imagingStartFailed() const override { return !ImagingRuntime::IsStarted(); }
     RunSettings runSettings() const override { return settings_; }
@@ -108,12 +104,6 @@ void CliWindow::printLine(const QString& line) {
     clearProgressLine();
     errors_ << line << '\n';
     errors_.flush();
-}
-
-void CliWindow::showMessage(const QString& text) {
-    // "Done." closes every run; the summary line says more. The checks were made before the run.
-    if (text != kDoneMessage)
-        printLine(text);
 }
 
 void CliWindow::reportError(int, const QString& description) {
@@ -239,16 +229,16 @@ bool MakeOutputFolder(const QString& folder, QTextStream& errors) {
 // report started. False, with the reason told, when the run cannot start.
 bool StartRun(CliWindow& window, const CliRequest& request, RunReport& report,
               QTextStream& errors) {
-    QString refusal = CheckWatermarkBatch(window);
+    RunCheck check = CheckWatermarkBatch(window);
     // The folder is checked after the list and the watermark, so a run that cannot start for
     // them makes no folder.
-    if (refusal == kFolderMissingMessage && !request.job.OutputFolder.isEmpty()) {
+    if (check.refusal == RunRefusal::FolderMissing && !request.job.OutputFolder.isEmpty()) {
         if (!MakeOutputFolder(request.job.OutputFolder, errors))
             return false;
-        refusal = CheckWatermarkBatch(window);
+        check = CheckWatermarkBatch(window);
     }
-    if (!refusal.isEmpty()) {
-        errors << refusal << '\n';
+    if (!check.passed()) {
+        errors << check.text << '\n';
         return false;
     }
     // The watermark is decoded once, before the run; a watermark that cannot be decoded is one
@@ -285,12 +275,16 @@ int RunCli(const CliRequest& request, QTextStream& errors, bool errorsIsTerminal
     if (!StartRun(window, request, report, errors))
         return 2;
     int signalExit = 0;
+    RunOutcome outcome;
     {
         StopSignals stopSignals(window);
-        RunWatermarkBatch(window);
+        outcome = RunWatermarkBatch(window);
         signalExit = stopSignals.exitCode();
     }
     window.finish();
+    // "Done." closes every run; the summary line says more.
+    if (outcome.end != RunEnd::Done)
+        errors << outcome.message << '\n';
     ImagingRuntime::Shutdown();
     const bool reported = !report.isOpen() || report.finish(error);
     if (!reported)
@@ -298,5 +292,8 @@ int RunCli(const CliRequest& request, QTextStream& errors, bool errorsIsTerminal
     errors << window.summary() << '\n';
     if (signalExit)
         return signalExit;
+    // A check that passed before the run can fail at its start (the folder removed meanwhile).
+    if (outcome.end == RunEnd::Refused)
+        return 2;
     return window.failed == 0 && window.skipped == 0 && reported ? 0 : 1;
 }

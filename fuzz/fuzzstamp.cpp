@@ -3,6 +3,7 @@
 // follows from the input's length, so that the corpus meets every pairing of input and output
 // formats without a byte of the picture spent on choosing it. A copy that is written must decode
 // again, whole, at the input's upright size.
+#include "engine/io/picturereader.h"
 #include "engine/run/stampfile.h"
 #include "fuzz/fuzzentry.h"
 #include "support/failure.h"

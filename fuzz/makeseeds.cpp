@@ -1,6 +1,6 @@
 // Writes small pictures of every format the program reads, made as the codec tests make them,
 // into the folder named: the seeds of the stamping fuzz target, beside the PngSuite files.
-#include "engine/io/picture.h"
+#include "engine/io/picturereader.h"
 #include "tests/codecsamples.h"
 
 #include <QBuffer>

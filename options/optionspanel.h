@@ -51,6 +51,23 @@ public:
     // Puts the sample watermark that ships beside the program into the watermark box.
     void useSampleWatermark();
 
+    // The controls keep the names the error report's locations and the stored settings use.
+    //
+    // | control     | caption                                             | role                |
+    // |-------------|-----------------------------------------------------|---------------------|
+    // | Frame4      | "Watermark Image To Stamp On Top Of Image(s) Above" | the watermark       |
+    // | Text1       | (the watermark's path)                              | its file            |
+    // | PushButton4 | "..."                                               | pick the watermark  |
+    // | Frame3      | "Transparent Color"                                 | the colour left out |
+    // | pColor      | (a swatch of the colour)                            | pick the colour     |
+    // | PushButton6 | "What's This?"                                      | explain the colour  |
+    // | Frame2      | "Watermark Placement"                               | where it goes       |
+    // | Combo1      | (the nine placements)                               | the placement       |
+    // | Frame6      | "Output Format"                                     | the copies' format  |
+    // | Option1     | "Automatic", "JPG", "BMP", "PNG"                    | the format buttons  |
+    // | Frame5      | "Save Results To This Folder"                       | the output folder   |
+    // | Text2       | (the output folder's path)                          | its path            |
+    // | PushButton9 | "..."                                               | pick the folder     |
     QGroupBox* Frame4 = nullptr;
     QLineEdit* Text1 = nullptr;
     QPushButton* PushButton4 = nullptr;

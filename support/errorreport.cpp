@@ -1,3 +1,4 @@
+// The common error report and the guarded steps that feed it.
 #include "support/errorreport.h"
 
 #include "support/failure.h"

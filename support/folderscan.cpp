@@ -1,3 +1,4 @@
+// The folder scan: a tree walked level by level; links, pseudo file systems, hidden files left out.
 #include "support/folderscan.h"
 
 #include "support/errorreport.h"

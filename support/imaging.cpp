@@ -1,3 +1,4 @@
+// The imaging runtime's start and stop, and the short title of the program.
 #include "support/imaging.h"
 
 #include "support/prompter.h"

@@ -1,3 +1,4 @@
+// Path helpers: the program's folder, the default output folder, names and folders.
 #include "support/paths.h"
 
 #include "support/failure.h"

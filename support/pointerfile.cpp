@@ -1,3 +1,4 @@
+// Mouse pointers read from the .cur and .ico files beside the program.
 #include "support/pointerfile.h"
 
 #include <QFile>

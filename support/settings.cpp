@@ -1,3 +1,4 @@
+// The settings store: the remembered choices in Varnholt.conf, group [Tintorel].
 #include "support/settings.h"
 
 #include "support/failure.h"

@@ -3,7 +3,9 @@
 // Test pictures made in code for the codec tests: JPEGs of chosen sampling, pictures with
 // metadata, a run-length BMP, and a device that runs out of room.
 
-#include "engine/io/picture.h"
+#include "engine/io/metadata.h"
+#include "engine/io/picturereader.h"
+#include "engine/io/picturewriter.h"
 #include "support/failure.h"
 
 #include <QByteArray>

@@ -8,7 +8,13 @@
 
 #include <zlib.h>
 
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <iterator>
 #include <vector>
+
+#include <jpeglib.h>
 
 namespace {
 QByteArray pngChunk(const char* type, const QByteArray& data) {
@@ -23,7 +29,89 @@ QByteArray pngChunk(const char* type, const QByteArray& data) {
     return chunk + crc;
 }
 
+// Where each scan of a JPEG begins (its SOS marker) and where the coded data after it ends (the
+// next marker that is neither a stuffed 0xFF nor a restart marker).
+struct ScanSpan {
+    qsizetype start = 0;
+    qsizetype end = 0;
+};
+
+std::vector<ScanSpan> scansOf(const QByteArray& jpeg) {
+    std::vector<ScanSpan> scans;
+    const auto byte = [&](qsizetype i) {
+        return i < jpeg.size() ? uchar(jpeg[i]) : 0xD9;
+    };
+    qsizetype at = 2; // after SOI
+    while (at + 4 <= jpeg.size() && byte(at) == 0xFF && byte(at + 1) != 0xD9) {
+        const qsizetype segmentEnd = at + 2 + (byte(at + 2) << 8 | byte(at + 3));
+        if (byte(at + 1) != 0xDA) {
+            at = segmentEnd;
+            continue;
+        }
+        qsizetype end = segmentEnd;
+        while (end + 1 < jpeg.size() &&
+               !(byte(end) == 0xFF && byte(end + 1) != 0 && (byte(end + 1) & 0xF8) != 0xD0))
+            ++end;
+        scans.push_back({at, end});
+        at = end;
+    }
+    return scans;
+}
+
+// Encodes with libjpeg, the picture RGB32, and the caller's settings made before the start.
+template <typename Settings> QByteArray jpegOf(const QImage& source, const Settings& settings) {
+    const QImage image = source.convertToFormat(QImage::Format_RGB32);
+    jpeg_compress_struct info{};
+    jpeg_error_mgr errors{};
+    info.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&info);
+    unsigned char* data = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&info, &data, &size);
+    info.image_width = JDIMENSION(image.width());
+    info.image_height = JDIMENSION(image.height());
+    info.input_components = 4;
+    info.in_color_space = JCS_EXT_BGRX;
+    jpeg_set_defaults(&info);
+    settings(info);
+    jpeg_start_compress(&info, TRUE);
+    for (int y = 0; y < image.height(); ++y) {
+        JSAMPROW row = const_cast<uchar*>(image.constScanLine(y));
+        jpeg_write_scanlines(&info, &row, 1);
+    }
+    jpeg_finish_compress(&info);
+    jpeg_destroy_compress(&info);
+    const QByteArray bytes(reinterpret_cast<const char*>(data), qsizetype(size));
+    std::free(data);
+    return bytes;
+}
+
 } // namespace
+
+QByteArray damagedArithmeticJpeg(const QImage& picture, int at) {
+    QByteArray jpeg = jpegOf(picture, [](jpeg_compress_struct& info) { info.arith_code = TRUE; });
+    const ScanSpan scan = scansOf(jpeg).front();
+    const qsizetype coded =
+        scan.start + 2 + (uchar(jpeg[scan.start + 2]) << 8 | uchar(jpeg[scan.start + 3]));
+    const qsizetype changed = std::min(coded + at, scan.end - 2);
+    // Never a 0xFF, which would make a marker of the byte: the data is damaged, not cut.
+    jpeg[changed] = char(uchar(jpeg[changed]) == 0x55 ? 0x2A : 0x55);
+    return jpeg;
+}
+
+QByteArray progressiveRepeatingScan(const QImage& picture, int scan, int times) {
+    static const jpeg_scan_info kScript[] = {
+        {3, {0, 1, 2}, 0, 0, 0, 1}, {1, {0}, 1, 63, 0, 0},      {1, {1}, 1, 63, 0, 0},
+        {1, {2}, 1, 63, 0, 0},      {3, {0, 1, 2}, 0, 0, 1, 0},
+    };
+    QByteArray jpeg = jpegOf(picture, [](jpeg_compress_struct& info) {
+        info.scan_info = kScript;
+        info.num_scans = int(std::size(kScript));
+    });
+    const ScanSpan span = scansOf(jpeg).at(size_t(scan));
+    const QByteArray once = jpeg.mid(span.start, span.end - span.start);
+    return jpeg.left(span.end) + once.repeated(times) + jpeg.mid(span.end);
+}
 
 QByteArray pngWith(quint32 width, quint32 height, const QByteArray& idat) {
     QByteArray header(13, '\0');

@@ -2,7 +2,7 @@
 
 // Pictures that lie about themselves, made in code for the hostile-input tests: headers that
 // declare giant, empty or negative sizes, a chunk longer than its file, and a PNG that inflates
-// far beyond its own size.
+// far beyond its own size, and damaged or endless JPEG scans.
 
 #include <QByteArray>
 #include <QImage>
@@ -23,5 +23,14 @@ QByteArray jpegDeclaring(QByteArray jpeg, quint16 width, quint16 height);
 QByteArray bmpDeclaring(qint32 width, qint32 height);
 // An uncompressed 8-bit grey TIFF declaring the size, with 64 bytes of pixels.
 QByteArray tiffDeclaring(quint32 width, quint32 height);
+// The arithmetic-coded JPEG of the picture with one byte of its coded data changed, `at` bytes
+// after the start of its scan, as a bad sector or a broken transfer changes it.
+QByteArray damagedArithmeticJpeg(const QImage& picture, int at);
+// A progressive JPEG of the picture, its scans as the script below gives them, with one of them
+// (counted from 0) standing `times` times more right after itself. Scan 0 brings the DC
+// coefficients' upper bits (a second time, it contradicts the first); scans 1 to 3 every AC
+// coefficient of one component (repeated, each only decodes the same again); scan 4 the DC
+// coefficients' last bit.
+QByteArray progressiveRepeatingScan(const QImage& picture, int scan, int times);
 // The picture in a format only Qt writes; empty when it cannot.
 QByteArray byQt(const QImage& image, const char* format);

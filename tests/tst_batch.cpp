@@ -16,7 +16,7 @@
 
 namespace {
 // Stands in for the main window: holds the list and the options, and records what the run shows.
-class ScriptedWindow : public BatchWindow {
+class ScriptedWindow : public RunHost {
 public:
     QStringList entries;
     WatermarkJob options;
@@ -136,14 +136,20 @@ void TestBatch::checksInOrder_data() {
     QTest::addColumn<bool>("folderMissing");
     QTest::addColumn<bool>("startFailed");
     QTest::addColumn<QString>("message");
-    QTest::newRow("empty list comes first") << true << "missing" << true << true << kNoFilesMessage;
-    QTest::newRow("missing watermark") << false << "missing" << true << true
-                                       << kWatermarkNotFoundMessage;
-    QTest::newRow("watermark naming a folder") << false << "folder" << false << false
-                                               << kWatermarkNotFoundMessage;
-    QTest::newRow("missing output folder") << false << "ok" << true << true << kFolderMissingMessage;
-    QTest::newRow("imaging not started") << false << "ok" << false << true
-                                         << kImagingNotStartedMessage;
+    QTest::addColumn<int>("refusal"); // a RunRefusal
+    QTest::newRow("empty list comes first")
+        << true << "missing" << true << true << kNoFilesMessage << int(RunRefusal::NoFiles);
+    QTest::newRow("missing watermark")
+        << false << "missing" << true << true << kWatermarkNotFoundMessage
+        << int(RunRefusal::WatermarkNotFound);
+    QTest::newRow("watermark naming a folder")
+        << false << "folder" << false << false << kWatermarkNotFoundMessage
+        << int(RunRefusal::WatermarkNotFound);
+    QTest::newRow("missing output folder")
+        << false << "ok" << true << true << kFolderMissingMessage << int(RunRefusal::FolderMissing);
+    QTest::newRow("imaging not started")
+        << false << "ok" << false << true << kImagingNotStartedMessage
+        << int(RunRefusal::ImagingNotStarted);
 }
 
 void TestBatch::checksInOrder() {
@@ -152,6 +158,7 @@ void TestBatch::checksInOrder() {
     QFETCH(bool, folderMissing);
     QFETCH(bool, startFailed);
     QFETCH(QString, message);
+    QFETCH(int, refusal);
     writeInput(QStringLiteral("a.png"));
     ScriptedWindow window = readyWindow(emptyList ? QStringList() : QStringList{"a.png"});
     if (watermark == QLatin1String("missing"))
@@ -162,8 +169,13 @@ void TestBatch::checksInOrder() {
         window.options.OutputFolder = out(QStringLiteral("not-there"));
     window.startFailed = startFailed;
 
-    RunWatermarkBatch(window);
+    const RunOutcome outcome = RunWatermarkBatch(window);
 
+    // The front ends decide on the kind, and show the text.
+    QCOMPARE(outcome.end, RunEnd::Refused);
+    QCOMPARE(int(outcome.check.refusal), refusal);
+    QCOMPARE(outcome.check.text, message);
+    QCOMPARE(CheckWatermarkBatch(window).refusal, outcome.check.refusal);
     QCOMPARE(window.messages, QStringList{message});
     QVERIFY(window.progressValues.isEmpty());
     QVERIFY(window.reports.isEmpty());
@@ -381,10 +393,10 @@ void TestBatch::secondStartDuringARunDoesNothing() {
     ScriptedWindow window = readyWindow({"a.png", "b.png"});
     window.onFinished = [&](const ImageReport& report) {
         if (report.position == 1)
-            RunWatermarkBatch(window);
+            QCOMPARE(RunWatermarkBatch(window).end, RunEnd::Ignored);
     };
 
-    RunWatermarkBatch(window);
+    QCOMPARE(RunWatermarkBatch(window).end, RunEnd::Done);
 
     QCOMPARE(window.messages, QStringList{kDoneMessage});
     QCOMPARE(window.outcomes.size(), 2);

@@ -2,6 +2,7 @@
 // and by the whole-picture decode), truncated and hostile files, metadata carried into every
 // output format, JPEG tables, banded writing and failing devices.
 #include "engine/io/picture.h"
+#include "engine/run/outputfile.h"
 #include "engine/stamping/surface.h"
 #include "support/failure.h"
 #include "tests/codecsamples.h"
@@ -11,17 +12,31 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QImageWriter>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QtEndian>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <thread>
 
 namespace {
 
 const QString kSuite = QStringLiteral(TINTOREL_TEST_DATA "/pngsuite");
+
+// An image of exactly `colors` distinct colours (at most 512), odd-sized so that no line ends
+// on a word boundary.
+QImage patterned(int colors, QImage::Format format = QImage::Format_RGB32) {
+    QImage image(37, 23, QImage::Format_RGB32);
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            const int i = (y * image.width() + x) % colors;
+            image.setPixel(x, y, qRgb((i * 37) % 256, (i * 91 + 7) % 256, (i % 256) ^ (i / 256)));
+        }
+    return image.convertToFormat(format);
+}
 
 } // namespace
 
@@ -56,6 +71,8 @@ private slots:
     void roundTrip();
     void fullDeviceFails_data();
     void fullDeviceFails();
+    void failedWriteKeepsEarlierFile_data();
+    void failedWriteKeepsEarlierFile();
     void workersAtOnce();
 
 private:
@@ -427,6 +444,19 @@ void TestCodecs::roundTrip_data() {
         << PictureFormat::Gif << clearMany << asGifShowsIt(clearMany) << 8.0;
     // Grain and hard edges at quality 75: Qt's encoder misses by as much.
     QTest::newRow("jpeg") << PictureFormat::Jpeg << photo << photo << 12.0;
+    // Up to 256 colours a GIF keeps every one exactly; beyond, the nearest of 256.
+    QTest::newRow("gif 256 colours")
+        << PictureFormat::Gif << patterned(256) << patterned(256) << 0.0;
+    QTest::newRow("gif 257 colours")
+        << PictureFormat::Gif << patterned(257) << patterned(257) << 6.0;
+    // Pictures in other layouts than the decoders give are written all the same.
+    QTest::newRow("bmp from indexed")
+        << PictureFormat::Bmp << patterned(12, QImage::Format_Indexed8) << patterned(12) << 0.0;
+    QTest::newRow("png from rgb888")
+        << PictureFormat::Png << patterned(300, QImage::Format_RGB888) << patterned(300) << 0.0;
+    QTest::newRow("gif from grayscale")
+        << PictureFormat::Gif << patterned(200, QImage::Format_Grayscale8)
+        << patterned(200, QImage::Format_Grayscale8).convertToFormat(QImage::Format_RGB32) << 0.0;
 }
 
 void TestCodecs::roundTrip() {
@@ -434,7 +464,11 @@ void TestCodecs::roundTrip() {
     QFETCH(QImage, image);
     QFETCH(QImage, expected);
     QFETCH(double, tolerance);
-    const QString file = writeSample(QStringLiteral("round"), encoded(image, format));
+    const QByteArray bytes = encoded(image, format);
+    const QString file = writeSample(QStringLiteral("round"), bytes);
+    // A BMP is written with 24 bits a pixel, whatever the picture's own layout.
+    if (format == PictureFormat::Bmp)
+        QCOMPARE(qFromLittleEndian<quint16>(bytes.constData() + 28), quint16(24));
     auto reader = PictureReader::open(file);
     QCOMPARE(reader->format(), format);
     QCOMPARE(reader->hasAlpha(), expected.hasAlphaChannel());
@@ -475,6 +509,56 @@ void TestCodecs::fullDeviceFails() {
             WritePicture(image, format, device, {}, metadata);
     });
     QCOMPARE(reason, QString::fromLatin1(FullDevice::reason));
+}
+
+// The encoder refuses the picture, the folder refuses the new file, or the path cannot take a file
+// at all. Whatever fails, the earlier file survives byte for byte and nothing is left beside it.
+void TestCodecs::failedWriteKeepsEarlierFile_data() {
+    QTest::addColumn<PictureFormat>("format");
+    QTest::addColumn<QImage>("image");
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<bool>("readOnlyFolder");
+    const QImage image = patterned(3);
+    for (const auto& [name, format] : kWrittenFormats) {
+        QTest::addRow("%s empty image", name) << format << QImage() << "out" << false;
+        QTest::addRow("%s read-only folder", name) << format << image << "out" << true;
+        QTest::addRow("%s missing folder", name) << format << image << "missing/out" << false;
+        QTest::addRow("%s path is a folder", name) << format << image << "folder" << false;
+    }
+    QTest::newRow("gif too wide") << PictureFormat::Gif << SolidImage(65536, 1, 0) << "out"
+                                  << false;
+}
+
+void TestCodecs::failedWriteKeepsEarlierFile() {
+    QFETCH(PictureFormat, format);
+    QFETCH(QImage, image);
+    QFETCH(QString, target);
+    QFETCH(bool, readOnlyFolder);
+    QTemporaryDir dir;
+    QVERIFY(QDir(dir.path()).mkdir("folder"));
+    const QByteArray earlier("earlier contents");
+    writeFile(dir.filePath("out"), earlier);
+    const auto restore = qScopeGuard([&] {
+        QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    });
+    if (readOnlyFolder) {
+        QVERIFY(QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::ExeOwner));
+        if (::access(QFile::encodeName(dir.path()).constData(), W_OK) == 0)
+            QSKIP("root ignores folder permissions; the empty-image rows check the same property");
+    }
+    const QString reason = failureOf([&] {
+        OutputFile file(dir.filePath(target));
+        WritePicture(image, format, file, {}, {});
+        file.commit();
+    });
+    QVERIFY(!reason.isEmpty());
+    QCOMPARE(readFile(dir.filePath("out")), earlier);
+    const auto entries = [](const QString& folder) {
+        return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
+                                      QDir::NoDotAndDotDot);
+    };
+    QCOMPARE(entries(dir.path()), (QStringList{"folder", "out"}));
+    QVERIFY(entries(dir.filePath("folder")).isEmpty());
 }
 
 // Several workers decode and encode different pictures at once, metadata included, with the

@@ -112,6 +112,7 @@ private slots:
 private:
     void addCutRows();
     void addHeaderRows();
+    void addScanRows();
     void addCeilingRows();
     void addEntryRows();
     void makeEntry(const QString& path, Entry entry, const QByteArray& bytes);
@@ -147,6 +148,7 @@ void TestHostile::hostileInput_data() {
     QTest::addColumn<Expected>("expected");
     addCutRows();
     addHeaderRows();
+    addScanRows();
     addCeilingRows();
     addEntryRows();
 }
@@ -205,6 +207,23 @@ void TestHostile::addHeaderRows() {
             refusedByDefault(100000, 100000));
     addFile("tiff declaring a negative width", "bomb.tif", tiffDeclaring(0xFFFFFFFFu, 1),
             {1, "Unable to read image data"});
+}
+
+// Coded data that libjpeg decodes only with a warning: damaged, or scans that contradict or repeat
+// the ones before them. Stamped, each would be a damaged copy reported written; the repeated scan
+// kept a worker busy for minutes.
+void TestHostile::addScanRows() {
+    const QImage picture = photoLike(160, 120);
+    addFile("arithmetic jpeg with a changed byte", "damaged.jpg",
+            damagedArithmeticJpeg(picture, 126), {1, "Corrupt JPEG data: bad arithmetic code"});
+    addFile("arithmetic jpeg with its first coded byte changed", "damaged.jpg",
+            damagedArithmeticJpeg(picture, 0), {1, "extraneous bytes before marker"});
+    addFile("progressive jpeg repeating a scan 50000 times", "endless.jpg",
+            progressiveRepeatingScan(photoLike(64, 48), 0, 50000),
+            {1, "Inconsistent progression sequence"});
+    addFile("progressive jpeg of 1005 scans", "endless.jpg",
+            progressiveRepeatingScan(photoLike(64, 48), 3, 1000),
+            {1, "Corrupt JPEG data: more than 500 scans"});
 }
 
 // A picture beyond the ceiling is refused with its size, before decoding; a raised ceiling lets it

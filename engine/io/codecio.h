@@ -1,9 +1,10 @@
 #pragma once
 
 // What the picture readers and writers share among themselves; the rest of the engine sees only
-// engine/picture.h.
+// picture.h, picturereader.h, picturewriter.h and metadata.h.
 
-#include "engine/io/picture.h"
+#include "engine/io/picturereader.h"
+#include "engine/io/picturewriter.h"
 
 #include <QString>
 
@@ -24,6 +25,12 @@ using PictureFile = std::unique_ptr<std::FILE, FileCloser>;
 std::unique_ptr<PictureReader> openJpeg(PictureFile file);
 std::unique_ptr<PictureReader> openPng(PictureFile file);
 std::unique_ptr<PictureReader> openGif(PictureFile file);
+// A reader of the kind taking over the file, its header read.
+template <typename Reader> std::unique_ptr<PictureReader> readerWithHeader(PictureFile file) {
+    auto reader = std::make_unique<Reader>(std::move(file));
+    reader->readHeader();
+    return reader;
+}
 // Any format Qt reads; BMP is checked for missing pixel data first.
 std::unique_ptr<PictureReader> openWithQt(PictureFile file, PictureFormat format,
                                           const QString& path);
@@ -34,17 +41,13 @@ void writeAllToDevice(QIODevice& device, const char* data, qint64 size);
 // The Failure for a file whose data stopped before the decoder had what it needed.
 [[noreturn]] void failDataEndsEarly();
 
-// The whole picture read band by band through readRows, for readers that decode by rows.
-QImage readAllRows(PictureReader& reader);
-
 // Rows handed out a band at a time, each call going on where the last stopped, from a picture a
 // reader had to decode whole (GIF, interlaced PNG, the formats Qt reads).
 class HeldRows {
 public:
-    bool holds() const { return !whole_.isNull(); }
-    void hold(QImage whole) { whole_ = std::move(whole); }
-    // Raises "image data ends early" for rows past the picture's last.
-    void copy(uchar* rows, qsizetype bytesPerLine, int count);
+    // The next rows of the reader's whole picture, decoded at the first call. Raises "image data
+    // ends early" for rows past the picture's last.
+    void copy(PictureReader& reader, uchar* rows, qsizetype bytesPerLine, int count);
 
 private:
     QImage whole_;

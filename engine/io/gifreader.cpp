@@ -1,3 +1,4 @@
+// The GIF reader: giflib, the first frame decoded whole, the others read to the file's end.
 #include "engine/io/gifwriter.h"
 #include "engine/io/codecio.h"
 
@@ -58,7 +59,9 @@ public:
     const PictureMetadata& metadata() const override { return metadata_; }
     int orientation() const override { return 1; }
     bool canStream() const override { return false; }
-    void readRows(uchar* rows, qsizetype bytesPerLine, int count) override;
+    void readRows(uchar* rows, qsizetype bytesPerLine, int count) override {
+        held_.copy(*this, rows, bytesPerLine, count);
+    }
     QImage readAll() override;
 
 private:
@@ -161,16 +164,8 @@ QImage GifReader::readAll() {
     return image;
 }
 
-void GifReader::readRows(uchar* rows, qsizetype bytesPerLine, int count) {
-    if (!held_.holds())
-        held_.hold(readAll());
-    held_.copy(rows, bytesPerLine, count);
-}
-
 } // namespace
 
 std::unique_ptr<PictureReader> openGif(PictureFile file) {
-    auto reader = std::make_unique<GifReader>(std::move(file));
-    reader->readHeader();
-    return reader;
+    return readerWithHeader<GifReader>(std::move(file));
 }

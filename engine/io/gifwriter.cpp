@@ -1,3 +1,4 @@
+// The GIF writer: giflib, with the picture's own palette or one quantised to 256 colours.
 #include "engine/io/codecio.h"
 #include "engine/io/gifwriter.h"
 

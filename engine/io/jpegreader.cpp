@@ -1,5 +1,6 @@
+// The JPEG reader: libjpeg-turbo decoding rows a band at a time, with the metadata markers.
 #include "engine/io/codecio.h"
-#include "engine/io/jpegcommon.h"
+#include "engine/io/libjpeg.h"
 #include "engine/io/metadata.h"
 
 #include "support/failure.h"
@@ -33,7 +34,6 @@ void cmykToRgb(const uchar* cmyk, QRgb* rgb, int width) {
 class JpegReader final : public PictureReader {
 public:
     explicit JpegReader(PictureFile file) : file_(std::move(file)) {}
-    ~JpegReader() override { jpeg_destroy_decompress(&info_); }
 
     void readHeader();
 
@@ -44,19 +44,15 @@ public:
     int orientation() const override { return orientation_; }
     bool canStream() const override { return !cmyk_ && !multipleScans_; }
     void readRows(uchar* rows, qsizetype bytesPerLine, int count) override;
-    QImage readAll() override { return readAllRows(*this); }
     std::optional<JpegTables> jpegTables() const override;
 
 private:
-    template <typename Step> void run(const Step& step) {
-        if (!runJpegStep(errors_, step))
-            throw Failure(jpegFailureText(errors_));
-    }
+    template <typename Step> void run(const Step& step) { jpeg_.run(step); }
     void collectMetadata();
 
     PictureFile file_;
-    JpegErrors errors_{};
-    jpeg_decompress_struct info_{};
+    JpegDecompressor jpeg_;
+    jpeg_decompress_struct& info_ = jpeg_.info;
     PictureMetadata metadata_;
     int orientation_ = 1;
     bool cmyk_ = false;
@@ -68,9 +64,7 @@ private:
 };
 
 void JpegReader::readHeader() {
-    info_.err = installJpegErrors(errors_);
     run([&] {
-        jpeg_create_decompress(&info_);
         jpeg_stdio_src(&info_, file_.get());
         jpeg_save_markers(&info_, JPEG_APP0 + 1, 0xFFFF);
         jpeg_save_markers(&info_, JPEG_APP0 + 2, 0xFFFF);
@@ -154,7 +148,5 @@ std::optional<JpegTables> JpegReader::jpegTables() const {
 } // namespace
 
 std::unique_ptr<PictureReader> openJpeg(PictureFile file) {
-    auto reader = std::make_unique<JpegReader>(std::move(file));
-    reader->readHeader();
-    return reader;
+    return readerWithHeader<JpegReader>(std::move(file));
 }

@@ -1,5 +1,6 @@
+// The JPEG writer: libjpeg-turbo encoding rows a band at a time, at a quality or an input's tables.
 #include "engine/io/codecio.h"
-#include "engine/io/jpegcommon.h"
+#include "engine/io/libjpeg.h"
 #include "engine/io/metadata.h"
 
 #include "support/failure.h"
@@ -33,10 +34,7 @@ void applyTables(jpeg_compress_struct& info, const JpegTables& tables) {
 class JpegRowWriter final : public RowWriter {
 public:
     JpegRowWriter(QIODevice& device, const PictureMetadata& metadata)
-        : markers_(markersFor(metadata)), icc_(metadata.icc) {
-        destination_.attach(device, errors_, reason_);
-    }
-    ~JpegRowWriter() override { jpeg_destroy_compress(&info_); }
+        : jpeg_(device), markers_(markersFor(metadata)), icc_(metadata.icc) {}
 
     void start(QSize size, const JpegSettings& settings);
     void writeRows(const uchar* rows, qsizetype bytesPerLine, int count) override;
@@ -45,24 +43,16 @@ public:
     }
 
 private:
-    template <typename Step> void run(const Step& step) {
-        if (!runJpegStep(errors_, step))
-            throw Failure(reason_.isEmpty() ? jpegFailureText(errors_) : reason_);
-    }
+    template <typename Step> void run(const Step& step) { jpeg_.run(step); }
 
-    JpegErrors errors_{};
-    DeviceDestination destination_{};
-    jpeg_compress_struct info_{};
-    QString reason_;
+    JpegCompressor jpeg_;
+    jpeg_compress_struct& info_ = jpeg_.info;
     const JpegMarkers markers_;
     const QByteArray icc_;
 };
 
 void JpegRowWriter::start(QSize size, const JpegSettings& settings) {
-    info_.err = installJpegErrors(errors_);
     run([&] {
-        jpeg_create_compress(&info_);
-        info_.dest = &destination_.manager;
         info_.image_width = JDIMENSION(size.width());
         info_.image_height = JDIMENSION(size.height());
         info_.input_components = 4;

@@ -1,3 +1,4 @@
+// The metadata of pictures and their copies, converted with exiv2.
 #include "engine/io/metadata.h"
 
 #include <QFile>

@@ -6,7 +6,17 @@
 #include "engine/io/picture.h"
 
 #include <QByteArray>
+#include <QSize>
 #include <QString>
+
+// The EXIF orientation the metadata names, 1 to 8; 1 when it names none or an invalid one.
+int OrientationOf(const PictureMetadata& metadata);
+
+// The metadata for a stamped copy of the given (upright) size: orientation 1, pixel dimensions
+// updated, the EXIF preview thumbnail dropped. With strip, only the colour profile stays. A copy
+// stored turned as its input was keeps the orientation, and size is then the stored size.
+PictureMetadata MetadataForOutput(const PictureMetadata& input, QSize size, bool strip,
+                                  bool keepOrientation = false);
 
 // The IPTC data sets of the first IPTC resource in Photoshop image resources ("8BIM" blocks);
 // empty when there is none.

@@ -1,3 +1,4 @@
+// Opening a picture: regular files only, the decoder chosen by content; rows and bytes read whole.
 #include "engine/io/codecio.h"
 
 #include "support/failure.h"
@@ -156,13 +157,15 @@ void useDefaultResolution(QImage& image) {
     image.setDotsPerMeterY(kDefaultDotsPerMeter);
 }
 
-QImage readAllRows(PictureReader& reader) {
-    QImage image = newPicture(reader.size(), reader.hasAlpha());
-    reader.readRows(image.bits(), image.bytesPerLine(), image.height());
+QImage PictureReader::readAll() {
+    QImage image = newPicture(size(), hasAlpha());
+    readRows(image.bits(), image.bytesPerLine(), image.height());
     return image;
 }
 
-void HeldRows::copy(uchar* rows, qsizetype bytesPerLine, int count) {
+void HeldRows::copy(PictureReader& reader, uchar* rows, qsizetype bytesPerLine, int count) {
+    if (whole_.isNull())
+        whole_ = reader.readAll();
     if (count > whole_.height() - copied_)
         failDataEndsEarly();
     for (int y = 0; y < count; ++y)

@@ -1,3 +1,4 @@
+// The one way a whole picture is encoded, in each of the formats the program writes.
 #include "engine/io/codecio.h"
 #include "engine/io/gifwriter.h"
 #include "engine/io/metadata.h"

@@ -1,6 +1,7 @@
+// The PNG reader: libpng decoding rows a band at a time (interlaced ones whole), metadata chunks.
 #include "engine/io/codecio.h"
+#include "engine/io/libpng.h"
 #include "engine/io/metadata.h"
-#include "engine/io/pngcommon.h"
 
 #include "support/failure.h"
 
@@ -111,16 +112,7 @@ void PngReader::setTransforms() {
     png_set_expand(png_);
     png_set_scale_16(png_);
     png_set_gray_to_rgb(png_);
-#if Q_BYTE_ORDER == Q_LITTLE_ENDIAN
-    png_set_bgr(png_);
-    if (!alpha_)
-        png_set_filler(png_, 0xFF, PNG_FILLER_AFTER);
-#else
-    if (alpha_)
-        png_set_swap_alpha(png_);
-    else
-        png_set_filler(png_, 0xFF, PNG_FILLER_BEFORE);
-#endif
+    usePixelLayout(png_, alpha_);
     passes_ = png_set_interlace_handling(png_);
 }
 
@@ -175,14 +167,12 @@ void PngReader::readRows(uchar* rows, qsizetype bytesPerLine, int count) {
 
 // An interlaced picture is complete only after its last pass: rows are handed out from the whole.
 void PngReader::copyRows(uchar* rows, qsizetype bytesPerLine, int count) {
-    if (!held_.holds())
-        held_.hold(readAll());
-    held_.copy(rows, bytesPerLine, count);
+    held_.copy(*this, rows, bytesPerLine, count);
 }
 
 QImage PngReader::readAll() {
     if (passes_ == 1)
-        return readAllRows(*this);
+        return PictureReader::readAll();
     QImage image = newPicture(size_, alpha_);
     std::vector<png_bytep> rows(size_t(image.height()));
     for (int y = 0; y < image.height(); ++y)
@@ -198,7 +188,5 @@ QImage PngReader::readAll() {
 } // namespace
 
 std::unique_ptr<PictureReader> openPng(PictureFile file) {
-    auto reader = std::make_unique<PngReader>(std::move(file));
-    reader->readHeader();
-    return reader;
+    return readerWithHeader<PngReader>(std::move(file));
 }

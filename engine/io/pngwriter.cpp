@@ -1,6 +1,7 @@
+// The PNG writer: libpng encoding rows a band at a time, compressed as the first rows suit.
 #include "engine/io/codecio.h"
+#include "engine/io/libpng.h"
 #include "engine/io/metadata.h"
-#include "engine/io/pngcommon.h"
 
 #include "support/failure.h"
 
@@ -74,19 +75,6 @@ void countOnly(png_structp png, png_bytep, size_t length) {
     *static_cast<size_t*>(png_get_io_ptr(png)) += length;
 }
 
-void setPixelLayout(png_structp png, bool alpha) {
-#if Q_BYTE_ORDER == Q_LITTLE_ENDIAN
-    png_set_bgr(png);
-    if (!alpha)
-        png_set_filler(png, 0, PNG_FILLER_AFTER);
-#else
-    if (alpha)
-        png_set_swap_alpha(png);
-    else
-        png_set_filler(png, 0, PNG_FILLER_BEFORE);
-#endif
-}
-
 // How zlib compresses the filtered rows; -1 keeps libpng's default (level 6, its own strategy).
 struct Compression {
     int level = -1;
@@ -118,7 +106,7 @@ size_t compressedSize(const std::vector<uchar>& rows, qsizetype bytesPerLine, in
                      PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
         setCompression(png, compression);
         png_write_info(png, info);
-        setPixelLayout(png, alpha);
+        usePixelLayout(png, alpha);
         for (int y = 0; y < height; ++y)
             png_write_row(png, rows.data() + y * bytesPerLine);
         png_write_end(png, nullptr);
@@ -229,7 +217,7 @@ void PngRowWriter::begin() {
         setCompression(png_, compression);
         setMetadata(metadata_, texts);
         png_write_info(png_, info_);
-        setPixelLayout(png_, alpha_);
+        usePixelLayout(png_, alpha_);
     });
     std::vector<uchar> sample = std::move(sample_);
     writeDirect(sample.data(), rowBytes, int(qsizetype(sample.size()) / std::max<qsizetype>(rowBytes, 1)));

@@ -1,3 +1,4 @@
+// The reader of the formats Qt decodes (BMP, TIFF and the rest), with its size checks.
 #include "engine/io/codecio.h"
 #include "engine/io/metadata.h"
 
@@ -100,7 +101,9 @@ public:
     const PictureMetadata& metadata() const override { return metadata_; }
     int orientation() const override { return orientation_; }
     bool canStream() const override { return false; }
-    void readRows(uchar* rows, qsizetype bytesPerLine, int count) override;
+    void readRows(uchar* rows, qsizetype bytesPerLine, int count) override {
+        held_.copy(*this, rows, bytesPerLine, count);
+    }
     QImage readAll() override;
 
 private:
@@ -177,12 +180,6 @@ QImage QtReader::readAll() {
         throw Failure(SystemErrorText(ENOMEM));
     useDefaultResolution(decoded_);
     return decoded_;
-}
-
-void QtReader::readRows(uchar* rows, qsizetype bytesPerLine, int count) {
-    if (!held_.holds())
-        held_.hold(readAll());
-    held_.copy(rows, bytesPerLine, count);
 }
 
 } // namespace

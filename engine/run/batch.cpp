@@ -1,3 +1,4 @@
+// The batch run of every front end: its checks, the job taken at Start, reports in list order.
 #include "engine/run/batch.h"
 
 #include "support/errorreport.h"
@@ -31,7 +32,7 @@ public:
 
 // The list and the options as they stand at Start: what the user changes in the window while the
 // run goes on does not change the run.
-WatermarkJob TakeJob(BatchWindow& window, Guard& guard) {
+WatermarkJob TakeJob(RunHost& window, Guard& guard) {
     WatermarkJob job;
     guard.step(ReadOptions, [&] { job = window.readOptions(); });
     job.InputPaths.clear();
@@ -41,7 +42,7 @@ WatermarkJob TakeJob(BatchWindow& window, Guard& guard) {
     return job;
 }
 
-void Deliver(BatchWindow& window, BatchRunner& runner, const ImageReport& report) {
+void Deliver(RunHost& window, BatchRunner& runner, const ImageReport& report) {
     for (const StepFailure& failure : report.failures)
         window.reportError(failure.step, failure.text);
     window.imageFinished(report);
@@ -52,7 +53,7 @@ void Deliver(BatchWindow& window, BatchRunner& runner, const ImageReport& report
 // Takes the reports in list order while the workers go on. Each image shows in the progress bar
 // while it is the next one due, so the bar moves as images complete, the same for any number of
 // workers. Returns the number of images reported.
-int TakeReports(BatchWindow& window, BatchRunner& runner) {
+int TakeReports(RunHost& window, BatchRunner& runner) {
     const int count = runner.count();
     int reported = 0;
     for (int position = 1; position <= count; ++position) {
@@ -80,7 +81,7 @@ int TakeReports(BatchWindow& window, BatchRunner& runner) {
     return reported;
 }
 
-void FinishRun(BatchWindow& window, Guard& guard, const QString& closing) {
+void FinishRun(RunHost& window, Guard& guard, const QString& closing) {
     guard.step(Redraw, [&] { window.redraw(); });
     guard.step(FinalYield, [&] { window.yield(); });
     guard.step(ClearBusy, [&] { window.setBusy(false); });
@@ -89,28 +90,28 @@ void FinishRun(BatchWindow& window, Guard& guard, const QString& closing) {
 }
 } // namespace
 
-QString CheckWatermarkBatch(const BatchWindow& window) {
+RunCheck CheckWatermarkBatch(const RunHost& window) {
     if (window.listCount() < 1)
-        return kNoFilesMessage;
+        return {RunRefusal::NoFiles, kNoFilesMessage};
     const WatermarkJob job = window.readOptions();
     // A folder is no watermark picture; letting it through would fail every image of the run.
     if (!PathExists(job.WatermarkPath) || IsFolder(job.WatermarkPath))
-        return kWatermarkNotFoundMessage;
+        return {RunRefusal::WatermarkNotFound, kWatermarkNotFoundMessage};
     if (!IsFolder(job.OutputFolder))
-        return kFolderMissingMessage;
+        return {RunRefusal::FolderMissing, kFolderMissingMessage};
     if (window.imagingStartFailed())
-        return kImagingNotStartedMessage;
-    return QString();
+        return {RunRefusal::ImagingNotStarted, kImagingNotStartedMessage};
+    return {};
 }
 
-void RunWatermarkBatch(BatchWindow& window) {
+RunOutcome RunWatermarkBatch(RunHost& window) {
     if (g_runUnderWay)
-        return;
+        return {RunEnd::Ignored, {}, {}};
     RunGuard underWay;
-    const QString refusal = CheckWatermarkBatch(window);
-    if (!refusal.isEmpty()) {
-        window.showMessage(refusal);
-        return;
+    const RunCheck check = CheckWatermarkBatch(window);
+    if (!check.passed()) {
+        window.showMessage(check.text);
+        return {RunEnd::Refused, check, check.text};
     }
 
     Guard guard([&window](int step, const QString& text) { window.reportError(step, text); });
@@ -124,5 +125,8 @@ void RunWatermarkBatch(BatchWindow& window) {
         window.reportError(RunStep::LoadWatermark, failure);
     const bool stopped = runner.stopRequested() && reported < runner.count();
     window.runEnded();
-    FinishRun(window, guard, stopped ? kStoppedMessage : kDoneMessage);
+    const RunOutcome outcome{
+        stopped ? RunEnd::Stopped : RunEnd::Done, {}, stopped ? kStoppedMessage : kDoneMessage};
+    FinishRun(window, guard, outcome.message);
+    return outcome;
 }

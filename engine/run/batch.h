@@ -17,11 +17,36 @@ inline const QString kStoppedMessage = QStringLiteral("Stopped.");
 inline const QString kProcessingPrefix = QStringLiteral("Processing: ");
 inline const QString kIdleProgressText = QStringLiteral("Progress Bar");
 
-// What the batch run needs of the window that started it. The window, the command line and the
-// tests each supply one, so that all of them run the very same batch.
-class BatchWindow {
+// Why a run does not start: the first of its four checks that fails, in their order.
+enum class RunRefusal { None, NoFiles, WatermarkNotFound, FolderMissing, ImagingNotStarted };
+
+// The outcome of the run's checks: the refusal and its message, or None and no text.
+struct RunCheck {
+    RunRefusal refusal = RunRefusal::None;
+    QString text;
+    bool passed() const { return refusal == RunRefusal::None; }
+};
+
+// How a run ended. A front end decides on this value, never on the words of a message.
+enum class RunEnd {
+    Done,    // every listed image reported
+    Refused, // a check failed; nothing was stamped
+    Stopped, // stopped before every image was reported
+    Ignored, // a run was already under way
+};
+
+struct RunOutcome {
+    RunEnd end = RunEnd::Done;
+    RunCheck check;  // why it was refused, for RunEnd::Refused
+    QString message; // what the host was shown at the end ("Done.", "Stopped." or the refusal)
+};
+
+// What the batch run needs of the front end that started it: the window, the command line and the
+// tests each supply one, so that all of them run the very same batch. A front end with nothing to
+// show or do for a call keeps the empty default.
+class RunHost {
 public:
-    virtual ~BatchWindow() = default;
+    virtual ~RunHost() = default;
 
     // The list of inputs, read position by position (from 1) once, when the run starts.
     virtual int listCount() const = 0;
@@ -31,11 +56,12 @@ public:
     virtual WatermarkJob readOptions() const = 0;
 
     virtual void setProgress(double value, const QString& text) = 0;
-    virtual void setBusy(bool busy) = 0;
-    virtual void redraw() = 0;
+    virtual void setBusy(bool /*busy*/) {}
+    virtual void redraw() {}
     // Lets the window handle what is pending (repaint, input) and returns.
-    virtual void yield() = 0;
-    virtual void showMessage(const QString& text) = 0;
+    virtual void yield() {}
+    // A refusal, or the end of the run ("Done.", "Stopped."); RunWatermarkBatch returns it too.
+    virtual void showMessage(const QString& /*text*/) {}
     // The common error report for a failed step of the run.
     virtual void reportError(int step, const QString& description) = 0;
     virtual bool imagingStartFailed() const = 0;
@@ -57,10 +83,11 @@ public:
     virtual void showComposed(const QImage& /*picture*/) {}
 };
 
-// The first of the run's four checks that fails, or the empty text when a run may start.
-QString CheckWatermarkBatch(const BatchWindow& window);
+// The first of the run's four checks that fails, with its message; None when a run may start.
+RunCheck CheckWatermarkBatch(const RunHost& host);
 
 // The whole batch: the checks, then the list and the options taken once, every listed image
 // stamped by the workers and reported in list order, and the end of the run ("Done.", or
-// "Stopped." when it was stopped). A second call while a run is under way does nothing.
-void RunWatermarkBatch(BatchWindow& window);
+// "Stopped." when it was stopped) shown and returned. A second call while a run is under way
+// does nothing and returns RunEnd::Ignored.
+RunOutcome RunWatermarkBatch(RunHost& host);

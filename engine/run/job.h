@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/io/picture.h"
 #include "engine/stamping/stamp.h"
 #include "support/color.h"
 
@@ -30,7 +31,7 @@ inline constexpr int kOutputFormatCount = 4;
 
 // How the stamped copies are encoded.
 struct OutputChoices {
-    int jpegQuality = 75;
+    int jpegQuality = kDefaultJpegQuality;
     // JPEG inputs written as JPEG keep their own quantisation tables and sampling, so that a photo
     // is not quantised more coarsely than it was; other inputs get jpegQuality.
     bool keepJpegQuality = false;

@@ -1,3 +1,4 @@
+// The safe output file: a nameless temporary file that takes the target's place once complete.
 #include "engine/run/outputfile.h"
 
 #include "support/failure.h"

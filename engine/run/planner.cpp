@@ -1,3 +1,4 @@
+// Planning the run: each image's output name, format and folder, and what is never written over.
 #include "engine/run/planner.h"
 
 #include "support/paths.h"

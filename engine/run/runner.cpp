@@ -1,3 +1,4 @@
+// The run's workers: one image each at a time, the reports handed back in list order.
 #include "engine/run/runner.h"
 
 #include "support/failure.h"

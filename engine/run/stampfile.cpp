@@ -1,7 +1,11 @@
+// One image's way: open, orient, stamp by bands, whole or losslessly, encode, commit.
 #include "engine/run/stampfile.h"
 
-#include "engine/stamping/jpeglossless.h"
+#include "engine/io/metadata.h"
+#include "engine/io/picturereader.h"
+#include "engine/io/picturewriter.h"
 #include "engine/run/outputfile.h"
+#include "engine/stamping/jpeglossless.h"
 #include "support/failure.h"
 #include "support/paths.h"
 
@@ -66,9 +70,7 @@ void StreamStamp(PictureReader& reader, OutputFile& file, const OutputPlan& outp
 QImage WholeStamp(PictureReader& reader, OutputFile& file, const OutputPlan& output,
                   const Encoding& encoding, QPoint at, const StampMark& mark, Stage& stage) {
     stage = Stage::Decode;
-    QImage picture = Oriented(reader.readAll(), reader.orientation());
-    if (!picture.hasAlphaChannel() || !KeepsAlpha(output.format))
-        picture = FlattenOntoWhite(std::move(picture));
+    QImage picture = DecodePicture(reader, KeepsAlpha(output.format));
     StampImage(picture, at, mark);
     stage = Stage::Write;
     WritePicture(picture, output.format, file, encoding.jpeg, encoding.metadata);

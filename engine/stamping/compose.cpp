@@ -1,3 +1,4 @@
+// The preview's compose: watermark and image loaded, placed and copied in guarded steps.
 #include "engine/stamping/compose.h"
 
 #include "engine/stamping/surface.h"

@@ -1,7 +1,7 @@
 // The whole-picture decode shared by the preview, the run and the tests.
 #include "engine/stamping/decode.h"
 
-#include "engine/io/picture.h"
+#include "engine/io/picturereader.h"
 #include "engine/stamping/stamp.h"
 #include "support/failure.h"
 
@@ -25,6 +25,10 @@ QImage DecodePicture(const QString& path, bool keepAlpha, qint64 maxPixels) {
     const QSize size = reader->size();
     if (qint64(size.width()) * qint64(size.height()) > maxPixels)
         throw Failure(TooLargeText(size, maxPixels));
-    QImage picture = Oriented(reader->readAll(), reader->orientation());
+    return DecodePicture(*reader, keepAlpha);
+}
+
+QImage DecodePicture(PictureReader& reader, bool keepAlpha) {
+    QImage picture = Oriented(reader.readAll(), reader.orientation());
     return keepAlpha ? picture : FlattenOntoWhite(std::move(picture));
 }

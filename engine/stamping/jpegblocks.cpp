@@ -1,3 +1,4 @@
+// A JPEG held as its quantised blocks: an area decoded and replaced, every other block kept.
 #include "engine/stamping/jpegblocks.h"
 
 #include "engine/io/picture.h"
@@ -73,28 +74,6 @@ QImage newRows(QSize size) {
 }
 
 } // namespace
-
-JpegDecompressor::JpegDecompressor() {
-    info.err = installJpegErrors(errors);
-    run([&] { jpeg_create_decompress(&info); });
-}
-
-void JpegDecompressor::fail() const {
-    throw Failure(jpegFailureText(errors));
-}
-
-JpegCompressor::JpegCompressor(QIODevice& device) {
-    info.err = installJpegErrors(errors);
-    destination.attach(device, errors, reason);
-    run([&] {
-        jpeg_create_compress(&info);
-        info.dest = &destination.manager;
-    });
-}
-
-void JpegCompressor::fail() const {
-    throw Failure(reason.isEmpty() ? jpegFailureText(errors) : reason);
-}
 
 JpegBlocks::JpegBlocks(const QByteArray& file) : file_(file) {
     source_.run([&] {

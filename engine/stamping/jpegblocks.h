@@ -4,7 +4,7 @@
 // decoding. The blocks of an area can be decoded to pixels and replaced by the blocks of new
 // pixels, and the picture written again with every other block exactly as it was.
 
-#include "engine/io/jpegcommon.h"
+#include "engine/io/libjpeg.h"
 
 #include <QByteArray>
 #include <QImage>
@@ -14,43 +14,6 @@
 class QIODevice;
 struct ChangedCells;
 struct PictureMetadata;
-
-// A libjpeg decompressor with its error handling; every step raises a Failure with libjpeg's
-// words when libjpeg gives up on it.
-struct JpegDecompressor {
-    JpegDecompressor();
-    ~JpegDecompressor() { jpeg_destroy_decompress(&info); }
-    JpegDecompressor(const JpegDecompressor&) = delete;
-    JpegDecompressor& operator=(const JpegDecompressor&) = delete;
-
-    template <typename Step> void run(const Step& step) {
-        if (!runJpegStep(errors, step))
-            fail();
-    }
-    [[noreturn]] void fail() const;
-
-    JpegErrors errors{};
-    jpeg_decompress_struct info{};
-};
-
-// A libjpeg compressor writing into a device, with its error handling.
-struct JpegCompressor {
-    explicit JpegCompressor(QIODevice& device);
-    ~JpegCompressor() { jpeg_destroy_compress(&info); }
-    JpegCompressor(const JpegCompressor&) = delete;
-    JpegCompressor& operator=(const JpegCompressor&) = delete;
-
-    template <typename Step> void run(const Step& step) {
-        if (!runJpegStep(errors, step))
-            fail();
-    }
-    [[noreturn]] void fail() const;
-
-    JpegErrors errors{};
-    DeviceDestination destination{};
-    jpeg_compress_struct info{};
-    QString reason;
-};
 
 class JpegBlocks {
 public:

@@ -1,3 +1,4 @@
+// The lossless way's coding: the source's progression, arithmetic coding or Huffman tables.
 #include "engine/stamping/jpegblocks.h"
 
 #include <array>

@@ -1,6 +1,7 @@
+// The lossless way of stamping a JPEG into a JPEG, block by block.
 #include "engine/stamping/jpeglossless.h"
 
-#include "engine/io/picture.h"
+#include "engine/io/picturereader.h"
 #include "engine/stamping/stamp.h"
 
 LosslessJpeg::LosslessJpeg(const QString& path)

@@ -1,3 +1,4 @@
+// Stamping the mark: its size and strength, the nine placements, rows blended, orientation.
 #include "engine/stamping/stamp.h"
 
 #include "support/failure.h"
@@ -166,15 +167,15 @@ StampMark StampMark::storedFor(int orientation) const {
 }
 
 void PlaceWatermark(int placement, float W, float H, float w, float h, QPoint& position) {
-    PlaceWatermark(placement, W, H, w, h, position, -1);
+    PlaceWatermark(placement, W, H, w, h, position, kUsualMargins);
 }
 
 void PlaceWatermark(int placement, float W, float H, float w, float h, QPoint& position,
                     int margin) {
     if (placement < 0 || placement > 8)
         return;
-    const double near = margin < 0 ? 1.0 : double(margin);
-    const double far = margin < 0 ? 0.0 : double(margin);
+    const double near = margin < 0 ? double(kUsualNearMargin) : double(margin);
+    const double far = margin < 0 ? double(kUsualFarMargin) : double(margin);
     const int column = placement % 3;
     const int row = placement / 3;
     const double x = column == 0 ? near : column == 1 ? Centre(W, w) : double(W) - double(w) - far;

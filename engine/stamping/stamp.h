@@ -7,12 +7,18 @@
 #include <QRect>
 #include <QSize>
 
+// The margins a placement keeps unless told otherwise, in pixels: left and top placements sit 1
+// pixel in, right and bottom ones touch the edge. kUsualMargins asks for them.
+inline constexpr int kUsualNearMargin = 1;
+inline constexpr int kUsualFarMargin = 0;
+inline constexpr int kUsualMargins = -1;
+
 // How the watermark is stamped besides its placement: its size relative to the image, its
 // distance from the edges and its strength. The defaults stamp the watermark at its own size,
 // 1 pixel in from the left and top edges and touching the right and bottom ones, at full strength.
 struct StampStyle {
     double scale = 0;  // the watermark's width as a share of the image's width; 0 keeps its size
-    int margin = -1;   // pixels from the edges it is placed against; -1 for the usual 1 and 0
+    int margin = kUsualMargins; // pixels from the edges it is placed against
     int opacity = 100; // percent of the watermark's own alpha
     // How far (the largest difference of one channel, 0-255) a colour of a watermark without
     // transparency of its own may lie from the transparent colour and still be taken out: the

@@ -1,19 +1,14 @@
+// The drawing surface of the preview: a picture, and what is drawn over it kept aside for clearing.
 #include "engine/stamping/surface.h"
 
-#include "engine/stamping/decode.h"
-
 #include <QPainter>
-
-QImage LoadPicture(const QString& path) {
-    return DecodePicture(path, false, DefaultMaxPixels());
-}
 
 Surface::Surface(QSize designSize) : drawn_(designSize, QImage::Format_RGB32) {
     drawn_.fill(Qt::white);
 }
 
 void Surface::load(const QString& path, bool keepAlpha) {
-    setPicture(DecodePicture(path, keepAlpha, DefaultMaxPixels()));
+    setPicture(keepAlpha ? DecodePicture(path, true, DefaultMaxPixels()) : LoadPicture(path));
 }
 
 void Surface::setPicture(const QImage& picture) {

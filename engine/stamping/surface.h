@@ -1,15 +1,12 @@
 #pragma once
 
+#include "engine/stamping/decode.h"
+
 #include <QImage>
 #include <QPoint>
 #include <QSize>
 #include <QString>
 #include <vector>
-
-// Decodes a picture file by its content, not its name, upright as a person sees it. A picture's
-// own transparency is flattened onto white. Raises a Failure carrying the decoder's text when the
-// file cannot be decoded.
-QImage LoadPicture(const QString& path);
 
 // A drawing surface: the picture loaded into it and what has been drawn over it, at the picture's
 // natural size. Before the first load it shows a white area of its design size.

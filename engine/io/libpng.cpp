@@ -1,4 +1,5 @@
-#include "engine/io/pngcommon.h"
+// The libpng wrapper: errors and harmful warnings turned into Failures, the pixel layout.
+#include "engine/io/libpng.h"
 
 #include "engine/io/picture.h"
 #include "support/failure.h"
@@ -27,4 +28,17 @@ void throwPngFailure(const PngErrors& errors) {
     if (errors.deviceReason && !errors.deviceReason->isEmpty())
         throw Failure(*errors.deviceReason);
     throw Failure(QString::fromLatin1(errors.message));
+}
+
+void usePixelLayout(png_structp png, bool alpha) {
+#if Q_BYTE_ORDER == Q_LITTLE_ENDIAN
+    png_set_bgr(png);
+    if (!alpha)
+        png_set_filler(png, 0xFF, PNG_FILLER_AFTER);
+#else
+    if (alpha)
+        png_set_swap_alpha(png);
+    else
+        png_set_filler(png, 0xFF, PNG_FILLER_BEFORE);
+#endif
 }

@@ -1,7 +1,8 @@
 #pragma once
 
-// What the JPEG readers and writers share: libjpeg's error handling turned into Failures, the
-// destination that hands libjpeg's output to a device, and the metadata markers.
+// The one wrapper of libjpeg, for the JPEG reader, the JPEG writer and the lossless way: its
+// decompressor and compressor objects with their errors turned into Failures, the destination
+// that hands libjpeg's output to a device, and the metadata markers.
 
 #include <QByteArray>
 #include <QString>
@@ -27,9 +28,11 @@ constexpr J_COLOR_SPACE kRowColorSpace = JCS_EXT_XRGB;
 
 // libjpeg reports an error by calling error_exit, which must not return: it jumps back to the
 // step that was running, which then raises a Failure in C++ where destructors run. A step keeps
-// no C++ object of its own alive across libjpeg calls, so the jump skips no destructor.
+// no C++ object of its own alive across libjpeg calls, so the jump skips no destructor. Warnings
+// that mean the picture is damaged end the step the same way (see libjpeg.cpp).
 struct JpegErrors {
     jpeg_error_mgr manager; // first, so that libjpeg's pointer to it leads back here
+    jpeg_progress_mgr progress;
     std::jmp_buf jump;
     char message[JMSG_LENGTH_MAX];
     bool endedEarly;
@@ -47,6 +50,49 @@ struct DeviceDestination {
     void attach(QIODevice& target, JpegErrors& jumpTo, QString& failure);
 };
 
+// Runs one step of libjpeg calls; false when libjpeg gave up on it.
+template <typename Step> bool runJpegStep(JpegErrors& errors, const Step& step) {
+    if (setjmp(errors.jump) != 0)
+        return false;
+    step();
+    return true;
+}
+
+// What a libjpeg object of the program keeps beside libjpeg's own struct: its error handling,
+// and the device's reason when a compressor's output could not be written. Every step raises a
+// Failure: the device's reason, "image data ends early" for a file cut short, or libjpeg's words.
+struct JpegObject {
+    JpegObject() = default;
+    JpegObject(const JpegObject&) = delete;
+    JpegObject& operator=(const JpegObject&) = delete;
+
+    template <typename Step> void run(const Step& step) {
+        if (!runJpegStep(errors, step))
+            fail();
+    }
+    [[noreturn]] void fail() const;
+
+    JpegErrors errors{};
+    QString reason;
+};
+
+// A libjpeg decompressor, created and ready for a source.
+struct JpegDecompressor : JpegObject {
+    JpegDecompressor();
+    ~JpegDecompressor() { jpeg_destroy_decompress(&info); }
+
+    jpeg_decompress_struct info{};
+};
+
+// A libjpeg compressor, created and writing into the device.
+struct JpegCompressor : JpegObject {
+    explicit JpegCompressor(QIODevice& device);
+    ~JpegCompressor() { jpeg_destroy_compress(&info); }
+
+    DeviceDestination destination{};
+    jpeg_compress_struct info{};
+};
+
 // The metadata as the marker segments that carry it, each only when it fits in one; the colour
 // profile is written apart, split over several by libjpeg itself.
 using JpegMarkers = std::vector<std::pair<int, QByteArray>>;
@@ -55,17 +101,3 @@ JpegMarkers markersFor(const PictureMetadata& metadata);
 // only libjpeg calls, so it may run inside a step.
 void writeJpegMarkers(jpeg_compress_struct& info, const JpegMarkers& markers,
                       const QByteArray& icc);
-
-// Installs the handlers on a libjpeg object before it is created.
-jpeg_error_mgr* installJpegErrors(JpegErrors& errors);
-
-// Why the last step failed: the data ended early, or libjpeg's own words.
-QString jpegFailureText(const JpegErrors& errors);
-
-// Runs one step of libjpeg calls; false when libjpeg gave up on it.
-template <typename Step> bool runJpegStep(JpegErrors& errors, const Step& step) {
-    if (setjmp(errors.jump) != 0)
-        return false;
-    step();
-    return true;
-}

@@ -1,6 +1,7 @@
 #pragma once
 
-// What the PNG reader and writer share: libpng's error handling turned into Failures.
+// The one wrapper of libpng, for the PNG reader and writer: its error handling turned into
+// Failures, and QImage's pixel layout.
 
 #include <QString>
 
@@ -31,3 +32,7 @@ void runPngStep(png_structp png, const PngErrors& errors, const Step& step) {
         throwPngFailure(errors);
     step();
 }
+
+// QImage's 32-bit pixels as libpng's rows: 8-bit blue, green, red and alpha bytes in memory, the
+// alpha byte a filler for a picture without transparency (0xFF read, left out when written).
+void usePixelLayout(png_structp png, bool alpha);

@@ -1,4 +1,5 @@
-#include "engine/io/jpegcommon.h"
+// The libjpeg wrapper: errors and damage turned into Failures, output to a device, the markers.
+#include "engine/io/libjpeg.h"
 
 #include "engine/io/metadata.h"
 #include "engine/io/picture.h"
@@ -7,6 +8,7 @@
 #include <QIODevice>
 
 #include <cerrno>
+#include <cstdio>
 
 #include <jerror.h>
 
@@ -63,9 +65,20 @@ JpegErrors& errorsOf(j_common_ptr info) {
     std::longjmp(errors.jump, 1);
 }
 
+// A picture needs a handful of scans, ten for libjpeg's own progressive coding; a few hundred are
+// far beyond any encoder's. A file repeating a scan thousands of times would keep a worker busy
+// for minutes on every repeat of the whole picture's coefficients, and is damaged or made to harm.
+constexpr int kMostScans = 500;
+
+bool arithmeticCoded(j_common_ptr info) {
+    return info->is_decompressor && reinterpret_cast<j_decompress_ptr>(info)->arith_code;
+}
+
 // A file cut short makes libjpeg warn and fill the rest with grey; damaged entropy data makes it
-// warn and guess. Either would give a stamped copy of a damaged picture, so both end the decode.
-// Other warnings, such as stray bytes before a marker, leave the picture whole and are ignored.
+// warn and guess; a scan that contradicts the ones before it makes it warn and go on with
+// coefficients of no meaning. Each would give a stamped copy of a damaged picture, so each ends
+// the decode. Stray bytes before a marker leave a Huffman-coded picture whole and are ignored; in
+// an arithmetic-coded one they come from damaged data the decoder read past, and end it too.
 void onMessage(j_common_ptr info, int level) {
     if (level != -1)
         return;
@@ -76,25 +89,63 @@ void onMessage(j_common_ptr info, int level) {
         leave(info);
     case JWRN_HUFF_BAD_CODE:
     case JWRN_MUST_RESYNC:
+    case JWRN_ARITH_BAD_CODE:
+    case JWRN_BOGUS_PROGRESSION:
         leave(info);
+    case JWRN_EXTRANEOUS_DATA:
+        if (arithmeticCoded(info))
+            leave(info);
+        [[fallthrough]];
     default:
         info->err->num_warnings++;
     }
 }
 
-} // namespace
+// libjpeg calls this between pieces of its work, and at every row read.
+void onProgress(j_common_ptr info) {
+    if (!info->is_decompressor ||
+        reinterpret_cast<j_decompress_ptr>(info)->input_scan_number <= kMostScans)
+        return;
+    JpegErrors& errors = errorsOf(info);
+    std::snprintf(errors.message, sizeof errors.message, "Corrupt JPEG data: more than %d scans",
+                  kMostScans);
+    std::longjmp(errors.jump, 1);
+}
 
 jpeg_error_mgr* installJpegErrors(JpegErrors& errors) {
     jpeg_error_mgr* manager = jpeg_std_error(&errors.manager);
     manager->error_exit = leave;
     manager->emit_message = onMessage;
+    errors.progress.progress_monitor = onProgress;
     errors.message[0] = '\0';
     errors.endedEarly = false;
     return manager;
 }
 
+// Why the last step failed: the data ended early, or libjpeg's own words.
 QString jpegFailureText(const JpegErrors& errors) {
     return errors.endedEarly ? kDataEndsEarlyText : QString::fromLocal8Bit(errors.message);
+}
+
+} // namespace
+
+JpegDecompressor::JpegDecompressor() {
+    info.err = installJpegErrors(errors);
+    run([&] { jpeg_create_decompress(&info); });
+    info.progress = &errors.progress;
+}
+
+JpegCompressor::JpegCompressor(QIODevice& device) {
+    info.err = installJpegErrors(errors);
+    destination.attach(device, errors, reason);
+    run([&] {
+        jpeg_create_compress(&info);
+        info.dest = &destination.manager;
+    });
+}
+
+void JpegObject::fail() const {
+    throw Failure(reason.isEmpty() ? jpegFailureText(errors) : reason);
 }
 
 void DeviceDestination::attach(QIODevice& target, JpegErrors& jumpTo, QString& failure) {

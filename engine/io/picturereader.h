@@ -1,0 +1,56 @@
+#pragma once
+
+// Pictures in: the streaming reader every decode goes through, the file's bytes for a codec that
+// works on them, and the ceiling on what is decoded whole.
+
+#include "engine/io/picture.h"
+
+#include <memory>
+
+// Decodes one picture file, chosen by its content. JPEG and PNG are read by their own libraries
+// a band of rows at a time; other formats are decoded whole.
+class PictureReader {
+public:
+    // Opens a regular file; anything else (a folder, a FIFO, a device) is refused with "not a
+    // regular file" before it is opened for reading, so nothing ever waits on a pipe. Raises a
+    // Failure with the system's reason or the decoder's words. Reads the header only.
+    static std::unique_ptr<PictureReader> open(const QString& path);
+
+    virtual ~PictureReader() = default;
+
+    virtual PictureFormat format() const = 0;
+    // The stored size, before any orientation is applied.
+    virtual QSize size() const = 0;
+    virtual bool hasAlpha() const = 0;
+    virtual const PictureMetadata& metadata() const = 0;
+    // The EXIF orientation, 1 to 8; 1 when the picture names none or an invalid one.
+    virtual int orientation() const = 0;
+    // True when rows can be read a band at a time without the decoder holding the whole picture
+    // (single-scan JPEG other than CMYK, non-interlaced PNG). A progressive JPEG, like an
+    // interlaced PNG, is held whole before its first row comes out.
+    virtual bool canStream() const = 0;
+    // The next rows, top to bottom, as ARGB32 when hasAlpha() and RGB32 otherwise. Raises a
+    // Failure, "image data ends early" when the data stops before the last row.
+    virtual void readRows(uchar* rows, qsizetype bytesPerLine, int count) = 0;
+    // The whole picture as ARGB32 when hasAlpha() and RGB32 otherwise, not oriented; for a reader
+    // whose rows were not read yet. Raises a Failure like readRows. By default all rows in one
+    // band; a reader that decodes whole gives what it decoded.
+    virtual QImage readAll();
+    // A JPEG's own tables and sampling; nothing for other formats.
+    virtual std::optional<JpegTables> jpegTables() const { return std::nullopt; }
+};
+
+// The whole file, opened as PictureReader::open opens it, for a codec that works on the file's
+// bytes. Raises a Failure like PictureReader::open.
+QByteArray ReadPictureFile(const QString& path);
+
+// The pictures decoded through Qt (BMP, TIFF and every format without a reader of its own) that
+// Qt must decode to learn what they hold are refused beyond maxPixels before that, when their
+// size is known, and Qt's own allocation limit follows: a raised ceiling lets larger pictures
+// through, a lower one refuses them before Qt allocates. Qt keeps one limit for the whole
+// process: the callers of one run pass the same ceiling, and it changes only when the ceiling
+// does.
+void LimitQtDecoding(qint64 maxPixels);
+
+// The text of a picture refused for its size.
+QString TooLargeText(QSize size, qint64 maxPixels);

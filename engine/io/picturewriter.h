@@ -1,0 +1,31 @@
+#pragma once
+
+// Pictures out: the row writers of JPEG and PNG, and the one way a whole picture is encoded.
+
+#include "engine/io/picture.h"
+
+#include <memory>
+
+class QIODevice;
+
+// Encodes a picture a band of rows at a time into a device. Every write's result is checked; a
+// failure raises a Failure with the device's reason.
+class RowWriter {
+public:
+    virtual ~RowWriter() = default;
+    virtual void writeRows(const uchar* rows, qsizetype bytesPerLine, int count) = 0;
+    // Ends the file after the last row.
+    virtual void finish() = 0;
+};
+
+std::unique_ptr<RowWriter> StartJpegWriter(QIODevice& device, QSize size,
+                                           const JpegSettings& settings,
+                                           const PictureMetadata& metadata);
+std::unique_ptr<RowWriter> StartPngWriter(QIODevice& device, QSize size, bool alpha,
+                                          const PictureMetadata& metadata);
+
+// Encodes a whole picture in the format (JPEG, PNG, GIF, BMP or TIFF), with the metadata where
+// the format holds it (JPEG, PNG, TIFF). GIF keeps an alpha channel as a transparent colour
+// index; BMP and JPEG are written opaque. Raises a Failure.
+void WritePicture(const QImage& image, PictureFormat format, QIODevice& device,
+                  const JpegSettings& jpeg, const PictureMetadata& metadata);
