@@ -171,6 +171,8 @@ void Form1::Form_Load() {
     guard.step(90, [&] { options->restorePlacement(); });
     guard.step(100, [&] { options->restoreOutputFolder(); });
     guard.step(110, [&] { options->restoreOutputFormat(); });
+    guard.step(112, [&] { options->restoreWatermark(); });
+    guard.step(114, [&] { options->restoreTransparentColor(); });
     guard.step(120, [&] { StartImaging(prompter_); });
     guard.step(130, [&] { pWatermark_ = Surface(pWatermark->size()); });
     guard.step(140, [&] { form2(); });

@@ -170,6 +170,9 @@ void OptionsPanel::connectHandlers() {
     connect(Text2, &QLineEdit::textChanged, this, [guarded](const QString& text) {
         guarded([&text] { SaveSetting(SettingKey::OutputFolder, text); });
     });
+    connect(Text1, &QLineEdit::textChanged, this, [guarded](const QString& text) {
+        guarded([&text] { SaveSetting(PanelSettingKey::WatermarkPath, text); });
+    });
     connect(pColor, &ColorSwatch::clicked, this, &OptionsPanel::pColor_Click);
     connect(PushButton4, &QPushButton::clicked, this, &OptionsPanel::PushButton4_Click);
     connect(PushButton6, &QPushButton::clicked, this, &OptionsPanel::PushButton6_Click);
@@ -201,6 +204,22 @@ void OptionsPanel::restoreOutputFormat() {
     if (index < 0 || index >= kOutputFormatCount)
         throw Failure(QStringLiteral("Control array element '%1' doesn't exist").arg(index));
     Option1[index]->setChecked(true);
+}
+
+void OptionsPanel::restoreWatermark() {
+    Text1->setText(GetSetting(PanelSettingKey::WatermarkPath));
+}
+
+void OptionsPanel::restoreTransparentColor() {
+    if (!HasSetting(PanelSettingKey::TransparentColor))
+        return;
+    bool ok = false;
+    const uint value = GetSetting(PanelSettingKey::TransparentColor).trimmed().toUInt(&ok);
+    if (!ok || value > 0xFFFFFFu)
+        throw Failure(QStringLiteral("Invalid property value"));
+    // The colour dialog starts from the remembered colour, as it does from one just chosen.
+    dialogColor_ = BgrColor(value);
+    pColor->setColor(dialogColor_);
 }
 
 WatermarkJob OptionsPanel::readOptions() const {
@@ -251,8 +270,11 @@ void OptionsPanel::pColor_Click() {
     Guard guard(prompter_, ErrorLocation::Options);
     guard.step(1, [&] {
         // A cancelled dialog answers with the colour it was given, so the swatch keeps its own.
-        dialogColor_ = prompter_.chooseColor(dialogColor_).value_or(dialogColor_);
+        const std::optional<BgrColor> chosen = prompter_.chooseColor(dialogColor_);
+        dialogColor_ = chosen.value_or(dialogColor_);
         pColor->setColor(dialogColor_);
+        if (chosen)
+            SaveSetting(PanelSettingKey::TransparentColor, QString::number(dialogColor_));
     });
 }
 
