@@ -1,6 +1,7 @@
 #include "app/form1.h"
 
 #include "app/appearance.h"
+#include "app/closerequest.h"
 #include "app/homepage.h"
 #include "app/windowbatch.h"
 #include "filelist/addfiles.h"
@@ -16,6 +17,7 @@
 #include "support/pointerfile.h"
 #include "support/prompter.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
@@ -53,6 +55,16 @@ QFont ButtonFont() {
     font.setBold(true);
     return font;
 }
+
+// The boxes and dialogs still open when the window closes are dismissed as Escape dismisses them:
+// the person closing the window has answered them.
+void DismissOpenBoxes() {
+    for (QWidget* box = QApplication::activeModalWidget(); box;) {
+        box->close();
+        QWidget* next = QApplication::activeModalWidget();
+        box = next != box ? next : nullptr;
+    }
+}
 } // namespace
 
 Form1::Form1(Prompter& prompter)
@@ -73,6 +85,7 @@ Form1::Form1(Prompter& prompter)
     setTabOrder();
     batch_ = std::make_unique<WindowBatch>(*this, prompter_);
     connectHandlers();
+    new CloseRequests(this);
 }
 
 Form1::~Form1() {
@@ -220,7 +233,10 @@ void Form1::PushButton2_Click() {
         batch_->stop(false);
         return;
     }
-    RunWatermarkBatch(*batch_);
+    // A click still queued when the window closed starts nothing.
+    if (ended_ || closeAfterRun_)
+        return;
+    batch_->run();
     if (closeAfterRun_)
         close();
 }
@@ -268,6 +284,7 @@ void Form1::PushButton7_Click() {
 }
 
 void Form1::closeEvent(QCloseEvent* event) {
+    DismissOpenBoxes();
     if (batch_->isRunning()) {
         // The images in hand are finished first, so that no file is left half written; the
         // program then ends without the run's closing box.
@@ -276,8 +293,11 @@ void Form1::closeEvent(QCloseEvent* event) {
         event->ignore();
         return;
     }
-    Form_QueryUnload();
     event->accept();
+    if (ended_)
+        return;
+    ended_ = true;
+    Form_QueryUnload();
     // The program ends with its main window, taking a hidden or open preview window with it.
     delete form2_.data();
     QCoreApplication::quit();
@@ -286,8 +306,10 @@ void Form1::closeEvent(QCloseEvent* event) {
 void Form1::Form_QueryUnload() {
     Guard guard(prompter_, ErrorLocation::Form1QueryUnload);
     guard.step(1, [&] { StopImaging(); });
+    // What is already queued (a repaint) is handled; a click or key still waiting would start
+    // new work in a window that is going away.
     guard.step(2, [&] {
-        QCoreApplication::processEvents();
-        QCoreApplication::processEvents();
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
     });
 }

@@ -91,4 +91,6 @@ private:
     QPointer<Form2> form2_;
     // A close asked for during a run ends the program once the images in hand are written.
     bool closeAfterRun_ = false;
+    // The close has run: the program is ending and starts nothing more.
+    bool ended_ = false;
 };

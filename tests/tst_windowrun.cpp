@@ -1,7 +1,9 @@
 // The run as the main window drives it: the workers stamp while the window answers, the controls
 // stay as they were at Start, and Stop, Escape and closing the window end the run after the
-// images in hand, never leaving a partial file.
+// images in hand, never leaving a partial file. A close ends the program whatever the run is doing:
+// while one of its boxes shows, and with a click still waiting.
 #include "app/form1.h"
+#include "app/qtprompter.h"
 #include "engine/run/batch.h"
 #include "filelist/imagelist.h"
 #include "options/optionspanel.h"
@@ -12,9 +14,13 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
 #include <QGroupBox>
 #include <QImageReader>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QMouseEvent>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QShortcut>
@@ -23,6 +29,20 @@
 #include <QTimer>
 
 #include <functional>
+
+namespace {
+// Scripted answers, with something to do while the next OK box shows.
+class HookedPrompter : public ScriptedPrompter {
+public:
+    std::function<void()> whileNextBoxShows;
+
+    void showMessage(const QString& text, const QString& title, Icon icon) override {
+        ScriptedPrompter::showMessage(text, title, icon);
+        if (auto hook = std::exchange(whileNextBoxShows, {}))
+            hook();
+    }
+};
+} // namespace
 
 class TestWindowRun : public QObject {
     Q_OBJECT
@@ -35,6 +55,9 @@ private slots:
     void stoppingEndsAfterTheImagesInHand_data();
     void stoppingEndsAfterTheImagesInHand();
     void closingDuringARunEndsTheProgramAfterIt();
+    void closingWhileTheRunShowsABoxEndsIt();
+    void aClickWaitingAtTheCloseStartsNoRun();
+    void closingDismissesAnOpenBox();
 
 private:
     // Runs the window's batch and, once the run is waiting for its workers, calls during().
@@ -44,7 +67,7 @@ private:
 
     std::unique_ptr<QTemporaryDir> home_;
     std::unique_ptr<Form1> form_;
-    ScriptedPrompter prompter_;
+    HookedPrompter prompter_;
     QString out_;
     int inputs_ = 0;
 };
@@ -54,7 +77,7 @@ void TestWindowRun::init() {
     qputenv("XDG_CONFIG_HOME", (home_->path() + "/config").toLocal8Bit());
     SetProgramFolderForTesting(home_->path() + "/program");
     ImagingRuntime::SetProbeForTesting(nullptr);
-    prompter_ = ScriptedPrompter();
+    prompter_ = HookedPrompter();
     form_ = std::make_unique<Form1>(prompter_);
     form_->drawHomePageNumber = [] {
         return 50;
@@ -161,6 +184,68 @@ void TestWindowRun::closingDuringARunEndsTheProgramAfterIt() {
     int count = 0;
     checkOutputsComplete(count);
     QVERIFY(count < inputs_);
+}
+
+void TestWindowRun::closingWhileTheRunShowsABoxEndsIt() {
+    // The third picture is damaged: its error report shows, and the window is closed meanwhile.
+    QFile damaged(home_->path() + "/in/p2.png");
+    QVERIFY(damaged.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    damaged.write("\x89PNG not a picture");
+    damaged.close();
+    prompter_.whileNextBoxShows = [this] {
+        form_->close();
+    };
+    form_->PushButton2_Click();
+    QCOMPARE(prompter_.count("message"), 1);
+    QCOMPARE(prompter_.shown.first().title, QStringLiteral("Application Error"));
+    QVERIFY(!form_->isVisible());
+    QVERIFY(!ImagingRuntime::IsStarted());
+    int count = 0;
+    checkOutputsComplete(count);
+    QVERIFY2(count < inputs_ - 1, qPrintable(QString::number(count)));
+}
+
+void TestWindowRun::aClickWaitingAtTheCloseStartsNoRun() {
+    // The close is handled first; the click on Start behind it must not run the batch inside the
+    // close, nor after it.
+    const QPoint middle = form_->PushButton2->rect().center();
+    for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease})
+        QCoreApplication::postEvent(
+            form_->PushButton2,
+            new QMouseEvent(type, middle, form_->PushButton2->mapToGlobal(middle), Qt::LeftButton,
+                            type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton,
+                            Qt::NoModifier));
+    QVERIFY(form_->close());
+    QCoreApplication::processEvents();
+    QVERIFY(prompter_.shown.isEmpty());
+    QVERIFY(QDir(out_).isEmpty());
+}
+
+void TestWindowRun::closingDismissesAnOpenBox() {
+    // A real box, as the desktop shows it: the close answers it and the window goes.
+    QtPrompter real;
+    Form1 form(real);
+    real.setParent(&form);
+    form.Form_Load();
+    form.show();
+    bool boxShown = false;
+    QTimer::singleShot(50, &form, [&] {
+        boxShown = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()) != nullptr;
+        form.close();
+    });
+    // Should the close leave the box open, the test still ends.
+    QTimer safety;
+    safety.callOnTimeout([] {
+        if (QWidget* box = QApplication::activeModalWidget())
+            box->hide();
+    });
+    safety.start(3000);
+    QElapsedTimer took;
+    took.start();
+    form.options->PushButton6_Click();
+    QVERIFY(took.elapsed() < 2500);
+    QVERIFY(boxShown);
+    QVERIFY(!form.isVisible());
 }
 
 QTEST_MAIN(TestWindowRun)
