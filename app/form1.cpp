@@ -31,6 +31,8 @@
 #include <QRandomGenerator>
 #include <QShortcut>
 
+#include <algorithm>
+
 #include "options/colorswatch.h"
 
 namespace {
@@ -261,9 +263,10 @@ void Form1::PushButton3_Click() {
 void Form1::PushButton5_Click() {
     Guard guard(prompter_, ErrorLocation::Preview);
     QString imagePath;
+    // With nothing selected the first entry is previewed; an empty list has nothing to show.
     guard.step(1, [&] {
-        if (const int selected = ListView1->selectedPosition(); selected > 0)
-            imagePath = ListView1->textAt(selected);
+        if (ListView1->count() > 0)
+            imagePath = ListView1->textAt(std::max(ListView1->selectedPosition(), 1));
     });
     guard.step(2, [&] {
         PreviewWatermark(

@@ -1,7 +1,7 @@
 #include "options/preview.h"
 
-#include "engine/stamping/compose.h"
 #include "engine/run/job.h"
+#include "engine/stamping/compose.h"
 #include "support/errorreport.h"
 #include "support/geometry.h"
 #include "support/imaging.h"
@@ -33,6 +33,11 @@ enum PreviewStep {
 // nothing at all does not). The empty path names nothing.
 bool WatermarkFileFound(const QString& path) {
     return !path.isEmpty() && QFileInfo(path).isFile();
+}
+
+// A reader's text names the file unless it says which one already.
+QString NamingFile(const QString& text, const QString& path) {
+    return text.contains(path) ? text : path + QStringLiteral(": ") + text;
 }
 } // namespace
 
@@ -165,14 +170,26 @@ void PreviewWatermark(const QString& imagePath, const WatermarkJob& options,
         prompter.showMessage(kInvalidWatermarkPathMessage, ShortTitle(), Prompter::Icon::None);
         return;
     }
+    if (imagePath.isEmpty()) {
+        prompter.showMessage(kSelectPictureMessage, ShortTitle(), Prompter::Icon::None);
+        return;
+    }
     // Every preview starts the watermark at (0, 0): with no placement selected it stays there.
     QPoint position(0, 0);
     Form2* window = nullptr;
     guard.step(FindWindow, [&] { window = form2(); });
     if (!window)
         return;
+    // A failed step names the file it failed on; a preview that could not be composed opens no
+    // window, since it would show something other than the picture.
+    Guard composing([&](int step, const QString& text) {
+        const QString& file = step == Compose ? options.WatermarkPath : imagePath;
+        ReportError(prompter, ErrorLocation::Preview, step, NamingFile(text, file));
+    });
     ComposeWatermark(imagePath, options.WatermarkPath, options.Placement, options.TransparentColor,
-                     position, watermarkSurface, window->surface(), guard, Compose);
+                     position, watermarkSurface, window->surface(), composing, Compose);
+    if (composing.failures() > 0)
+        return;
     guard.step(FitWindow, [&] { window->fitToImage(); });
     guard.step(ShowWindow, [&] { window->showPreview(); });
 }
