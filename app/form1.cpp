@@ -38,8 +38,9 @@
 namespace {
 // The client area, in twips.
 constexpr int kClientWidth = 8040, kClientHeight = 9015;
-const QString kStartCaption = QStringLiteral("Start Applying Watermark");
-const QString kStopCaption = QStringLiteral("Stop");
+// The captions carry their Alt letters; Start and Stop share theirs.
+const QString kStartCaption = QStringLiteral("&Start Applying Watermark");
+const QString kStopCaption = QStringLiteral("&Stop");
 // One start in a hundred offers the maker's home page.
 constexpr int kHomePageDraw = 7;
 
@@ -97,17 +98,17 @@ Form1::~Form1() {
 void Form1::buildControls() {
     ListView1 = new ImageFileList(this);
     ListView1->setGeometry(TwipsRect(120, 120, 7800, 1815));
-    PushButton1 = MakePushButton(this, "PushButton1", QStringLiteral("Add Image File(s)"),
+    PushButton1 = MakePushButton(this, "PushButton1", QStringLiteral("&Add Image File(s)"),
                                  TwipsRect(120, 2020, 3840, 405));
-    PushButton3 = MakePushButton(this, "PushButton3", QStringLiteral("Add All File(s) In Folder"),
+    PushButton3 = MakePushButton(this, "PushButton3", QStringLiteral("Add All File(s) In &Folder"),
                                  TwipsRect(4080, 2020, 3840, 405));
-    PushButton7 = MakePushButton(this, "PushButton7", QStringLiteral("Clear List"),
+    PushButton7 = MakePushButton(this, "PushButton7", QStringLiteral("&Clear List"),
                                  TwipsRect(120, 2530, 3840, 405));
-    PushButton8 = MakePushButton(this, "PushButton8", QStringLiteral("Load Sample/Example Files"),
+    PushButton8 = MakePushButton(this, "PushButton8", QStringLiteral("&Load Sample/Example Files"),
                                  TwipsRect(4080, 2530, 3840, 405));
     options = new OptionsPanel(this, prompter_);
     PushButton5 = MakePushButton(this, "PushButton5",
-                                 QStringLiteral("*Preview (How Watermark Will Look On Image)"),
+                                 QStringLiteral("*&Preview (How Watermark Will Look On Image)"),
                                  TwipsRect(120, 7440, 7800, 405));
     PushButton2 =
         MakePushButton(this, "PushButton2", kStartCaption, TwipsRect(120, 7965, 7800, 405));
@@ -136,13 +137,26 @@ void Form1::buildControls() {
 }
 
 void Form1::setTabOrder() {
-    // The designed tab order; frames and the progress bar take no focus and drop out.
-    const QList<QWidget*> order = {ListView1,           options->Combo1,      options->pColor,
-                                   options->Text1,      options->PushButton4, PushButton1,
-                                   PushButton3,         PushButton2,          options->PushButton6,
-                                   PushButton7,         PushButton8,          PushButton5,
-                                   options->Text2,      options->PushButton9, options->Option1[0],
-                                   options->Option1[1], options->Option1[2],  options->Option1[3]};
+    // The order the window is drawn in, top to bottom and left to right; frames and the progress
+    // bar take no focus and drop out.
+    const QList<QWidget*> order = {ListView1,
+                                   PushButton1,
+                                   PushButton3,
+                                   PushButton7,
+                                   PushButton8,
+                                   options->Text1,
+                                   options->PushButton4,
+                                   options->pColor,
+                                   options->PushButton6,
+                                   options->Combo1,
+                                   options->Option1[0],
+                                   options->Option1[1],
+                                   options->Option1[2],
+                                   options->Option1[3],
+                                   options->Text2,
+                                   options->PushButton9,
+                                   PushButton5,
+                                   PushButton2};
     for (qsizetype i = 1; i < order.size(); ++i)
         QWidget::setTabOrder(order[i - 1], order[i]);
 }

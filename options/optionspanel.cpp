@@ -13,6 +13,7 @@
 #include <QComboBox>
 #include <QEvent>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -84,11 +85,32 @@ Control* MakeControl(QWidget* parent, const char* name, QRect geometry) {
 }
 } // namespace
 
+namespace {
+// Return and Enter press the focused push button, as Space does: outside a dialog Qt's buttons
+// take only Space.
+class ReturnPresses : public QObject {
+public:
+    using QObject::QObject;
+
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() != QEvent::KeyPress)
+            return false;
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() != Qt::Key_Return && key->key() != Qt::Key_Enter)
+            return false;
+        if (!key->isAutoRepeat() && key->modifiers() == Qt::NoModifier)
+            static_cast<QPushButton*>(watched)->animateClick();
+        return true;
+    }
+};
+} // namespace
+
 QPushButton* MakePushButton(QWidget* parent, const char* name, const QString& caption,
                             QRect geometry) {
     auto* button = new QPushButton(caption, parent);
     button->setObjectName(QLatin1String(name));
     button->setGeometry(geometry);
+    button->installEventFilter(new ReturnPresses(button));
     return button;
 }
 
@@ -113,7 +135,7 @@ void OptionsPanel::buildWatermarkFrame(QWidget* form) {
 void OptionsPanel::buildColorFrame(QWidget* form) {
     Frame3 = MakeFrame(form, "Frame3", QStringLiteral("Transparent Color"), 3870, 915);
     pColor = MakeControl<ColorSwatch>(Frame3, "pColor", TwipsRect(240, 300, 5400, 405));
-    PushButton6 = MakePushButton(Frame3, "PushButton6", QStringLiteral("What's This?"),
+    PushButton6 = MakePushButton(Frame3, "PushButton6", QStringLiteral("&What's This?"),
                                  TwipsRect(5760, 300, 1800, 405));
 }
 

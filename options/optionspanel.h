@@ -82,7 +82,8 @@ private:
     QString outputPickerFolder_;
 };
 
-// A push button of the main window, named and placed as designed.
+// A push button of the main window, named and placed as designed; Return and Enter press it when
+// it has the focus. A "&" in the caption marks the letter that Alt presses it with.
 QPushButton* MakePushButton(QWidget* parent, const char* name, const QString& caption,
                             QRect geometry);
 

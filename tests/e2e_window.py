@@ -180,7 +180,7 @@ def set_the_options(s, home):
     s.wait_gone(advice)
 
     s.click(WATERMARK_PATH)
-    s.keys(s.main, "shift+Tab")
+    s.keys(s.main, "Tab", "Tab")
     time.sleep(0.2)
     s.shot("colour-focus")
     colour = s.box_after(lambda: s.keys(s.main, "space"), COLOUR_TITLE)

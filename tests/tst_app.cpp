@@ -41,6 +41,7 @@ private slots:
     void homePageOneStartInAHundred();
     void tabOrder_data();
     void tabOrder();
+    void keysPressTheButtons();
 
     void whiteWithoutSkinFaceColourWithIt();
     void pointerRules();
@@ -123,7 +124,8 @@ void TestApp::layout() {
     QVERIFY2(control, qPrintable(name));
     QCOMPARE(control->geometry(), geometry);
     if (auto* button = qobject_cast<QPushButton*>(control)) {
-        QCOMPARE(button->text(), caption);
+        // The caption as designed, with the letter that Alt presses it with marked.
+        QCOMPARE(button->text().remove(QLatin1Char('&')), caption);
         QCOMPARE(button->font().pointSizeF(), 11.25);
         QVERIFY(button->font().bold());
     } else if (auto* frame = qobject_cast<QGroupBox*>(control)) {
@@ -260,13 +262,14 @@ void TestApp::tabOrder() {
     form->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(form.get()));
     // The four format buttons are one stop, entered at the near end; the arrow keys move within.
-    QStringList expected = {"Combo1",      "pColor",      "Text1",       "PushButton4",
-                            "PushButton1", "PushButton3", "PushButton2", "PushButton6",
-                            "PushButton7", "PushButton8", "PushButton5", "Text2",
-                            "PushButton9", "Option1_0"};
+    // The order the window is drawn in, top to bottom and left to right.
+    QStringList expected = {"PushButton1", "PushButton3", "PushButton7", "PushButton8",
+                            "Text1",       "PushButton4", "pColor",      "PushButton6",
+                            "Combo1",      "Option1_0",   "Text2",       "PushButton9",
+                            "PushButton5", "PushButton2"};
     if (modifiers & Qt::ShiftModifier) {
         std::reverse(expected.begin(), expected.end());
-        expected.first() = "Option1_3";
+        expected.replace(expected.indexOf("Option1_0"), "Option1_3");
     }
     expected << "ListView1";
 
@@ -277,6 +280,33 @@ void TestApp::tabOrder() {
         visited << QApplication::focusWidget()->objectName();
     }
     QCOMPARE(visited, expected);
+}
+
+void TestApp::keysPressTheButtons() {
+    const auto form = loadForm();
+    form->show();
+    QApplication::setActiveWindow(form.get());
+    QVERIFY(QTest::qWaitForWindowActive(form.get()));
+    auto fill = [&] {
+        form->ListView1->clearEntries();
+        form->ListView1->append(QStringLiteral("/a.png"));
+    };
+    // Return and Enter press the focused button, as Space does.
+    for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Space}) {
+        fill();
+        form->PushButton7->setFocus();
+        QTest::keyClick(form->PushButton7, key);
+        QTRY_COMPARE(form->ListView1->count(), 0);
+    }
+    // Alt and the marked letter press a button wherever the focus is.
+    fill();
+    form->options->Text1->setFocus();
+    QTest::keyClick(form->options->Text1, Qt::Key_C, Qt::AltModifier);
+    QTRY_COMPARE(form->ListView1->count(), 0);
+    QTest::keyClick(form->options->Text1, Qt::Key_W, Qt::AltModifier);
+    QTRY_COMPARE(prompter_.count("message"), 1);
+    QTest::keyClick(form->options->Text1, Qt::Key_S, Qt::AltModifier);
+    QTRY_COMPARE(prompter_.messages().last(), kNoFilesMessage);
 }
 
 void TestApp::whiteWithoutSkinFaceColourWithIt() {

@@ -275,8 +275,8 @@ void TestOptions::transparentColourByKeyboard() {
     QVERIFY(QTest::qWaitForWindowActive(form_.get()));
     const QImage withoutFocus = options.pColor->grab().toImage();
     // Reached with the Tab key, as a keyboard user reaches it.
-    options.Combo1->setFocus();
-    QTest::keyClick(options.Combo1, Qt::Key_Tab);
+    options.PushButton4->setFocus();
+    QTest::keyClick(options.PushButton4, Qt::Key_Tab);
     QVERIFY(options.pColor->hasFocus());
     const QImage withFocus = options.pColor->grab().toImage();
     QVERIFY2(withFocus != withoutFocus, "no visible focus mark");
