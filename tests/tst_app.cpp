@@ -44,6 +44,7 @@ private slots:
     void keysPressTheButtons();
 
     void whiteWithoutSkinFaceColourWithIt();
+    void darkDesktopKeepsTextReadable();
     void pointerRules();
     void listHandlersAndClear();
     void closeEndsEverything();
@@ -335,6 +336,37 @@ void TestApp::whiteWithoutSkinFaceColourWithIt() {
     QVERIFY(whiteIn(form->options->pColor));
     QVERIFY(form->styleSheet().contains("#123456"));
     QCOMPARE(form->form2()->palette().color(form->form2()->backgroundRole()), FaceColor());
+}
+
+void TestApp::darkDesktopKeepsTextReadable() {
+    const QPalette desktop = QApplication::palette();
+    QPalette dark(QColor(60, 60, 60), QColor(45, 45, 45));
+    dark.setColor(QPalette::WindowText, QColor(220, 220, 220));
+    dark.setColor(QPalette::Text, QColor(220, 220, 220));
+    dark.setColor(QPalette::Base, QColor(30, 30, 30));
+    QApplication::setPalette(dark);
+    const auto form = loadForm();
+    form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+    QList<QWidget*> forced = {form.get()};
+    for (QGroupBox* frame : form->findChildren<QGroupBox*>())
+        forced << frame;
+    for (QRadioButton* option : form->options->Option1)
+        forced << option;
+    for (QWidget* widget : forced) {
+        const QPalette& palette = widget->palette();
+        QCOMPARE(palette.color(widget->backgroundRole()), QColor(Qt::white));
+        QVERIFY2(palette.color(QPalette::WindowText).lightness() < 60,
+                 qPrintable(widget->objectName()));
+    }
+    // As drawn: the title of a frame is dark on the white.
+    const QImage title = form->options->Frame2->grab(QRect(0, 0, 160, 18)).toImage();
+    int darkPixels = 0;
+    for (int y = 0; y < title.height(); ++y)
+        for (int x = 0; x < title.width(); ++x)
+            darkPixels += QColor(title.pixel(x, y)).lightness() < 80;
+    QApplication::setPalette(desktop);
+    QVERIFY2(darkPixels > 40, qPrintable(QString::number(darkPixels)));
 }
 
 void TestApp::pointerRules() {
