@@ -3,6 +3,7 @@
 #include "app/appearance.h"
 #include "app/closerequest.h"
 #include "app/homepage.h"
+#include "app/screenfit.h"
 #include "app/windowbatch.h"
 #include "filelist/addfiles.h"
 #include "filelist/dragreorder.h"
@@ -29,7 +30,10 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRandomGenerator>
+#include <QScrollArea>
 #include <QShortcut>
+#include <QStyle>
+#include <QVBoxLayout>
 
 #include <algorithm>
 
@@ -79,11 +83,12 @@ Form1::Form1(Prompter& prompter)
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
                    Qt::MSWindowsFixedSizeDialogHint);
-    setFixedSize(TwipsToPixels(kClientWidth), TwipsToPixels(kClientHeight));
     QFont windowFont(QStringLiteral("Arial"), 9);
     windowFont.setBold(true);
     setFont(windowFont);
+    buildScroller();
     buildControls();
+    setFixedSize(content_->size());
     ListView1->setPrompter(&prompter_);
     setTabOrder();
     batch_ = std::make_unique<WindowBatch>(*this, prompter_);
@@ -95,31 +100,71 @@ Form1::~Form1() {
     delete form2_.data();
 }
 
+void Form1::buildScroller() {
+    // The controls sit at their designed places on one content area. The window shows all of it
+    // where the screen has room, and scrolls it where it has not (a high scale factor).
+    scroller_ = new QScrollArea(this);
+    scroller_->setObjectName(QStringLiteral("Scroller"));
+    scroller_->setFrameShape(QFrame::NoFrame);
+    scroller_->setFocusPolicy(Qt::NoFocus);
+    scroller_->viewport()->setAutoFillBackground(false);
+    content_ = new QWidget;
+    content_->setObjectName(QStringLiteral("Content"));
+    content_->setFixedSize(TwipsToPixels(kClientWidth), TwipsToPixels(kClientHeight));
+    scroller_->setWidget(content_);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(scroller_);
+}
+
+void Form1::placeOnScreen(const QRect& area) {
+    area_ = area;
+    fittedFrame_ = frameGeometry().size() - size();
+    const int bar = style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, scroller_);
+    const QSize fitted = FittedSize(content_->size(), area.size() - fittedFrame_, bar);
+    if (fitted == content_->size()) {
+        setFixedSize(fitted);
+    } else {
+        setMinimumSize(QSize(1, 1));
+        setMaximumSize(content_->size() + QSize(bar, bar));
+        resize(fitted);
+    }
+    move(CentredInside(area, fitted + fittedFrame_));
+}
+
+void Form1::moveEvent(QMoveEvent* event) {
+    QWidget::moveEvent(event);
+    // A window manager frames the window a moment after it is shown: fit again with the frame.
+    if (!area_.isEmpty() && isVisible() && frameGeometry().size() - size() != fittedFrame_)
+        placeOnScreen(area_);
+}
+
 void Form1::buildControls() {
-    ListView1 = new ImageFileList(this);
+    QWidget* const form = content_;
+    ListView1 = new ImageFileList(form);
     ListView1->setGeometry(TwipsRect(120, 120, 7800, 1815));
-    PushButton1 = MakePushButton(this, "PushButton1", QStringLiteral("&Add Image File(s)"),
+    PushButton1 = MakePushButton(form, "PushButton1", QStringLiteral("&Add Image File(s)"),
                                  TwipsRect(120, 2020, 3840, 405));
-    PushButton3 = MakePushButton(this, "PushButton3", QStringLiteral("Add All File(s) In &Folder"),
+    PushButton3 = MakePushButton(form, "PushButton3", QStringLiteral("Add All File(s) In &Folder"),
                                  TwipsRect(4080, 2020, 3840, 405));
-    PushButton7 = MakePushButton(this, "PushButton7", QStringLiteral("&Clear List"),
+    PushButton7 = MakePushButton(form, "PushButton7", QStringLiteral("&Clear List"),
                                  TwipsRect(120, 2530, 3840, 405));
-    PushButton8 = MakePushButton(this, "PushButton8", QStringLiteral("&Load Sample/Example Files"),
+    PushButton8 = MakePushButton(form, "PushButton8", QStringLiteral("&Load Sample/Example Files"),
                                  TwipsRect(4080, 2530, 3840, 405));
-    options = new OptionsPanel(this, prompter_);
-    PushButton5 = MakePushButton(this, "PushButton5",
+    options = new OptionsPanel(form, prompter_);
+    PushButton5 = MakePushButton(form, "PushButton5",
                                  QStringLiteral("*&Preview (How Watermark Will Look On Image)"),
                                  TwipsRect(120, 7440, 7800, 405));
     PushButton2 =
-        MakePushButton(this, "PushButton2", kStartCaption, TwipsRect(120, 7965, 7800, 405));
-    ProgressBar1 = new ProgressBar(this);
+        MakePushButton(form, "PushButton2", kStartCaption, TwipsRect(120, 7965, 7800, 405));
+    ProgressBar1 = new ProgressBar(form);
     ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
     ProgressBar1->setGeometry(TwipsRect(120, 8490, 7800, 405));
     ProgressBar1->setRange(0, 100);
     ProgressBar1->setValue(0);
     ProgressBar1->setFormat(kIdleProgressText);
     ProgressBar1->setAlignment(Qt::AlignCenter);
-    pWatermark = new QLabel(this);
+    pWatermark = new QLabel(form);
     pWatermark->setObjectName(QStringLiteral("pWatermark"));
     pWatermark->setGeometry(TwipsRect(3000, 0, 375, 315));
     pWatermark->hide();
@@ -212,6 +257,7 @@ void Form1::watchPointers() {
     for (QPushButton* button : findChildren<QPushButton*>())
         pointers_->watchButton(button);
     pointers_->watchSurface(this);
+    pointers_->watchSurface(content_);
     for (QGroupBox* frame : findChildren<QGroupBox*>())
         pointers_->watchSurface(frame);
     pointers_->watchSurface(ListView1->viewport());

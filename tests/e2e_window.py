@@ -335,6 +335,34 @@ def close_during_runs(name, env, shots, program, home):
         print(f"closed {moment}: ended after {took:.2f} s, {len(written)} copies written")
 
 
+def fits_at_double_scale(program, home):
+    """At 200 % on a 1920 x 1080 screen the designed window is taller than the screen: it must
+    lie wholly on it, title bar and progress bar included, and still close as usual."""
+    xvfb, name = start_xvfb("1920x1080x24")
+    env = dict(os.environ, DISPLAY=name, HOME=home, XDG_CONFIG_HOME=os.path.join(home, "config"),
+               XDG_RUNTIME_DIR=home, QT_SCALE_FACTOR="2")
+    env.pop("QT_QPA_PLATFORM", None)
+    app = subprocess.Popen([program], env=env)
+    try:
+        s = Session(name, env, None, program)
+        s.main = s.wait_window("Tintorel", timeout=30)
+        time.sleep(0.3)
+        geometry = s.main.get_geometry()
+        x, y = s.origin(s.main)
+        if x < 0 or y < 0 or x + geometry.width > 1920 or y + geometry.height > 1080:
+            raise Failed(f"at 200 % the window lies at {x},{y} {geometry.width}x{geometry.height}")
+        close_like_a_user(s.dpy, s.main)
+        if app.wait(timeout=10) != 0:
+            raise Failed("at 200 % the program did not end cleanly")
+        s.dpy.close()
+    finally:
+        if app.poll() is None:
+            app.kill()
+            app.wait()
+        xvfb.terminate()
+        xvfb.wait()
+
+
 def session(s, home, program):
     s.main = s.wait_window("Tintorel", timeout=30)
     geometry = s.main.get_geometry()
@@ -380,6 +408,7 @@ def main():
             if code != 0:
                 failures.append(f"exit code {code}")
             close_during_runs(name, env, shots, program, home)
+            fits_at_double_scale(program, home)
         except (Failed, subprocess.CalledProcessError) as failure:
             failures.append(str(failure))
             if s:

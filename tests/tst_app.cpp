@@ -20,6 +20,8 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -45,6 +47,8 @@ private slots:
 
     void whiteWithoutSkinFaceColourWithIt();
     void darkDesktopKeepsTextReadable();
+    void windowFitsTheScreen_data();
+    void windowFitsTheScreen();
     void pointerRules();
     void listHandlersAndClear();
     void closeEndsEverything();
@@ -367,6 +371,46 @@ void TestApp::darkDesktopKeepsTextReadable() {
             darkPixels += QColor(title.pixel(x, y)).lightness() < 80;
     QApplication::setPalette(desktop);
     QVERIFY2(darkPixels > 40, qPrintable(QString::number(darkPixels)));
+}
+
+void TestApp::windowFitsTheScreen_data() {
+    QTest::addColumn<QRect>("area"); // the screen's available area, in device-independent pixels
+    QTest::addColumn<bool>("scrolls");
+    QTest::newRow("1920 x 1080 at 100 %") << QRect(0, 0, 1920, 1040) << false;
+    QTest::newRow("1920 x 1080 at 200 %") << QRect(0, 0, 960, 520) << true;
+    QTest::newRow("narrow and low, beside a panel") << QRect(100, 30, 400, 300) << true;
+}
+
+void TestApp::windowFitsTheScreen() {
+    QFETCH(QRect, area);
+    QFETCH(bool, scrolls);
+    const auto form = loadForm();
+    form->placeOnScreen(area);
+    form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+    // Once shown, the frame is known (a window manager frames the window as it moves it).
+    form->placeOnScreen(area);
+    QVERIFY2(area.contains(form->frameGeometry()), qPrintable(QStringLiteral("%1,%2 %3x%4")
+                                                                  .arg(form->x())
+                                                                  .arg(form->y())
+                                                                  .arg(form->width())
+                                                                  .arg(form->height())));
+    auto* scroller = form->findChild<QScrollArea*>();
+    QVERIFY(scroller);
+    // The controls keep their designed size and places, scrolled where the window is smaller.
+    QCOMPARE(scroller->widget()->size(), QSize(536, 601));
+    QCOMPARE(scroller->verticalScrollBar()->isVisible(), scrolls);
+    if (!scrolls) {
+        QCOMPARE(form->size(), QSize(536, 601));
+        QCOMPARE(form->minimumSize(), form->maximumSize());
+        QVERIFY((form->frameGeometry().center() - area.center()).manhattanLength() <= 2);
+        return;
+    }
+    // Every control can be brought into view, as Tab does.
+    scroller->ensureWidgetVisible(form->options->PushButton9);
+    const QRect shown(form->options->PushButton9->mapTo(form.get(), QPoint(0, 0)),
+                      form->options->PushButton9->size());
+    QVERIFY(form->rect().contains(shown));
 }
 
 void TestApp::pointerRules() {
