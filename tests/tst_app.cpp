@@ -268,10 +268,9 @@ void TestApp::tabOrder() {
     QVERIFY(QTest::qWaitForWindowActive(form.get()));
     // The four format buttons are one stop, entered at the near end; the arrow keys move within.
     // The order the window is drawn in, top to bottom and left to right.
-    QStringList expected = {"PushButton1", "PushButton3", "PushButton7", "PushButton8",
-                            "Text1",       "PushButton4", "pColor",      "PushButton6",
-                            "Combo1",      "Option1_0",   "Text2",       "PushButton9",
-                            "PushButton5", "PushButton2"};
+    QStringList expected = {"PushButton1", "PushButton3", "PushButton7", "PushButton8", "Text1",
+                            "PushButton4", "pColor",      "PushButton6", "Combo1",      "Option1_0",
+                            "Text2",       "PushButton9", "PushButton5", "PushButton2"};
     if (modifiers & Qt::ShiftModifier) {
         std::reverse(expected.begin(), expected.end());
         expected.replace(expected.indexOf("Option1_0"), "Option1_3");
