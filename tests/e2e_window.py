@@ -4,7 +4,8 @@ key presses (XTEST) on the main window and on every kind of real dialog it opens
 message box, text input, folder picker, file dialog, colour dialog). It loads the samples, starts
 a run and waits for "Done.", checks that every written image carries the watermark exactly where
 the placement puts it, opens the preview and checks its size, and closes the program through the
-window manager's close request (WM_DELETE_WINDOW), expecting a clean exit.
+window manager's close request (WM_DELETE_WINDOW), expecting a clean exit. Then the window is
+closed at 20 moments of a run, boxes open or not, and at 200 % scale it must lie on the screen.
 
 Set TINTOREL_E2E_SHOTS to a folder to keep a screenshot of each step there."""
 import os
@@ -261,7 +262,8 @@ def make_run_folders(home):
     for i in range(1, RUN_PHOTOS):
         shutil.copy(os.path.join(whole, "p00.jpg"), os.path.join(whole, "p%02d.jpg" % i))
     shutil.copytree(whole, damaged)
-    with open(os.path.join(damaged, "p10.jpg"), "wb") as broken:
+    # Its name reads as markup; the error report shows it as it is (seen in the screenshots).
+    with open(os.path.join(damaged, "<b>BIG<i>x.jpg"), "wb") as broken:
         broken.write(b"\xff\xd8\xff\xe0 not a picture")
     return whole, damaged
 
@@ -291,6 +293,7 @@ def close_at(s, moment, out):
         time.sleep(value)
     elif kind == "box":
         s.wait_window(value, exclude={s.main.id}, timeout=20)
+        s.shot("box-before-close")
     else:
         deadline = time.time() + 20
         while len(os.listdir(out)) < value and time.time() < deadline:
@@ -313,6 +316,7 @@ def close_during_runs(name, env, shots, program, home):
         app = subprocess.Popen([program, folder], env=env)
         try:
             s = Session(name, env, shots, program)
+            s.step = 100 + 10 * number  # each try's screenshots by their own names
             s.main = s.wait_window("Tintorel", timeout=30)
             # The folder named at start is listed once the window shows.
             time.sleep(0.3)
