@@ -285,8 +285,10 @@ def close_at(s, moment, out):
     """Starts the run and closes the window at the moment."""
     kind, value = moment
     if kind == "with start" and value < 0:
+        # The click is aimed first: the window may be gone by the time it lands.
+        x, y = s.origin(s.main)
         close_like_a_user(s.dpy, s.main)
-        s.click(START)
+        s.xdotool("mousemove", str(x + START[0]), str(y + START[1]), "click", "1")
         return
     s.click(START)
     if kind == "with start" or kind == "after":
