@@ -19,6 +19,14 @@ QColor FaceColor() {
 void PaintBackground(QWidget* widget, const QColor& color) {
     QPalette palette = widget->palette();
     palette.setColor(widget->backgroundRole(), color);
+    // A background forced on the desktop's palette takes its text colour along: a dark desktop
+    // would otherwise draw its light text, titles and option labels on the white of the design.
+    const bool light = color.lightness() > 127;
+    const QColor text = light ? Qt::black : Qt::white;
+    palette.setColor(QPalette::Active, QPalette::WindowText, text);
+    palette.setColor(QPalette::Inactive, QPalette::WindowText, text);
+    palette.setColor(QPalette::Disabled, QPalette::WindowText,
+                     light ? QColor(120, 120, 120) : QColor(160, 160, 160));
     widget->setPalette(palette);
     widget->setAutoFillBackground(true);
 }

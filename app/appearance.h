@@ -13,7 +13,8 @@ inline const QString kHandPointerFile = QStringLiteral("/HAND-M.CUR");
 // The desktop's colour for the faces of buttons and panels.
 QColor FaceColor();
 
-// Fills the widget's own background with the colour (buttons paint theirs in the button role).
+// Fills the widget's own background with the colour (buttons paint theirs in the button role) and
+// gives its text a colour that reads on it.
 void PaintBackground(QWidget* widget, const QColor& color);
 
 // Gives the window and its option buttons, check boxes, frames and labels the face colour; the

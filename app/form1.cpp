@@ -1,7 +1,9 @@
 #include "app/form1.h"
 
 #include "app/appearance.h"
+#include "app/closerequest.h"
 #include "app/homepage.h"
+#include "app/screenfit.h"
 #include "app/windowbatch.h"
 #include "filelist/addfiles.h"
 #include "filelist/dragreorder.h"
@@ -16,6 +18,7 @@
 #include "support/pointerfile.h"
 #include "support/prompter.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
@@ -27,15 +30,21 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRandomGenerator>
+#include <QScrollArea>
 #include <QShortcut>
+#include <QStyle>
+#include <QVBoxLayout>
+
+#include <algorithm>
 
 #include "options/colorswatch.h"
 
 namespace {
 // The client area, in twips.
 constexpr int kClientWidth = 8040, kClientHeight = 9015;
-const QString kStartCaption = QStringLiteral("Start Applying Watermark");
-const QString kStopCaption = QStringLiteral("Stop");
+// The captions carry their Alt letters; Start and Stop share theirs.
+const QString kStartCaption = QStringLiteral("&Start Applying Watermark");
+const QString kStopCaption = QStringLiteral("&Stop");
 // One start in a hundred offers the maker's home page.
 constexpr int kHomePageDraw = 7;
 
@@ -53,6 +62,16 @@ QFont ButtonFont() {
     font.setBold(true);
     return font;
 }
+
+// The boxes and dialogs still open when the window closes are dismissed as Escape dismisses them:
+// the person closing the window has answered them.
+void DismissOpenBoxes() {
+    for (QWidget* box = QApplication::activeModalWidget(); box;) {
+        box->close();
+        QWidget* next = QApplication::activeModalWidget();
+        box = next != box ? next : nullptr;
+    }
+}
 } // namespace
 
 Form1::Form1(Prompter& prompter)
@@ -64,46 +83,88 @@ Form1::Form1(Prompter& prompter)
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
                    Qt::MSWindowsFixedSizeDialogHint);
-    setFixedSize(TwipsToPixels(kClientWidth), TwipsToPixels(kClientHeight));
     QFont windowFont(QStringLiteral("Arial"), 9);
     windowFont.setBold(true);
     setFont(windowFont);
+    buildScroller();
     buildControls();
+    setFixedSize(content_->size());
     ListView1->setPrompter(&prompter_);
     setTabOrder();
     batch_ = std::make_unique<WindowBatch>(*this, prompter_);
     connectHandlers();
+    new CloseRequests(this);
 }
 
 Form1::~Form1() {
     delete form2_.data();
 }
 
+void Form1::buildScroller() {
+    // The controls sit at their designed places on one content area. The window shows all of it
+    // where the screen has room, and scrolls it where it has not (a high scale factor).
+    scroller_ = new QScrollArea(this);
+    scroller_->setObjectName(QStringLiteral("Scroller"));
+    scroller_->setFrameShape(QFrame::NoFrame);
+    scroller_->setFocusPolicy(Qt::NoFocus);
+    scroller_->viewport()->setAutoFillBackground(false);
+    content_ = new QWidget;
+    content_->setObjectName(QStringLiteral("Content"));
+    content_->setFixedSize(TwipsToPixels(kClientWidth), TwipsToPixels(kClientHeight));
+    scroller_->setWidget(content_);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(scroller_);
+}
+
+void Form1::placeOnScreen(const QRect& area) {
+    area_ = area;
+    fittedFrame_ = frameGeometry().size() - size();
+    const int bar = style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, scroller_);
+    const QSize fitted = FittedSize(content_->size(), area.size() - fittedFrame_, bar);
+    if (fitted == content_->size()) {
+        setFixedSize(fitted);
+    } else {
+        setMinimumSize(QSize(1, 1));
+        setMaximumSize(content_->size() + QSize(bar, bar));
+        resize(fitted);
+    }
+    move(CentredInside(area, fitted + fittedFrame_));
+}
+
+void Form1::moveEvent(QMoveEvent* event) {
+    QWidget::moveEvent(event);
+    // A window manager frames the window a moment after it is shown: fit again with the frame.
+    if (!area_.isEmpty() && isVisible() && frameGeometry().size() - size() != fittedFrame_)
+        placeOnScreen(area_);
+}
+
 void Form1::buildControls() {
-    ListView1 = new ImageFileList(this);
+    QWidget* const form = content_;
+    ListView1 = new ImageFileList(form);
     ListView1->setGeometry(TwipsRect(120, 120, 7800, 1815));
-    PushButton1 = MakePushButton(this, "PushButton1", QStringLiteral("Add Image File(s)"),
+    PushButton1 = MakePushButton(form, "PushButton1", QStringLiteral("&Add Image File(s)"),
                                  TwipsRect(120, 2020, 3840, 405));
-    PushButton3 = MakePushButton(this, "PushButton3", QStringLiteral("Add All File(s) In Folder"),
+    PushButton3 = MakePushButton(form, "PushButton3", QStringLiteral("Add All File(s) In &Folder"),
                                  TwipsRect(4080, 2020, 3840, 405));
-    PushButton7 = MakePushButton(this, "PushButton7", QStringLiteral("Clear List"),
+    PushButton7 = MakePushButton(form, "PushButton7", QStringLiteral("&Clear List"),
                                  TwipsRect(120, 2530, 3840, 405));
-    PushButton8 = MakePushButton(this, "PushButton8", QStringLiteral("Load Sample/Example Files"),
+    PushButton8 = MakePushButton(form, "PushButton8", QStringLiteral("&Load Sample/Example Files"),
                                  TwipsRect(4080, 2530, 3840, 405));
-    options = new OptionsPanel(this, prompter_);
-    PushButton5 = MakePushButton(this, "PushButton5",
-                                 QStringLiteral("*Preview (How Watermark Will Look On Image)"),
+    options = new OptionsPanel(form, prompter_);
+    PushButton5 = MakePushButton(form, "PushButton5",
+                                 QStringLiteral("*&Preview (How Watermark Will Look On Image)"),
                                  TwipsRect(120, 7440, 7800, 405));
     PushButton2 =
-        MakePushButton(this, "PushButton2", kStartCaption, TwipsRect(120, 7965, 7800, 405));
-    ProgressBar1 = new ProgressBar(this);
+        MakePushButton(form, "PushButton2", kStartCaption, TwipsRect(120, 7965, 7800, 405));
+    ProgressBar1 = new ProgressBar(form);
     ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
     ProgressBar1->setGeometry(TwipsRect(120, 8490, 7800, 405));
     ProgressBar1->setRange(0, 100);
     ProgressBar1->setValue(0);
     ProgressBar1->setFormat(kIdleProgressText);
     ProgressBar1->setAlignment(Qt::AlignCenter);
-    pWatermark = new QLabel(this);
+    pWatermark = new QLabel(form);
     pWatermark->setObjectName(QStringLiteral("pWatermark"));
     pWatermark->setGeometry(TwipsRect(3000, 0, 375, 315));
     pWatermark->hide();
@@ -121,13 +182,26 @@ void Form1::buildControls() {
 }
 
 void Form1::setTabOrder() {
-    // The designed tab order; frames and the progress bar take no focus and drop out.
-    const QList<QWidget*> order = {ListView1,           options->Combo1,      options->pColor,
-                                   options->Text1,      options->PushButton4, PushButton1,
-                                   PushButton3,         PushButton2,          options->PushButton6,
-                                   PushButton7,         PushButton8,          PushButton5,
-                                   options->Text2,      options->PushButton9, options->Option1[0],
-                                   options->Option1[1], options->Option1[2],  options->Option1[3]};
+    // The order the window is drawn in, top to bottom and left to right; frames and the progress
+    // bar take no focus and drop out.
+    const QList<QWidget*> order = {ListView1,
+                                   PushButton1,
+                                   PushButton3,
+                                   PushButton7,
+                                   PushButton8,
+                                   options->Text1,
+                                   options->PushButton4,
+                                   options->pColor,
+                                   options->PushButton6,
+                                   options->Combo1,
+                                   options->Option1[0],
+                                   options->Option1[1],
+                                   options->Option1[2],
+                                   options->Option1[3],
+                                   options->Text2,
+                                   options->PushButton9,
+                                   PushButton5,
+                                   PushButton2};
     for (qsizetype i = 1; i < order.size(); ++i)
         QWidget::setTabOrder(order[i - 1], order[i]);
 }
@@ -171,6 +245,8 @@ void Form1::Form_Load() {
     guard.step(90, [&] { options->restorePlacement(); });
     guard.step(100, [&] { options->restoreOutputFolder(); });
     guard.step(110, [&] { options->restoreOutputFormat(); });
+    guard.step(112, [&] { options->restoreWatermark(); });
+    guard.step(114, [&] { options->restoreTransparentColor(); });
     guard.step(120, [&] { StartImaging(prompter_); });
     guard.step(130, [&] { pWatermark_ = Surface(pWatermark->size()); });
     guard.step(140, [&] { form2(); });
@@ -181,6 +257,7 @@ void Form1::watchPointers() {
     for (QPushButton* button : findChildren<QPushButton*>())
         pointers_->watchButton(button);
     pointers_->watchSurface(this);
+    pointers_->watchSurface(content_);
     for (QGroupBox* frame : findChildren<QGroupBox*>())
         pointers_->watchSurface(frame);
     pointers_->watchSurface(ListView1->viewport());
@@ -218,7 +295,10 @@ void Form1::PushButton2_Click() {
         batch_->stop(false);
         return;
     }
-    RunWatermarkBatch(*batch_);
+    // A click still queued when the window closed starts nothing.
+    if (ended_ || closeAfterRun_)
+        return;
+    batch_->run();
     if (closeAfterRun_)
         close();
 }
@@ -243,9 +323,10 @@ void Form1::PushButton3_Click() {
 void Form1::PushButton5_Click() {
     Guard guard(prompter_, ErrorLocation::Preview);
     QString imagePath;
+    // With nothing selected the first entry is previewed; an empty list has nothing to show.
     guard.step(1, [&] {
-        if (const int selected = ListView1->selectedPosition(); selected > 0)
-            imagePath = ListView1->textAt(selected);
+        if (ListView1->count() > 0)
+            imagePath = ListView1->textAt(std::max(ListView1->selectedPosition(), 1));
     });
     guard.step(2, [&] {
         PreviewWatermark(
@@ -266,6 +347,7 @@ void Form1::PushButton7_Click() {
 }
 
 void Form1::closeEvent(QCloseEvent* event) {
+    DismissOpenBoxes();
     if (batch_->isRunning()) {
         // The images in hand are finished first, so that no file is left half written; the
         // program then ends without the run's closing box.
@@ -274,8 +356,11 @@ void Form1::closeEvent(QCloseEvent* event) {
         event->ignore();
         return;
     }
-    Form_QueryUnload();
     event->accept();
+    if (ended_)
+        return;
+    ended_ = true;
+    Form_QueryUnload();
     // The program ends with its main window, taking a hidden or open preview window with it.
     delete form2_.data();
     QCoreApplication::quit();
@@ -284,8 +369,10 @@ void Form1::closeEvent(QCloseEvent* event) {
 void Form1::Form_QueryUnload() {
     Guard guard(prompter_, ErrorLocation::Form1QueryUnload);
     guard.step(1, [&] { StopImaging(); });
+    // What is already queued (a repaint) is handled; a click or key still waiting would start
+    // new work in a window that is going away.
     guard.step(2, [&] {
-        QCoreApplication::processEvents();
-        QCoreApplication::processEvents();
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
     });
 }

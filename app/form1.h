@@ -18,6 +18,7 @@ class Prompter;
 class QLabel;
 class QProgressBar;
 class QPushButton;
+class QScrollArea;
 class QShortcut;
 class WindowBatch;
 
@@ -33,6 +34,9 @@ public:
 
     // The start-up sequence, run once before the window is first shown.
     void Form_Load();
+    // Sizes the window to the screen's available area and centres it there; the content scrolls
+    // where the designed size does not fit.
+    void placeOnScreen(const QRect& area);
 
     // The busy mark: the hourglass over the whole window while a run or a folder scan works.
     bool isBusy() const;
@@ -89,8 +93,10 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
 
 private:
+    void buildScroller();
     void buildControls();
     void setTabOrder();
     void connectHandlers();
@@ -103,6 +109,12 @@ private:
     PointerRules* pointers_ = nullptr;
     Surface pWatermark_;
     QPointer<Form2> form2_;
+    QScrollArea* scroller_ = nullptr;
+    QWidget* content_ = nullptr;
+    QRect area_;
+    QSize fittedFrame_;
     // A close asked for during a run ends the program once the images in hand are written.
     bool closeAfterRun_ = false;
+    // The close has run: the program is ending and starts nothing more.
+    bool ended_ = false;
 };

@@ -16,9 +16,8 @@ int main(int argc, char* argv[]) {
     Form1 form(prompter);
     prompter.setParent(&form);
     form.Form_Load();
-    // Centred on the screen when first shown.
-    const QRect screen = form.screen()->availableGeometry();
-    form.move(screen.center() - form.rect().center());
+    // Centred on the screen when first shown, and never larger than it.
+    form.placeOnScreen(form.screen()->availableGeometry());
     form.show();
     // "Open with" from the desktop names files and folders to list once the window shows.
     const QStringList given = QCoreApplication::arguments().mid(1);

@@ -6,6 +6,7 @@
 #include <QColorDialog>
 #include <QFileDialog>
 #include <QInputDialog>
+#include <QLabel>
 #include <QMessageBox>
 
 #include <algorithm>
@@ -54,21 +55,30 @@ private:
 void QtPrompter::showMessage(const QString& text, const QString& title, Icon icon) {
     QMessageBox box(icon == Icon::Warning ? QMessageBox::Warning : QMessageBox::NoIcon, title,
                     ForDisplay(text), QMessageBox::Ok, parent_);
+    // Texts are shown as written: a file named "<b>BIG<i>x.jpg" keeps its name, never markup.
+    box.setTextFormat(Qt::PlainText);
     box.exec();
 }
 
 bool QtPrompter::askYesNo(const QString& text, const QString& title) {
     QMessageBox box(QMessageBox::NoIcon, title, ForDisplay(text),
                     QMessageBox::Yes | QMessageBox::No, parent_);
+    box.setTextFormat(Qt::PlainText);
     return box.exec() == QMessageBox::Yes;
 }
 
 std::optional<QString> QtPrompter::askText(const QString& title, const QString& label,
                                            const QString& initialText) {
-    bool ok = false;
-    const QString answer = QInputDialog::getText(parent_, title, ForDisplay(label),
-                                                 QLineEdit::Normal, initialText, &ok);
-    return ok ? std::optional(answer) : std::nullopt;
+    QInputDialog dialog(parent_);
+    dialog.setWindowTitle(title);
+    dialog.setInputMode(QInputDialog::TextInput);
+    dialog.setLabelText(ForDisplay(label));
+    dialog.setTextValue(initialText);
+    for (QLabel* text : dialog.findChildren<QLabel*>())
+        text->setTextFormat(Qt::PlainText);
+    if (dialog.exec() != QDialog::Accepted)
+        return std::nullopt;
+    return dialog.textValue();
 }
 
 QStringList QtPrompter::chooseOpenFiles(const QString& title, const QString& filter,

@@ -85,10 +85,21 @@ void WindowBatch::waitForWorkers(BatchRunner& runner, quint64 seen) {
     waiting_ = nullptr;
 }
 
+void WindowBatch::run() {
+    underWay_ = true;
+    stopAsked_ = false;
+    quiet_ = false;
+    RunWatermarkBatch(*this);
+    underWay_ = false;
+}
+
 void WindowBatch::runStarted(BatchRunner& runner) {
     runner_ = &runner;
-    quiet_ = false;
     form_.showRunning(true);
+    // A stop that came while the run checked and took its list (a close while a box showed)
+    // holds for the workers too.
+    if (stopAsked_)
+        runner.requestStop();
 }
 
 void WindowBatch::runEnded() {
@@ -97,6 +108,7 @@ void WindowBatch::runEnded() {
 }
 
 void WindowBatch::stop(bool quietly) {
+    stopAsked_ = true;
     quiet_ = quiet_ || quietly;
     if (runner_)
         runner_->requestStop();

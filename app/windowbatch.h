@@ -32,7 +32,10 @@ public:
     void runEnded() override;
     void showComposed(const QImage& picture) override;
 
-    bool isRunning() const { return runner_ != nullptr; }
+    // The whole run, from its checks to its closing box. It counts as running from the first
+    // check on, so that a stop asked for before the workers exist still stops it.
+    void run();
+    bool isRunning() const { return underWay_; }
     // Stops the run after the images in hand. With quietly, the boxes still due are not shown:
     // the window is closing.
     void stop(bool quietly);
@@ -41,6 +44,8 @@ private:
     Form1& form_;
     Prompter& prompter_;
     BatchRunner* runner_ = nullptr;
+    bool underWay_ = false;
+    bool stopAsked_ = false;
     bool quiet_ = false;
     // Lives in the window's thread: the workers' news reaches the waiting loop through it.
     QObject waker_;

@@ -13,6 +13,7 @@
 #include <QComboBox>
 #include <QEvent>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -84,11 +85,32 @@ Control* MakeControl(QWidget* parent, const char* name, QRect geometry) {
 }
 } // namespace
 
+namespace {
+// Return and Enter press the focused push button, as Space does: outside a dialog Qt's buttons
+// take only Space.
+class ReturnPresses : public QObject {
+public:
+    using QObject::QObject;
+
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() != QEvent::KeyPress)
+            return false;
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() != Qt::Key_Return && key->key() != Qt::Key_Enter)
+            return false;
+        if (!key->isAutoRepeat() && key->modifiers() == Qt::NoModifier)
+            static_cast<QPushButton*>(watched)->animateClick();
+        return true;
+    }
+};
+} // namespace
+
 QPushButton* MakePushButton(QWidget* parent, const char* name, const QString& caption,
                             QRect geometry) {
     auto* button = new QPushButton(caption, parent);
     button->setObjectName(QLatin1String(name));
     button->setGeometry(geometry);
+    button->installEventFilter(new ReturnPresses(button));
     return button;
 }
 
@@ -113,7 +135,7 @@ void OptionsPanel::buildWatermarkFrame(QWidget* form) {
 void OptionsPanel::buildColorFrame(QWidget* form) {
     Frame3 = MakeFrame(form, "Frame3", QStringLiteral("Transparent Color"), 3870, 915);
     pColor = MakeControl<ColorSwatch>(Frame3, "pColor", TwipsRect(240, 300, 5400, 405));
-    PushButton6 = MakePushButton(Frame3, "PushButton6", QStringLiteral("What's This?"),
+    PushButton6 = MakePushButton(Frame3, "PushButton6", QStringLiteral("&What's This?"),
                                  TwipsRect(5760, 300, 1800, 405));
 }
 
@@ -170,6 +192,9 @@ void OptionsPanel::connectHandlers() {
     connect(Text2, &QLineEdit::textChanged, this, [guarded](const QString& text) {
         guarded([&text] { SaveSetting(SettingKey::OutputFolder, text); });
     });
+    connect(Text1, &QLineEdit::textChanged, this, [guarded](const QString& text) {
+        guarded([&text] { SaveSetting(PanelSettingKey::WatermarkPath, text); });
+    });
     connect(pColor, &ColorSwatch::clicked, this, &OptionsPanel::pColor_Click);
     connect(PushButton4, &QPushButton::clicked, this, &OptionsPanel::PushButton4_Click);
     connect(PushButton6, &QPushButton::clicked, this, &OptionsPanel::PushButton6_Click);
@@ -201,6 +226,22 @@ void OptionsPanel::restoreOutputFormat() {
     if (index < 0 || index >= kOutputFormatCount)
         throw Failure(QStringLiteral("Control array element '%1' doesn't exist").arg(index));
     Option1[index]->setChecked(true);
+}
+
+void OptionsPanel::restoreWatermark() {
+    Text1->setText(GetSetting(PanelSettingKey::WatermarkPath));
+}
+
+void OptionsPanel::restoreTransparentColor() {
+    if (!HasSetting(PanelSettingKey::TransparentColor))
+        return;
+    bool ok = false;
+    const uint value = GetSetting(PanelSettingKey::TransparentColor).trimmed().toUInt(&ok);
+    if (!ok || value > 0xFFFFFFu)
+        throw Failure(QStringLiteral("Invalid property value"));
+    // The colour dialog starts from the remembered colour, as it does from one just chosen.
+    dialogColor_ = BgrColor(value);
+    pColor->setColor(dialogColor_);
 }
 
 WatermarkJob OptionsPanel::readOptions() const {
@@ -252,8 +293,11 @@ void OptionsPanel::pColor_Click() {
     Guard guard(prompter_, ErrorLocation::Options);
     guard.step(1, [&] {
         // A cancelled dialog answers with the colour it was given, so the swatch keeps its own.
-        dialogColor_ = prompter_.chooseColor(dialogColor_).value_or(dialogColor_);
+        const std::optional<BgrColor> chosen = prompter_.chooseColor(dialogColor_);
+        dialogColor_ = chosen.value_or(dialogColor_);
         pColor->setColor(dialogColor_);
+        if (chosen)
+            SaveSetting(PanelSettingKey::TransparentColor, QString::number(dialogColor_));
     });
 }
 

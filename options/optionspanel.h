@@ -32,6 +32,8 @@ public:
     void restorePlacement();
     void restoreOutputFolder();
     void restoreOutputFormat();
+    void restoreWatermark();
+    void restoreTransparentColor();
     void setDialogColor(BgrColor color) { dialogColor_ = color; }
 
     // Enables or disables every option control at once (a run disables them while it works).
@@ -97,9 +99,18 @@ private:
     QString outputPickerFolder_;
 };
 
-// A push button of the main window, named and placed as designed.
+// A push button of the main window, named and placed as designed; Return and Enter press it when
+// it has the focus. A "&" in the caption marks the letter that Alt presses it with.
 QPushButton* MakePushButton(QWidget* parent, const char* name, const QString& caption,
                             QRect geometry);
+
+// The watermark path and the transparent colour, remembered beside the stored choices of the
+// design in the same group: the path as the box holds it, the colour as the decimal value of its
+// 0x00BBGGRR.
+namespace PanelSettingKey {
+inline const QString WatermarkPath = QStringLiteral("Text1");
+inline const QString TransparentColor = QStringLiteral("pColor");
+} // namespace PanelSettingKey
 
 // The JPG button's tool tip for each way JPG copies of JPEG pictures are written.
 extern const QString kJpgLosslessTip;

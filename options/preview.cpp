@@ -34,6 +34,11 @@ enum PreviewStep {
 bool WatermarkFileFound(const QString& path) {
     return !path.isEmpty() && QFileInfo(path).isFile();
 }
+
+// A reader's text names the file unless it says which one already.
+QString NamingFile(const QString& text, const QString& path) {
+    return text.contains(path) ? text : path + QStringLiteral(": ") + text;
+}
 } // namespace
 
 PreviewArea::PreviewArea(QWidget* parent)
@@ -165,15 +170,27 @@ void PreviewWatermark(const QString& imagePath, const WatermarkJob& options,
         prompter.showMessage(kInvalidWatermarkPathMessage, ShortTitle(), Prompter::Icon::None);
         return;
     }
+    if (imagePath.isEmpty()) {
+        prompter.showMessage(kSelectPictureMessage, ShortTitle(), Prompter::Icon::None);
+        return;
+    }
     // Every preview starts the watermark at (0, 0): with no placement selected it stays there.
     QPoint position(0, 0);
     Form2* window = nullptr;
     guard.step(FindWindow, [&] { window = form2(); });
     if (!window)
         return;
+    // A failed step names the file it failed on; a preview that could not be composed opens no
+    // window, since it would show something other than the picture.
+    Guard composing([&](int step, const QString& text) {
+        const QString& file = step == Compose ? options.WatermarkPath : imagePath;
+        ReportError(prompter, ErrorLocation::Preview, step, NamingFile(text, file));
+    });
     ComposeWatermark(imagePath, options.WatermarkPath, options.Placement, options.TransparentColor,
-                     position, watermarkSurface, window->surface(), guard, Compose,
+                     position, watermarkSurface, window->surface(), composing, Compose,
                      options.Style.keyTolerance);
+    if (composing.failures() > 0)
+        return;
     guard.step(FitWindow, [&] { window->fitToImage(); });
     guard.step(ShowWindow, [&] { window->showPreview(); });
 }

@@ -8,6 +8,7 @@
 
 inline const QString kInvalidWatermarkPathMessage =
     QStringLiteral("The selected watermark path is not valid.");
+inline const QString kSelectPictureMessage = QStringLiteral("Select a picture first");
 
 // The composing surface's picture area: shows the surface's backing bitmap at the top-left corner
 // of the preview window, at one image pixel per screen pixel or scaled down to a smaller size.
@@ -72,9 +73,10 @@ class Prompter;
 struct WatermarkJob;
 
 // The preview of one image: composes it exactly as the run does onto the preview window's surface
-// and shows that window, fitted to the image, without owner and not modal. An empty image path
-// (nothing selected) fails to load and is reported; the window is shown all the same. A watermark
-// path that names no file is answered by its own message and nothing else happens.
+// and shows that window, fitted to the image, without owner and not modal. A picture or watermark
+// that fails to load is reported with its path, and no window opens. A watermark path that names
+// no file, or an empty image path (an empty list), is answered by its own message and nothing
+// else happens.
 void PreviewWatermark(const QString& imagePath, const WatermarkJob& options,
                       Surface& watermarkSurface, const std::function<Form2*()>& form2,
                       Prompter& prompter);

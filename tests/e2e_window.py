@@ -4,7 +4,8 @@ key presses (XTEST) on the main window and on every kind of real dialog it opens
 message box, text input, folder picker, file dialog, colour dialog). It loads the samples, starts
 a run and waits for "Done.", checks that every written image carries the watermark exactly where
 the placement puts it, opens the preview and checks its size, and closes the program through the
-window manager's close request (WM_DELETE_WINDOW), expecting a clean exit.
+window manager's close request (WM_DELETE_WINDOW), expecting a clean exit. Then the window is
+closed at 20 moments of a run, boxes open or not, and at 200 % scale it must lie on the screen.
 
 Set TINTOREL_E2E_SHOTS to a folder to keep a screenshot of each step there."""
 import os
@@ -23,6 +24,7 @@ from xserver import start_xvfb  # noqa: E402
 SCREEN = (1280, 1024)
 MAIN_SIZE = (536, 601)  # 8040 x 9015 twips
 SHORT_TITLE = "Tintorel"
+ERROR_TITLE = "Application Error"
 ADD_FILES_TITLE = "Add File(s) - Hold Ctrl or Shift to select multiple files"
 FOLDER_TITLE = "Please select folder:"
 COLOUR_TITLE = "Select Color"
@@ -179,7 +181,7 @@ def set_the_options(s, home):
     s.wait_gone(advice)
 
     s.click(WATERMARK_PATH)
-    s.keys(s.main, "shift+Tab")
+    s.keys(s.main, "Tab", "Tab")
     time.sleep(0.2)
     s.shot("colour-focus")
     colour = s.box_after(lambda: s.keys(s.main, "space"), COLOUR_TITLE)
@@ -237,53 +239,134 @@ def check_preview(s, size):
     s.wait_gone(preview)
 
 
-def close_during_a_run(name, env, shots, program, home):
-    """A second start with many photographs named at start: the window is closed while the run
-    works. The program must end within a second of its last write, leaving only complete
-    pictures."""
-    photos = os.path.join(home, "photos")
-    out = os.path.join(home, "closing-out")
-    os.mkdir(photos)
-    os.mkdir(out)
-    make_image(os.path.join(photos, "p00.jpg"), (4000, 3000), (180, 140, 90))
-    for i in range(1, 40):
-        shutil.copy(os.path.join(photos, "p00.jpg"), os.path.join(photos, "p%02d.jpg" % i))
-    with open(os.path.join(env["XDG_CONFIG_HOME"], "Varnholt.conf"), "w") as config:
-        config.write(f"[Tintorel]\nText2={out}\nSave Option=0\n")
-    app = subprocess.Popen([program, photos], env=env)
-    try:
-        s = Session(name, env, shots, program)
-        s.main = s.wait_window("Tintorel", timeout=30)
-        question = s.box_after(lambda: s.click(LOAD_SAMPLES))
-        s.keys(question, "alt+n")
-        s.wait_gone(question)
-        s.click(START)
-        deadline = time.time() + 30
-        while len(os.listdir(out)) < 3 and time.time() < deadline:
-            time.sleep(0.02)
-        close_like_a_user(s.dpy, s.main)
-        code = app.wait(timeout=20)
-        ended = time.time()
-    finally:
-        if app.poll() is None:
-            app.kill()
+# The moments of a run at which the window is closed, 20 tries in all: with the click on Start
+# (the close queued first, at the same instant, or just after), some time after it, while a box
+# of the run shows (the error report of a damaged picture, "Done."), and just before the end
+# (once so many copies are written).
+RUN_PHOTOS = 36
+CLOSE_MOMENTS = ([("with start", t) for t in (-1, 0, 0.02, 0.05)] +
+                 [("after", t) for t in (0.1, 0.15, 0.2, 0.3, 0.4, 0.5, 0.7, 0.9)] +
+                 [("box", ERROR_TITLE), ("box", ERROR_TITLE), ("box", SHORT_TITLE),
+                  ("box", SHORT_TITLE)] +
+                 [("written", n) for n in (RUN_PHOTOS - 6, RUN_PHOTOS - 3, RUN_PHOTOS - 1,
+                                           RUN_PHOTOS)])
+
+
+def make_run_folders(home):
+    """Photographs for the runs that are closed: one folder of whole pictures, and one with a
+    damaged picture in the middle, whose error report the run shows."""
+    whole = os.path.join(home, "photos")
+    damaged = os.path.join(home, "photos-damaged")
+    os.mkdir(whole)
+    make_image(os.path.join(whole, "p00.jpg"), (1600, 1200), (180, 140, 90))
+    for i in range(1, RUN_PHOTOS):
+        shutil.copy(os.path.join(whole, "p00.jpg"), os.path.join(whole, "p%02d.jpg" % i))
+    shutil.copytree(whole, damaged)
+    # Its name reads as markup; the error report shows it as it is (seen in the screenshots).
+    with open(os.path.join(damaged, "<b>BIG<i>x.jpg"), "wb") as broken:
+        broken.write(b"\xff\xd8\xff\xe0 not a picture")
+    return whole, damaged
+
+
+def only_whole_copies(out):
+    """The names written, each a complete JPEG and nothing left half made beside them."""
     written = sorted(os.listdir(out))
-    if code != 0:
-        raise Failed(f"closing during a run: exit code {code}")
-    if not 3 <= len(written) < 48:
-        raise Failed(f"closing during a run wrote {len(written)} files")
-    late = ended - max(os.path.getmtime(os.path.join(out, n)) for n in written)
-    if late > 1.0:
-        raise Failed(f"the program ended {late:.2f} s after its last write")
     for name in written:
         if name.startswith("."):
             raise Failed(f"left behind: {name}")
-        check = subprocess.run(["identify", "-regard-warnings", os.path.join(out, name)],
-                               capture_output=True)
-        if check.returncode != 0:
+        with open(os.path.join(out, name), "rb") as copy:
+            data = copy.read()
+        if not (data.startswith(b"\xff\xd8") and data.rstrip(b"\0").endswith(b"\xff\xd9")):
             raise Failed(f"{name} is not a complete picture")
-    print(f"closed during a run: {len(written)} of 48 written, the program ended {late:.2f} s "
-          "after the last write")
+    return written
+
+
+def close_at(s, moment, out):
+    """Starts the run and closes the window at the moment."""
+    kind, value = moment
+    if kind == "with start" and value < 0:
+        # The click is aimed first: the window may be gone by the time it lands.
+        x, y = s.origin(s.main)
+        close_like_a_user(s.dpy, s.main)
+        s.xdotool("mousemove", str(x + START[0]), str(y + START[1]), "click", "1")
+        return
+    s.click(START)
+    if kind == "with start" or kind == "after":
+        time.sleep(value)
+    elif kind == "box":
+        s.wait_window(value, exclude={s.main.id}, timeout=20)
+        s.shot("box-before-close")
+    else:
+        deadline = time.time() + 20
+        while len(os.listdir(out)) < value and time.time() < deadline:
+            time.sleep(0.005)
+    close_like_a_user(s.dpy, s.main)
+
+
+def close_during_runs(name, env, shots, program, home):
+    """The window closed at many moments of a run, as a window manager's close button does: each
+    time the run stops as Stop stops it and the program ends within 5 s with exit code 0, leaving
+    only whole copies. No box is answered: the close answers them."""
+    whole, damaged = make_run_folders(home)
+    for number, moment in enumerate(CLOSE_MOMENTS):
+        out = os.path.join(home, "closing-%02d" % number)
+        os.mkdir(out)
+        with open(os.path.join(env["XDG_CONFIG_HOME"], "Varnholt.conf"), "w") as config:
+            config.write(f"[Tintorel]\nText2={out}\nSave Option=1\n"
+                         f"Text1={os.path.join(os.path.dirname(program), 'Watermark', 'watermark.bmp')}\n")
+        folder = damaged if moment == ("box", ERROR_TITLE) else whole
+        app = subprocess.Popen([program, folder], env=env)
+        try:
+            s = Session(name, env, shots, program)
+            s.step = 100 + 10 * number  # each try's screenshots by their own names
+            s.main = s.wait_window("Tintorel", timeout=30)
+            # The folder named at start is listed once the window shows.
+            time.sleep(0.3)
+            close_at(s, moment, out)
+            closed = time.time()
+            try:
+                code = app.wait(timeout=5)
+            except subprocess.TimeoutExpired:
+                s.shot("not-ended")
+                raise Failed(f"closed {moment}: the program still runs 5 s later")
+            took = time.time() - closed
+            s.dpy.close()
+        finally:
+            if app.poll() is None:
+                app.kill()
+                app.wait()
+        if code != 0:
+            raise Failed(f"closed {moment}: exit code {code}")
+        written = only_whole_copies(out)
+        print(f"closed {moment}: ended after {took:.2f} s, {len(written)} copies written")
+
+
+def fits_at_double_scale(program, home):
+    """At 200 % on a 1920 x 1080 screen the designed window is taller than the screen: it must
+    lie wholly on it, title bar and progress bar included, and still close as usual."""
+    xvfb, name = start_xvfb("1920x1080x24")
+    env = dict(os.environ, DISPLAY=name, HOME=home, XDG_CONFIG_HOME=os.path.join(home, "config"),
+               XDG_RUNTIME_DIR=home, QT_SCALE_FACTOR="2")
+    env.pop("QT_QPA_PLATFORM", None)
+    app = subprocess.Popen([program], env=env)
+    try:
+        s = Session(name, env, None, program)
+        s.main = s.wait_window("Tintorel", timeout=30)
+        time.sleep(0.3)
+        geometry = s.main.get_geometry()
+        x, y = s.origin(s.main)
+        if x < 0 or y < 0 or x + geometry.width > 1920 or y + geometry.height > 1080:
+            raise Failed(f"at 200 % the window lies at {x},{y} {geometry.width}x{geometry.height}")
+        close_like_a_user(s.dpy, s.main)
+        if app.wait(timeout=10) != 0:
+            raise Failed("at 200 % the program did not end cleanly")
+        s.dpy.close()
+    finally:
+        if app.poll() is None:
+            app.kill()
+            app.wait()
+        xvfb.terminate()
+        xvfb.wait()
 
 
 def session(s, home, program):
@@ -330,7 +413,8 @@ def main():
             code = app.wait(timeout=20)
             if code != 0:
                 failures.append(f"exit code {code}")
-            close_during_a_run(name, env, shots, program, home)
+            close_during_runs(name, env, shots, program, home)
+            fits_at_double_scale(program, home)
         except (Failed, subprocess.CalledProcessError) as failure:
             failures.append(str(failure))
             if s:

@@ -8,6 +8,8 @@
 
 void ScriptedPrompter::showMessage(const QString& text, const QString& title, Icon icon) {
     shown.append({QStringLiteral("message"), text, title, icon});
+    if (auto hook = std::exchange(whileNextBoxShows, {}))
+        hook();
 }
 
 bool ScriptedPrompter::askYesNo(const QString& text, const QString& title) {

@@ -8,6 +8,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 // A prompter whose answers a test scripts in advance and which records everything it was asked,
 // so that no test ever waits on a modal box. An unscripted question gets the "cancel" answer.
 class ScriptedPrompter : public Prompter {
@@ -27,6 +29,9 @@ public:
                                 const QString& initialPath, bool multiple) override;
     QString chooseFolder(const QString& prompt, const QString& initialFolder) override;
     std::optional<BgrColor> chooseColor(BgrColor initial) override;
+
+    // Something to do while the next OK box shows, as a user or the desktop might.
+    std::function<void()> whileNextBoxShows;
 
     // Scripted answers, taken in order.
     QQueue<bool> yesNoAnswers;

@@ -20,6 +20,8 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -41,8 +43,12 @@ private slots:
     void homePageOneStartInAHundred();
     void tabOrder_data();
     void tabOrder();
+    void keysPressTheButtons();
 
     void whiteWithoutSkinFaceColourWithIt();
+    void darkDesktopKeepsTextReadable();
+    void windowFitsTheScreen_data();
+    void windowFitsTheScreen();
     void pointerRules();
     void listHandlersAndClear();
     void closeEndsEverything();
@@ -114,7 +120,8 @@ void TestApp::layout() {
     QVERIFY2(control, qPrintable(name));
     QCOMPARE(control->geometry(), geometry);
     if (auto* button = qobject_cast<QPushButton*>(control)) {
-        QCOMPARE(button->text(), caption);
+        // The caption as designed, with the letter that Alt presses it with marked.
+        QCOMPARE(button->text().remove(QLatin1Char('&')), caption);
         QCOMPARE(button->font().pointSizeF(), 11.25);
         QVERIFY(button->font().bold());
     } else if (auto* frame = qobject_cast<QGroupBox*>(control)) {
@@ -249,13 +256,13 @@ void TestApp::tabOrder() {
     form->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(form));
     // The four format buttons are one stop, entered at the near end; the arrow keys move within.
-    QStringList expected = {"Combo1",      "pColor",      "Text1",       "PushButton4",
-                            "PushButton1", "PushButton3", "PushButton2", "PushButton6",
-                            "PushButton7", "PushButton8", "PushButton5", "Text2",
-                            "PushButton9", "Option1_0"};
+    // The order the window is drawn in, top to bottom and left to right.
+    QStringList expected = {"PushButton1", "PushButton3", "PushButton7", "PushButton8", "Text1",
+                            "PushButton4", "pColor",      "PushButton6", "Combo1",      "Option1_0",
+                            "Text2",       "PushButton9", "PushButton5", "PushButton2"};
     if (modifiers & Qt::ShiftModifier) {
         std::reverse(expected.begin(), expected.end());
-        expected.first() = "Option1_3";
+        expected.replace(expected.indexOf("Option1_0"), "Option1_3");
     }
     expected << "ListView1";
 
@@ -266,6 +273,33 @@ void TestApp::tabOrder() {
         visited << QApplication::focusWidget()->objectName();
     }
     QCOMPARE(visited, expected);
+}
+
+void TestApp::keysPressTheButtons() {
+    const auto form = loadForm();
+    form->show();
+    QApplication::setActiveWindow(form);
+    QVERIFY(QTest::qWaitForWindowActive(form));
+    auto fill = [&] {
+        form->ListView1->clearEntries();
+        form->ListView1->append(QStringLiteral("/a.png"));
+    };
+    // Return and Enter press the focused button, as Space does.
+    for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Space}) {
+        fill();
+        form->PushButton7->setFocus();
+        QTest::keyClick(form->PushButton7, key);
+        QTRY_COMPARE(form->ListView1->count(), 0);
+    }
+    // Alt and the marked letter press a button wherever the focus is.
+    fill();
+    form->options->Text1->setFocus();
+    QTest::keyClick(form->options->Text1, Qt::Key_C, Qt::AltModifier);
+    QTRY_COMPARE(form->ListView1->count(), 0);
+    QTest::keyClick(form->options->Text1, Qt::Key_W, Qt::AltModifier);
+    QTRY_COMPARE(prompter_->count("message"), 1);
+    QTest::keyClick(form->options->Text1, Qt::Key_S, Qt::AltModifier);
+    QTRY_COMPARE(prompter_->messages().last(), kNoFilesMessage);
 }
 
 void TestApp::whiteWithoutSkinFaceColourWithIt() {
@@ -294,6 +328,77 @@ void TestApp::whiteWithoutSkinFaceColourWithIt() {
     QVERIFY(whiteIn(form->options->pColor));
     QVERIFY(form->styleSheet().contains("#123456"));
     QCOMPARE(form->form2()->palette().color(form->form2()->backgroundRole()), FaceColor());
+}
+
+void TestApp::darkDesktopKeepsTextReadable() {
+    const QPalette desktop = QApplication::palette();
+    QPalette dark(QColor(60, 60, 60), QColor(45, 45, 45));
+    dark.setColor(QPalette::WindowText, QColor(220, 220, 220));
+    dark.setColor(QPalette::Text, QColor(220, 220, 220));
+    dark.setColor(QPalette::Base, QColor(30, 30, 30));
+    QApplication::setPalette(dark);
+    const auto form = loadForm();
+    form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(form));
+    QList<QWidget*> forced = {form};
+    for (QGroupBox* frame : form->findChildren<QGroupBox*>())
+        forced << frame;
+    for (QRadioButton* option : form->options->Option1)
+        forced << option;
+    for (QWidget* widget : forced) {
+        const QPalette& palette = widget->palette();
+        QCOMPARE(palette.color(widget->backgroundRole()), QColor(Qt::white));
+        QVERIFY2(palette.color(QPalette::WindowText).lightness() < 60,
+                 qPrintable(widget->objectName()));
+    }
+    // As drawn: the title of a frame is dark on the white.
+    const QImage title = form->options->Frame2->grab(QRect(0, 0, 160, 18)).toImage();
+    int darkPixels = 0;
+    for (int y = 0; y < title.height(); ++y)
+        for (int x = 0; x < title.width(); ++x)
+            darkPixels += QColor(title.pixel(x, y)).lightness() < 80;
+    QApplication::setPalette(desktop);
+    QVERIFY2(darkPixels > 40, qPrintable(QString::number(darkPixels)));
+}
+
+void TestApp::windowFitsTheScreen_data() {
+    QTest::addColumn<QRect>("area"); // the screen's available area, in device-independent pixels
+    QTest::addColumn<bool>("scrolls");
+    QTest::newRow("1920 x 1080 at 100 %") << QRect(0, 0, 1920, 1040) << false;
+    QTest::newRow("1920 x 1080 at 200 %") << QRect(0, 0, 960, 520) << true;
+    QTest::newRow("narrow and low, beside a panel") << QRect(100, 30, 400, 300) << true;
+}
+
+void TestApp::windowFitsTheScreen() {
+    QFETCH(QRect, area);
+    QFETCH(bool, scrolls);
+    const auto form = loadForm();
+    form->placeOnScreen(area);
+    form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(form));
+    // Once shown, the frame is known (a window manager frames the window as it moves it).
+    form->placeOnScreen(area);
+    QVERIFY2(area.contains(form->frameGeometry()), qPrintable(QStringLiteral("%1,%2 %3x%4")
+                                                                  .arg(form->x())
+                                                                  .arg(form->y())
+                                                                  .arg(form->width())
+                                                                  .arg(form->height())));
+    auto* scroller = form->findChild<QScrollArea*>();
+    QVERIFY(scroller);
+    // The controls keep their designed size and places, scrolled where the window is smaller.
+    QCOMPARE(scroller->widget()->size(), QSize(536, 601));
+    QCOMPARE(scroller->verticalScrollBar()->isVisible(), scrolls);
+    if (!scrolls) {
+        QCOMPARE(form->size(), QSize(536, 601));
+        QCOMPARE(form->minimumSize(), form->maximumSize());
+        QVERIFY((form->frameGeometry().center() - area.center()).manhattanLength() <= 2);
+        return;
+    }
+    // Every control can be brought into view, as Tab does.
+    scroller->ensureWidgetVisible(form->options->PushButton9);
+    const QRect shown(form->options->PushButton9->mapTo(form, QPoint(0, 0)),
+                      form->options->PushButton9->size());
+    QVERIFY(form->rect().contains(shown));
 }
 
 void TestApp::pointerRules() {

@@ -33,6 +33,7 @@ private slots:
     void chosenFolderGainsOneSeparator();
     void everyTypedOutputFolderTextIsStored();
     void formatAndPlacementSurviveRestart();
+    void watermarkAndColourSurviveRestart();
     void watermarkChoices();
     void adviceText();
     void transparentColour();
@@ -271,8 +272,8 @@ void TestOptions::transparentColourByKeyboard() {
     QVERIFY(QTest::qWaitForWindowActive(form_.get()));
     const QImage withoutFocus = options.pColor->grab().toImage();
     // Reached with the Tab key, as a keyboard user reaches it.
-    options.Combo1->setFocus();
-    QTest::keyClick(options.Combo1, Qt::Key_Tab);
+    options.PushButton4->setFocus();
+    QTest::keyClick(options.PushButton4, Qt::Key_Tab);
     QVERIFY(options.pColor->hasFocus());
     const QImage withFocus = options.pColor->grab().toImage();
     QVERIFY2(withFocus != withoutFocus, "no visible focus mark");
@@ -285,6 +286,37 @@ void TestOptions::transparentColourByKeyboard() {
         QTest::keyClick(options.pColor, key);
     QCOMPARE(prompter_->count(QStringLiteral("color")), 3);
     QCOMPARE(options.readOptions().TransparentColor, BgrColor(0x00FF0000));
+}
+
+void TestOptions::watermarkAndColourSurviveRestart() {
+    OptionsPanel* options = start().options;
+    QVERIFY(!HasSetting(PanelSettingKey::WatermarkPath));
+    QVERIFY(!HasSetting(PanelSettingKey::TransparentColor));
+    options->Text1->setText(QStringLiteral("/srv/marks/logo.png"));
+    prompter_->colorAnswers.enqueue(BgrColor(0x00123456));
+    options->pColor_Click();
+    // A cancelled dialog stores nothing.
+    prompter_->colorAnswers.enqueue(std::nullopt);
+    options->pColor_Click();
+    QCOMPARE(GetSetting(PanelSettingKey::TransparentColor), QString::number(0x00123456));
+
+    start();
+    options = form_->options;
+    QCOMPARE(options->Text1->text(), QStringLiteral("/srv/marks/logo.png"));
+    QCOMPARE(options->pColor->color(), BgrColor(0x00123456));
+    QCOMPARE(options->readOptions().TransparentColor, BgrColor(0x00123456));
+    // The colour dialog starts from the remembered colour.
+    prompter_->colorAnswers.enqueue(std::nullopt);
+    options->pColor_Click();
+    QCOMPARE(options->pColor->color(), BgrColor(0x00123456));
+    QCOMPARE(prompter_->count("message"), 0);
+
+    // A stored colour that is no colour is reported at start-up; the swatch stays white.
+    SaveSetting(PanelSettingKey::TransparentColor, QStringLiteral("blue"));
+    start();
+    QCOMPARE(prompter_->count("message"), 1);
+    QCOMPARE(prompter_->shown.first().title, QStringLiteral("Application Error"));
+    QCOMPARE(form_->options->pColor->color(), kWhite);
 }
 
 QTEST_MAIN(TestOptions)

@@ -61,7 +61,9 @@ private slots:
     void sameImageAfterClose_data();
     void sameImageAfterClose();
     void invalidWatermarkPathChangesNothing();
-    void noSelectedEntryIsReportedAndShown();
+    void nothingSelectedPreviewsTheFirstEntry();
+    void failedPreviewNamesTheFileAndOpensNoWindow_data();
+    void failedPreviewNamesTheFileAndOpensNoWindow();
     void runUpdatesOpenPreview();
 
 private:
@@ -271,27 +273,48 @@ void TestPreview::invalidWatermarkPathChangesNothing() {
     QCOMPARE(preview->size(), QSize(400, 300));
 }
 
-void TestPreview::noSelectedEntryIsReportedAndShown() {
+void TestPreview::nothingSelectedPreviewsTheFirstEntry() {
     start();
     form_->options->Text1->setText(watermark_);
     form_->PushButton5_Click();
+    QCOMPARE(prompter_->messages(), QStringList{kSelectPictureMessage});
+    QVERIFY(!form_->existingForm2()->isVisible());
+
+    form_->ListView1->append(makeImage(QStringLiteral("first.png"), QSize(200, 150)));
+    form_->ListView1->append(makeImage(QStringLiteral("second.png"), QSize(300, 200)));
+    form_->options->Combo1->setCurrentIndex(0);
+    QCOMPARE(form_->ListView1->selectedPosition(), 0);
+    form_->PushButton5_Click();
     QCOMPARE(prompter_->shown.size(), 1);
-    QCOMPARE(prompter_->shown.first().title, kErrorReportTitle);
-    QVERIFY(prompter_->shown.first().text.contains(ErrorLocation::Preview));
     Form2* preview = form_->existingForm2();
     QVERIFY(preview->isVisible());
-    // A freshly made window composes onto its white design area.
-    QCOMPARE(preview->size(), QSize(119, 104));
-    QCOMPARE(preview->surface().image(),
-             Stamped(SolidImage(119, 104, qRgb(255, 255, 255)), {1, 1}));
+    QCOMPARE(preview->surface().image(), Stamped(SolidImage(200, 150, kImageColor), {1, 1}));
+}
 
-    // After a preview, the area keeps that image and the watermark is stamped on it afresh.
-    previewOf(makeImage(QStringLiteral("big.png"), QSize(400, 300)), 8);
-    form_->ListView1->clearEntries();
-    form_->options->Combo1->setCurrentIndex(0);
+void TestPreview::failedPreviewNamesTheFileAndOpensNoWindow_data() {
+    QTest::addColumn<bool>("badWatermark");
+    QTest::newRow("vanished picture") << false;
+    QTest::newRow("damaged watermark") << true;
+}
+
+void TestPreview::failedPreviewNamesTheFileAndOpensNoWindow() {
+    QFETCH(bool, badWatermark);
+    start();
+    const QString damaged = temp_.filePath(QStringLiteral("images/<b>BIG<i>x.png"));
+    QFile file(damaged);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("not a picture");
+    file.close();
+    const QString picture = temp_.filePath(QStringLiteral("images/gone.png"));
+    form_->ListView1->append(badWatermark ? makeImage(QStringLiteral("kept.png"), {50, 40})
+                                          : picture);
+    form_->options->Text1->setText(badWatermark ? damaged : watermark_);
     form_->PushButton5_Click();
-    QCOMPARE(prompter_->count(QStringLiteral("message")), 2);
-    QCOMPARE(preview->surface().image(), Stamped(SolidImage(400, 300, kImageColor), {1, 1}));
+    QCOMPARE(prompter_->count(QStringLiteral("message")), 1);
+    QCOMPARE(prompter_->shown.first().title, kErrorReportTitle);
+    QVERIFY2(prompter_->shown.first().text.contains(badWatermark ? damaged : picture),
+             qPrintable(prompter_->shown.first().text));
+    QVERIFY(!form_->existingForm2()->isVisible());
 }
 
 void TestPreview::runUpdatesOpenPreview() {

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QFile>
 #include <QFileDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QTemporaryDir>
 #include <QTest>
@@ -17,6 +18,8 @@ private slots:
     void initTestCase();
     void typedNames_data();
     void typedNames();
+    void boxesShowTextsAsWritten_data();
+    void boxesShowTextsAsWritten();
 
 private:
     QTemporaryDir folder_;
@@ -95,6 +98,37 @@ void TestQtPrompter::typedNames() {
         paths << folder_.filePath(name);
     QCOMPARE(chosen, paths);
     QCOMPARE(closer.closed, stayedOpen);
+}
+
+void TestQtPrompter::boxesShowTextsAsWritten_data() {
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("message") << "message";
+    QTest::newRow("question") << "question";
+    QTest::newRow("text prompt") << "text";
+}
+
+void TestQtPrompter::boxesShowTextsAsWritten() {
+    // A file name that reads as markup is shown as its own characters, in every kind of box.
+    QFETCH(QString, kind);
+    const QString text = QStringLiteral("/photos/<b>BIG<i>x.jpg: damaged");
+    QtPrompter prompter;
+    BoxCloser closer;
+    bool plain = false;
+    QTimer::singleShot(0, [&] {
+        QWidget* box = QApplication::activeModalWidget();
+        QVERIFY(box);
+        for (const QLabel* label : box->findChildren<QLabel*>())
+            if (label->text() == text)
+                plain = label->textFormat() == Qt::PlainText;
+        box->close();
+    });
+    if (kind == QLatin1String("message"))
+        prompter.showMessage(text, QStringLiteral("Tintorel"), Prompter::Icon::Warning);
+    else if (kind == QLatin1String("question"))
+        QVERIFY(!prompter.askYesNo(text, QStringLiteral("Tintorel")));
+    else
+        QVERIFY(!prompter.askText(QStringLiteral("Tintorel"), text, QString()));
+    QVERIFY(plain);
 }
 
 QTEST_MAIN(TestQtPrompter)

@@ -1,7 +1,9 @@
 // The run as the main window drives it: the workers stamp while the window answers, the controls
 // stay as they were at Start, and Stop, Escape and closing the window end the run after the
-// images in hand, never leaving a partial file.
+// images in hand, never leaving a partial file. A close ends the program whatever the run is doing:
+// while one of its boxes shows, and with a click still waiting.
 #include "app/form1.h"
+#include "app/qtprompter.h"
 #include "engine/run/batch.h"
 #include "filelist/imagelist.h"
 #include "options/optionspanel.h"
@@ -12,6 +14,10 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QMessageBox>
+#include <QMouseEvent>
 #include <QGroupBox>
 #include <QImageReader>
 #include <QLineEdit>
@@ -35,6 +41,9 @@ private slots:
     void stoppingEndsAfterTheImagesInHand_data();
     void stoppingEndsAfterTheImagesInHand();
     void closingDuringARunEndsTheProgramAfterIt();
+    void closingWhileTheRunShowsABoxEndsIt();
+    void aClickWaitingAtTheCloseStartsNoRun();
+    void closingDismissesAnOpenBox();
 
 private:
     // Runs the window's batch and, once the run is waiting for its workers, calls during().
@@ -97,7 +106,7 @@ void TestWindowRun::checkOutputsComplete(int& count) {
 void TestWindowRun::theWindowShowsTheRunAndTakesNoChanges() {
     bool checked = false;
     runWith([&] {
-        QCOMPARE(form_->PushButton2->text(), QStringLiteral("Stop"));
+        QCOMPARE(form_->PushButton2->text().remove('&'), QStringLiteral("Stop"));
         QVERIFY(form_->PushButton2->isEnabled());
         QVERIFY(!form_->ListView1->isEnabled());
         QVERIFY(!form_->PushButton1->isEnabled() && !form_->PushButton3->isEnabled());
@@ -116,7 +125,7 @@ void TestWindowRun::theWindowShowsTheRunAndTakesNoChanges() {
     checkOutputsComplete(count);
     QCOMPARE(count, inputs_);
     QCOMPARE(QImage(out_ + "/p1.png").pixel(1, 1), qRgb(10, 20, 200));
-    QCOMPARE(form_->PushButton2->text(), QStringLiteral("Start Applying Watermark"));
+    QCOMPARE(form_->PushButton2->text().remove('&'), QStringLiteral("Start Applying Watermark"));
     QVERIFY(form_->ListView1->isEnabled() && form_->options->Frame2->isEnabled());
     QVERIFY(!form_->isBusy());
 }
@@ -140,7 +149,7 @@ void TestWindowRun::stoppingEndsAfterTheImagesInHand() {
     int count = 0;
     checkOutputsComplete(count);
     QVERIFY2(count < inputs_, qPrintable(QString::number(count)));
-    QCOMPARE(form_->PushButton2->text(), QStringLiteral("Start Applying Watermark"));
+    QCOMPARE(form_->PushButton2->text().remove('&'), QStringLiteral("Start Applying Watermark"));
     QCOMPARE(form_->ProgressBar1->text(), kIdleProgressText);
     QVERIFY(form_->ListView1->isEnabled());
 }
@@ -154,6 +163,68 @@ void TestWindowRun::closingDuringARunEndsTheProgramAfterIt() {
     int count = 0;
     checkOutputsComplete(count);
     QVERIFY(count < inputs_);
+}
+
+void TestWindowRun::closingWhileTheRunShowsABoxEndsIt() {
+    // The third picture is damaged: its error report shows, and the window is closed meanwhile.
+    QFile damaged(home_->path() + "/in/p2.png");
+    QVERIFY(damaged.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    damaged.write("\x89PNG not a picture");
+    damaged.close();
+    prompter_->whileNextBoxShows = [this] {
+        form_->close();
+    };
+    form_->PushButton2_Click();
+    QCOMPARE(prompter_->count("message"), 1);
+    QCOMPARE(prompter_->shown.first().title, QStringLiteral("Application Error"));
+    QVERIFY(!form_->isVisible());
+    QVERIFY(!ImagingRuntime::IsStarted());
+    int count = 0;
+    checkOutputsComplete(count);
+    QVERIFY2(count < inputs_ - 1, qPrintable(QString::number(count)));
+}
+
+void TestWindowRun::aClickWaitingAtTheCloseStartsNoRun() {
+    // The close is handled first; the click on Start behind it must not run the batch inside the
+    // close, nor after it.
+    const QPoint middle = form_->PushButton2->rect().center();
+    for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease})
+        QCoreApplication::postEvent(
+            form_->PushButton2,
+            new QMouseEvent(type, middle, form_->PushButton2->mapToGlobal(middle), Qt::LeftButton,
+                            type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton,
+                            Qt::NoModifier));
+    QVERIFY(form_->close());
+    QCoreApplication::processEvents();
+    QVERIFY(prompter_->shown.isEmpty());
+    QVERIFY(QDir(out_).isEmpty());
+}
+
+void TestWindowRun::closingDismissesAnOpenBox() {
+    // A real box, as the desktop shows it: the close answers it and the window goes.
+    QtPrompter real;
+    Form1 form(real);
+    real.setParent(&form);
+    form.Form_Load();
+    form.show();
+    bool boxShown = false;
+    QTimer::singleShot(50, &form, [&] {
+        boxShown = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()) != nullptr;
+        form.close();
+    });
+    // Should the close leave the box open, the test still ends.
+    QTimer safety;
+    safety.callOnTimeout([] {
+        if (QWidget* box = QApplication::activeModalWidget())
+            box->hide();
+    });
+    safety.start(3000);
+    QElapsedTimer took;
+    took.start();
+    form.options->PushButton6_Click();
+    QVERIFY(took.elapsed() < 2500);
+    QVERIFY(boxShown);
+    QVERIFY(!form.isVisible());
 }
 
 QTEST_MAIN(TestWindowRun)

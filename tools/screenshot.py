@@ -3,7 +3,10 @@
 and the preview window with a sample image and the sample watermark, reached by clicking through
 the window as a person would (needs Xvfb, xdotool and ImageMagick's import).
 
-usage: tools/screenshot.py BUILD_BIN_DIR OUTPUT_DIR"""
+With --dark the desktop has a dark palette (a KDE desktop with dark colours, which Qt reads from
+kdeglobals) and the pictures are named *-dark.png.
+
+usage: tools/screenshot.py BUILD_BIN_DIR OUTPUT_DIR [--dark]"""
 import os
 import subprocess
 import sys
@@ -40,8 +43,36 @@ def click(window, point, env):
     time.sleep(0.5)
 
 
+# A dark desktop palette as KDE keeps it: background and text of windows, views, buttons and
+# selections, as red,green,blue.
+DARK_COLOURS = """[Colors:Window]
+BackgroundNormal=42,46,50
+ForegroundNormal=230,232,234
+[Colors:View]
+BackgroundNormal=27,30,32
+ForegroundNormal=230,232,234
+[Colors:Button]
+BackgroundNormal=49,54,59
+ForegroundNormal=230,232,234
+[Colors:Selection]
+BackgroundNormal=61,174,233
+ForegroundNormal=255,255,255
+[Colors:Tooltip]
+BackgroundNormal=49,54,59
+ForegroundNormal=230,232,234
+"""
+
+
+def dark_desktop(env):
+    env.update(XDG_CURRENT_DESKTOP="KDE", KDE_SESSION_VERSION="5")
+    with open(os.path.join(env["XDG_CONFIG_HOME"], "kdeglobals"), "w") as colours:
+        colours.write(DARK_COLOURS)
+
+
 def main():
     bin_dir, out_dir = sys.argv[1], sys.argv[2]
+    dark = "--dark" in sys.argv[3:]
+    suffix = "-dark" if dark else ""
     xvfb, display = start_xvfb()
     with tempfile.TemporaryDirectory() as home:
         env = dict(os.environ, DISPLAY=display, HOME=home, XDG_RUNTIME_DIR=home,
@@ -51,6 +82,8 @@ def main():
         os.makedirs(env["XDG_CONFIG_HOME"])
         with open(os.path.join(env["XDG_CONFIG_HOME"], "Varnholt.conf"), "w") as settings:
             settings.write("[Tintorel]\nCombo1=8\nText2=/home/ada/Pictures/Stamped/\n")
+        if dark:
+            dark_desktop(env)
         app = subprocess.Popen([os.path.join(bin_dir, "tintorel")], env=env)
         try:
             main_window = wait_for_window("Tintorel", env)
@@ -59,12 +92,12 @@ def main():
             run("xdotool", "key", "Escape", env=env)  # "No": do not open the samples folder
             time.sleep(0.5)
             click(main_window, FIRST_ENTRY, env)
-            run("import", "-window", main_window, os.path.join(out_dir, "main-window.png"), env=env)
+            run("import", "-window", main_window, os.path.join(out_dir, f"main-window{suffix}.png"), env=env)
 
             click(main_window, PREVIEW_BUTTON, env)
             preview = wait_for_window("Preview", env)
             time.sleep(1)
-            run("import", "-window", preview, os.path.join(out_dir, "preview-window.png"), env=env)
+            run("import", "-window", preview, os.path.join(out_dir, f"preview-window{suffix}.png"), env=env)
         finally:
             app.terminate()
             app.wait(timeout=10)
