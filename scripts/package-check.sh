@@ -1,0 +1,284 @@
+#!/usr/bin/env bash
+# Builds the Debian package (scripts/package.sh) and checks it as Debian and a user would meet it:
+#  - lintian finds no error (warnings are shown, not fatal);
+#  - the package holds the programs, samples, watermark, menu entry, icons, manual pages,
+#    completion, metainfo, copyright and changelog, and its dependencies were computed;
+#  - the menu entry passes desktop-file-validate and opens pictures ("Open with"), the metainfo
+#    passes appstreamcli validate, and both name the package's version and files;
+#  - installed with apt into a fresh Debian 12 chroot, which pulls Qt from the Debian mirror,
+#    tintorel-cli --version, --help, its manual page and completion work, it stamps the samples
+#    (TIFF among them), the window starts, and apt remove and purge leave no file behind.
+# The chroot's base system is made once with debootstrap and kept in /var/cache/tintorel-chroot
+# (TINTOREL_CHROOT_CACHE), made anew when older than a week; each run installs into a fresh copy.
+# Where no chroot can be made (not root, no debootstrap, no mirror; or TINTOREL_NO_CHROOT=1), the
+# install and removal are checked with dpkg --root and the programs run on this system's libraries,
+# and the output says so.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+failures=0
+fail() {
+    echo "FAIL: $*" >&2
+    failures=$((failures + 1))
+}
+ok() { echo "ok: $*"; }
+
+deb=$(scripts/package.sh | tail -n 1)
+version=$(dpkg-deb -f "$deb" Version)
+echo "== $deb"
+
+echo "== lintian"
+# --fail-on error: only tags of level E fail the check; the warnings are still shown.
+if lintian --fail-on error --display-level '>=warning' "$deb"; then
+    ok "lintian found no error"
+else
+    fail "lintian found errors"
+fi
+
+echo "== contents"
+tree=$(mktemp -d)
+work=
+cleanup() {
+    rm -rf "$tree"
+    if [ -n "$work" ]; then
+        # Nothing of the host may be mounted inside when the copy is removed.
+        umount "$work/proc" 2>/dev/null || true
+        if findmnt -rn -o TARGET | grep -q "^$work"; then
+            echo "left $work in place: something is still mounted inside" >&2
+        else
+            rm -rf "$work"
+        fi
+    fi
+}
+trap cleanup EXIT
+dpkg-deb -x "$deb" "$tree"
+for file in usr/bin/tintorel usr/bin/tintorel-cli usr/lib/tintorel/tintorel \
+    usr/lib/tintorel/tintorel-cli usr/lib/tintorel/Watermark/watermark.bmp \
+    usr/lib/tintorel/HAND-M.CUR usr/lib/tintorel/drag.ico \
+    usr/share/applications/tintorel.desktop usr/share/icons/hicolor/48x48/apps/tintorel.png \
+    usr/share/icons/hicolor/256x256/apps/tintorel.png \
+    usr/share/icons/hicolor/scalable/apps/tintorel.svg \
+    usr/share/man/man1/tintorel.1.gz usr/share/man/man1/tintorel-cli.1.gz \
+    usr/share/bash-completion/completions/tintorel-cli \
+    usr/share/metainfo/io.github.varnholt.Tintorel.metainfo.xml \
+    usr/share/doc/tintorel/copyright usr/share/doc/tintorel/changelog.gz; do
+    [ -e "$tree/$file" ] || fail "the package lacks /$file"
+done
+samples=$(find "$tree/usr/lib/tintorel/Samples" -type f | wc -l)
+[ "$samples" -eq "$(find assets/Samples -type f | wc -l)" ] || fail "the package holds $samples samples"
+# Nothing the package installs may be unpacked from it as anything but root's.
+dpkg-deb -c "$deb" | awk '$2 != "root/root"' | grep . && fail "files not owned by root"
+depends=$(dpkg-deb -f "$deb" Depends)
+[[ $depends == *libqt6widgets6* && $depends == *libexiv2* ]] ||
+    fail "Depends was not computed from the programs: $depends"
+changelog=$(mktemp)
+zcat "$tree/usr/share/doc/tintorel/changelog.gz" >"$changelog"
+[ "$(dpkg-parsechangelog -l "$changelog" -S Version)" = "$version" ] ||
+    fail "the changelog's newest entry is not $version"
+rm -f "$changelog"
+ok "contents of tintorel $version, Depends: $depends"
+
+echo "== desktop entry and metainfo"
+desktop=$tree/usr/share/applications/tintorel.desktop
+desktop-file-validate "$desktop" && ok "desktop-file-validate" || fail "desktop-file-validate"
+# "Open with" offers the program for these types and hands it the chosen files.
+grep -qx 'Exec=tintorel %F' "$desktop" || fail "the desktop entry does not start tintorel %F"
+for type in image/bmp image/gif image/jpeg image/png image/tiff; do
+    grep -q "^MimeType=.*$type;" "$desktop" || fail "the desktop entry does not open $type"
+done
+metainfo=$tree/usr/share/metainfo/io.github.varnholt.Tintorel.metainfo.xml
+# --no-net: the screenshots' addresses cannot be fetched from here.
+appstreamcli validate --no-net "$metainfo" && ok "appstreamcli validate" ||
+    fail "appstreamcli validate"
+grep -q '<launchable type="desktop-id">tintorel.desktop</launchable>' "$metainfo" ||
+    fail "the metainfo does not launch tintorel.desktop"
+grep -q "<release version=\"$version\"" "$metainfo" || fail "the metainfo has no release $version"
+for shot in $(sed -n 's|.*<image>.*/docs/\([^<]*\)</image>.*|\1|p' "$metainfo"); do
+    [ -f "docs/$shot" ] || fail "the metainfo shows docs/$shot, which does not exist"
+done
+
+# The commands run on the installed system: RUN starts a program there, PREFIX is where the system
+# sits for those programs ("" in the chroot), HOST where it sits for this script.
+installed_checks() {
+    local run=$1 prefix=$2 host=$3
+    local shown
+    shown=$($run "$prefix/usr/bin/tintorel-cli" --version) || true
+    [ "$shown" = "tintorel-cli $version" ] && ok "tintorel-cli --version: $shown" ||
+        fail "tintorel-cli --version said '$shown'"
+    shown=$($run "$prefix/usr/bin/tintorel-cli" --help) || true
+    grep -q -- '--watermark FILE' <<<"$shown" && ok "tintorel-cli --help" || fail "tintorel-cli --help"
+    # The samples hold every format the program reads, TIFF through Qt's plug-in among them.
+    rm -rf "$host/tmp/stamped"
+    if $run "$prefix/usr/bin/tintorel-cli" --quiet \
+        --watermark "$prefix/usr/lib/tintorel/Watermark/watermark.bmp" \
+        --output "$prefix/tmp/stamped" "$prefix/usr/lib/tintorel/Samples"; then
+        local written
+        written=$(find "$host/tmp/stamped" -type f | wc -l)
+        [ "$written" -eq "$samples" ] && ok "stamped the $samples samples" ||
+            fail "stamped $written of $samples samples"
+    else
+        fail "tintorel-cli could not stamp the samples"
+    fi
+    rm -rf "$host/tmp/stamped"
+}
+
+# Every file of the system, to compare before the install and after the removal; what apt and
+# dpkg keep of their own work is left out.
+snapshot() {
+    (cd "$1" && find . -xdev \( -path ./proc -o -path ./dev -o -path ./tmp -o -path ./run \
+        -o -path ./var/cache -o -path ./var/lib/apt -o -path ./var/lib/dpkg -o -path ./var/log \
+        -o -path ./root \) -prune -o -print | sort)
+}
+
+cache=${TINTOREL_CHROOT_CACHE:-/var/cache/tintorel-chroot}
+mirror=${TINTOREL_DEBIAN_MIRROR:-http://deb.debian.org/debian}
+chroot_reason=
+# Names how the base system is made: a base made otherwise is made anew.
+base_recipe="bookworm minbase man-db security policy-rc.d"
+
+# Makes the base system when it is missing or older than a week, under a lock: two runs at once
+# share it. Returns 1, with chroot_reason set, when it cannot.
+make_base() {
+    [ "$(id -u)" -eq 0 ] || { chroot_reason="not root"; return 1; }
+    command -v debootstrap >/dev/null || { chroot_reason="debootstrap is not installed"; return 1; }
+    mkdir -p "$cache/archives" || { chroot_reason="cannot write $cache"; return 1; }
+    exec 9>"$cache/lock"
+    flock 9
+    if [ -f "$cache/base/made" ] && [ "$(head -n 1 "$cache/base/made")" = "$base_recipe" ] &&
+        [ -z "$(find "$cache/base/made" -mtime +7)" ]; then
+        return 0
+    fi
+    echo "making a Debian 12 base system in $cache/base with debootstrap"
+    rm -rf "$cache/base" "$cache/base.new"
+    if ! debootstrap --variant=minbase --include=man-db bookworm "$cache/base.new" "$mirror" \
+        >"$cache/debootstrap.log" 2>&1; then
+        tail -n 5 "$cache/debootstrap.log" >&2
+        rm -rf "$cache/base.new"
+        chroot_reason="debootstrap failed (see $cache/debootstrap.log)"
+        return 1
+    fi
+    echo "deb ${mirror%/debian}/debian-security bookworm-security main" \
+        >>"$cache/base.new/etc/apt/sources.list"
+    # Services that packages install are not started in a chroot.
+    printf '#!/bin/sh\nexit 101\n' >"$cache/base.new/usr/sbin/policy-rc.d"
+    chmod 755 "$cache/base.new/usr/sbin/policy-rc.d"
+    chroot "$cache/base.new" apt-get clean
+    printf '%s\n' "$base_recipe" "$(date -u)" >"$cache/base.new/made"
+    mv "$cache/base.new" "$cache/base"
+}
+
+chroot_check() {
+    work=$(mktemp -d "$cache/run.XXXXXX")
+    cp -a "$cache/base/." "$work/"
+    cp /etc/resolv.conf "$work/etc/resolv.conf"
+    mount -t proc proc "$work/proc"
+    local in=(chroot "$work" env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/tmp/home LANG=C.UTF-8
+        DEBIAN_FRONTEND=noninteractive)
+    local apt=(apt-get -qq -y -o Dpkg::Use-Pty=0)
+    local before after
+    before=$(snapshot "$work")
+
+    echo "== apt install ./$(basename "$deb") in a fresh Debian 12 chroot"
+    cp "$deb" "$work/tmp/"
+    # Qt's packages come from the mirror; what was fetched once is kept for the next run.
+    cp -l "$cache"/archives/*.deb "$work/var/cache/apt/archives/" 2>/dev/null || true
+    "${in[@]}" "${apt[@]}" update
+    if ! "${in[@]}" "${apt[@]}" install --no-install-recommends "/tmp/$(basename "$deb")" \
+        >"$work/tmp/apt.log" 2>&1; then
+        cat "$work/tmp/apt.log" >&2
+        fail "apt could not install the package"
+        return
+    fi
+    cp -l -n "$work"/var/cache/apt/archives/*.deb "$cache/archives/" 2>/dev/null || true
+    ok "installed with $(grep -c '^Setting up' "$work/tmp/apt.log") packages set up"
+
+    installed_checks "${in[*]}" "" "$work"
+    local page
+    page=$("${in[@]}" man -P cat tintorel-cli 2>/dev/null) || true
+    grep -q 'stamp one watermark picture' <<<"$page" && ok "man tintorel-cli" || fail "man tintorel-cli"
+    "${in[@]}" bash -c '. /usr/share/bash-completion/completions/tintorel-cli &&
+        complete -p tintorel-cli' >/dev/null && ok "bash completion" || fail "bash completion"
+    # The menu starts what Exec names, found in PATH, with the icon that Icon names.
+    "${in[@]}" sh -c 'command -v tintorel && test -f /usr/share/icons/hicolor/48x48/apps/tintorel.png' \
+        >/dev/null && ok "the menu entry's program and icon are in place" ||
+        fail "the menu entry's program or icon is missing"
+    # The window on Qt's offscreen platform: still running after three seconds means it started.
+    local status=0
+    "${in[@]}" QT_QPA_PLATFORM=offscreen timeout 3 tintorel >"$work/tmp/window.log" 2>&1 || status=$?
+    if [ "$status" -eq 124 ]; then
+        ok "tintorel starts"
+    else
+        cat "$work/tmp/window.log" >&2
+        fail "tintorel ended with $status within three seconds"
+    fi
+
+    echo "== apt remove tintorel"
+    local files
+    files=$("${in[@]}" dpkg -L tintorel)
+    "${in[@]}" "${apt[@]}" remove tintorel >/dev/null
+    "${in[@]}" dpkg-query -W -f='${db:Status-Status}\n' tintorel 2>/dev/null | grep -qv not-installed &&
+        fail "dpkg still knows tintorel after apt remove"
+    local left=()
+    while read -r path; do
+        [ -e "$work$path" ] || [ -L "$work$path" ] || continue
+        # Directories such as /usr/share/man that other packages share stay; ours must go.
+        if [ -d "$work$path" ] && [ ! -L "$work$path" ] && "${in[@]}" dpkg -S "$path" >/dev/null 2>&1; then
+            continue
+        fi
+        left+=("$path")
+    done <<<"$files"
+    [ ${#left[@]} -eq 0 ] && ok "apt remove left none of the package's $(wc -l <<<"$files") paths" ||
+        fail "apt remove left ${left[*]}"
+    # With what it pulled in purged too, the system is as it was before the install.
+    "${in[@]}" "${apt[@]}" autoremove --purge >/dev/null
+    after=$(snapshot "$work")
+    if [ "$before" = "$after" ]; then
+        ok "after apt autoremove --purge, no file is left of the install"
+    else
+        fail "files left of the install: $(diff <(echo "$before") <(echo "$after") | grep '^[<>]')"
+    fi
+}
+
+# No chroot: dpkg installs into an empty root and removes again; the programs found there run on
+# this system's libraries.
+dpkg_root_check() {
+    echo "== dpkg --root (NO CHROOT: $chroot_reason): apt, the mirror's Qt and the window are not checked"
+    local root
+    root=$(mktemp -d)
+    mkdir -p "$root/var/lib/dpkg/updates" "$root/var/lib/dpkg/info" "$root/tmp"
+    touch "$root/var/lib/dpkg/status"
+    local force=(--force-depends --force-script-chrootless --force-not-root --log=/dev/null)
+    if ! dpkg --root="$root" "${force[@]}" -i "$deb" >/dev/null; then
+        fail "dpkg could not install the package"
+        rm -rf "$root"
+        return
+    fi
+    ok "installed with dpkg --root"
+    # The links in bin/ point at ../lib/tintorel, which they find inside the root too.
+    installed_checks env "$root" ""
+    local page
+    page=$(MANPAGER=cat man -l "$root/usr/share/man/man1/tintorel-cli.1.gz" 2>/dev/null) || true
+    grep -q 'stamp one watermark picture' <<<"$page" && ok "the manual page reads" ||
+        fail "the manual page"
+    dpkg --root="$root" "${force[@]}" --purge tintorel >/dev/null
+    local left
+    left=$(cd "$root" && find . -mindepth 1 -not -path './var/lib/dpkg*' -not -path ./var/lib \
+        -not -path ./var -not -path ./tmp)
+    [ -z "$left" ] && ok "dpkg --purge left no file" || fail "dpkg --purge left $left"
+    rm -rf "$root"
+}
+
+if [ "${TINTOREL_NO_CHROOT:-}" = 1 ]; then
+    chroot_reason="TINTOREL_NO_CHROOT=1"
+    dpkg_root_check
+elif make_base; then
+    chroot_check
+else
+    dpkg_root_check
+fi
+
+if [ "$failures" -gt 0 ]; then
+    echo "package check: $failures failed" >&2
+    exit 1
+fi
+echo "package check: tintorel $version passed"
