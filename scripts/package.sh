@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# Builds the Debian package of Tintorel with CPack: the two programs built into build-deb/ with the
+# Installs what is missing and builds the Debian package of Tintorel with CPack: the two programs built into build-deb/ with the
 # compiler and linker flags (hardening included) that Debian builds its own packages with, installed
 # under /usr, stripped, and packed with the dependencies that dpkg-shlibdeps finds in them. Prints
 # the path of the .deb it made, build-deb/tintorel_<version>_<arch>.deb.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+scripts/install-deps.sh >&2
 export DEB_BUILD_MAINT_OPTIONS=hardening=+all
 cmake -S . -B build-deb -G Ninja -DCMAKE_BUILD_TYPE=None \
     -DCMAKE_CXX_FLAGS="$(dpkg-buildflags --get CPPFLAGS) $(dpkg-buildflags --get CXXFLAGS)" \
