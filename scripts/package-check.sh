@@ -146,6 +146,11 @@ make_base() {
     mkdir -p "$cache/archives" || { chroot_reason="cannot write $cache"; return 1; }
     exec 9>"$cache/lock"
     flock 9
+    # Copies that a killed run left behind, once nothing is mounted in them.
+    local old
+    for old in $(find "$cache" -maxdepth 1 -name 'run.*' -mmin +720); do
+        findmnt -rn -o TARGET | grep -q "^$old" || rm -rf "$old"
+    done
     if [ -f "$cache/base/made" ] && [ "$(head -n 1 "$cache/base/made")" = "$base_recipe" ] &&
         [ -z "$(find "$cache/base/made" -mtime +7)" ]; then
         return 0
@@ -187,7 +192,10 @@ chroot_check() {
     cp "$deb" "$work/tmp/"
     # Qt's packages come from the mirror; what was fetched once is kept for the next run.
     cp -l "$cache"/archives/*.deb "$work/var/cache/apt/archives/" 2>/dev/null || true
-    "${in[@]}" "${apt[@]}" update
+    if ! "${in[@]}" "${apt[@]}" --error-on=any update; then
+        chroot_reason="apt cannot reach $mirror from the chroot"
+        return
+    fi
     if ! "${in[@]}" "${apt[@]}" install --no-install-recommends "/tmp/$(basename "$deb")" \
         >"$work/tmp/apt.log" 2>&1; then
         cat "$work/tmp/apt.log" >&2
@@ -224,15 +232,19 @@ chroot_check() {
         { cat "$work/tmp/apt.log" >&2; fail "apt remove tintorel"; }
     "${in[@]}" dpkg-query -W -f='${db:Status-Status}\n' tintorel 2>/dev/null | grep -qv not-installed &&
         fail "dpkg still knows tintorel after apt remove"
-    local left=()
+    local remaining=() path
     while read -r path; do
-        [ -e "$work$path" ] || [ -L "$work$path" ] || continue
-        # Directories such as /usr/share/man that other packages share stay; ours must go.
-        if [ -d "$work$path" ] && [ ! -L "$work$path" ] && "${in[@]}" dpkg -S "$path" >/dev/null 2>&1; then
-            continue
-        fi
-        left+=("$path")
+        [ -e "$work$path" ] || [ -L "$work$path" ] && remaining+=("$path")
     done <<<"$files"
+    # Directories such as /usr/share/man that other packages share stay; ours must go.
+    local shared=
+    [ ${#remaining[@]} -eq 0 ] ||
+        shared=$("${in[@]}" dpkg -S "${remaining[@]}" 2>/dev/null | sed 's/.*: //') || true
+    local left=()
+    for path in "${remaining[@]}"; do
+        [ -d "$work$path" ] && [ ! -L "$work$path" ] && grep -qxF "$path" <<<"$shared" && continue
+        left+=("$path")
+    done
     [ ${#left[@]} -eq 0 ] && ok "apt remove left none of the package's $(wc -l <<<"$files") paths" ||
         fail "apt remove left ${left[*]}"
     # With what it pulled in purged too, the system is as it was before the install.
@@ -282,7 +294,9 @@ if [ "${TINTOREL_NO_CHROOT:-}" = 1 ]; then
     chroot_reason="TINTOREL_NO_CHROOT=1"
     dpkg_root_check
 elif make_base; then
+    # Called on its own, not in a condition, so that any failing step in it stops the check.
     chroot_check
+    [ -z "$chroot_reason" ] || dpkg_root_check
 else
     dpkg_root_check
 fi
