@@ -152,16 +152,19 @@ make_base() {
     for old in $(find "$cache" -maxdepth 1 -name 'run.*' -mmin +720); do
         findmnt -rn -o TARGET | grep -q "^$old" || rm -rf "$old"
     done
-    if [ -f "$cache/base/made" ] && [ "$(head -n 1 "$cache/base/made")" = "$base_recipe" ] &&
-        [ -z "$(find "$cache/base/made" -mtime +7)" ]; then
-        return 0
-    fi
+    local usable=
+    [ -f "$cache/base/made" ] && [ "$(head -n 1 "$cache/base/made")" = "$base_recipe" ] && usable=1
+    [ -n "$usable" ] && [ -z "$(find "$cache/base/made" -mtime +7)" ] && return 0
     echo "making a Debian 12 base system in $cache/base with debootstrap"
-    rm -rf "$cache/base" "$cache/base.new"
+    rm -rf "$cache/base.new"
     if ! debootstrap --variant=minbase --include=man-db,eatmydata bookworm "$cache/base.new" "$mirror" \
         >"$cache/debootstrap.log" 2>&1; then
         tail -n 5 "$cache/debootstrap.log" >&2
         rm -rf "$cache/base.new"
+        if [ -n "$usable" ]; then
+            echo "debootstrap failed: installing into the base system of $(sed -n 2p "$cache/base/made")"
+            return 0
+        fi
         chroot_reason="debootstrap failed (see $cache/debootstrap.log)"
         return 1
     fi
@@ -174,6 +177,7 @@ make_base() {
     rm -f "$cache/base.new/var/lib/man-db/auto-update"
     chroot "$cache/base.new" apt-get clean
     printf '%s\n' "$base_recipe" "$(date -u)" >"$cache/base.new/made"
+    rm -rf "$cache/base"
     mv "$cache/base.new" "$cache/base"
 }
 
@@ -322,4 +326,8 @@ if [ "$failures" -gt 0 ]; then
     echo "package check: $failures failed" >&2
     exit 1
 fi
-echo "package check: tintorel $version passed"
+if [ -n "$chroot_reason" ]; then
+    echo "package check: tintorel $version passed, installed with dpkg --root only ($chroot_reason)"
+else
+    echo "package check: tintorel $version passed, installed and removed with apt in Debian 12"
+fi
