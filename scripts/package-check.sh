@@ -26,7 +26,7 @@ ok() { echo "ok: $*"; }
 # Each step's heading says when it began, to keep the check's share of CI's time in view.
 step() { echo "== $* (at ${SECONDS} s)"; }
 
-deb=$(scripts/package.sh | tail -n 1)
+deb=$(scripts/package.sh)
 version=$(dpkg-deb -f "$deb" Version)
 step "$deb"
 

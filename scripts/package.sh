@@ -14,8 +14,9 @@ export DEB_CXXFLAGS_MAINT_STRIP=-g
 cmake -S . -B build-deb -G Ninja -DCMAKE_BUILD_TYPE=None \
     -DCMAKE_CXX_FLAGS="$(dpkg-buildflags --get CPPFLAGS) $(dpkg-buildflags --get CXXFLAGS)" \
     -DCMAKE_EXE_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS)" >/dev/null
-# Only what the package holds: the tests and fuzz targets stay out of this build.
-cmake --build build-deb -j "${JOBS:-2}" --target tintorel tintorel-cli
+# Only what the package holds: the tests and fuzz targets stay out of this build. Its messages go to
+# standard error, which leaves standard output to the path of the package.
+cmake --build build-deb -j "${JOBS:-2}" --target tintorel tintorel-cli >&2
 rm -f build-deb/tintorel_*.deb
 (cd build-deb && cpack -G DEB >cpack.log 2>&1) || { cat build-deb/cpack.log >&2; exit 1; }
 # CPack goes on past a failed step of packaging/debian-files.cmake; its CMake errors stop us here.
