@@ -14,6 +14,10 @@ packages=(
     # The hostile-input tests deflate a PNG of their own with zlib and measure the command line's
     # peak memory with GNU time.
     zlib1g-dev time
+    # The Debian package and its check: CPack's dependency list and Debian's build flags, lintian,
+    # the desktop entry's and the metainfo's validators, and the Debian 12 system it is installed
+    # into.
+    dpkg-dev lintian desktop-file-utils appstream debootstrap
 )
 
 missing=()
