@@ -102,6 +102,12 @@ bool ApplyInputValue(CliRequest& request, const QString& name, const QString& va
                                    "\"%1\"")
                         .arg(value);
         request.extensions << extensions.value_or(QStringList());
+    } else if (name == QLatin1String("existing")) {
+        const auto existing = ParseExisting(value);
+        if (!existing)
+            error =
+                QStringLiteral("--existing takes replace, skip or number, not \"%1\"").arg(value);
+        request.job.Existing = existing.value_or(ExistingFiles::Number);
     } else if (name == QLatin1String("shard")) {
         const auto shard = ParseShard(value);
         if (!shard)
@@ -213,6 +219,17 @@ std::optional<bool> ParseJpegWay(const QString& text) {
         return true;
     if (way == QLatin1String("reencode"))
         return false;
+    return std::nullopt;
+}
+
+std::optional<ExistingFiles> ParseExisting(const QString& text) {
+    const QString way = text.toLower();
+    if (way == QLatin1String("number"))
+        return ExistingFiles::Number;
+    if (way == QLatin1String("replace"))
+        return ExistingFiles::Replace;
+    if (way == QLatin1String("skip"))
+        return ExistingFiles::Skip;
     return std::nullopt;
 }
 

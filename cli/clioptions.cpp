@@ -31,8 +31,15 @@ const CliOption kOptions[] = {
      "relative folder under the output folder, made as needed;\n"
      "inputs named one by one go to the output folder itself"},
     {"update", nullptr,
-     "pass over an image whose output exists and is newer than\n"
-     "both the image and the watermark (counted as up to date)"},
+     "pass over an image whose output Tintorel made from this\n"
+     "image (same path, size and time), the same watermark\n"
+     "content and the same options (counted as up to date)"},
+    {"existing", "WAY",
+     "what to do with a file at an output name that Tintorel did\n"
+     "not write: number (default) keeps it and writes the copy\n"
+     "under the next free numbered name, such as \"1 (2).jpg\";\n"
+     "replace replaces it; skip keeps it and writes no copy\n"
+     "(counted as skipped); Tintorel's own copies are refreshed"},
     {"report", "FILE",
      "write one JSON object a line for each input, in list order\n"
      "(\"-\" for standard output): input, output, status (written,\n"

@@ -19,6 +19,8 @@ const QString kSkippedReason =
     QStringLiteral("skipped: its extension names no format that --format auto writes");
 const QString kRenamedNote =
     QStringLiteral("%1: written as %2, since an earlier image of this run has its output name");
+const QString kBesideExistingNote = QStringLiteral(
+    "%1: written as %2, since a file that Tintorel did not write has its output name");
 
 // The batch run's window when there is no window: the list is the expanded inputs, the options
 // are fixed for the run, and what the window would show goes to the error stream.
@@ -154,8 +156,10 @@ QStringList NotesOf(const ImageReport& report) {
     QStringList notes;
     switch (report.outcome) {
     case ImageOutcome::Written:
-        if (report.renamed)
+        if (report.renamed == ImagePlan::Renamed::EarlierImage)
             notes << kRenamedNote.arg(report.inputPath, report.outputPath);
+        else if (report.renamed == ImagePlan::Renamed::Existing)
+            notes << kBesideExistingNote.arg(report.inputPath, report.outputPath);
         for (const QString& note : report.notes)
             notes << prefix + note;
         break;

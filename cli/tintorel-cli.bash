@@ -12,7 +12,7 @@ _tintorel_cli() {
     fi
 
     local options="--watermark --output --files-from --placement --transparent-color --format
-        --extension --keep-tree --update --report --shard --scale --margin --opacity --quality
+        --extension --keep-tree --update --existing --report --shard --scale --margin --opacity --quality
         --jpeg --strip-metadata --jobs --max-megapixels --quiet --help --version"
     local placements="0 1 2 3 4 5 6 7 8 upper-left upper-middle upper-right middle-left
         middle-middle middle-right bottom-left bottom-middle bottom-right"
@@ -41,6 +41,10 @@ _tintorel_cli() {
         ;;
     --jpeg)
         mapfile -t COMPREPLY < <(compgen -W "reencode lossless" -- "$cur")
+        return
+        ;;
+    --existing)
+        mapfile -t COMPREPLY < <(compgen -W "number replace skip" -- "$cur")
         return
         ;;
     --transparent-color | --extension | --shard | --scale | --margin | --opacity | --jobs | \

@@ -296,6 +296,7 @@ void TestBatch::failedEncoderWriteIsReported() {
     // A folder where the output file should go: no writer can replace it, not even as root.
     QVERIFY(QDir(outDir_->path()).mkdir(QStringLiteral("a.png")));
     ScriptedWindow window = readyWindow({"a.png", "b.png"});
+    window.options.Existing = ExistingFiles::Replace; // kept both, the folder would stand aside
 
     RunWatermarkBatch(window);
 

@@ -205,8 +205,9 @@ void TestCliRun::aFailedWriteKeepsTheEarlierFile() {
     WriteImage(Noise(200, 150), in("big.png"), "png");
     WriteImage(Gradient(4, 3, 9), out("big.png"), "png");
     const QByteArray before = Contents(out("big.png"));
-    const ProcessResult result = RunProcess(
-        "prlimit", QStringList{"--fsize=20000", kCli} + base() + QStringList{in("big.png")});
+    const ProcessResult result =
+        RunProcess("prlimit", QStringList{"--fsize=20000", kCli} + base() +
+                                  QStringList{"--existing", "replace", in("big.png")});
     QCOMPARE(result.code, 1);
     QCOMPARE(result.errors.split('\n').first(), out("big.png") + ": File too large");
     QVERIFY(result.errors.endsWith("0 written, 1 failed, 0 skipped\n"));
@@ -233,12 +234,12 @@ void TestCliRun::aFullDiskFailsTheWrite() {
     // A small file system of its own, mounted in a mount namespace that ends with the script.
     WriteImage(Noise(200, 150), in("big.png"), "png");
     WriteImage(Gradient(4, 3, 10), in("earlier.png"), "png");
-    const QString script = QStringLiteral(
-        "mount -t tmpfs -o size=64k tmpfs '%1' || exit 77; cp '%2' '%1/big.png'; "
-        "head -c 30000 /dev/zero > '%1/filler'; '%3' --watermark '%4' --output '%1' '%5'; "
-        "echo \"exit $?\"; ls -a '%1'; cmp -s '%2' '%1/big.png' && echo unchanged")
-                               .arg(out().chopped(1), in("earlier.png"), kCli, in("mark.png"),
-                                    in("big.png"));
+    const QString script =
+        QStringLiteral("mount -t tmpfs -o size=64k tmpfs '%1' || exit 77; cp '%2' '%1/big.png'; "
+                       "head -c 30000 /dev/zero > '%1/filler'; '%3' --watermark '%4' --output '%1' "
+                       "--existing replace '%5'; "
+                       "echo \"exit $?\"; ls -a '%1'; cmp -s '%2' '%1/big.png' && echo unchanged")
+            .arg(out().chopped(1), in("earlier.png"), kCli, in("mark.png"), in("big.png"));
     const ProcessResult result = RunProcess("unshare", {"-m", "sh", "-c", script});
     if (result.code == 77 || result.code == -1 || result.output.isEmpty())
         QSKIP("a small file system cannot be mounted here (needs a mount namespace and tmpfs)");
