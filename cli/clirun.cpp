@@ -241,8 +241,8 @@ bool MakeOutputFolder(const QString& folder, QTextStream& errors) {
 
 // The run's checks, the output folder made when it is missing, the watermark decoded and the
 // report started. False, with the reason told, when the run cannot start.
-bool StartRun(CliWindow& window, const CliRequest& request, RunReport& report,
-              QTextStream& errors) {
+bool StartRun(CliWindow& window, const CliRequest& request, const CliInputs& inputs,
+              RunReport& report, QTextStream& errors) {
     QString refusal = CheckWatermarkBatch(window);
     // The folder is checked after the list and the watermark, so a run that cannot start for
     // them makes no folder.
@@ -265,8 +265,13 @@ bool StartRun(CliWindow& window, const CliRequest& request, RunReport& report,
     } catch (const Failure& failure) {
         error = failure.text();
     }
-    if (error.isEmpty() && !request.report.isEmpty() && report.open(request.report, error))
-        window.useReport(&report);
+    if (error.isEmpty() && !request.report.isEmpty()) {
+        WatermarkJob job = window.readOptions();
+        job.InputPaths = inputs.paths;
+        error = ReportClash(request.report, job, request.filesFrom);
+        if (error.isEmpty() && report.open(request.report, error))
+            window.useReport(&report);
+    }
     if (!error.isEmpty())
         errors << "tintorel-cli: " << error << '\n';
     return error.isEmpty();
@@ -286,7 +291,7 @@ int RunCli(const CliRequest& request, QTextStream& errors, bool errorsIsTerminal
     settings.maxPixels = request.maxPixels > 0 ? request.maxPixels : DefaultMaxPixels();
     CliWindow window(*inputs, request.job, settings, errors, errorsIsTerminal && !request.quiet);
     RunReport report;
-    if (!StartRun(window, request, report, errors))
+    if (!StartRun(window, request, *inputs, report, errors))
         return 2;
     int signalExit = 0;
     {
