@@ -89,12 +89,25 @@ std::optional<CliInputs> CollectInputs(const CliRequest& request, QTextStream& e
     const std::optional<QStringList> given = GivenInputs(request, error);
     if (!given)
         return std::nullopt;
+    const FolderFilter filter(request.extensions);
+    CliInputs inputs;
+    QString root;
     FolderScanHooks hooks;
     hooks.report = [&errors](int, const QString& text) {
         errors << text << '\n';
     };
-    hooks.leftOut = [&errors](const QString& path, const QString& reason) {
+    hooks.followFolderLinks = true;
+    // Every picture left out is told, on the error stream now and in the report later; other
+    // files are no inputs, as they would not be had they been listed.
+    hooks.passedOver = [&](const QString& path, const QString& reason, bool folder) {
+        if (!folder && !filter.takes(FileNameOfPath(path)))
+            return;
         errors << path << ": " << reason << '\n';
+        // A link round a loop leaves no picture out: each is found by the way the link leads.
+        if (reason == kLinkLoopReason)
+            return;
+        const QString relative = path.startsWith(root) ? path.mid(root.size()) : path;
+        inputs.leftOut << LeftOutInput{path, reason, inputs.paths.size(), relative};
     };
     // The output folder inside an input folder holds the outputs of earlier runs, not inputs.
     const std::optional<FileIdentity> output = IdentityOf(request.job.OutputFolder);
@@ -102,15 +115,13 @@ std::optional<CliInputs> CollectInputs(const CliRequest& request, QTextStream& e
         hooks.skipFolder = [&output](const QString& folder) {
             return IdentityOf(folder) == output;
         };
-    const FolderFilter filter(request.extensions);
-    CliInputs inputs;
     for (const QString& path : *given) {
         if (!IsFolder(path)) {
             inputs.paths << path;
             inputs.subfolders << QString();
             continue;
         }
-        const QString root = CleanPath(path + kSeparator);
+        root = CleanPath(path + kSeparator);
         const auto take = [&](const QString& file) {
             if (filter.takes(FileNameOfPath(file))) {
                 inputs.paths << file;

@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <csignal>
+#include <limits>
 #include <pthread.h>
 #include <thread>
 
@@ -28,8 +29,8 @@ class CliWindow : public BatchWindow {
 public:
     CliWindow(const CliInputs& inputs, WatermarkJob job, RunSettings settings, QTextStream& errors,
               bool showProgress)
-        : inputs_(inputs.paths), job_(std::move(job)), settings_(std::move(settings)),
-          errors_(errors), showProgress_(showProgress) {
+        : inputs_(inputs.paths), leftOut_(inputs.leftOut), job_(std::move(job)),
+          settings_(std::move(settings)), errors_(errors), showProgress_(showProgress) {
         job_.OutputSubfolders = inputs.subfolders;
     }
 
@@ -64,6 +65,10 @@ public:
             runner->requestStop();
     }
 
+    // Counts and reports as skipped the pictures the folder scans left out before the input at
+    // that position (1 on); those of another part of a run in parts are that part's to tell.
+    void tellLeftOut(qsizetype position);
+
     int written = 0, failed = 0, skipped = 0, upToDate = 0;
 
     // Ends the progress line so that the summary starts on a line of its own.
@@ -76,6 +81,8 @@ private:
     void printLine(const QString& line);
 
     QStringList inputs_;
+    QList<LeftOutInput> leftOut_;
+    qsizetype nextLeftOut_ = 0;
     WatermarkJob job_;
     RunSettings settings_;
     QTextStream& errors_;
@@ -177,7 +184,23 @@ QStringList NotesOf(const ImageReport& report) {
     return notes;
 }
 
+void CliWindow::tellLeftOut(qsizetype position) {
+    for (; nextLeftOut_ < leftOut_.size() && leftOut_[nextLeftOut_].before < position;
+         ++nextLeftOut_) {
+        const LeftOutInput& item = leftOut_[nextLeftOut_];
+        if (job_.Shard.count > 1 && ShardOf(item.relative, job_.Shard.count) != job_.Shard.index)
+            continue;
+        ++skipped;
+        ImageReport report;
+        report.inputPath = item.path;
+        report.outcome = ImageOutcome::Skipped;
+        if (report_)
+            report_->add(report, item.path + QStringLiteral(": ") + item.reason);
+    }
+}
+
 void CliWindow::imageFinished(const ImageReport& report) {
+    tellLeftOut(report.position);
     // Another machine's part of the run tells of its own images.
     if (report.outcome == ImageOutcome::OtherShard)
         return;
@@ -299,6 +322,7 @@ int RunCli(const CliRequest& request, QTextStream& errors, bool errorsIsTerminal
         RunWatermarkBatch(window);
         signalExit = stopSignals.exitCode();
     }
+    window.tellLeftOut(std::numeric_limits<qsizetype>::max());
     window.finish();
     ImagingRuntime::Shutdown();
     const bool reported = !report.isOpen() || report.finish(error);
