@@ -43,7 +43,9 @@ const CliOption kOptions[] = {
     {"report", "FILE",
      "write one JSON object a line for each input, in list order\n"
      "(\"-\" for standard output): input, output, status (written,\n"
-     "failed, skipped, up to date or repeat), message, milliseconds"},
+     "failed, skipped, up to date or repeat), message, milliseconds;\n"
+     "refused when FILE is an input, the watermark, the list or an\n"
+     "output of the run; a device or named pipe is written as is"},
     {"shard", "K/N",
      "stamp only part K of N of the inputs (1 <= K <= N), so that\n"
      "N machines share one run; output names are those of the\n"
@@ -119,13 +121,18 @@ QString UsageText() {
         "\n"
         "  INPUT                       image files, or folders: the files of the folder tree\n"
         "                              whose extension names a picture format the program\n"
-        "                              reads, or with --extension the matching ones\n");
+        "                              reads, or with --extension the matching ones; links to\n"
+        "                              folders are followed, but never round a loop, and a\n"
+        "                              picture left out (a pipe, a link to nothing, a name\n"
+        "                              beginning with \"~\" or not valid UTF-8, a folder too\n"
+        "                              deep to enter) is reported as skipped\n");
     for (const CliOption& option : kOptions)
         text += OptionLines(option);
     text += QStringLiteral(
         "\n"
         "Exit code 0 when every input was written or up to date, 1 when any failed or was\n"
-        "skipped, 2 when the run could not start, 130 or 143 when stopped by SIGINT or SIGTERM\n"
-        "(the images in hand are finished first; no file is left half written).\n");
+        "skipped or the report could not be written (an earlier report is then kept), 2 when\n"
+        "the run could not start, 130 or 143 when stopped by SIGINT or SIGTERM (the images in\n"
+        "hand are finished first; no file is left half written).\n");
     return text;
 }
