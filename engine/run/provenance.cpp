@@ -140,7 +140,8 @@ QString RecordMarkBeside(const QString& path, const QByteArray& mark) {
                             NamePart(encoded).toPercentEncoding() + '\n';
     const QByteArray records = FolderPart(encoded) + QFile::encodeName(kMarksFileName);
     // Appended in one write, so that workers recording at once never mix their lines.
-    const int fd = ::open(records.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    const int fd =
+        ::open(records.constData(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (fd < 0)
         return SystemErrorText(errno);
     const ssize_t written = ::write(fd, line.constData(), size_t(line.size()));
