@@ -110,8 +110,8 @@ bool RunReport::open(const QString& target, QString& error) {
         return device_ != nullptr;
     }
     const QByteArray encoded = QFile::encodeName(target);
-    struct stat link {
-    }, info{};
+    struct stat link {};
+    struct stat info {};
     const bool exists = ::lstat(encoded.constData(), &link) == 0;
     if (exists && ::stat(encoded.constData(), &info) != 0) {
         error = failureText(QStringLiteral("it is a link to nothing"));

@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QFile>
+#include <QFileInfo>
 #include <QList>
 #include <QRegularExpression>
 #include <QScopeGuard>
@@ -131,7 +132,8 @@ std::optional<QString> FollowableName(const QString& parent, const QByteArray& r
 // True when the folder is one of those on the way to parent: the parent itself or any folder its
 // path passes through, links resolved. A link to one of them would lead the scan round forever.
 bool LeadsBack(const QString& parent, const struct stat& folder) {
-    const QByteArray path = EncodedPath(parent);
+    // From the root, so that a link to a folder above a relative input is known too.
+    const QByteArray path = EncodedPath(WithSeparator(QFileInfo(parent).absoluteFilePath()));
     for (qsizetype end = path.indexOf('/'); end >= 0; end = path.indexOf('/', end + 1)) {
         const QByteArray prefix = end == 0 ? QByteArrayLiteral("/") : path.left(end);
         struct stat info {};

@@ -397,6 +397,7 @@ void TestCliSafety::folderScansTellWhatTheyLeaveOut() {
     CopyTo(path("tree/ok.jpg"), badName);
     QVERIFY(QFile::link(path("album"), path("tree/album")));
     QVERIFY(QFile::link(path("tree"), path("tree/sub/up")));
+    QVERIFY(QFile::link(".", path("tree/sub/self")));
     QVERIFY(QFile::link(path("nowhere.jpg"), path("tree/dangling.jpg")));
     QVERIFY(::mkfifo(QFile::encodeName(path("tree/pipe.jpg")), 0644) == 0);
     QVERIFY(QFile(path("tree/notes.txt")).open(QIODevice::WriteOnly));
@@ -424,6 +425,7 @@ void TestCliSafety::folderScansTellWhatTheyLeaveOut() {
     QCOMPARE(lines.value(path("tree/album/p2.jpg")).status, "written");
     // The link back up finds nothing new: told, but no picture is left out by it.
     QVERIFY(result.errors.contains(path("tree/sub/up") + ": " + kLinkLoopReason));
+    QVERIFY(result.errors.contains(path("tree/sub/self") + ": " + kLinkLoopReason));
     QVERIFY(!lines.contains(path("tree/sub/up")));
     QVERIFY(!lines.contains(path("tree/notes.txt")));
 }
