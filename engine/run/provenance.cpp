@@ -57,6 +57,10 @@ bool NoAttributes(int errorNumber) {
 } // namespace
 
 QByteArray ContentDigest(const QString& path) {
+    // A pipe or device is never opened: it could keep the run waiting for ever.
+    struct stat info {};
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0 || !S_ISREG(info.st_mode))
+        return {};
     QFile file(path);
     QCryptographicHash hash(QCryptographicHash::Sha256);
     if (!file.open(QIODevice::ReadOnly) || !hash.addData(&file))

@@ -20,7 +20,8 @@ class OutputFile;
 inline constexpr char kSourceAttribute[] = "user.tintorel.source";
 inline const QString kMarksFileName = QStringLiteral(".tintorel-marks");
 
-// A SHA-256 of a file's bytes, as hex; empty when the file cannot be read.
+// A SHA-256 of a regular file's bytes, as hex; empty for anything else and when the file cannot
+// be read.
 QByteArray ContentDigest(const QString& path);
 
 // The mark of the copy of an input made under the job in the format, given the digest of the
