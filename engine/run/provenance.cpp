@@ -115,7 +115,10 @@ const OutputMarks::Records& OutputMarks::recordsOf(const QByteArray& folder) {
         return *known;
     Records records;
     QFile file(QFile::decodeName(folder) + kMarksFileName);
-    if (file.open(QIODevice::ReadOnly)) {
+    struct stat info {};
+    const bool regular = ::lstat(QFile::encodeName(file.fileName()).constData(), &info) == 0 &&
+                         S_ISREG(info.st_mode);
+    if (regular && file.open(QIODevice::ReadOnly)) {
         // One record a line, "mark inode size name"; a later record of a name replaces an
         // earlier one, since each copy written appends its own.
         for (const QByteArray& line : file.readAll().split('\n')) {
@@ -143,9 +146,11 @@ QString RecordMarkBeside(const QString& path, const QByteArray& mark) {
                             QByteArray::number(qint64(info.st_size)) + ' ' +
                             NamePart(encoded).toPercentEncoding() + '\n';
     const QByteArray records = FolderPart(encoded) + QFile::encodeName(kMarksFileName);
-    // Appended in one write, so that workers recording at once never mix their lines.
+    // Appended in one write, so that workers recording at once never mix their lines; never
+    // through a link, nor waiting on a pipe put in the record's place.
     const int fd =
-        ::open(records.constData(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
+        ::open(records.constData(),
+               O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
     if (fd < 0)
         return SystemErrorText(errno);
     const ssize_t written = ::write(fd, line.constData(), size_t(line.size()));
