@@ -116,6 +116,11 @@ QString SetJpegWay(CliRequest& request, const QString& value) {
                 "--jpeg takes reencode or lossless, not \"%1\"", value);
 }
 
+QString SetExisting(CliRequest& request, const QString& value) {
+    return Take(ParseExisting(value), request.job.Existing,
+                "--existing takes replace, skip or number, not \"%1\"", value);
+}
+
 QString SetJobs(CliRequest& request, const QString& value) {
     return Take(ParseCount(value, 1, 1024), request.jobs,
                 "--jobs takes a number of workers, 1 or more, not \"%1\"", value);
@@ -173,13 +178,23 @@ const CliOption kOptions[] = {
      "inputs named one by one go to the output folder itself",
      TurnOn<&CliRequest::keepTree>},
     {"update", nullptr,
-     "pass over an image whose output exists and is newer than\n"
-     "both the image and the watermark (counted as up to date)",
+     "pass over an image whose output Tintorel made from this\n"
+     "image (same path, size and time), the same watermark\n"
+     "content and the same options (counted as up to date)",
      TurnOn<&CliRequest::job, &WatermarkJob::UpdateOnly>},
+    {"existing", "WAY",
+     "what to do with a file at an output name that Tintorel did\n"
+     "not write: number (default) keeps it and writes the copy\n"
+     "under the next free numbered name, such as \"1 (2).jpg\";\n"
+     "replace replaces it; skip keeps it and writes no copy\n"
+     "(counted as skipped); Tintorel's own copies are refreshed",
+     SetExisting},
     {"report", "FILE",
      "write one JSON object a line for each input, in list order\n"
      "(\"-\" for standard output): input, output, status (written,\n"
-     "failed, skipped, up to date or repeat), message, milliseconds",
+     "failed, skipped, up to date or repeat), message, milliseconds;\n"
+     "refused when FILE is an input, the watermark, the list or an\n"
+     "output of the run; a device or named pipe is written as is",
      Keep<&CliRequest::report>},
     {"shard", "K/N",
      "stamp only part K of N of the inputs (1 <= K <= N), so that\n"
@@ -291,6 +306,17 @@ std::optional<bool> ParseJpegWay(const QString& text) {
         return true;
     if (way == QLatin1String("reencode"))
         return false;
+    return std::nullopt;
+}
+
+std::optional<ExistingFiles> ParseExisting(const QString& text) {
+    const QString way = text.toLower();
+    if (way == QLatin1String("number"))
+        return ExistingFiles::Number;
+    if (way == QLatin1String("replace"))
+        return ExistingFiles::Replace;
+    if (way == QLatin1String("skip"))
+        return ExistingFiles::Skip;
     return std::nullopt;
 }
 

@@ -36,6 +36,10 @@ std::optional<OutputFormat> ParseFormat(const QString& text);
 // The way JPEGs are stamped, reencode or lossless in any letter case: true for lossless.
 std::optional<bool> ParseJpegWay(const QString& text);
 
+// What to do with a file at an output name that Tintorel did not write: number, replace or skip,
+// in any letter case.
+std::optional<ExistingFiles> ParseExisting(const QString& text);
+
 // "K/N" with 1 <= K <= N: part K of a run shared out in N parts.
 std::optional<RunShard> ParseShard(const QString& text);
 

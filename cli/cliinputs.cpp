@@ -68,6 +68,35 @@ QString SubfolderBelow(const QString& root, const QString& file) {
     const QString folder = FolderOfPath(file.mid(root.size()));
     return folder.isEmpty() ? folder : folder.chopped(1);
 }
+
+// How the command line scans an input folder (root, ending in "/", while it is scanned): links to
+// folders followed, the output folder left out, and every picture left out told on the error
+// stream now and kept for the report; other files are no inputs, as they would not be had they
+// been listed.
+FolderScanHooks ScanHooks(const CliRequest& request, const FolderFilter& filter, CliInputs& inputs,
+                          const QString& root, QTextStream& errors) {
+    FolderScanHooks hooks;
+    hooks.report = [&errors](int, const QString& text) {
+        errors << text << '\n';
+    };
+    hooks.followFolderLinks = true;
+    hooks.passedOver = [&](const QString& path, const QString& reason, bool folder) {
+        if (!folder && !filter.takes(FileNameOfPath(path)))
+            return;
+        errors << path << ": " << reason << '\n';
+        // A link round a loop leaves no picture out: each is found by the way the link leads.
+        if (reason == kLinkLoopReason)
+            return;
+        const QString relative = path.startsWith(root) ? path.mid(root.size()) : path;
+        inputs.leftOut << LeftOutInput{path, reason, inputs.paths.size(), relative};
+    };
+    // The output folder inside an input folder holds the outputs of earlier runs, not inputs.
+    if (const std::optional<FileIdentity> output = IdentityOf(request.job.OutputFolder))
+        hooks.skipFolder = [output](const QString& folder) {
+            return IdentityOf(folder) == output;
+        };
+    return hooks;
+}
 } // namespace
 
 bool IsPictureName(const QString& fileName) {
@@ -89,28 +118,17 @@ std::optional<CliInputs> CollectInputs(const CliRequest& request, QTextStream& e
     const std::optional<QStringList> given = GivenInputs(request, error);
     if (!given)
         return std::nullopt;
-    FolderScanHooks hooks;
-    hooks.report = [&errors](int, const QString& text) {
-        errors << text << '\n';
-    };
-    hooks.leftOut = [&errors](const QString& path, const QString& reason) {
-        errors << path << ": " << reason << '\n';
-    };
-    // The output folder inside an input folder holds the outputs of earlier runs, not inputs.
-    const std::optional<FileIdentity> output = IdentityOf(request.job.OutputFolder);
-    if (output)
-        hooks.skipFolder = [&output](const QString& folder) {
-            return IdentityOf(folder) == output;
-        };
     const FolderFilter filter(request.extensions);
     CliInputs inputs;
+    QString root;
+    FolderScanHooks hooks = ScanHooks(request, filter, inputs, root, errors);
     for (const QString& path : *given) {
         if (!IsFolder(path)) {
             inputs.paths << path;
             inputs.subfolders << QString();
             continue;
         }
-        const QString root = CleanPath(path + kSeparator);
+        root = CleanPath(path + kSeparator);
         const auto take = [&](const QString& file) {
             if (filter.takes(FileNameOfPath(file))) {
                 inputs.paths << file;

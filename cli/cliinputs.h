@@ -4,6 +4,17 @@
 
 #include <QTextStream>
 
+// A picture, or a folder that may hold pictures, that a folder scan passed over; the run reports
+// it as skipped, among the inputs where the scan came upon it.
+struct LeftOutInput {
+    QString path; // as text, the bytes that no text can show as U+FFFD
+    QString reason;
+    qsizetype before = 0; // how many inputs come before it
+    // Its path below its input folder: in a run shared out in parts, the part of that name tells
+    // of it, so that it is told once.
+    QString relative;
+};
+
 // The inputs of a run, with folders expanded into their pictures and the --files-from list read.
 struct CliInputs {
     QStringList paths;
@@ -11,6 +22,7 @@ struct CliInputs {
     // a relative path ("" for the input folder itself and for files named one by one); empty
     // without --keep-tree.
     QStringList subfolders;
+    QList<LeftOutInput> leftOut;
 };
 
 // Sets error and returns nothing when the --files-from list cannot be read.

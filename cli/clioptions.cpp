@@ -33,13 +33,18 @@ QString UsageText() {
         "\n"
         "  INPUT                       image files, or folders: the files of the folder tree\n"
         "                              whose extension names a picture format the program\n"
-        "                              reads, or with --extension the matching ones\n");
+        "                              reads, or with --extension the matching ones; links to\n"
+        "                              folders are followed, but never round a loop, and a\n"
+        "                              picture left out (a pipe, a link to nothing, a name\n"
+        "                              beginning with \"~\" or not valid UTF-8, a folder too\n"
+        "                              deep to enter) is reported as skipped\n");
     for (const CliOption& option : CliOptions())
         text += OptionLines(option);
     text += QStringLiteral(
         "\n"
         "Exit code 0 when every input was written or up to date, 1 when any failed or was\n"
-        "skipped, 2 when the run could not start, 130 or 143 when stopped by SIGINT or SIGTERM\n"
-        "(the images in hand are finished first; no file is left half written).\n");
+        "skipped or the report could not be written (an earlier report is then kept), 2 when\n"
+        "the run could not start, 130 or 143 when stopped by SIGINT or SIGTERM (the images in\n"
+        "hand are finished first; no file is left half written).\n");
     return text;
 }

@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <csignal>
+#include <limits>
 #include <pthread.h>
 #include <thread>
 
@@ -19,6 +20,8 @@ const QString kSkippedReason =
     QStringLiteral("skipped: its extension names no format that --format auto writes");
 const QString kRenamedNote =
     QStringLiteral("%1: written as %2, since an earlier image of this run has its output name");
+const QString kBesideExistingNote = QStringLiteral(
+    "%1: written as %2, since a file that Tintorel did not write has its output name");
 
 // The batch run's window when there is no window: the list is the expanded inputs, the options
 // are fixed for the run, and what the window would show goes to the error stream.
@@ -26,8 +29,8 @@ class CliWindow : public RunHost {
 public:
     CliWindow(const CliInputs& inputs, WatermarkJob job, RunSettings settings, QTextStream& errors,
               bool showProgress)
-        : inputs_(inputs.paths), job_(std::move(job)), settings_(std::move(settings)),
-          errors_(errors), showProgress_(showProgress) {
+        : inputs_(inputs.paths), leftOut_(inputs.leftOut), job_(std::move(job)),
+          settings_(std::move(settings)), errors_(errors), showProgress_(showProgress) {
         job_.OutputSubfolders = inputs.subfolders;
     }
 
@@ -58,6 +61,10 @@ public:
             runner->requestStop();
     }
 
+    // Counts and reports as skipped the pictures the folder scans left out before the input at
+    // that position (1 on); those of another part of a run in parts are that part's to tell.
+    void tellLeftOut(qsizetype position);
+
     int written = 0, failed = 0, skipped = 0, upToDate = 0;
 
     // Ends the progress line so that the summary starts on a line of its own.
@@ -70,6 +77,8 @@ private:
     void printLine(const QString& line);
 
     QStringList inputs_;
+    QList<LeftOutInput> leftOut_;
+    qsizetype nextLeftOut_ = 0;
     WatermarkJob job_;
     RunSettings settings_;
     QTextStream& errors_;
@@ -144,8 +153,10 @@ QStringList NotesOf(const ImageReport& report) {
     QStringList notes;
     switch (report.outcome) {
     case ImageOutcome::Written:
-        if (report.renamed)
+        if (report.renamed == ImagePlan::Renamed::EarlierImage)
             notes << kRenamedNote.arg(report.inputPath, report.outputPath);
+        else if (report.renamed == ImagePlan::Renamed::Existing)
+            notes << kBesideExistingNote.arg(report.inputPath, report.outputPath);
         for (const QString& note : report.notes)
             notes << prefix + note;
         break;
@@ -163,7 +174,23 @@ QStringList NotesOf(const ImageReport& report) {
     return notes;
 }
 
+void CliWindow::tellLeftOut(qsizetype position) {
+    for (; nextLeftOut_ < leftOut_.size() && leftOut_[nextLeftOut_].before < position;
+         ++nextLeftOut_) {
+        const LeftOutInput& item = leftOut_[nextLeftOut_];
+        if (job_.Shard.count > 1 && ShardOf(item.relative, job_.Shard.count) != job_.Shard.index)
+            continue;
+        ++skipped;
+        ImageReport report;
+        report.inputPath = item.path;
+        report.outcome = ImageOutcome::Skipped;
+        if (report_)
+            report_->add(report, item.path + QStringLiteral(": ") + item.reason);
+    }
+}
+
 void CliWindow::imageFinished(const ImageReport& report) {
+    tellLeftOut(report.position);
     // Another machine's part of the run tells of its own images.
     if (report.outcome == ImageOutcome::OtherShard)
         return;
@@ -227,8 +254,8 @@ bool MakeOutputFolder(const QString& folder, QTextStream& errors) {
 
 // The run's checks, the output folder made when it is missing, the watermark decoded and the
 // report started. False, with the reason told, when the run cannot start.
-bool StartRun(CliWindow& window, const CliRequest& request, RunReport& report,
-              QTextStream& errors) {
+bool StartRun(CliWindow& window, const CliRequest& request, const CliInputs& inputs,
+              RunReport& report, QTextStream& errors) {
     RunCheck check = CheckWatermarkBatch(window);
     // The folder is checked after the list and the watermark, so a run that cannot start for
     // them makes no folder.
@@ -251,8 +278,13 @@ bool StartRun(CliWindow& window, const CliRequest& request, RunReport& report,
     } catch (const Failure& failure) {
         error = failure.text();
     }
-    if (error.isEmpty() && !request.report.isEmpty() && report.open(request.report, error))
-        window.useReport(&report);
+    if (error.isEmpty() && !request.report.isEmpty()) {
+        WatermarkJob job = window.readOptions();
+        job.InputPaths = inputs.paths;
+        error = ReportClash(request.report, job, request.filesFrom);
+        if (error.isEmpty() && report.open(request.report, error))
+            window.useReport(&report);
+    }
     if (!error.isEmpty())
         errors << "tintorel-cli: " << error << '\n';
     return error.isEmpty();
@@ -272,7 +304,7 @@ int RunCli(const CliRequest& request, QTextStream& errors, bool errorsIsTerminal
     settings.maxPixels = request.maxPixels > 0 ? request.maxPixels : DefaultMaxPixels();
     CliWindow window(*inputs, request.job, settings, errors, errorsIsTerminal && !request.quiet);
     RunReport report;
-    if (!StartRun(window, request, report, errors))
+    if (!StartRun(window, request, *inputs, report, errors))
         return 2;
     int signalExit = 0;
     RunOutcome outcome;
@@ -281,6 +313,7 @@ int RunCli(const CliRequest& request, QTextStream& errors, bool errorsIsTerminal
         outcome = RunWatermarkBatch(window);
         signalExit = stopSignals.exitCode();
     }
+    window.tellLeftOut(std::numeric_limits<qsizetype>::max());
     window.finish();
     // "Done." closes every run; the summary line says more.
     if (outcome.end != RunEnd::Done)

@@ -13,6 +13,9 @@ int main(int argc, char* argv[]) {
     // A file-size limit (ulimit -f) makes a write fail with "File too large", reported against the
     // image like any other failed write, instead of killing the run half way.
     std::signal(SIGXFSZ, SIG_IGN);
+    // A report reader that goes away (a closed pipe) fails the report, told at the end, instead of
+    // killing the run while it stamps.
+    std::signal(SIGPIPE, SIG_IGN);
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("tintorel-cli"));
     QCoreApplication::setApplicationVersion(QStringLiteral(TINTOREL_VERSION));

@@ -39,6 +39,7 @@ _tintorel_cli() {
     --format) values="auto jpg bmp png" ;;
     --quality) values="keep" ;;
     --jpeg) values="reencode lossless" ;;
+    --existing) values="number replace skip" ;;
     esac
     if [[ -n $values ]]; then
         mapfile -t COMPREPLY < <(compgen -W "$values" -- "$cur")

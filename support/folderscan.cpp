@@ -6,16 +6,20 @@
 
 #include <QByteArray>
 #include <QFile>
+#include <QFileInfo>
 #include <QList>
 #include <QRegularExpression>
+#include <QScopeGuard>
 
 #include <algorithm>
 #include <array>
 #include <cerrno>
 #include <dirent.h>
+#include <fcntl.h>
 #include <optional>
 #include <sys/stat.h>
 #include <sys/statfs.h>
+#include <unistd.h>
 #include <utility>
 
 namespace {
@@ -104,6 +108,12 @@ bool IsScannableFolder(const QString& folder) {
     return folder.size() < kMaxFolderPathLength && IsFolder(folder) && !OnPseudoFileSystem(folder);
 }
 
+void PassOver(const FolderScanHooks& hooks, const QString& path, const QString& reason,
+              bool folder) {
+    if (hooks.passedOver)
+        hooks.passedOver(path, reason, folder);
+}
+
 // The name of a subfolder the scan may follow, or nothing for a hidden one (".", ".." among
 // them) and for a name it cannot trust, which is told to the hooks.
 std::optional<QString> FollowableName(const QString& parent, const QByteArray& raw,
@@ -113,10 +123,56 @@ std::optional<QString> FollowableName(const QString& parent, const QByteArray& r
     std::optional<QString> name = DecodedName(raw);
     if (name && !HasUnsafeNameChars(*name))
         return name;
+    const QString reason = name ? kUnsafeNameReason : kUndecodableNameReason;
     if (hooks.leftOut)
-        hooks.leftOut(parent + QString::fromUtf8(raw),
-                      name ? kUnsafeNameReason : kUndecodableNameReason);
+        hooks.leftOut(parent + QString::fromUtf8(raw), reason);
+    PassOver(hooks, parent + QString::fromUtf8(raw), reason, true);
     return std::nullopt;
+}
+
+// True when the folder is one of those on the way to parent: the parent itself or any folder its
+// path passes through, links resolved. A link to one of them would lead the scan round forever.
+bool LeadsBack(const QString& parent, const struct stat& folder) {
+    // From the root, so that a link to a folder above a relative input is known too.
+    const QByteArray path = EncodedPath(WithSeparator(QFileInfo(parent).absoluteFilePath()));
+    for (qsizetype end = path.indexOf('/'); end >= 0; end = path.indexOf('/', end + 1)) {
+        const QByteArray prefix = end == 0 ? QByteArrayLiteral("/") : path.left(end);
+        struct stat info {};
+        if (::stat(prefix.constData(), &info) == 0 && info.st_dev == folder.st_dev &&
+            info.st_ino == folder.st_ino)
+            return true;
+    }
+    return false;
+}
+
+// Whether a link among the entries of parent (open as dir) is entered as a folder. A link to a
+// file or to nothing is the listing's to tell of; a hidden one is passed over in silence.
+bool FollowsLink(int dir, const QByteArray& raw, const QString& parent,
+                 const FolderScanHooks& hooks) {
+    struct stat target {};
+    if (raw.startsWith('.') || ::fstatat(dir, raw.constData(), &target, 0) != 0 ||
+        !S_ISDIR(target.st_mode))
+        return false;
+    const QString path = parent + QString::fromUtf8(raw);
+    if (!hooks.followFolderLinks)
+        PassOver(hooks, path, kFolderLinkReason, true);
+    else if (LeadsBack(parent, target))
+        PassOver(hooks, path, kLinkLoopReason, true);
+    else
+        return true;
+    return false;
+}
+
+// Why a matching name that is no openable file is passed over; empty for a folder or a link to
+// one, which the scan enters or tells of itself, and for a name gone meanwhile.
+QString NotAFileReason(const QString& path) {
+    const QByteArray encoded = EncodedPath(path);
+    struct stat info {};
+    if (encoded.isEmpty() || ::lstat(encoded.constData(), &info) != 0)
+        return errno == ENAMETOOLONG ? kLongPathReason : QString();
+    if (S_ISLNK(info.st_mode) && ::stat(encoded.constData(), &info) != 0)
+        return kDanglingLinkReason;
+    return S_ISDIR(info.st_mode) || S_ISREG(info.st_mode) ? QString() : kNotRegularReason;
 }
 
 void Yield(const FolderScanHooks& hooks) {
@@ -146,21 +202,28 @@ void ScanFolder(FolderSet& set, const QString& entry, FolderSet& next,
     if (listing != Listing::Ok)
         return;
     const QString parent = WithSeparator(entry);
-    const QByteArray base = EncodedPath(parent);
+    const int dir = ::open(EncodedPath(parent).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0)
+        return;
+    const auto closeDir = qScopeGuard([dir] { ::close(dir); });
     for (const QByteArray& raw : std::as_const(names)) {
         struct stat info {};
-        if (::lstat((base + raw).constData(), &info) != 0 ||
+        if (::fstatat(dir, raw.constData(), &info, AT_SYMLINK_NOFOLLOW) != 0 ||
             !(S_ISDIR(info.st_mode) || S_ISLNK(info.st_mode)))
             continue;
         Yield(hooks);
-        // A link is never followed: one pointing back up the tree would make the scan endless.
-        if (S_ISLNK(info.st_mode))
+        if (S_ISLNK(info.st_mode) && !FollowsLink(dir, raw, parent, hooks))
             continue;
-        if (const std::optional<QString> name = FollowableName(parent, raw, hooks)) {
-            const QString folder = parent + *name + kSeparator;
-            if (!hooks.skipFolder || !hooks.skipFolder(folder))
-                next.append(folder);
-        }
+        const std::optional<QString> name = FollowableName(parent, raw, hooks);
+        if (!name)
+            continue;
+        const QString folder = parent + *name + kSeparator;
+        if (hooks.skipFolder && hooks.skipFolder(folder))
+            continue;
+        if (folder.size() >= kMaxFolderPathLength)
+            PassOver(hooks, folder.chopped(1), kLongPathReason, true);
+        else
+            next.append(folder);
     }
 }
 
@@ -203,8 +266,10 @@ bool HasUnsafeNameChars(const QString& name) {
            QFile::decodeName(QFile::encodeName(name)) != name;
 }
 
-QStringList ListFilesInFolder(const QString& folder, const QString& pattern,
-                              const std::function<void(const QByteArray& name)>& undecodable) {
+QStringList ListFilesInFolder(
+    const QString& folder, const QString& pattern,
+    const std::function<void(const QByteArray& name)>& undecodable,
+    const std::function<void(const QString& name, const QString& reason)>& passedOver) {
     const QString base = WithSeparator(folder);
     QList<QByteArray> names;
     if (ReadFolderNames(base, names) != Listing::Ok)
@@ -225,6 +290,9 @@ QStringList ListFilesInFolder(const QString& folder, const QString& pattern,
             continue;
         if (IsOpenableFile(base + *name))
             files.append(*name);
+        else if (const QString reason = passedOver ? NotAFileReason(base + *name) : QString();
+                 !reason.isEmpty())
+            passedOver(*name, reason);
     }
     return files;
 }
@@ -258,14 +326,20 @@ void CollectFolderFiles(const QString& folder, const QString& pattern,
         guard.step(2, [&] {
             const QString parent = entry.endsWith(kSeparator) ? entry.chopped(1) : entry;
             const auto undecodable = [&](const QByteArray& raw) {
+                const QString path = CleanPath(parent + kSeparator + QString::fromUtf8(raw));
                 if (hooks.leftOut)
-                    hooks.leftOut(parent + kSeparator + QString::fromUtf8(raw),
-                                  kUndecodableNameReason);
+                    hooks.leftOut(path, kUndecodableNameReason);
+                PassOver(hooks, path, kUndecodableNameReason, false);
             };
-            for (const QString& name : ListFilesInFolder(parent, pattern, undecodable)) {
+            const auto notAFile = [&](const QString& name, const QString& reason) {
+                PassOver(hooks, CleanPath(parent + kSeparator + name), reason, false);
+            };
+            for (const QString& name : ListFilesInFolder(parent, pattern, undecodable, notAFile)) {
                 // "~" marks the temporary copies editors leave beside a file.
                 if (!name.startsWith(u'~'))
                     append(CleanPath(parent + kSeparator + name));
+                else
+                    PassOver(hooks, CleanPath(parent + kSeparator + name), kTildeNameReason, false);
             }
         });
     }

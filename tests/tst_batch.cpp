@@ -12,7 +12,11 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <chrono>
 #include <functional>
+#include <future>
+#include <sys/stat.h>
+#include <thread>
 
 namespace {
 // Stands in for the main window: holds the list and the options, and records what the run shows.
@@ -90,6 +94,7 @@ private slots:
     void progressAndEnd();
     void failingImagesAreReportedAndTheRunGoesOn();
     void failedEncoderWriteIsReported();
+    void aWatermarkThatCannotBeDecodedIsReportedOnce_data();
     void aWatermarkThatCannotBeDecodedIsReportedOnce();
     void noPlacementPutsEveryWatermarkAtTheOrigin();
     void optionsAndListChangedDuringTheRunChangeNothing();
@@ -283,16 +288,39 @@ void TestBatch::failingImagesAreReportedAndTheRunGoesOn() {
                                                    ImageOutcome::Failed, ImageOutcome::Written}));
 }
 
+void TestBatch::aWatermarkThatCannotBeDecodedIsReportedOnce_data() {
+    QTest::addColumn<bool>("pipe");
+    QTest::newRow("not a picture") << false;
+    // Never opened, not even to learn its content for the copies' marks: it would never end.
+    QTest::newRow("named pipe") << true;
+}
+
 void TestBatch::aWatermarkThatCannotBeDecodedIsReportedOnce() {
+    QFETCH(bool, pipe);
     for (const char* name : {"a.png", "b.png", "c.png"})
         writeInput(name);
     QFile junk(in(QStringLiteral("mark.png")));
-    QVERIFY(junk.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    junk.write("no picture here");
-    junk.close();
+    QVERIFY(junk.remove());
+    if (pipe) {
+        QVERIFY(::mkfifo(QFile::encodeName(junk.fileName()).constData(), 0644) == 0);
+    } else {
+        QVERIFY(junk.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        junk.write("no picture here");
+        junk.close();
+    }
     ScriptedWindow window = readyWindow({"a.png", "b.png", "c.png"});
 
-    RunWatermarkBatch(window);
+    std::promise<void> done;
+    std::future<void> ended = done.get_future();
+    std::thread run([&window, &done] {
+        RunWatermarkBatch(window);
+        done.set_value();
+    });
+    if (ended.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+        run.detach();
+        QFAIL("the run waits on the watermark");
+    }
+    run.join();
 
     // One report naming the watermark, not one for every image against the image's name.
     QCOMPARE(window.reports.size(), 1);
@@ -308,6 +336,7 @@ void TestBatch::failedEncoderWriteIsReported() {
     // A folder where the output file should go: no writer can replace it, not even as root.
     QVERIFY(QDir(outDir_->path()).mkdir(QStringLiteral("a.png")));
     ScriptedWindow window = readyWindow({"a.png", "b.png"});
+    window.options.Existing = ExistingFiles::Replace; // kept both, the folder would stand aside
 
     RunWatermarkBatch(window);
 

@@ -115,7 +115,8 @@ void TestCliOutputs::aFailedWriteKeepsTheEarlierFile() {
     WriteImage(Gradient(4, 3, 9), out("big.png"), "png");
     const QByteArray before = Contents(out("big.png"));
     const ProcessResult result = RunProcess("prlimit", QStringList{"--fsize=20000", kCli} + base() +
-                                                           QStringList{in("big.png")});
+                                                           QStringList{"--existing", "replace",
+                                                                       in("big.png")});
     QCOMPARE(result.code, 1);
     QCOMPARE(result.errors.split('\n').first(), out("big.png") + ": File too large");
     QVERIFY(result.errors.endsWith("0 written, 1 failed, 0 skipped\n"));
@@ -145,7 +146,8 @@ void TestCliOutputs::aFullDiskFailsTheWrite() {
     const QString script =
         QStringLiteral(
             "mount -t tmpfs -o size=64k tmpfs '%1' || exit 77; cp '%2' '%1/big.png'; "
-            "head -c 30000 /dev/zero > '%1/filler'; '%3' --watermark '%4' --output '%1' '%5'; "
+            "head -c 30000 /dev/zero > '%1/filler'; '%3' --watermark '%4' --output '%1' "
+            "--existing replace '%5'; "
             "echo \"exit $?\"; ls -a '%1'; cmp -s '%2' '%1/big.png' && echo unchanged")
             .arg(out().chopped(1), in("earlier.png"), kCli, in("mark.png"), in("big.png"));
     const ProcessResult result = RunProcess("unshare", {"-m", "sh", "-c", script});

@@ -194,8 +194,16 @@ void TestCliScripts::updateDoesOnlyNewWork() {
     QCOMPARE(result.errors, QStringLiteral("1 written, 0 failed, 0 skipped, 1 up to date\n"));
     QVERIFY(QFile::exists(a));
 
-    // A new watermark makes every copy out of date.
-    SetModified(path("mark.png"), QDateTime::currentDateTime());
+    // A new watermark makes every copy out of date, even one put in place with an old time, as
+    // cp -p does; a watermark merely touched changes nothing.
+    const QDateTime markTime = Modified(path("mark.png"));
+    SetModified(path("mark.png"), QDateTime::currentDateTime().addSecs(60));
+    QCOMPARE(Run(arguments).errors,
+             QStringLiteral("0 written, 0 failed, 0 skipped, 2 up to date\n"));
+    QImage mark = SolidImage(8, 6, qRgb(255, 255, 255));
+    mark.setPixel(2, 2, qRgb(0, 0, 200));
+    WriteImage(mark, path("mark.png"), "png");
+    SetModified(path("mark.png"), markTime.addDays(-1));
     result = Run(arguments);
     QCOMPARE(result.code, 0);
     QCOMPARE(result.errors, QStringLiteral("2 written, 0 failed, 0 skipped, 0 up to date\n"));

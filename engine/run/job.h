@@ -50,6 +50,12 @@ struct RunShard {
     int count = 1;
 };
 
+// What the run does with a file at an output name that this program did not write (one that
+// it did write, it refreshes). Keeping both gives the copy the next free numbered name, as a
+// second image of the same name gets; the window will offer the choice before a run, and until
+// then keeps both.
+enum class ExistingFiles { Number, Replace, Skip };
+
 // The options of one run. The window's controls fill it, the command line parses into it, and the
 // batch run and the preview consume it; the engine never reads a widget.
 struct WatermarkJob {
@@ -64,7 +70,9 @@ struct WatermarkJob {
     // For each input, the folder below OutputFolder its copy goes to, as a relative path such as
     // "a/b", in the order of InputPaths. An empty list or entry: the output folder itself.
     QStringList OutputSubfolders;
-    // Pass over an image whose output exists and is newer than both the image and the watermark.
+    // Pass over an image whose output was made by this program from the same input file (same
+    // path, size and time), the same watermark content and the same options.
     bool UpdateOnly = false;
+    ExistingFiles Existing = ExistingFiles::Number;
     RunShard Shard;
 };

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 namespace {
@@ -92,6 +93,10 @@ void OutputFile::discard() {
     namedTemporary_.clear();
     if (isOpen())
         QIODevice::close();
+}
+
+bool OutputFile::setAttribute(const char* name, const QByteArray& value) {
+    return fd_ >= 0 && ::fsetxattr(fd_, name, value.constData(), size_t(value.size()), 0) == 0;
 }
 
 qint64 OutputFile::size() const {

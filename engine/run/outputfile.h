@@ -25,6 +25,9 @@ public:
     void commit();
     // Gives the copy up; the target stays as it was.
     void discard();
+    // Sets an extended attribute on the copy before it takes its name, so that the name never
+    // shows a file without it. False when the file system holds no such attribute.
+    bool setAttribute(const char* name, const QByteArray& value);
 
     // Random access, for encoders that go back to fill in what they learn later.
     bool isSequential() const override { return false; }

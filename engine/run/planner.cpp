@@ -5,7 +5,6 @@
 
 #include <QCryptographicHash>
 #include <QFile>
-#include <QFileInfo>
 #include <QtEndian>
 
 #include <sys/stat.h>
@@ -95,26 +94,21 @@ void RunPlanner::learnFiles() {
             inputs_.insert(*id);
     }
     watermark_ = IdentityOf(job_.WatermarkPath);
-    watermarkChanged_ = QFileInfo(job_.WatermarkPath).lastModified();
-}
-
-QString RunPlanner::freeName(const QString& path) {
-    const QString folder = FolderOfPath(path);
-    const QString name = FileNameOfPath(path);
-    for (int number = 2;; ++number) {
-        const QString candidate = folder + NumberedName(name, number);
-        if (!taken_.contains(CleanPath(candidate)))
-            return candidate;
-    }
+    // By content: a watermark put back by a copy that keeps the old time is still a new one.
+    watermarkDigest_ = ContentDigest(job_.WatermarkPath);
 }
 
 ImagePlan RunPlanner::plan(int position) {
     ImagePlan plan = planName(position);
-    if (job_.Shard.count > 1 && ShardOf(shardKey(position), job_.Shard.count) != job_.Shard.index)
+    if (job_.Shard.count > 1 && ShardOf(shardKey(position), job_.Shard.count) != job_.Shard.index) {
         plan.kind = ImagePlan::Kind::OtherShard;
-    else if (job_.UpdateOnly && plan.kind == ImagePlan::Kind::Stamp &&
-             isUpToDate(job_.InputPaths.at(position - 1), plan.output.path))
-        plan.kind = ImagePlan::Kind::UpToDate;
+    } else if (plan.kind == ImagePlan::Kind::Stamp) {
+        plan.mark = SourceMark(job_, job_.InputPaths.at(position - 1), plan.output.format,
+                               watermarkDigest_);
+        if (job_.UpdateOnly && chosen_.kind == ExistingOutput::Kind::Ours &&
+            chosen_.mark == plan.mark)
+            plan.kind = ImagePlan::Kind::UpToDate;
+    }
     return plan;
 }
 
@@ -126,16 +120,51 @@ QString RunPlanner::shardKey(int position) const {
     return subfolder.isEmpty() ? name : subfolder + kSeparator + name;
 }
 
-bool RunPlanner::isUpToDate(const QString& input, const QString& output) const {
-    const QFileInfo written(output);
-    const QDateTime inputChanged = QFileInfo(input).lastModified();
-    // Strictly newer: a time stamp too coarse to tell the two apart gives a fresh copy.
-    return written.isFile() && inputChanged.isValid() && watermarkChanged_.isValid() &&
-           written.lastModified() > inputChanged && written.lastModified() > watermarkChanged_;
+bool RunPlanner::refusesProtected(ImagePlan& plan, const QString& candidate) const {
+    const auto target = IdentityOf(candidate);
+    if (target && inputs_.contains(*target))
+        plan.refusal = kWouldReplaceInputMessage + candidate;
+    else if (target && watermark_ && *watermark_ == *target)
+        plan.refusal = kWouldReplaceWatermarkMessage + candidate;
+    else
+        return false;
+    plan.kind = ImagePlan::Kind::WouldReplace;
+    return true;
+}
+
+// Walks from the plain name through the numbered ones to the first that no earlier image of the
+// run has and that holds nothing to keep. A rerun walks the same way and so comes to the same
+// name, where it finds its own earlier copy by the mark.
+void RunPlanner::chooseName(ImagePlan& plan) {
+    const QString plain = plan.output.path;
+    QString candidate = plain;
+    for (int number = 2;; ++number) {
+        if (!taken_.contains(CleanPath(candidate))) {
+            if (refusesProtected(plan, candidate))
+                break;
+            chosen_ = marks_.inspect(candidate);
+            if (chosen_.kind != ExistingOutput::Kind::Foreign ||
+                job_.Existing == ExistingFiles::Replace)
+                break;
+            if (job_.Existing == ExistingFiles::Skip) {
+                plan.kind = ImagePlan::Kind::KeptExisting;
+                plan.refusal = kKeptExistingMessage + candidate;
+                break;
+            }
+            if (plan.renamed == ImagePlan::Renamed::No)
+                plan.renamed = ImagePlan::Renamed::Existing;
+        } else if (plan.renamed == ImagePlan::Renamed::No) {
+            plan.renamed = ImagePlan::Renamed::EarlierImage;
+        }
+        candidate = FolderOfPath(plain) + NumberedName(FileNameOfPath(plain), number);
+    }
+    plan.output.path = candidate;
+    taken_.insert(CleanPath(candidate));
 }
 
 ImagePlan RunPlanner::planName(int position) {
     ImagePlan plan;
+    chosen_ = {};
     const QString& input = job_.InputPaths.at(position - 1);
     // The same file listed twice (a folder and a file inside it, a file dropped twice) is
     // stamped once; the repeat takes no name from a later image.
@@ -152,19 +181,6 @@ ImagePlan RunPlanner::planName(int position) {
         return plan;
     }
     plan.output = *output;
-    if (taken_.contains(CleanPath(output->path))) {
-        plan.output.path = freeName(output->path);
-        plan.renamed = true;
-    }
-    taken_.insert(CleanPath(plan.output.path));
-    if (const auto target = IdentityOf(plan.output.path)) {
-        if (inputs_.contains(*target)) {
-            plan.kind = ImagePlan::Kind::WouldReplace;
-            plan.refusal = kWouldReplaceInputMessage + plan.output.path;
-        } else if (watermark_ && *watermark_ == *target) {
-            plan.kind = ImagePlan::Kind::WouldReplace;
-            plan.refusal = kWouldReplaceWatermarkMessage + plan.output.path;
-        }
-    }
+    chooseName(plan);
     return plan;
 }

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "engine/run/job.h"
 #include "engine/io/picture.h"
+#include "engine/run/job.h"
+#include "engine/run/provenance.h"
 
-#include <QDateTime>
 #include <QHash>
 #include <QSet>
 #include <QString>
@@ -15,6 +15,8 @@ inline const QString kWouldReplaceInputMessage =
 inline const QString kWouldReplaceWatermarkMessage =
     QStringLiteral("The output file would replace the watermark picture, which is never "
                    "overwritten: ");
+inline const QString kKeptExistingMessage =
+    QStringLiteral("The output file exists and was not written by Tintorel, so it is kept: ");
 inline const QString kAlreadyStampedNote = QStringLiteral("already stamped in this run");
 
 // Where and in which format one image's stamped copy is written.
@@ -60,24 +62,33 @@ struct ImagePlan {
         NoOutput,     // the format rule writes nothing for it
         Repeat,       // the same file on disk as an earlier entry: stamped once already
         WouldReplace, // its output would replace an input or the watermark: refused
-        UpToDate,     // its output is newer than the image and the watermark: nothing to do
+        KeptExisting, // its output name holds a file this program did not write, kept as told
+        UpToDate,     // its output was made from this image, watermark and options: nothing to do
         OtherShard,   // named with the whole run, but stamped by another part of it
+    };
+    // Why an output takes a numbered name, "1 (2).jpg", instead of the one it would have had.
+    enum class Renamed {
+        No,
+        EarlierImage, // an earlier image of the run has that name
+        Existing,     // a file that this program did not write has it, and both are kept
     };
     Kind kind = Kind::Stamp;
     OutputPlan output;
-    // The output takes a numbered name, "1 (2).jpg", because an earlier image of the run has
-    // the name it would have had.
-    bool renamed = false;
+    Renamed renamed = Renamed::No;
     QString refusal; // the message of a refused output
+    QByteArray mark; // what the copy is made from, set on it when it is written
 };
 
 // Decides, in list order, what becomes of each image of one run: its output name (the first image
 // that maps to a name keeps it, each later one takes the next free numbered name, so that a rerun
 // of the same list gives the same names), whether it is a repeat of an earlier entry, and whether
-// its output would replace a listed input or the watermark, which are never overwritten. A run in
-// parts plans the whole list in every part, so that the names are those of the whole run, and
-// hands on only its own images; a run that updates passes over the images whose outputs are newer
-// than they and the watermark.
+// its output would replace a listed input or the watermark, which are never overwritten. A file
+// at an output name that this program wrote (it carries the mark, see provenance.h) is refreshed;
+// any other file is kept, replaced or passed over as the job's Existing says; kept, the copy takes
+// the next free numbered name, which a rerun finds again by its mark. A run in parts plans the
+// whole list in every part, so that the names are those of the whole run, and hands on only its
+// own images; a run that updates passes over the images whose outputs carry the mark of this
+// image, watermark and options.
 class RunPlanner {
 public:
     explicit RunPlanner(const WatermarkJob& job);
@@ -89,14 +100,16 @@ public:
 
 private:
     ImagePlan planName(int position);
+    void chooseName(ImagePlan& plan);
+    bool refusesProtected(ImagePlan& plan, const QString& candidate) const;
     QString shardKey(int position) const;
-    bool isUpToDate(const QString& input, const QString& output) const;
-    QString freeName(const QString& path);
 
     const WatermarkJob& job_;
     QSet<FileIdentity> inputs_;
     std::optional<FileIdentity> watermark_;
-    QDateTime watermarkChanged_;
+    QByteArray watermarkDigest_;
     QSet<FileIdentity> stamped_;
     QSet<QString> taken_;
+    OutputMarks marks_;
+    ExistingOutput chosen_; // what stands at the name chosen last
 };

@@ -15,6 +15,7 @@ ImageReport Unstamped(const ImagePlan& plan) {
     ImageReport report;
     switch (plan.kind) {
     case ImagePlan::Kind::WouldReplace:
+    case ImagePlan::Kind::KeptExisting:
         report.outcome = ImageOutcome::Skipped;
         report.outputPath = plan.output.path;
         report.failures << StepFailure{RunStep::Write, plan.refusal};
@@ -168,6 +169,7 @@ ImageReport BatchRunner::process(int position, const ImagePlan& plan) {
         StampRequest request;
         request.inputPath = job_.InputPaths.at(position - 1);
         request.output = plan.output;
+        request.mark = plan.mark;
         // A copy below the output folder goes into a folder that may not exist yet.
         if (!job_.OutputSubfolders.value(position - 1).isEmpty())
             request.folderToMake = FolderOfPath(plan.output.path).chopped(1);

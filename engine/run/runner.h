@@ -20,9 +20,9 @@
 enum class ImageOutcome {
     Written,
     Failed,
-    Skipped,    // no output: the format rule writes nothing, or it would replace a protected file
+    Skipped,    // no output: none in the format rule, or its name holds a file it must not replace
     Repeat,     // the same file as an earlier entry, stamped once already
-    UpToDate,   // its output is newer than the image and the watermark, and stays as it is
+    UpToDate,   // its output was made from this image, watermark and options, and stays as it is
     OtherShard, // another part of a run shared among machines stamps it
 };
 
@@ -34,7 +34,7 @@ struct ImageReport {
     QString outputPath;
     QList<StepFailure> failures;
     QStringList notes;    // what the run says of a written copy besides its failures
-    bool renamed = false; // the output took a numbered name
+    ImagePlan::Renamed renamed = ImagePlan::Renamed::No; // whether and why it took a numbered name
     qint64 milliseconds = 0;
 };
 

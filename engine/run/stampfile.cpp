@@ -5,6 +5,7 @@
 #include "engine/io/picturereader.h"
 #include "engine/io/picturewriter.h"
 #include "engine/run/outputfile.h"
+#include "engine/run/provenance.h"
 #include "engine/stamping/jpeglossless.h"
 #include "support/failure.h"
 #include "support/paths.h"
@@ -34,6 +35,12 @@ bool CarriesMetadata(PictureFormat format) {
     return format == PictureFormat::Jpeg || format == PictureFormat::Png ||
            format == PictureFormat::Tiff;
 }
+
+// A copy whose mark is lost is taken for someone else's file by a rerun, which keeps it and
+// writes a numbered copy beside it.
+const QString kMarkNotRecordedNote =
+    QStringLiteral("the copy is written, but its mark could not be recorded in %1 (%2); a rerun "
+                   "will keep it and write a numbered copy beside it");
 
 // Where an image's way stands, so that a failure is reported against the right step and file.
 enum class Stage { Decode, Place, Write };
@@ -197,7 +204,13 @@ void StampAndCommit(const StampRequest& request, PictureReader& reader, StampRes
         picture = WholeStamp(reader, file, request.output, EncodingFor(request, reader, upright),
                              at, mark, stage);
     stage = Stage::Write;
+    const bool marked = MarkCopy(file, request.mark);
     file.commit();
+    if (!marked) {
+        if (const QString reason = RecordMarkBeside(request.output.path, request.mark);
+            !reason.isEmpty())
+            result.notes << kMarkNotRecordedNote.arg(kMarksFileName, reason);
+    }
     if (request.wantPicture)
         result.picture = lossless ? WrittenPicture(request) : FlattenOntoWhite(std::move(picture));
 }

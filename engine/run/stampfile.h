@@ -58,6 +58,9 @@ struct StampRequest {
     qint64 maxPixels = 0;
     // Decode the whole picture even where rows could stream, and hand the stamped picture back.
     bool wantPicture = false;
+    // What the copy is made from (see provenance.h), set on it before it takes its name; empty
+    // for none.
+    QByteArray mark;
 };
 
 struct StampResult {

@@ -1,0 +1,165 @@
+#include "engine/run/provenance.h"
+
+#include "engine/run/outputfile.h"
+#include "support/failure.h"
+
+#include <QCryptographicHash>
+#include <QFile>
+#include <QFileInfo>
+
+#include <atomic>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+namespace {
+// A mark is 64 hex digits; anything much longer under the attribute's name is not ours.
+constexpr size_t kLongestMark = 128;
+
+std::atomic<bool> g_attributesUnsupported{false};
+
+// The folder part of an encoded path, with its final "/", and the name after it.
+QByteArray FolderPart(const QByteArray& path) {
+    const qsizetype slash = path.lastIndexOf('/');
+    return slash < 0 ? QByteArray() : path.left(slash + 1);
+}
+
+QByteArray NamePart(const QByteArray& path) {
+    return path.mid(path.lastIndexOf('/') + 1);
+}
+
+QByteArray Field(const QByteArray& name, const QByteArray& value) {
+    return name + '=' + QByteArray::number(value.size()) + ':' + value + '\n';
+}
+
+// What of the job changes the bytes of a copy in the format; the output's place does not.
+QByteArray OptionFields(const WatermarkJob& job, PictureFormat format) {
+    QByteArray fields = Field("placement", QByteArray::number(job.Placement)) +
+                        Field("transparent", QByteArray::number(job.TransparentColor)) +
+                        Field("format", QByteArray::number(int(format))) +
+                        Field("scale", QByteArray::number(job.Style.scale, 'g', 17)) +
+                        Field("margin", QByteArray::number(job.Style.margin)) +
+                        Field("opacity", QByteArray::number(job.Style.opacity)) +
+                        Field("strip", QByteArray::number(job.Output.stripMetadata));
+    // The JPEG choices change JPEG copies only, so that a new quality leaves PNG copies alone.
+    if (format == PictureFormat::Jpeg)
+        fields += Field("quality", QByteArray::number(job.Output.jpegQuality)) +
+                  Field("keep", QByteArray::number(job.Output.keepJpegQuality)) +
+                  Field("lossless", QByteArray::number(job.Output.losslessJpeg));
+    return fields;
+}
+
+bool NoAttributes(int errorNumber) {
+    return errorNumber == ENOTSUP || errorNumber == EOPNOTSUPP;
+}
+} // namespace
+
+QByteArray ContentDigest(const QString& path) {
+    // A pipe or device is never opened: it could keep the run waiting for ever.
+    struct stat info {};
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0 || !S_ISREG(info.st_mode))
+        return {};
+    QFile file(path);
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    if (!file.open(QIODevice::ReadOnly) || !hash.addData(&file))
+        return {};
+    return hash.result().toHex();
+}
+
+QByteArray SourceMark(const WatermarkJob& job, const QString& input, PictureFormat format,
+                      const QByteArray& watermarkDigest) {
+    struct stat info {};
+    if (::stat(QFile::encodeName(input).constData(), &info) != 0)
+        info = {};
+    const QByteArray recipe =
+        Field("mark", "1") +
+        Field("input", QFile::encodeName(QFileInfo(input).absoluteFilePath())) +
+        Field("size", QByteArray::number(qint64(info.st_size))) +
+        Field("modified", QByteArray::number(qint64(info.st_mtim.tv_sec)) + '.' +
+                              QByteArray::number(qint64(info.st_mtim.tv_nsec))) +
+        Field("watermark", watermarkDigest) + OptionFields(job, format);
+    return QCryptographicHash::hash(recipe, QCryptographicHash::Sha256).toHex();
+}
+
+ExistingOutput OutputMarks::inspect(const QString& path) {
+    const QByteArray encoded = QFile::encodeName(path);
+    struct stat info {};
+    if (::lstat(encoded.constData(), &info) != 0)
+        return {errno == ENOENT || errno == ENOTDIR ? ExistingOutput::Kind::None
+                                                    : ExistingOutput::Kind::Foreign,
+                {}};
+    // Only a regular file can be a copy: a link to one is someone else's arrangement.
+    if (!S_ISREG(info.st_mode))
+        return {ExistingOutput::Kind::Foreign, {}};
+    char value[kLongestMark];
+    const ssize_t length =
+        g_attributesUnsupported
+            ? (errno = ENOTSUP, -1)
+            : ::lgetxattr(encoded.constData(), kSourceAttribute, value, sizeof value);
+    if (length >= 0)
+        return {ExistingOutput::Kind::Ours, QByteArray(value, length)};
+    if (!NoAttributes(errno))
+        return {ExistingOutput::Kind::Foreign, {}};
+    const Records& records = recordsOf(FolderPart(encoded));
+    const auto found = records.constFind(NamePart(encoded));
+    if (found != records.cend() && found->inode == quint64(info.st_ino) &&
+        found->size == qint64(info.st_size))
+        return {ExistingOutput::Kind::Ours, found->mark};
+    return {ExistingOutput::Kind::Foreign, {}};
+}
+
+const OutputMarks::Records& OutputMarks::recordsOf(const QByteArray& folder) {
+    if (const auto known = folders_.constFind(folder); known != folders_.cend())
+        return *known;
+    Records records;
+    QFile file(QFile::decodeName(folder) + kMarksFileName);
+    struct stat info {};
+    const bool regular = ::lstat(QFile::encodeName(file.fileName()).constData(), &info) == 0 &&
+                         S_ISREG(info.st_mode);
+    if (regular && file.open(QIODevice::ReadOnly)) {
+        // One record a line, "mark inode size name"; a later record of a name replaces an
+        // earlier one, since each copy written appends its own.
+        for (const QByteArray& line : file.readAll().split('\n')) {
+            const QList<QByteArray> fields = line.split(' ');
+            if (fields.size() == 4)
+                records.insert(QByteArray::fromPercentEncoding(fields[3]),
+                               Record{fields[1].toULongLong(), fields[2].toLongLong(), fields[0]});
+        }
+    }
+    return *folders_.insert(folder, records);
+}
+
+bool MarkCopy(OutputFile& file, const QByteArray& mark) {
+    if (mark.isEmpty())
+        return true;
+    return !g_attributesUnsupported && file.setAttribute(kSourceAttribute, mark);
+}
+
+QString RecordMarkBeside(const QString& path, const QByteArray& mark) {
+    const QByteArray encoded = QFile::encodeName(path);
+    struct stat info {};
+    if (::stat(encoded.constData(), &info) != 0)
+        return SystemErrorText(errno);
+    const QByteArray line = mark + ' ' + QByteArray::number(quint64(info.st_ino)) + ' ' +
+                            QByteArray::number(qint64(info.st_size)) + ' ' +
+                            NamePart(encoded).toPercentEncoding() + '\n';
+    const QByteArray records = FolderPart(encoded) + QFile::encodeName(kMarksFileName);
+    // Appended in one write, so that workers recording at once never mix their lines; never
+    // through a link, nor waiting on a pipe put in the record's place.
+    const int fd =
+        ::open(records.constData(),
+               O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return SystemErrorText(errno);
+    const ssize_t written = ::write(fd, line.constData(), size_t(line.size()));
+    const int error = written < 0 ? errno : written == line.size() ? 0 : ENOSPC;
+    if (::close(fd) != 0 && error == 0)
+        return SystemErrorText(errno);
+    return error ? SystemErrorText(error) : QString();
+}
+
+void SetMarkAttributesUnsupportedForTesting(bool unsupported) {
+    g_attributesUnsupported = unsupported;
+}
