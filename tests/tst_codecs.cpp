@@ -9,6 +9,7 @@
 #include "tests/testkit.h"
 
 #include <QBuffer>
+#include <QColorSpace>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QImageWriter>
@@ -62,6 +63,9 @@ private slots:
     void metadataSurvives_data();
     void metadataSurvives();
     void unreadableMetadataIsDropped();
+    void whatAFormatCannotHoldGoesWithANote_data();
+    void whatAFormatCannotHoldGoesWithANote();
+    void onlyAnAppliedOrientationBecomesOne();
 
     void jpegTables_data();
     void jpegTables();
@@ -585,6 +589,119 @@ void TestCodecs::workersAtOnce() {
         worker.join();
     for (qsizetype i = 0; i < results.size(); ++i)
         QCOMPARE(results[i], expected[i % formats.size()]);
+}
+
+namespace {
+// An XMP packet whose description takes the given number of bytes.
+QByteArray XmpWithDescription(qsizetype bytes, int orientation = 0) {
+    QByteArray packet = "<?xpacket begin='' id='W5M0MpCehiHzreSzNTczkc9d'?><x:xmpmeta "
+                        "xmlns:x='adobe:ns:meta/'><rdf:RDF "
+                        "xmlns:rdf='http://www.w3.org/1999/02/22-rdf-syntax-ns#'><rdf:Description "
+                        "rdf:about='' xmlns:dc='http://purl.org/dc/elements/1.1/' "
+                        "xmlns:tiff='http://ns.adobe.com/tiff/1.0/'";
+    if (orientation)
+        packet += " tiff:Orientation='" + QByteArray::number(orientation) + "'";
+    packet += "><dc:description><rdf:Alt><rdf:li xml:lang='x-default'>";
+    for (qsizetype i = 0; i < bytes; ++i)
+        packet += char('a' + (i * 7 + i / 26) % 26);
+    packet += "</rdf:li></rdf:Alt></dc:description></rdf:Description></rdf:RDF></x:xmpmeta>"
+              "<?xpacket end='w'?>";
+    return packet;
+}
+
+// A little-endian EXIF block with one tag: ImageDescription of the given length.
+QByteArray ExifWithDescription(quint32 length) {
+    QByteArray exif("II*\0\x08\0\0\0", 8);
+    const auto put16 = [&](quint16 v) {
+        exif.append(char(v & 0xFF)).append(char(v >> 8));
+    };
+    const auto put32 = [&](quint32 v) {
+        put16(quint16(v & 0xFFFF));
+        put16(quint16(v >> 16));
+    };
+    put16(1);
+    put16(0x010E); // ImageDescription
+    put16(2);      // ASCII
+    put32(length);
+    put32(8 + 2 + 12 + 4);
+    put32(0); // no next directory
+    exif.append(QByteArray(length - 1, 'd')).append('\0');
+    return exif;
+}
+} // namespace
+
+void TestCodecs::whatAFormatCannotHoldGoesWithANote_data() {
+    QTest::addColumn<PictureFormat>("format");
+    QTest::addColumn<PictureMetadata>("input");
+    QTest::addColumn<QString>("note"); // the start of the one note; empty for none
+    const QByteArray srgb = QColorSpace(QColorSpace::SRgb).iccProfile();
+    // Nearly a whole segment: with the room a packet keeps for editors it would not fit.
+    QTest::newRow("XMP just within a JPEG segment")
+        << PictureFormat::Jpeg << PictureMetadata{{}, XmpWithDescription(64500), {}, {}}
+        << QString();
+    QTest::newRow("XMP beyond a JPEG segment")
+        << PictureFormat::Jpeg << PictureMetadata{{}, XmpWithDescription(70000), {}, {}}
+        << "XMP left out";
+    QTest::newRow("XMP beyond a JPEG segment, in a PNG")
+        << PictureFormat::Png << PictureMetadata{{}, XmpWithDescription(70000), {}, {}}
+        << QString();
+    QTest::newRow("EXIF beyond a segment")
+        << PictureFormat::Jpeg << PictureMetadata{ExifWithDescription(70000), {}, {}, {}} << "EXIF";
+    QTest::newRow("profile of 256 segments")
+        << PictureFormat::Jpeg << PictureMetadata{{}, {}, {}, QByteArray(255 * 65519 + 1, '\0')}
+        << "colour profile left out";
+    QTest::newRow("sRGB profile in a JPEG")
+        << PictureFormat::Jpeg << PictureMetadata{{}, {}, {}, srgb} << QString();
+    QTest::newRow("sRGB profile in a PNG")
+        << PictureFormat::Png << PictureMetadata{{}, {}, {}, srgb} << QString();
+    QTest::newRow("profile libpng refuses")
+        << PictureFormat::Png << PictureMetadata{{}, {}, {}, QByteArray(600, '\x11')}
+        << "colour profile left out: libpng refuses it";
+}
+
+void TestCodecs::whatAFormatCannotHoldGoesWithANote() {
+    QFETCH(PictureFormat, format);
+    QFETCH(PictureMetadata, input);
+    QFETCH(QString, note);
+    PictureMetadata output = MetadataForOutput(input, QSize(64, 48), false);
+    const QStringList notes = FitMetadata(input, output, format);
+    if (note.isEmpty()) {
+        QCOMPARE(notes, QStringList());
+        QCOMPARE(output.xmp.isEmpty(), input.xmp.isEmpty());
+        QCOMPARE(output.icc, input.icc);
+    } else {
+        QCOMPARE(notes.size(), 1);
+        QVERIFY2(notes.first().startsWith(note), qPrintable(notes.first()));
+    }
+    // What stays is written: a JPEG or PNG with it reads back with the same blocks.
+    QBuffer written;
+    written.open(QIODevice::WriteOnly);
+    WritePicture(SolidImage(64, 48, qRgb(10, 20, 30)), format, written, {}, output);
+    const QString file = writeSample(QStringLiteral("fitted"), written.data());
+    const PictureMetadata back = PictureReader::open(file)->metadata();
+    QCOMPARE(back.xmp.isEmpty(), output.xmp.isEmpty());
+    QCOMPARE(back.icc, output.icc);
+}
+
+void TestCodecs::onlyAnAppliedOrientationBecomesOne() {
+    // An orientation named only in XMP was not applied to the pixels: it stays as it was.
+    const QByteArray xmp = XmpWithDescription(10, 6);
+    const auto xmpOrientation = [](const QByteArray& packet) {
+        Exiv2::XmpData data;
+        Exiv2::XmpParser::decode(data, packet.toStdString());
+        return xmpText(data, "Xmp.tiff.Orientation");
+    };
+    const PictureMetadata only = MetadataForOutput({{}, xmp, {}, {}}, QSize(4, 3), false);
+    QCOMPARE(xmpOrientation(only.xmp), QStringLiteral("6"));
+    // One that EXIF names was applied, and the copy says 1 in both.
+    Exiv2::ExifData exif;
+    exif["Exif.Image.Orientation"] = uint16_t(6);
+    Exiv2::Blob blob;
+    Exiv2::ExifParser::encode(blob, Exiv2::littleEndian, exif);
+    const QByteArray turned(reinterpret_cast<const char*>(blob.data()), qsizetype(blob.size()));
+    const PictureMetadata camera = MetadataForOutput({turned, xmp, {}, {}}, QSize(3, 4), false);
+    QCOMPARE(xmpOrientation(camera.xmp), QStringLiteral("1"));
+    QCOMPARE(OrientationOf(camera), 1);
 }
 
 QTEST_GUILESS_MAIN(TestCodecs)

@@ -175,7 +175,9 @@ void writeJpegMarkers(jpeg_compress_struct& info, const JpegMarkers& markers,
     for (const auto& [marker, body] : markers)
         jpeg_write_marker(&info, marker, reinterpret_cast<const JOCTET*>(body.constData()),
                           unsigned(body.size()));
-    if (!icc.isEmpty())
+    // More than 255 segments cannot be numbered; such a profile is left out (with a note, by the
+    // caller that fitted the metadata).
+    if (!icc.isEmpty() && icc.size() <= qsizetype(255) * 65519)
         jpeg_write_icc_profile(&info, reinterpret_cast<const JOCTET*>(icc.constData()),
                                unsigned(icc.size()));
 }

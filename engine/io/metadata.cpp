@@ -1,6 +1,8 @@
 // The metadata of pictures and their copies, converted with exiv2.
 #include "engine/io/metadata.h"
 
+#include "engine/io/picturewriter.h"
+
 #include <QFile>
 
 #include <exiv2/exiv2.hpp>
@@ -9,6 +11,14 @@
 #include <string>
 
 namespace {
+
+// What one JPEG segment holds of each block, after its marker's length and name; a colour profile
+// goes in at most 255 segments of 65519 bytes.
+constexpr qsizetype kSegmentCapacity = 65533;
+constexpr qsizetype kLargestJpegExif = kSegmentCapacity - 6;
+constexpr qsizetype kLargestJpegXmp = kSegmentCapacity - 29;
+constexpr qsizetype kLargestJpegPhotoshop = kSegmentCapacity - 14;
+constexpr qsizetype kLargestJpegProfile = qsizetype(255) * 65519;
 
 // A line of a raw profile holds 36 bytes, 72 hexadecimal digits, as exiv2 and ImageMagick write.
 constexpr qsizetype kRawProfileLineBytes = 36;
@@ -89,12 +99,14 @@ QByteArray exifForOutput(const QByteArray& exif, QSize size, bool keepOrientatio
     return encodeExif(data, order);
 }
 
-QByteArray xmpForOutput(const QByteArray& xmp, QSize size, bool keepOrientation) {
+QByteArray xmpForOutput(const QByteArray& xmp, QSize size, bool turned, bool keepOrientation) {
     Exiv2::XmpData data;
     if (Exiv2::XmpParser::decode(data, xmp.toStdString()) != 0)
         return {};
     using Key = Exiv2::XmpKey;
-    if (!keepOrientation)
+    // Only an orientation the copy was turned by becomes 1: one that only XMP names was not
+    // applied, and stays as it was.
+    if (turned && !keepOrientation)
         replace<Exiv2::XmpData, Key>(data, "Xmp.tiff.Orientation", std::string("1"));
     const std::string width = std::to_string(size.width());
     const std::string height = std::to_string(size.height());
@@ -104,6 +116,13 @@ QByteArray xmpForOutput(const QByteArray& xmp, QSize size, bool keepOrientation)
     replace<Exiv2::XmpData, Key>(data, "Xmp.tiff.ImageLength", height);
     std::string packet;
     if (Exiv2::XmpParser::encode(packet, data) != 0)
+        return {};
+    // The packet is written with room to grow for editors; a packet that would then pass what a
+    // JPEG segment holds is written without it.
+    if (qsizetype(packet.size()) > kLargestJpegXmp &&
+        Exiv2::XmpParser::encode(packet, data,
+                                 Exiv2::XmpParser::useCompactFormat |
+                                     Exiv2::XmpParser::omitPacketWrapper) != 0)
         return {};
     return QByteArray::fromStdString(packet);
 }
@@ -149,7 +168,9 @@ PictureMetadata MetadataForOutput(const PictureMetadata& input, QSize size, bool
     if (!input.exif.isEmpty())
         output.exif = guarded([&] { return exifForOutput(input.exif, size, keepOrientation); });
     if (!input.xmp.isEmpty())
-        output.xmp = guarded([&] { return xmpForOutput(input.xmp, size, keepOrientation); });
+        output.xmp = guarded([&] {
+            return xmpForOutput(input.xmp, size, OrientationOf(input) != 1, keepOrientation);
+        });
     return output;
 }
 
@@ -255,4 +276,63 @@ QByteArray tiffWithMetadata(const QByteArray& tiff, const PictureMetadata& metad
         return bytesOf(all);
     });
     return written.isEmpty() ? tiff : written;
+}
+
+namespace {
+// The EXIF tags of the input that its copy's EXIF lacks, but for the preview thumbnail, which a
+// copy never keeps.
+QStringList exifTagsLeftOut(const QByteArray& input, const QByteArray& output) {
+    Exiv2::ExifData before;
+    Exiv2::ExifData after;
+    decodeExif(input, before);
+    if (!output.isEmpty())
+        decodeExif(output, after);
+    QStringList missing;
+    for (const Exiv2::Exifdatum& datum : before) {
+        const std::string key = datum.key();
+        if (key.rfind("Exif.Thumbnail.", 0) != 0 &&
+            after.findKey(Exiv2::ExifKey(key)) == after.end())
+            missing << QString::fromStdString(key);
+    }
+    missing.removeDuplicates();
+    return missing;
+}
+
+QString sizeText(qsizetype bytes) {
+    return QStringLiteral("%1 KB").arg((bytes + 1023) / 1024);
+}
+} // namespace
+
+QStringList FitMetadata(const PictureMetadata& input, PictureMetadata& output, PictureFormat format,
+                        bool stripped) {
+    QStringList notes;
+    if (!input.exif.isEmpty() && !stripped) {
+        const QStringList missing =
+            guarded([&] { return exifTagsLeftOut(input.exif, output.exif); });
+        if (!missing.isEmpty())
+            notes << QStringLiteral("EXIF tags left out to keep the EXIF within 64 KB: %1")
+                         .arg(missing.join(QStringLiteral(", ")));
+    }
+    const auto dropIf = [&](QByteArray& block, bool tooLarge, const char* what) {
+        if (block.isEmpty() || !tooLarge)
+            return;
+        notes << QStringLiteral("%1 left out: %2 is more than a JPEG holds")
+                     .arg(QLatin1String(what), sizeText(block.size()));
+        block.clear();
+    };
+    if (format == PictureFormat::Jpeg) {
+        dropIf(output.exif, output.exif.size() > kLargestJpegExif, "EXIF");
+        dropIf(output.xmp, output.xmp.size() > kLargestJpegXmp, "XMP");
+        dropIf(output.iptc,
+               !output.iptc.isEmpty() &&
+                   photoshopFromIptc(output.iptc).size() > kLargestJpegPhotoshop,
+               "IPTC");
+        dropIf(output.icc, output.icc.size() > kLargestJpegProfile, "colour profile");
+    } else if (format == PictureFormat::Png && !output.icc.isEmpty()) {
+        if (const QString refusal = PngProfileRefusal(output.icc); !refusal.isEmpty()) {
+            notes << QStringLiteral("colour profile left out: libpng refuses it (%1)").arg(refusal);
+            output.icc.clear();
+        }
+    }
+    return notes;
 }

@@ -8,6 +8,7 @@
 #include <QByteArray>
 #include <QSize>
 #include <QString>
+#include <QStringList>
 
 // The EXIF orientation the metadata names, 1 to 8; 1 when it names none or an invalid one.
 int OrientationOf(const PictureMetadata& metadata);
@@ -17,6 +18,15 @@ int OrientationOf(const PictureMetadata& metadata);
 // stored turned as its input was keeps the orientation, and size is then the stored size.
 PictureMetadata MetadataForOutput(const PictureMetadata& input, QSize size, bool strip,
                                   bool keepOrientation = false);
+
+// What the copy's format cannot hold is taken out of its metadata, and the returned notes say what
+// went and why: a JPEG segment holds at most 64 KB (XMP is first written again without the room
+// a packet keeps for editing), a JPEG's colour profile at most 255 segments, and a PNG only a
+// profile that libpng takes (not, for instance, the widespread faulty sRGB profile of 1998).
+// EXIF tags that had to go to keep the EXIF within a segment are named too.
+// With stripped, the copy was meant to carry no EXIF, which then goes without a note.
+QStringList FitMetadata(const PictureMetadata& input, PictureMetadata& output, PictureFormat format,
+                        bool stripped = false);
 
 // The IPTC data sets of the first IPTC resource in Photoshop image resources ("8BIM" blocks);
 // empty when there is none.

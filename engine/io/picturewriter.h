@@ -21,6 +21,9 @@ public:
 std::unique_ptr<RowWriter> StartJpegWriter(QIODevice& device, QSize size,
                                            const JpegSettings& settings,
                                            const PictureMetadata& metadata);
+// Why libpng would not take the colour profile into a colour PNG; empty when it takes it.
+QString PngProfileRefusal(const QByteArray& icc);
+
 std::unique_ptr<RowWriter> StartPngWriter(QIODevice& device, QSize size, bool alpha,
                                           const PictureMetadata& metadata);
 

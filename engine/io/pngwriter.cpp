@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <limits>
 #include <vector>
 
@@ -91,11 +92,11 @@ void setCompression(png_structp png, Compression compression) {
 }
 
 // The bytes the rows take as a PNG compressed that way.
-size_t compressedSize(const std::vector<uchar>& rows, qsizetype bytesPerLine, int width,
-                      bool alpha, Compression compression) {
+size_t compressedSize(const std::vector<uchar>& rows, qsizetype bytesPerLine, int width, bool alpha,
+                      Compression compression) {
     PngErrors errors{{}, false, nullptr};
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &errors, pngErrorHandler,
-                                              pngWarningHandler);
+    png_structp png =
+        png_create_write_struct(PNG_LIBPNG_VER_STRING, &errors, pngErrorHandler, pngWarningHandler);
     png_infop info = png ? png_create_info_struct(png) : nullptr;
     size_t size = 0;
     const int height = int(qsizetype(rows.size()) / bytesPerLine);
@@ -177,7 +178,7 @@ void PngRowWriter::setMetadata(const PictureMetadata& metadata, PngTexts& texts)
                        reinterpret_cast<png_bytep>(const_cast<char*>(metadata.exif.constData())));
     if (!texts.chunks.empty())
         png_set_text(png_, info_, texts.chunks.data(), int(texts.chunks.size()));
-    if (!metadata.icc.isEmpty())
+    if (!metadata.icc.isEmpty() && PngProfileRefusal(metadata.icc).isEmpty())
         png_set_iCCP(png_, info_, "ICC Profile", PNG_COMPRESSION_TYPE_BASE,
                      reinterpret_cast<png_const_bytep>(metadata.icc.constData()),
                      png_uint_32(metadata.icc.size()));
@@ -220,7 +221,8 @@ void PngRowWriter::begin() {
         usePixelLayout(png_, alpha_);
     });
     std::vector<uchar> sample = std::move(sample_);
-    writeDirect(sample.data(), rowBytes, int(qsizetype(sample.size()) / std::max<qsizetype>(rowBytes, 1)));
+    writeDirect(sample.data(), rowBytes,
+                int(qsizetype(sample.size()) / std::max<qsizetype>(rowBytes, 1)));
 }
 
 } // namespace
@@ -230,4 +232,41 @@ std::unique_ptr<RowWriter> StartPngWriter(QIODevice& device, QSize size, bool al
     auto writer = std::make_unique<PngRowWriter>(device);
     writer->start(size, alpha, metadata);
     return writer;
+}
+
+namespace {
+// The first warning is kept where an error's words go: it says why a profile was left out.
+void noteWarning(png_structp png, png_const_charp text) {
+    auto* errors = static_cast<PngErrors*>(png_get_error_ptr(png));
+    if (errors->message[0] == '\0') {
+        std::strncpy(errors->message, text ? text : "", sizeof errors->message - 1);
+        errors->message[sizeof errors->message - 1] = '\0';
+    }
+}
+} // namespace
+
+QString PngProfileRefusal(const QByteArray& icc) {
+    // libpng judges a profile as it is set: with its benign errors turned into warnings it leaves
+    // out a profile it refuses instead of failing the picture, and says why.
+    PngErrors errors{{}, false, nullptr};
+    png_structp png =
+        png_create_write_struct(PNG_LIBPNG_VER_STRING, &errors, pngErrorHandler, noteWarning);
+    png_infop info = png ? png_create_info_struct(png) : nullptr;
+    QString refusal;
+    if (!info) {
+        refusal = SystemErrorText(ENOMEM);
+    } else if (setjmp(png_jmpbuf(png)) == 0) {
+        png_set_benign_errors(png, 1);
+        png_set_IHDR(png, info, 1, 1, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+                     PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+        png_set_iCCP(png, info, "ICC Profile", PNG_COMPRESSION_TYPE_BASE,
+                     reinterpret_cast<png_const_bytep>(icc.constData()), png_uint_32(icc.size()));
+        if (png_get_valid(png, info, PNG_INFO_iCCP) == 0)
+            refusal = errors.message[0] ? QString::fromLatin1(errors.message)
+                                        : QStringLiteral("refused by libpng");
+    } else {
+        refusal = QString::fromLatin1(errors.message);
+    }
+    png_destroy_write_struct(&png, &info);
+    return refusal;
 }

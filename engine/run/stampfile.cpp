@@ -48,6 +48,7 @@ enum class Stage { Decode, Place, Write };
 struct Encoding {
     JpegSettings jpeg;
     PictureMetadata metadata;
+    QStringList notes; // what of the metadata the copy's format could not hold
 };
 
 void StreamStamp(PictureReader& reader, OutputFile& file, const OutputPlan& output,
@@ -89,9 +90,12 @@ Encoding EncodingFor(const StampRequest& request, const PictureReader& reader, Q
     encoding.jpeg.quality = request.choices->jpegQuality;
     if (request.choices->keepJpegQuality)
         encoding.jpeg.tables = reader.jpegTables();
-    if (CarriesMetadata(request.output.format))
+    if (CarriesMetadata(request.output.format)) {
         encoding.metadata =
             MetadataForOutput(reader.metadata(), upright, request.choices->stripMetadata);
+        encoding.notes = FitMetadata(reader.metadata(), encoding.metadata, request.output.format,
+                                     request.choices->stripMetadata);
+    }
     return encoding;
 }
 
@@ -153,15 +157,19 @@ std::unique_ptr<LosslessJpeg> LosslessWayFor(const StampRequest& request,
 }
 
 void LosslessStamp(LosslessJpeg& jpeg, const PictureReader& reader, const StampRequest& request,
-                   QPoint at, const StampMark& mark, OutputFile& file, Stage& stage) {
+                   QPoint at, const StampMark& mark, OutputFile& file, Stage& stage,
+                   QStringList& notes) {
     stage = Stage::Decode;
     jpeg.read();
     stage = Stage::Write;
     jpeg.stamp(at, mark, reader.orientation());
     // The copy is stored as its input was: a turned picture keeps its orientation and size.
     const bool turned = reader.orientation() != 1;
-    jpeg.write(file, MetadataForOutput(reader.metadata(), reader.size(),
-                                       request.choices->stripMetadata, turned));
+    PictureMetadata metadata =
+        MetadataForOutput(reader.metadata(), reader.size(), request.choices->stripMetadata, turned);
+    notes << FitMetadata(reader.metadata(), metadata, PictureFormat::Jpeg,
+                         request.choices->stripMetadata);
+    jpeg.write(file, metadata);
 }
 
 // The copy as written, for a preview that shows what the run stamps; nothing when it cannot be
@@ -194,15 +202,15 @@ void StampAndCommit(const StampRequest& request, PictureReader& reader, StampRes
     stage = Stage::Write;
     MakeOutputFolder(request.folderToMake);
     OutputFile file(request.output.path);
+    const Encoding encoding = lossless ? Encoding{} : EncodingFor(request, reader, upright);
     QImage picture;
     if (lossless)
-        LosslessStamp(*lossless, reader, request, at, mark, file, stage);
+        LosslessStamp(*lossless, reader, request, at, mark, file, stage, result.notes);
     else if (streams)
-        StreamStamp(reader, file, request.output, EncodingFor(request, reader, upright), at, mark,
-                    stage);
+        StreamStamp(reader, file, request.output, encoding, at, mark, stage);
     else
-        picture = WholeStamp(reader, file, request.output, EncodingFor(request, reader, upright),
-                             at, mark, stage);
+        picture = WholeStamp(reader, file, request.output, encoding, at, mark, stage);
+    result.notes << encoding.notes;
     stage = Stage::Write;
     const bool marked = MarkCopy(file, request.mark);
     file.commit();
