@@ -22,9 +22,33 @@ std::optional<int> ParseCount(const QString& text, int low, int high) {
 constexpr double kMostMegapixels = 1e6;
 constexpr double kPixelsPerMegapixel = 1e6;
 
-// The options that say how the run goes: its workers and the largest picture decoded whole.
+// A size in bytes written as 512M, 2G, 1.5G or 1048576: binary units K, M, G and T, with or
+// without a following B, in either case; nothing for anything else or for 0.
+std::optional<qint64> ParseMemorySize(const QString& text) {
+    static const QRegularExpression form(QStringLiteral("^([0-9]+(?:\\.[0-9]+)?)([kmgt]?)b?$"),
+                                         QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch match = form.match(text.trimmed());
+    if (!match.hasMatch())
+        return std::nullopt;
+    const QString unit = match.captured(2).toLower();
+    const int shift = unit.isEmpty() ? 0 : 10 * int(QStringLiteral("kmgt").indexOf(unit) + 1);
+    const double bytes = match.captured(1).toDouble() * double(qint64(1) << shift);
+    // Beyond an exabyte no machine has it; the bound keeps the count exact.
+    if (!(bytes >= 1) || bytes > 1e18)
+        return std::nullopt;
+    return qint64(bytes);
+}
+
+// The options that say how the run goes: its workers, its memory and the largest picture held
+// whole.
 bool ApplyRunValue(CliRequest& request, const QString& name, const QString& value, QString& error) {
-    if (name == QLatin1String("jobs")) {
+    if (name == QLatin1String("memory-limit")) {
+        const auto bytes = ParseMemorySize(value);
+        if (!bytes)
+            error = QStringLiteral("--memory-limit takes a size such as 512M or 2G, not \"%1\"")
+                        .arg(value);
+        request.memoryBytes = bytes.value_or(0);
+    } else if (name == QLatin1String("jobs")) {
         const auto jobs = ParseCount(value, 1, 1024);
         if (!jobs)
             error = QStringLiteral("--jobs takes a number of workers, 1 or more, not \"%1\"")

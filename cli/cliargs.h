@@ -17,8 +17,10 @@ struct CliRequest {
     bool keepTree = false; // copies of a folder's pictures keep their folders below the output
     QString report;        // the file of the JSON report; "-" for standard output; empty for none
     int jobs = 0;       // workers; 0 for one per core
-    // The largest picture, in pixels, decoded whole; 0 for a quarter of physical memory.
+    // The largest picture, in pixels, held whole; 0 for no ceiling but the memory budget.
     qint64 maxPixels = 0;
+    // The memory the run gives its pictures, in bytes; 0 for the default share of the memory.
+    qint64 memoryBytes = 0;
     bool quiet = false;
     bool help = false;
     bool version = false;

@@ -63,11 +63,16 @@ const CliOption kOptions[] = {
      "no EXIF, XMP or IPTC in the outputs (the colour profile\n"
      "stays)"},
     {"jobs", "N", "N images at once (default: one per core)"},
+    {"memory-limit", "SIZE",
+     "the memory all images in hand may take together, such as\n"
+     "512M or 2G (default: half of the memory, or of the control\n"
+     "group's limit where that is lower); an image waits until it\n"
+     "fits, and fails with its size when it cannot fit alone"},
     {"max-megapixels", "N",
-     "the largest picture decoded whole, in megapixels; a larger\n"
-     "one is refused before decoding (default: what a quarter of\n"
-     "the memory holds at 4 bytes a pixel); pictures that stream,\n"
-     "JPEG and PNG written as JPEG or PNG, need no such limit"},
+     "the largest picture held whole, in megapixels; a larger one\n"
+     "is refused before decoding (default: none beyond what\n"
+     "--memory-limit admits); pictures that stream, upright JPEG\n"
+     "and PNG written as JPEG or PNG, need no such limit"},
     {"quiet", nullptr, "no progress"},
     {"help", nullptr, "this text"},
     {"version", nullptr, "the program's name and version"},

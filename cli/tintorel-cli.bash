@@ -13,7 +13,7 @@ _tintorel_cli() {
 
     local options="--watermark --output --files-from --placement --transparent-color --format
         --extension --keep-tree --update --report --shard --scale --margin --opacity --quality
-        --jpeg --strip-metadata --jobs --max-megapixels --quiet --help --version"
+        --jpeg --strip-metadata --jobs --memory-limit --max-megapixels --quiet --help --version"
     local placements="0 1 2 3 4 5 6 7 8 upper-left upper-middle upper-right middle-left
         middle-middle middle-right bottom-left bottom-middle bottom-right"
 
@@ -44,7 +44,7 @@ _tintorel_cli() {
         return
         ;;
     --transparent-color | --extension | --shard | --scale | --margin | --opacity | --jobs | \
-        --max-megapixels)
+        --memory-limit | --max-megapixels)
         return
         ;;
     esac

@@ -14,6 +14,8 @@ packages=(
     # The hostile-input tests deflate a PNG of their own with zlib and measure the command line's
     # peak memory with GNU time.
     zlib1g-dev time
+    # The durability test watches the folder being synced after a copy takes its name.
+    strace
 )
 
 missing=()

@@ -245,6 +245,15 @@ void TestHostile::addCeilingRows() {
     // Written as JPEG, the fastest way for it: by rows, never more than a band of them in memory.
     addFile("png of 750 KB inflating to 16000 x 16000", "inflating.png", inflating_,
             {0, "1 written", true, 48}, {"--format", "jpg"});
+    // The whole picture, held for a BMP copy, needs more than 8 MB however long it waits.
+    addFile("bmp beyond a memory limit of 8 MB", "big.bmp", bmp,
+            {1, "picture too large for the memory budget: 1200 x 1000 pixels need"},
+            {"--memory-limit", "8M"});
+    // A mark as wide as a 60000-pixel picture would be 40000 rows tall: only its 8 rows that
+    // land on the picture are made.
+    addFile("jpeg of 60000 x 8 with a mark scaled to its width", "wide.jpg",
+            makeJpeg(photoLike(60000, 8), 2, 2), {0, "1 written", true, 96},
+            {"--scale", "1", "--placement", "middle-middle", "--format", "jpg"});
 }
 
 void TestHostile::addEntryRows() {
