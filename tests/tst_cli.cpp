@@ -125,6 +125,10 @@ void TestCli::malformedOptionsExitWithTwo_data() {
     QTest::newRow("no megapixels") << QStringList{"--max-megapixels", "0"};
     QTest::newRow("megapixels not a number") << QStringList{"--max-megapixels", "lots"};
     QTest::newRow("megapixels beyond any memory") << QStringList{"--max-megapixels", "1e300"};
+    QTest::newRow("no memory") << QStringList{"--memory-limit", "0"};
+    QTest::newRow("memory in an unknown unit") << QStringList{"--memory-limit", "2Q"};
+    QTest::newRow("memory not a number") << QStringList{"--memory-limit", "lots"};
+    QTest::newRow("memory beyond any machine") << QStringList{"--memory-limit", "9999999T"};
 }
 
 void TestCli::malformedOptionsExitWithTwo() {

@@ -12,6 +12,7 @@
 #include "tests/testkit.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
@@ -108,6 +109,8 @@ private slots:
     void init();
     void hostileInput_data();
     void hostileInput();
+    void manyImplausibleFilesStayWithinBudget();
+    void picturesWaitTheirTurnInTheBudget();
 
 private:
     void addCutRows();
@@ -314,6 +317,43 @@ void TestHostile::hostileInput() {
     qInfo("peak memory %ld KB", run.peakKilobytes);
     QVERIFY2(run.peakKilobytes <= expected.megabytes * 1024L * kMemoryAllowance,
              qPrintable(QStringLiteral("%1 KB").arg(run.peakKilobytes)));
+}
+
+// Sixteen workers on sixteen copies of the 613-byte file: each is refused from its header, and
+// the run ends with its summary, never near the budget.
+void TestHostile::manyImplausibleFilesStayWithinBudget() {
+    QStringList command{kCli,     "--watermark", in("mark.png"),   "--output", out().chopped(1),
+                        "--jobs", "16",          "--memory-limit", "256M"};
+    for (int i = 0; i < 16; ++i) {
+        writeFile(in(QStringLiteral("bomb%1.jpg").arg(i)), tiny613_);
+        command << in(QStringLiteral("bomb%1.jpg").arg(i));
+    }
+    QElapsedTimer timer;
+    timer.start();
+    const ChildRun run = runChild(command, dir_->filePath("peak.txt"));
+    qInfo("peak memory %ld KB in %lld ms", run.peakKilobytes, timer.elapsed());
+    QVERIFY2(run.code == 1, qPrintable(run.errors));
+    QVERIFY2(run.errors.contains("0 written, 16 failed"), qPrintable(run.errors));
+    QCOMPARE(run.errors.count("damaged picture: it declares 49157 x 27397 pixels"), 16);
+    QVERIFY(run.peakKilobytes <= 256 * 1024L * kMemoryAllowance);
+    QVERIFY(QDir(out()).isEmpty());
+}
+
+// Two BMPs of 9 megapixels held whole need 149 MB each, and hold about 100: with 200 MB for the
+// run the second waits for the first instead of failing, and the process never holds both.
+void TestHostile::picturesWaitTheirTurnInTheBudget() {
+    const QByteArray bmp = encoded(photoLike(3000, 3000), PictureFormat::Bmp);
+    writeFile(in("one.bmp"), bmp);
+    writeFile(in("two.bmp"), bmp);
+    const QStringList command{
+        kCli, "--watermark",    in("mark.png"), "--output",    out().chopped(1), "--jobs",
+        "2",  "--memory-limit", "200M",         in("one.bmp"), in("two.bmp")};
+    const ChildRun run = runChild(command, dir_->filePath("peak.txt"));
+    qInfo("peak memory %ld KB", run.peakKilobytes);
+    QVERIFY2(run.code == 0, qPrintable(run.errors));
+    QVERIFY2(run.errors.contains("2 written"), qPrintable(run.errors));
+    // The program's own 22 MB, and one picture's 149 MB at most; both at once take 230.
+    QVERIFY(run.peakKilobytes <= 171 * 1024L * kMemoryAllowance);
 }
 
 QTEST_GUILESS_MAIN(TestHostile)

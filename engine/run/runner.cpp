@@ -55,9 +55,10 @@ BatchRunner::BatchRunner(WatermarkJob job, RunSettings settings, Wake wake)
         settings_.memoryBytes = DefaultMemoryBudget();
     if (settings_.maxPixels <= 0)
         settings_.maxPixels = std::numeric_limits<qint64>::max();
-    budget_ = std::make_unique<MemoryBudget>(settings_.memoryBytes);
     if (settings_.workers <= 0)
         settings_.workers = int(std::max(1u, std::thread::hardware_concurrency()));
+    budget_ = std::make_unique<MemoryBudget>(settings_.memoryBytes);
+    KeepPictureMemoryWithin(settings_.memoryBytes / settings_.workers);
 }
 
 BatchRunner::~BatchRunner() {
