@@ -14,30 +14,45 @@ namespace {
 constexpr qint64 kMegabyte = 1024 * 1024;
 constexpr qint64 kGigabyte = 1024 * kMegabyte;
 
-// The memory.max of the control group this process runs in (cgroup v2), or -1 for none.
+// The lowest limit in the file of the group and of every group above it: each group up the tree
+// may set its own, and the lowest holds. -1 for none; "max" (v2) is none, and v1's "no limit" is a
+// number beyond any memory, which the machine's own memory then undercuts.
+qint64 LowestLimitUp(const QString& root, QByteArray group, const QString& file) {
+    qint64 lowest = -1;
+    for (;;) {
+        QFile limit(root + QString::fromUtf8(group) + QLatin1Char('/') + file);
+        bool isNumber = false;
+        const qint64 bytes =
+            limit.open(QIODevice::ReadOnly) ? limit.readAll().trimmed().toLongLong(&isNumber) : 0;
+        if (isNumber && bytes > 0)
+            lowest = lowest < 0 ? bytes : std::min(lowest, bytes);
+        if (group.isEmpty() || group == "/")
+            return lowest;
+        group.truncate(std::max<qsizetype>(0, group.lastIndexOf('/')));
+    }
+}
+
+// The memory limit of the control group this process runs in: memory.max under cgroup v2,
+// memory.limit_in_bytes under v1's memory controller; -1 for none.
 qint64 ControlGroupLimit() {
     QFile membership(QStringLiteral("/proc/self/cgroup"));
     if (!membership.open(QIODevice::ReadOnly))
         return -1;
     qint64 lowest = -1;
     for (const QByteArray& line : membership.readAll().split('\n')) {
-        if (!line.startsWith("0::"))
+        const QList<QByteArray> fields = line.split(':');
+        if (fields.size() < 3)
             continue;
-        // Each group up the tree may set its own limit; the lowest one holds.
-        QByteArray group = line.mid(3).trimmed();
-        for (;;) {
-            QFile limit(QStringLiteral("/sys/fs/cgroup") + QString::fromUtf8(group) +
-                        QStringLiteral("/memory.max"));
-            bool isNumber = false;
-            const qint64 bytes = limit.open(QIODevice::ReadOnly)
-                                     ? limit.readAll().trimmed().toLongLong(&isNumber)
-                                     : 0;
-            if (isNumber && bytes > 0)
-                lowest = lowest < 0 ? bytes : std::min(lowest, bytes);
-            if (group.isEmpty() || group == "/")
-                break;
-            group.truncate(std::max<qsizetype>(0, group.lastIndexOf('/')));
-        }
+        const QByteArray group = line.mid(fields[0].size() + fields[1].size() + 2).trimmed();
+        qint64 bytes = -1;
+        if (fields[0] == "0" && fields[1].isEmpty())
+            bytes = LowestLimitUp(QStringLiteral("/sys/fs/cgroup"), group,
+                                  QStringLiteral("memory.max"));
+        else if (fields[1].split(',').contains("memory"))
+            bytes = LowestLimitUp(QStringLiteral("/sys/fs/cgroup/memory"), group,
+                                  QStringLiteral("memory.limit_in_bytes"));
+        if (bytes > 0)
+            lowest = lowest < 0 ? bytes : std::min(lowest, bytes);
     }
     return lowest;
 }

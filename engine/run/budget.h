@@ -48,8 +48,8 @@ private:
 };
 
 // A half of the memory this process may use: the machine's, or its control group's limit
-// (memory.max) where that is lower. The other half stays for the program itself, its watermark,
-// and everything else the machine runs.
+// (memory.max, or memory.limit_in_bytes under cgroup v1) where that is lower. The other half
+// stays for the program itself, its watermark, and everything else the machine runs.
 qint64 DefaultMemoryBudget();
 
 // "512 MB", "1.5 GB": a number of bytes as the messages show it.
