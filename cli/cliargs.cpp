@@ -121,6 +121,11 @@ QString SetExisting(CliRequest& request, const QString& value) {
                 "--existing takes replace, skip or number, not \"%1\"", value);
 }
 
+QString SetMemoryLimit(CliRequest& request, const QString& value) {
+    return Take(ParseMemorySize(value), request.memoryBytes,
+                "--memory-limit takes a size such as 512M or 2G, not \"%1\"", value);
+}
+
 QString SetJobs(CliRequest& request, const QString& value) {
     return Take(ParseCount(value, 1, 1024), request.jobs,
                 "--jobs takes a number of workers, 1 or more, not \"%1\"", value);
@@ -228,11 +233,17 @@ const CliOption kOptions[] = {
      "stays)",
      TurnOn<&CliRequest::job, &WatermarkJob::Output, &OutputChoices::stripMetadata>},
     {"jobs", "N", "N images at once (default: one per core)", SetJobs},
+    {"memory-limit", "SIZE",
+     "the memory all images in hand may take together, such as\n"
+     "512M or 2G (default: half of the memory, or of the control\n"
+     "group's limit where that is lower); an image waits until it\n"
+     "fits, and fails with its size when it cannot fit alone",
+     SetMemoryLimit},
     {"max-megapixels", "N",
-     "the largest picture decoded whole, in megapixels; a larger\n"
-     "one is refused before decoding (default: what a quarter of\n"
-     "the memory holds at 4 bytes a pixel); pictures that stream,\n"
-     "JPEG and PNG written as JPEG or PNG, need no such limit",
+     "the largest picture held whole, in megapixels; a larger one\n"
+     "is refused before decoding (default: none beyond what\n"
+     "--memory-limit admits); pictures that stream, upright JPEG\n"
+     "and PNG written as JPEG or PNG, need no such limit",
      SetMaxMegapixels},
     {"quiet", nullptr, "no progress", TurnOn<&CliRequest::quiet>},
     {"help", nullptr, "this text", TurnOn<&CliRequest::help>},
@@ -318,6 +329,21 @@ std::optional<ExistingFiles> ParseExisting(const QString& text) {
     if (way == QLatin1String("skip"))
         return ExistingFiles::Skip;
     return std::nullopt;
+}
+
+std::optional<qint64> ParseMemorySize(const QString& text) {
+    static const QRegularExpression form(QStringLiteral("^([0-9]+(?:\\.[0-9]+)?)([kmgt]?)b?$"),
+                                         QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch match = form.match(text.trimmed());
+    if (!match.hasMatch())
+        return std::nullopt;
+    const QString unit = match.captured(2).toLower();
+    const int shift = unit.isEmpty() ? 0 : 10 * int(QStringLiteral("kmgt").indexOf(unit) + 1);
+    const double bytes = match.captured(1).toDouble() * double(qint64(1) << shift);
+    // Beyond an exabyte no machine has it; the bound keeps the count exact.
+    if (!(bytes >= 1) || bytes > 1e18)
+        return std::nullopt;
+    return qint64(bytes);
 }
 
 std::optional<RunShard> ParseShard(const QString& text) {

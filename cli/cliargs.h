@@ -16,9 +16,11 @@ struct CliRequest {
     QStringList extensions;
     bool keepTree = false; // copies of a folder's pictures keep their folders below the output
     QString report;        // the file of the JSON report; "-" for standard output; empty for none
-    int jobs = 0;       // workers; 0 for one per core
-    // The largest picture, in pixels, decoded whole; 0 for a quarter of physical memory.
+    int jobs = 0;          // workers; 0 for one per core
+    // The largest picture, in pixels, held whole; 0 for no ceiling but the memory budget.
     qint64 maxPixels = 0;
+    // The memory the run gives its pictures, in bytes; 0 for the default share of the memory.
+    qint64 memoryBytes = 0;
     bool quiet = false;
     bool help = false;
     bool version = false;
@@ -39,6 +41,10 @@ std::optional<bool> ParseJpegWay(const QString& text);
 // What to do with a file at an output name that Tintorel did not write: number, replace or skip,
 // in any letter case.
 std::optional<ExistingFiles> ParseExisting(const QString& text);
+
+// A size in bytes written as 512M, 2G, 1.5G or 1048576: binary units K, M, G and T, with or
+// without a following B, in either case; nothing for anything else or for 0.
+std::optional<qint64> ParseMemorySize(const QString& text);
 
 // "K/N" with 1 <= K <= N: part K of a run shared out in N parts.
 std::optional<RunShard> ParseShard(const QString& text);

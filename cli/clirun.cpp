@@ -272,9 +272,9 @@ bool StartRun(CliWindow& window, const CliRequest& request, const CliInputs& inp
     // message, not one for every image.
     QString error;
     try {
-        window.useWatermark(
-            std::make_shared<RunWatermark>(request.job.WatermarkPath, request.job.TransparentColor,
-                                           request.job.Style, window.runSettings().maxPixels));
+        window.useWatermark(std::make_shared<RunWatermark>(
+            request.job.WatermarkPath, request.job.TransparentColor, request.job.Style,
+            WatermarkPixelCeiling(window.runSettings())));
     } catch (const Failure& failure) {
         error = failure.text();
     }
@@ -301,7 +301,8 @@ int RunCli(const CliRequest& request, QTextStream& errors, bool errorsIsTerminal
     ImagingRuntime::Startup();
     RunSettings settings;
     settings.workers = request.jobs;
-    settings.maxPixels = request.maxPixels > 0 ? request.maxPixels : DefaultMaxPixels();
+    settings.maxPixels = request.maxPixels;
+    settings.memoryBytes = request.memoryBytes;
     CliWindow window(*inputs, request.job, settings, errors, errorsIsTerminal && !request.quiet);
     RunReport report;
     if (!StartRun(window, request, *inputs, report, errors))

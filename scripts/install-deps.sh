@@ -18,6 +18,8 @@ packages=(
     # the desktop entry's and the metainfo's validators, and the Debian 12 system it is installed
     # into.
     dpkg-dev lintian desktop-file-utils appstream debootstrap
+    # The durability test watches the folder being synced after a copy takes its name.
+    strace
 )
 
 missing=()

@@ -7,6 +7,7 @@
 #include <QImageWriter>
 
 #ifdef __GLIBC__
+#include <algorithm>
 #include <malloc.h>
 #endif
 
@@ -88,6 +89,15 @@ void ImagingRuntime::SetProbeForTesting(std::function<bool()> probe) {
 void ReleasePictureMemory() {
 #ifdef __GLIBC__
     malloc_trim(0);
+#endif
+}
+
+void KeepPictureMemoryWithin(qint64 bytes) {
+#ifdef __GLIBC__
+    constexpr qint64 kKeptFreeMemory = 512 << 20;
+    mallopt(M_TRIM_THRESHOLD, int(std::clamp<qint64>(bytes, 0, kKeptFreeMemory)));
+#else
+    Q_UNUSED(bytes);
 #endif
 }
 

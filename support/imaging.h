@@ -35,6 +35,10 @@ public:
 // Hands the memory the pictures of a run freed back to the system, once the run has ended.
 void ReleasePictureMemory();
 
+// Keeps at most this much freed memory for the next picture in each worker's pool: a run's
+// workers together keep no more than its memory budget.
+void KeepPictureMemoryWithin(qint64 bytes);
+
 // Set when the imaging runtime did not start; the run refuses to work while it holds.
 bool GdiplusStartFailed();
 

@@ -113,12 +113,13 @@ QByteArray progressiveRepeatingScan(const QImage& picture, int scan, int times) 
     return jpeg.left(span.end) + once.repeated(times) + jpeg.mid(span.end);
 }
 
-QByteArray pngWith(quint32 width, quint32 height, const QByteArray& idat) {
+QByteArray pngWith(quint32 width, quint32 height, const QByteArray& idat, bool interlaced) {
     QByteArray header(13, '\0');
     qToBigEndian<quint32>(width, header.data());
     qToBigEndian<quint32>(height, header.data() + 4);
     header[8] = 8; // bits per sample
     header[9] = 2; // truecolour
+    header[12] = interlaced ? 1 : 0;
     return QByteArray("\x89PNG\r\n\x1a\n", 8) + pngChunk("IHDR", header) + pngChunk("IDAT", idat) +
            pngChunk("IEND", {});
 }

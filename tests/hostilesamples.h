@@ -7,8 +7,9 @@
 #include <QByteArray>
 #include <QImage>
 
-// An 8-bit RGB PNG declaring the size, its IDAT holding the bytes given.
-QByteArray pngWith(quint32 width, quint32 height, const QByteArray& idat);
+// An 8-bit RGB PNG declaring the size, its IDAT holding the bytes given; Adam7-interlaced when
+// asked, which libpng decodes only whole.
+QByteArray pngWith(quint32 width, quint32 height, const QByteArray& idat, bool interlaced = false);
 // The bytes as a zlib stream, as an IDAT holds its rows.
 QByteArray zlibOf(const QByteArray& data);
 // A black square of the side given, deflated as tightly as zlib goes: 16000 x 16000 takes 750 KB.

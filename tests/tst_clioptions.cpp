@@ -81,6 +81,7 @@ QStringList Described(const CliRequest& request) {
         "strip-metadata=" + number(job.Output.stripMetadata),
         "jobs=" + number(request.jobs),
         "max-pixels=" + QString::number(request.maxPixels),
+        "memory=" + QString::number(request.memoryBytes),
         "quiet=" + number(request.quiet),
         "help=" + number(request.help),
         "version=" + number(request.version),
@@ -175,6 +176,8 @@ void TestCliOptions::eachOptionSetsItsOwnValue_data() {
     row("strip metadata", {"--strip-metadata"}, {"strip-metadata=1"});
     row("jobs", {"--jobs", "3"}, {"jobs=3"});
     row("megapixels", {"--max-megapixels", "2.5"}, {"max-pixels=2500000"});
+    row("memory in binary units", {"--memory-limit", "1.5G"}, {"memory=1610612736"});
+    row("memory in bytes", {"--memory-limit=1048576"}, {"memory=1048576"});
     row("a fraction of a pixel is one", {"--max-megapixels", "1e-9"}, {"max-pixels=1"});
     row("quiet", {"--quiet"}, {"quiet=1"});
     row("help", {"--help"}, {"help=1"});
@@ -227,6 +230,10 @@ void TestCliOptions::refusalsNameTheOptionAndTheValue_data() {
     row("jobs", {"--jobs", "0"}, "--jobs takes a number of workers, 1 or more, not \"0\"");
     row("megapixels", {"--max-megapixels", "1e300"},
         "--max-megapixels takes a number of megapixels above 0 and at most 1000000, not \"1e300\"");
+    row("memory", {"--memory-limit", "2Q"},
+        "--memory-limit takes a size such as 512M or 2G, not \"2Q\"");
+    row("no memory", {"--memory-limit", "0"},
+        "--memory-limit takes a size such as 512M or 2G, not \"0\"");
     row("first refusal wins", {"--jobs", "x", "--bogus"},
         "--jobs takes a number of workers, 1 or more, not \"x\"");
 }

@@ -2,7 +2,8 @@
 // 50-image run: after its first output, in the middle, near the end and at random times. Whatever
 // the moment, every file in the output folder is a complete copy that decodes to its last row,
 // nothing else is there (no temporary file, no part of a file), and a run started again with
-// --update finishes the set.
+// --update finishes the set. A copy's name is made durable by syncing its folder, and the whole
+// hidden copies a kill between the two steps of a replacement leaves are removed later.
 #include "engine/io/picture.h"
 #include "tests/codecsamples.h"
 #include "tests/testkit.h"
@@ -14,8 +15,15 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <QRegularExpression>
+#include <QStandardPaths>
+
 #include <csignal>
 #include <thread>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 namespace {
 const QString kCli = QStringLiteral(TINTOREL_BIN_DIR "/tintorel-cli");
@@ -37,6 +45,9 @@ private slots:
     void init();
     void killedRunLeavesOnlyWholeFiles_data();
     void killedRunLeavesOnlyWholeFiles();
+    void folderIsSyncedOnceCopyHasItsName_data();
+    void folderIsSyncedOnceCopyHasItsName();
+    void abandonedHiddenCopiesAreRemoved();
 
 private:
     QStringList command() const;
@@ -137,6 +148,75 @@ void TestCrashSafety::killedRunLeavesOnlyWholeFiles() {
     QVERIFY2(again.code == 0, qPrintable(again.errors));
     checkOutputs(complete);
     QCOMPARE(complete, kImages);
+}
+
+void TestCrashSafety::folderIsSyncedOnceCopyHasItsName_data() {
+    QTest::addColumn<bool>("replacing");
+    QTest::newRow("a new copy, linked to its name") << false;
+    QTest::newRow("a copy replacing an earlier one, renamed") << true;
+}
+
+// The system calls of the run, in order: after the call that gives the copy its name, the
+// output folder is opened and synced.
+void TestCrashSafety::folderIsSyncedOnceCopyHasItsName() {
+    QFETCH(bool, replacing);
+    const QString strace = QStandardPaths::findExecutable("strace");
+    if (strace.isEmpty())
+        QSKIP("strace is not installed (scripts/install-deps.sh installs it)");
+    const QStringList run{kCli,          "--watermark",    inputs_.filePath("mark.png"),
+                          "--output",    out().chopped(1), "--quiet",
+                          paths_.first()};
+    if (replacing)
+        QCOMPARE(RunProcess(kCli, run.mid(1)).code, 0);
+    const QString trace = dir_->filePath("trace.txt");
+    const ProcessResult traced = RunProcess(
+        strace, QStringList{"-f", "-qq", "-o", trace, "-e",
+                            "trace=openat,fsync,fdatasync,link,linkat,rename,renameat,renameat2"} +
+                    run);
+    QVERIFY2(traced.code == 0, qPrintable(traced.errors));
+    const QStringList calls = QString::fromUtf8(Contents(trace)).split('\n');
+    const QString target = out(outputNames_.first());
+    const auto named = std::find_if(calls.begin(), calls.end(), [&](const QString& call) {
+        return (call.contains(" link") || call.contains(" rename")) &&
+               call.contains('"' + target + '"') && call.endsWith("= 0");
+    });
+    QVERIFY2(named != calls.end(), qPrintable(calls.join('\n')));
+    const QRegularExpression openFolder(
+        QStringLiteral("openat\\(AT_FDCWD, \"%1\", O_RDONLY[^)]*O_DIRECTORY[^)]*\\) = (\\d+)")
+            .arg(QRegularExpression::escape(out().chopped(1))));
+    QString folderFd;
+    bool synced = false;
+    for (auto call = named; call != calls.end() && !synced; ++call) {
+        if (const QRegularExpressionMatch match = openFolder.match(*call); match.hasMatch())
+            folderFd = match.captured(1);
+        synced = !folderFd.isEmpty() && call->contains("fsync(" + folderFd + ")") &&
+                 call->endsWith("= 0");
+    }
+    QVERIFY2(synced, qPrintable(calls.join('\n')));
+}
+
+// A kill between linking the hidden name and the rename leaves a whole copy under that name;
+// the next copy written to that target removes it, but never a copy another run still holds,
+// nor a name that is not the program's own for that target.
+void TestCrashSafety::abandonedHiddenCopiesAreRemoved() {
+    const QString target = outputNames_.first();
+    const QStringList kept{"." + target + ".tintorel-inuse7", "." + target + ".tintorel-ABC",
+                           "." + outputNames_.at(1) + ".tintorel-k2x9q", target + ".tintorel-k2x9q",
+                           "." + target + ".tintorel-k2x9q.part"};
+    const QString abandoned = "." + target + ".tintorel-k2x9q";
+    for (const QString& name : kept + QStringList{abandoned})
+        writeFile(out(name), "a whole copy");
+    // Another run, still between its link and its rename, holds its copy locked.
+    const int inUse = ::open(QFile::encodeName(out(kept.first())).constData(), O_RDONLY);
+    QVERIFY(inUse >= 0 && ::flock(inUse, LOCK_SH) == 0);
+    const ProcessResult run =
+        RunProcess(kCli, QStringList{"--watermark", inputs_.filePath("mark.png"), "--output",
+                                     out().chopped(1), "--quiet", paths_.first()});
+    ::close(inUse);
+    QVERIFY2(run.code == 0, qPrintable(run.errors));
+    QStringList expected = kept + QStringList{target};
+    expected.sort();
+    QCOMPARE(Entries(out()), expected);
 }
 
 QTEST_GUILESS_MAIN(TestCrashSafety)

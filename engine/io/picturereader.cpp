@@ -1,5 +1,6 @@
 // Opening a picture: regular files only, the decoder chosen by content; rows and bytes read whole.
 #include "engine/io/codecio.h"
+#include "engine/io/plausible.h"
 
 #include "support/failure.h"
 
@@ -94,9 +95,8 @@ QByteArray headOf(std::FILE* file) {
 
 } // namespace
 
-std::unique_ptr<PictureReader> PictureReader::open(const QString& path) {
-    PictureFile file = fileOn(openRegularFile(path));
-    const PictureFormat format = formatOf(headOf(file.get()));
+namespace {
+std::unique_ptr<PictureReader> openAs(PictureFormat format, PictureFile file, const QString& path) {
     switch (format) {
     case PictureFormat::Jpeg:
         return openJpeg(std::move(file));
@@ -107,6 +107,17 @@ std::unique_ptr<PictureReader> PictureReader::open(const QString& path) {
     default:
         return openWithQt(std::move(file), format, path);
     }
+}
+} // namespace
+
+std::unique_ptr<PictureReader> PictureReader::open(const QString& path) {
+    PictureFile file = fileOn(openRegularFile(path));
+    const int fd = ::fileno(file.get());
+    const PictureFormat format = formatOf(headOf(file.get()));
+    std::unique_ptr<PictureReader> reader = openAs(format, std::move(file), path);
+    // The reader keeps the file open: its descriptor is still this file's.
+    CheckPlausibleSize(fd, format, reader->size());
+    return reader;
 }
 
 QByteArray ReadPictureFile(const QString& path) {

@@ -8,15 +8,21 @@
 #include <QBuffer>
 #include <QImageWriter>
 
+#include <algorithm>
 #include <cerrno>
 
 namespace {
 
 const QString kNoOutputEncoderText = QStringLiteral("No encoder writes this image type");
 
-// Whole pictures pass through the row writers in one band.
+// Whole pictures pass through the row writers a band at a time, as streamed ones do: a writer
+// converts each band it is given into its own layout, which for the whole picture at once would
+// be a second picture in memory.
 void writeRows(RowWriter& writer, const QImage& image) {
-    writer.writeRows(image.constBits(), image.bytesPerLine(), image.height());
+    constexpr int kBandRows = 32;
+    for (int y = 0; y < image.height(); y += kBandRows)
+        writer.writeRows(image.constScanLine(y), image.bytesPerLine(),
+                         std::min(kBandRows, image.height() - y));
     writer.finish();
 }
 

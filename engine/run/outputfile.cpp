@@ -7,7 +7,9 @@
 #include <QRandomGenerator>
 
 #include <cerrno>
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -22,13 +24,73 @@ QByteArray FolderOf(const QByteArray& path) {
     return slash == 0 ? QByteArrayLiteral("/") : path.left(slash);
 }
 
+QByteArray TemporaryPrefix(const QByteArray& target) {
+    return '.' + target.mid(target.lastIndexOf('/') + 1) + ".tintorel-";
+}
+
 // A name beside the target that no one else uses: hidden, so that a folder scan never lists it.
 QByteArray TemporaryName(const QByteArray& target) {
     const qsizetype slash = target.lastIndexOf('/');
     const QByteArray folder = slash < 0 ? QByteArray() : target.left(slash + 1);
-    const QByteArray name = target.mid(slash + 1);
-    return folder + '.' + name + ".tintorel-" +
+    return folder + TemporaryPrefix(target) +
            QByteArray::number(QRandomGenerator::global()->generate64(), 36);
+}
+
+// One of our own hidden copies of the target: the prefix, then the random part in base 36.
+bool IsTemporaryOf(const char* entry, const QByteArray& prefix) {
+    const QByteArray name(entry);
+    if (!name.startsWith(prefix) || name.size() == prefix.size() ||
+        name.size() > prefix.size() + 13)
+        return false;
+    for (const char c : name.mid(prefix.size()))
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'z')))
+            return false;
+    return true;
+}
+
+// Removes a hidden copy left by a run that was killed before its rename. A copy still being
+// written or renamed is locked by its writer, so only an abandoned one is taken; the name must
+// still be the file that was locked, since another run may have cleaned it up meanwhile.
+void RemoveIfAbandoned(int folder, const char* name) {
+    const int fd = ::openat(folder, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    struct stat opened {};
+    struct stat named {};
+    if (::fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode) &&
+        ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+        ::fstatat(folder, name, &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+        named.st_ino == opened.st_ino && named.st_dev == opened.st_dev)
+        ::unlinkat(folder, name, 0);
+    ::close(fd);
+}
+
+// The hidden copies of the target that earlier runs left behind, removed once the target is
+// written: they hold nothing the target does not.
+void RemoveAbandonedCopies(const QByteArray& target) {
+    const int folder = ::open(FolderOf(target).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder < 0)
+        return;
+    DIR* entries = ::fdopendir(folder);
+    if (!entries) {
+        ::close(folder);
+        return;
+    }
+    const QByteArray prefix = TemporaryPrefix(target);
+    while (const dirent* entry = ::readdir(entries))
+        if (IsTemporaryOf(entry->d_name, prefix))
+            RemoveIfAbandoned(::dirfd(entries), entry->d_name);
+    ::closedir(entries);
+}
+
+// The new name is on disk only once its folder is: a power cut after "written" must not take it.
+int SyncFolder(const QByteArray& target) {
+    const int folder = ::open(FolderOf(target).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder < 0)
+        return errno;
+    const int result = ::fsync(folder) == 0 || errno == EINVAL || errno == EROFS ? 0 : errno;
+    ::close(folder);
+    return result;
 }
 
 int SyncData(int fd) {
@@ -60,6 +122,9 @@ OutputFile::OutputFile(const QString& target)
     }
     if (fd_ < 0)
         fail(errno);
+    // Held until the copy has its name, so that no other run takes it for an abandoned one. A
+    // file system without locks leaves the copy unlocked, and the rename still finds it.
+    ::flock(fd_, LOCK_SH | LOCK_NB);
     // The copy keeps the permissions of the file it replaces, as a save in place would.
     if (replacing && S_ISREG(existing.st_mode) && ::fchmod(fd_, existing.st_mode & 07777) != 0)
         fail(errno);
@@ -142,7 +207,7 @@ void OutputFile::commit() {
     // A new file takes its name in one step, so that a program killed at any moment leaves the
     // whole file or none. Only a file that replaces another goes through a hidden name first,
     // since no file can be linked over another; killed between the two steps, the program leaves
-    // the whole new file under that name.
+    // the whole new file under that name, which the next copy written to the target removes.
     const bool unnamed = namedTemporary_.isEmpty();
     const bool named = unnamed && linkTo(encodedTarget_);
     if (named)
@@ -154,11 +219,34 @@ void OutputFile::commit() {
     }
     if (namedTemporary_.isEmpty())
         fail(EEXIST);
-    if (::close(std::exchange(fd_, -1)) != 0)
-        fail(errno);
-    if (!named && ::rename(namedTemporary_.constData(), encodedTarget_.constData()) != 0)
-        fail(errno);
+    // The lock stays on a second descriptor of the same open file until the rename is done.
+    const int lock = ::dup(fd_);
+    if (::close(std::exchange(fd_, -1)) != 0) {
+        const int error = errno;
+        ::close(lock);
+        fail(error);
+    }
+    const int renamed =
+        named || ::rename(namedTemporary_.constData(), encodedTarget_.constData()) == 0 ? 0 : errno;
+    if (lock >= 0)
+        ::close(lock);
+    if (renamed != 0)
+        fail(renamed);
+    finishCommit(named);
+}
+
+void OutputFile::finishCommit(bool linked) {
     namedTemporary_.clear();
+    if (const int error = SyncFolder(encodedTarget_)) {
+        // A new name that may not last is taken back; a replaced file is gone already, and the
+        // whole new copy in its place is worth more than none.
+        if (linked)
+            ::unlink(encodedTarget_.constData());
+        QIODevice::close();
+        committed_ = true;
+        throw Failure(reason(error));
+    }
     committed_ = true;
     QIODevice::close();
+    RemoveAbandonedCopies(encodedTarget_);
 }

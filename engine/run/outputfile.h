@@ -8,7 +8,8 @@
 // is checked, the data is synced, and only then does the file take the target's name (renamed
 // over it when there is a file to replace). Until then the target stays exactly as it was, and a
 // copy that is given up (or a program that is killed) leaves no temporary file behind: the file
-// has no name before it is complete.
+// has no name before it is complete. Once named, the folder is synced too, so that a copy
+// reported written keeps its name through a power cut.
 class OutputFile : public QIODevice {
     Q_OBJECT
 
@@ -41,6 +42,8 @@ private:
     [[noreturn]] void fail(int errorNumber);
     // Gives the unnamed file the name; false when a file of that name exists.
     bool linkTo(const QByteArray& name);
+    // Syncs the folder that holds the new name and removes hidden copies killed runs left.
+    void finishCommit(bool linked);
     QString reason(int errorNumber) const;
     void closeDescriptor();
 

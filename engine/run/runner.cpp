@@ -8,6 +8,7 @@
 #include <QElapsedTimer>
 
 #include <algorithm>
+#include <limits>
 
 namespace {
 // The report of an image that is not stamped.
@@ -37,14 +38,29 @@ ImageReport Unstamped(const ImagePlan& plan) {
     }
     return report;
 }
+
+// The watermark is held whole with a keyed and a scaled copy beside it; it may take a sixteenth of
+// the budget.
+constexpr qint64 kWatermarkShare = 16;
 } // namespace
+
+qint64 WatermarkPixelCeiling(const RunSettings& settings) {
+    const qint64 memory = settings.memoryBytes > 0 ? settings.memoryBytes : DefaultMemoryBudget();
+    const qint64 ceiling =
+        settings.maxPixels > 0 ? settings.maxPixels : std::numeric_limits<qint64>::max();
+    return std::min(ceiling, memory / kWatermarkShare);
+}
 
 BatchRunner::BatchRunner(WatermarkJob job, RunSettings settings, Wake wake)
     : job_(std::move(job)), settings_(std::move(settings)), wake_(std::move(wake)), planner_(job_) {
+    if (settings_.memoryBytes <= 0)
+        settings_.memoryBytes = DefaultMemoryBudget();
     if (settings_.maxPixels <= 0)
-        settings_.maxPixels = DefaultMaxPixels();
+        settings_.maxPixels = std::numeric_limits<qint64>::max();
     if (settings_.workers <= 0)
         settings_.workers = int(std::max(1u, std::thread::hardware_concurrency()));
+    budget_ = std::make_unique<MemoryBudget>(settings_.memoryBytes);
+    KeepPictureMemoryWithin(settings_.memoryBytes / settings_.workers);
 }
 
 BatchRunner::~BatchRunner() {
@@ -143,8 +159,9 @@ bool BatchRunner::setUp() {
     planner_.learnFiles();
     if (!settings_.watermark) {
         try {
-            settings_.watermark = std::make_shared<RunWatermark>(
-                job_.WatermarkPath, job_.TransparentColor, job_.Style, settings_.maxPixels);
+            settings_.watermark =
+                std::make_shared<RunWatermark>(job_.WatermarkPath, job_.TransparentColor,
+                                               job_.Style, WatermarkPixelCeiling(settings_));
         } catch (const Failure& error) {
             failure = error.text();
         } catch (const std::bad_alloc&) {
@@ -177,6 +194,7 @@ ImageReport BatchRunner::process(int position, const ImagePlan& plan) {
         request.choices = &job_.Output;
         request.style = &job_.Style;
         request.maxPixels = settings_.maxPixels;
+        request.budget = budget_.get();
         request.wantPicture = settings_.wantPictures;
         StampResult result = StampFile(request, *settings_.watermark);
         report.outcome = result.written ? ImageOutcome::Written : ImageOutcome::Failed;

@@ -39,13 +39,21 @@ struct ImageReport {
 };
 
 struct RunSettings {
-    int workers = 0;      // 0: one per core
-    qint64 maxPixels = 0; // 0: a quarter of physical memory
+    int workers = 0; // 0: one per core
+    // The largest picture held whole (decoded whole, or a JPEG's blocks); 0: no ceiling but the
+    // memory budget's.
+    qint64 maxPixels = 0;
+    // The memory all workers together give their pictures; 0: DefaultMemoryBudget().
+    qint64 memoryBytes = 0;
     // Decode every picture whole and hand the latest stamped one back, for an open preview.
     bool wantPictures = false;
     // The watermark, when the caller decoded it already; otherwise the run decodes it once.
     std::shared_ptr<RunWatermark> watermark;
 };
+
+// The most pixels of the watermark, decoded whole once for the run: within the run's ceiling and
+// a share of its memory budget.
+qint64 WatermarkPixelCeiling(const RunSettings& settings);
 
 // The batch run's workers. Each worker takes the next listed image, stamps it from input file to
 // output file and hands back its report; reports are taken in list order, so that a run's files,
@@ -96,6 +104,7 @@ private:
     RunSettings settings_;
     Wake wake_;
     RunPlanner planner_;
+    std::unique_ptr<MemoryBudget> budget_;
 
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;

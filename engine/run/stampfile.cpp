@@ -4,12 +4,14 @@
 #include "engine/io/metadata.h"
 #include "engine/io/picturereader.h"
 #include "engine/io/picturewriter.h"
+#include "engine/run/memoryneed.h"
 #include "engine/run/outputfile.h"
 #include "engine/run/provenance.h"
 #include "engine/stamping/jpeglossless.h"
 #include "support/failure.h"
 #include "support/paths.h"
 
+#include <QFileInfo>
 #include <QMutexLocker>
 
 #include <memory>
@@ -17,10 +19,9 @@
 #include <unistd.h>
 
 namespace {
-// Rows decoded, stamped and encoded at a time on the streaming path: a few JPEG block rows,
-// about 1.5 MB for a 12000-pixel-wide panorama.
-constexpr int kBandRows = 32;
 constexpr qint64 kBytesPerPixel = 4;
+// A mark up to this size is kept for the next picture of the same width.
+constexpr qint64 kKeptMarkBytes = 16 * 1024 * 1024;
 
 qint64 PixelCount(QSize size) {
     return qint64(size.width()) * qint64(size.height());
@@ -139,21 +140,78 @@ StampMark RunWatermark::forImageWidth(int width) {
     return found->second;
 }
 
+StampMark RunWatermark::forPicture(int width, QRect visible) {
+    const QSize whole = mark_.sizeForImageWidth(width);
+    const qint64 wholeBytes = qint64(whole.width()) * whole.height() * kBytesPerPixel;
+    const qint64 visibleBytes = qint64(visible.width()) * visible.height() * kBytesPerPixel;
+    if (wholeBytes <= kKeptMarkBytes)
+        return forImageWidth(width);
+    // Made for this picture alone, counted in its admission; a partly visible one is cut.
+    return mark_.partForImageWidth(width, visibleBytes < wholeBytes ? visible
+                                                                    : QRect(QPoint(0, 0), whole));
+}
+
 namespace {
+// Whether the lossless way may take the picture: chosen, JPEG to JPEG, and its blocks fit in the
+// budget.
+bool LosslessWanted(const StampRequest& request, const PictureReader& reader) {
+    return request.choices->losslessJpeg && reader.format() == PictureFormat::Jpeg &&
+           request.output.format == PictureFormat::Jpeg;
+}
+
 // The picture's blocks when the lossless way is chosen and takes the picture; nothing otherwise,
 // with a note when the lossless way was chosen for a JPEG that it cannot take.
 std::unique_ptr<LosslessJpeg> LosslessWayFor(const StampRequest& request,
-                                             const PictureReader& reader, QStringList& notes) {
-    if (!request.choices->losslessJpeg || reader.format() != PictureFormat::Jpeg ||
-        request.output.format != PictureFormat::Jpeg)
+                                             const PictureReader& reader, bool fits,
+                                             QStringList& notes) {
+    if (!LosslessWanted(request, reader))
         return nullptr;
     auto jpeg = std::make_unique<LosslessJpeg>(request.inputPath);
-    const QString refusal =
-        jpeg->refusal(reader.orientation(), request.choices->stripMetadata, request.maxPixels);
+    const QString refusal = jpeg->refusal(reader.orientation(), request.choices->stripMetadata,
+                                          fits ? request.maxPixels : 0);
     if (refusal.isEmpty())
         return jpeg;
     notes << kReencodedNote.arg(refusal);
     return nullptr;
+}
+
+// How the picture goes, what it holds on its way, and where the mark lands on it.
+struct PictureWay {
+    QSize upright;
+    bool streams = false;
+    bool losslessFits = false;
+    qint64 need = 0;
+    QPoint at;
+    QRect visible; // the part of the mark on the picture, in the mark's own pixels
+};
+
+qint64 PictureNeed(const StampRequest& request, const PictureReader& reader, PictureWay& way) {
+    const qint64 normal =
+        way.streams ? StreamNeed(reader.size()) : WholeNeed(reader, request.output.format);
+    const qint64 mark = MarkNeed(way.visible.size());
+    if (!LosslessWanted(request, reader))
+        return normal + mark;
+    const qint64 shown = request.wantPicture ? WholeNeed(reader, PictureFormat::Jpeg) : 0;
+    const qint64 lossless =
+        LosslessNeed(reader, QFileInfo(request.inputPath).size()) + shown + mark;
+    way.losslessFits = !request.budget || lossless <= request.budget->total();
+    return way.losslessFits ? std::max(lossless, normal + mark) : normal + mark;
+}
+
+PictureWay WayFor(const StampRequest& request, const PictureReader& reader,
+                  RunWatermark& watermark) {
+    PictureWay way;
+    way.upright = OrientedSize(reader.size(), reader.orientation());
+    const PictureFormat format = request.output.format;
+    way.streams = !request.wantPicture && reader.canStream() && reader.orientation() == 1 &&
+                  (format == PictureFormat::Jpeg || format == PictureFormat::Png);
+    const QSize mark = watermark.sizeForImageWidth(way.upright.width());
+    PlaceWatermark(request.placement, float(way.upright.width()), float(way.upright.height()),
+                   float(mark.width()), float(mark.height()), way.at, request.style->margin);
+    way.visible = QRect(way.at, mark).intersected(QRect(QPoint(0, 0), way.upright));
+    way.visible.translate(-way.at);
+    way.need = PictureNeed(request, reader, way);
+    return way;
 }
 
 void LosslessStamp(LosslessJpeg& jpeg, const PictureReader& reader, const StampRequest& request,
@@ -185,24 +243,23 @@ QImage WrittenPicture(const StampRequest& request) {
 // Stamps the picture the way that suits it and puts the finished copy in place.
 void StampAndCommit(const StampRequest& request, PictureReader& reader, StampResult& result,
                     RunWatermark& watermark, Stage& stage) {
-    const std::unique_ptr<LosslessJpeg> lossless = LosslessWayFor(request, reader, result.notes);
-    const QSize upright = OrientedSize(reader.size(), reader.orientation());
-    const PictureFormat format = request.output.format;
-    const bool streams = !lossless && !request.wantPicture && reader.canStream() &&
-                         reader.orientation() == 1 &&
-                         (format == PictureFormat::Jpeg || format == PictureFormat::Png);
-    if (!streams && !lossless && PixelCount(upright) > request.maxPixels)
-        throw Failure(TooLargeText(upright, request.maxPixels));
-    const StampMark mark = watermark.forImageWidth(upright.width());
-    QPoint at(0, 0);
     stage = Stage::Place;
-    PlaceWatermark(request.placement, float(upright.width()), float(upright.height()),
-                   float(mark.size().width()), float(mark.size().height()), at,
-                   request.style->margin);
+    const PictureWay way = WayFor(request, reader, watermark);
+    stage = Stage::Decode;
+    const MemoryBudget::Admission admission =
+        request.budget ? request.budget->admit(way.need, way.upright) : MemoryBudget::Admission();
+    const std::unique_ptr<LosslessJpeg> lossless =
+        LosslessWayFor(request, reader, way.losslessFits, result.notes);
+    const bool streams = way.streams && !lossless;
+    if (!streams && !lossless && PixelCount(way.upright) > request.maxPixels)
+        throw Failure(TooLargeText(way.upright, request.maxPixels));
+    stage = Stage::Place;
+    const StampMark mark = watermark.forPicture(way.upright.width(), way.visible);
+    const QPoint at = mark.size() == way.visible.size() ? way.at + way.visible.topLeft() : way.at;
     stage = Stage::Write;
     MakeOutputFolder(request.folderToMake);
     OutputFile file(request.output.path);
-    const Encoding encoding = lossless ? Encoding{} : EncodingFor(request, reader, upright);
+    const Encoding encoding = lossless ? Encoding{} : EncodingFor(request, reader, way.upright);
     QImage picture;
     if (lossless)
         LosslessStamp(*lossless, reader, request, at, mark, file, stage, result.notes);
@@ -228,7 +285,11 @@ StampResult StampFile(const StampRequest& request, RunWatermark& watermark) {
     StampResult result;
     Stage stage = Stage::Decode;
     try {
-        LimitQtDecoding(request.maxPixels);
+        // Qt's own allocation limit follows the budget: what Qt decodes before the size is
+        // known cannot take more than the run may use.
+        LimitQtDecoding(request.budget
+                            ? std::min(request.maxPixels, request.budget->total() / kBytesPerPixel)
+                            : request.maxPixels);
         const std::unique_ptr<PictureReader> reader = PictureReader::open(request.inputPath);
         StampAndCommit(request, *reader, result, watermark, stage);
         result.written = true;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/run/budget.h"
 #include "engine/run/job.h"
 #include "engine/run/planner.h"
 #include "engine/stamping/decode.h"
@@ -40,6 +41,10 @@ public:
     explicit RunWatermark(StampMark mark) : mark_(std::move(mark)) {}
 
     StampMark forImageWidth(int width);
+    QSize sizeForImageWidth(int width) const { return mark_.sizeForImageWidth(width); }
+    // The mark for a picture of the given width where only `visible` of it lands on the picture.
+    // A mark much larger than its visible part is made only there, and is not kept for others.
+    StampMark forPicture(int width, QRect visible);
 
 private:
     StampMark mark_;
@@ -55,7 +60,10 @@ struct StampRequest {
     int placement = 0;
     const OutputChoices* choices = nullptr;
     const StampStyle* style = nullptr;
+    // The largest picture held whole; above it a picture fails with its size.
     qint64 maxPixels = 0;
+    // The run's memory, shared with the other workers; none for a caller that stamps one picture.
+    MemoryBudget* budget = nullptr;
     // Decode the whole picture even where rows could stream, and hand the stamped picture back.
     bool wantPicture = false;
     // What the copy is made from (see provenance.h), set on it before it takes its name; empty
@@ -75,7 +83,8 @@ struct StampResult {
 // One image's whole way: open (decoder chosen by content), orient, stamp, encode into a
 // temporary file beside the target, metadata, commit. JPEG and PNG inputs written as JPEG or PNG
 // go a band of rows at a time and never hold the whole picture; other formats and pictures that
-// must be turned are held whole. With the lossless way chosen, a JPEG written as JPEG goes that
-// way when it can (see jpeglossless.h). An image that fails anywhere gets no output file, and an
-// earlier file at its output path stays as it was.
+// must be turned are held whole. A picture goes on only once the budget admits what its way will
+// hold; one that cannot fit even alone fails with its size. With the lossless way chosen, a JPEG
+// written as JPEG goes that way when it can (see jpeglossless.h). An image that fails anywhere gets
+// no output file, and an earlier file at its output path stays as it was.
 StampResult StampFile(const StampRequest& request, RunWatermark& watermark);

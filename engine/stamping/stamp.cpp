@@ -3,6 +3,7 @@
 
 #include "support/failure.h"
 
+#include <QPainter>
 #include <QTransform>
 
 #include <algorithm>
@@ -139,22 +140,71 @@ QImage Resized(const QImage& mark, QSize size) {
 StampMark::StampMark(const QImage& picture, BgrColor transparent, const StampStyle& style)
     : pixels_(Keyed(picture, transparent, std::clamp(style.keyTolerance, 0, 255))), style_(style) {}
 
+QSize StampMark::sizeForImageWidth(int imageWidth) const {
+    if (finished_ || isNull() || style_.scale <= 0)
+        return pixels_.size();
+    const int width = std::max(1, int(std::lround(style_.scale * imageWidth)));
+    const double height = std::round(double(pixels_.height()) * width / double(pixels_.width()));
+    return QSize(width, int(std::clamp(height, 1.0, double(std::numeric_limits<int>::max()))));
+}
+
+namespace {
+QString MarkFailureText(QSize size) {
+    return QStringLiteral("the watermark cannot be made %1 x %2 pixels: %3")
+        .arg(size.width())
+        .arg(size.height())
+        .arg(SystemErrorText(ENOMEM));
+}
+
+// The part of the mark scaled to `size` that falls in `visible`, drawn from the mark's own
+// pixels without the rest of the scaled mark.
+QImage ResizedPart(const QImage& mark, QSize size, QRect visible) {
+    QImage part(visible.size(), QImage::Format_ARGB32_Premultiplied);
+    if (part.isNull())
+        throw Failure(MarkFailureText(visible.size()));
+    part.fill(Qt::transparent);
+    QPainter painter(&part);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    painter.drawImage(QRectF(QPointF(-visible.x(), -visible.y()), QSizeF(size)),
+                      mark.convertToFormat(QImage::Format_ARGB32_Premultiplied));
+    painter.end();
+    return part.convertToFormat(QImage::Format_ARGB32);
+}
+} // namespace
+
 StampMark StampMark::forImageWidth(int imageWidth) const {
     if (finished_ || isNull())
         return *this;
     StampMark mark(*this);
     mark.finished_ = true;
-    if (style_.scale > 0) {
-        const int width = std::max(1, int(std::lround(style_.scale * imageWidth)));
-        const int height = std::max(
-            1, int(std::lround(double(pixels_.height()) * width / double(pixels_.width()))));
-        if (QSize(width, height) != pixels_.size())
-            mark.pixels_ = Resized(pixels_, QSize(width, height));
-    }
+    const QSize size = sizeForImageWidth(imageWidth);
+    if (size != pixels_.size())
+        mark.pixels_ = Resized(pixels_, size);
+    if (mark.pixels_.isNull())
+        throw Failure(MarkFailureText(size));
     if (style_.opacity < 100) {
         mark.pixels_.detach();
+        if (mark.pixels_.isNull())
+            throw Failure(MarkFailureText(size));
         Weaken(mark.pixels_, style_.opacity);
     }
+    return mark;
+}
+
+StampMark StampMark::partForImageWidth(int imageWidth, QRect visible) const {
+    const QSize size = sizeForImageWidth(imageWidth);
+    if (finished_ || isNull() || visible == QRect(QPoint(0, 0), size))
+        return forImageWidth(imageWidth);
+    StampMark mark(*this);
+    mark.finished_ = true;
+    mark.pixels_ = visible.isEmpty()        ? QImage()
+                   : size == pixels_.size() ? pixels_.copy(visible)
+                                            : ResizedPart(pixels_, size, visible);
+    if (mark.pixels_.isNull() && !visible.isEmpty())
+        throw Failure(MarkFailureText(visible.size()));
+    if (style_.opacity < 100 && !mark.isNull())
+        Weaken(mark.pixels_, style_.opacity);
     return mark;
 }
 

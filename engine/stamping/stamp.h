@@ -41,8 +41,14 @@ public:
     const QImage& pixels() const { return pixels_; }
 
     // The mark as stamped on an image of the given width: resized when the style asks for a share
-    // of the image's width, then weakened by the style's opacity.
+    // of the image's width, then weakened by the style's opacity. Raises a Failure when the
+    // mark's pixels cannot be had.
     StampMark forImageWidth(int imageWidth) const;
+    // Its size on an image of the given width, without making it.
+    QSize sizeForImageWidth(int imageWidth) const;
+    // Only the part `visible` (in the mark's own pixels) of the mark for that width: a mark
+    // scaled far beyond a narrow picture is made only where it lands on it.
+    StampMark partForImageWidth(int imageWidth, QRect visible) const;
 
     // The mark as stamped on a picture stored turned, whose EXIF orientation turns it upright:
     // turned back the other way, so that it stands upright when the picture is shown upright.

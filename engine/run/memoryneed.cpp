@@ -1,0 +1,99 @@
+#include "engine/run/memoryneed.h"
+
+#include <algorithm>
+
+namespace {
+constexpr qint64 kMegabyte = 1024 * 1024;
+constexpr qint64 kPixelBytes = 4;
+// Codec state that does not grow with the picture: Huffman and quantisation tables, zlib's
+// window and hash chains, libjpeg's pools.
+constexpr qint64 kCodecFixedBytes = 4 * kMegabyte;
+// libjpeg's block rows for each component (two iMCU rows of up to 16 lines each for context and
+// upsampling), on the reading and on the writing side, and libpng's rows and filter buffers.
+constexpr qint64 kCodecBytesPerColumn = 512;
+// A coefficient is 2 bytes; 64 of them code an 8 x 8 block.
+constexpr qint64 kCoefficientBytes = 2;
+
+qint64 Pixels(QSize size) {
+    return qint64(size.width()) * qint64(size.height());
+}
+
+// Bytes of coefficients a JPEG holds for each pixel: 2 for each sample of each component, the
+// chroma ones fewer where they are subsampled. Without its sampling (a CMYK picture), four
+// full-resolution components.
+double CoefficientBytesPerPixel(const PictureReader& reader) {
+    const std::optional<JpegTables> tables = reader.jpegTables();
+    if (!tables || tables->components < 1 || tables->components > 3)
+        return 4.0 * kCoefficientBytes;
+    int hMost = 1, vMost = 1;
+    for (int c = 0; c < tables->components; ++c) {
+        hMost = std::max(hMost, tables->hSampling[size_t(c)]);
+        vMost = std::max(vMost, tables->vSampling[size_t(c)]);
+    }
+    double samples = 0;
+    for (int c = 0; c < tables->components; ++c)
+        samples += double(std::max(1, tables->hSampling[size_t(c)]) *
+                          std::max(1, tables->vSampling[size_t(c)])) /
+                   double(hMost * vMost);
+    return samples * kCoefficientBytes;
+}
+
+double DecoderBytesPerPixel(const PictureReader& reader) {
+    switch (reader.format()) {
+    case PictureFormat::Jpeg:
+        return reader.canStream() ? 0 : CoefficientBytesPerPixel(reader);
+    case PictureFormat::Png:
+    case PictureFormat::Gif:
+        return 0;
+    case PictureFormat::Bmp:
+        // Qt decodes into a picture of its own and converts it; the reader keeps the converted
+        // one, which the stamp then copies.
+        return kPixelBytes;
+    default:
+        // The same, where Qt's own picture may have 16 bits a sample (a 16-bit TIFF measured
+        // 11.7 bytes a pixel decoded).
+        return 2 * kPixelBytes;
+    }
+}
+
+// GIF builds a palette and an index for every pixel; BMP and TIFF are encoded by Qt into memory
+// from a converted copy, and TIFF's file is copied again for its metadata (measured: 3.5 bytes a
+// pixel for BMP, 14 for TIFF). JPEG and PNG encode from the picture's own rows.
+double EncoderBytesPerPixel(PictureFormat output) {
+    switch (output) {
+    case PictureFormat::Jpeg:
+    case PictureFormat::Png:
+        return 0;
+    case PictureFormat::Gif:
+        return 6;
+    case PictureFormat::Bmp:
+        return 2 * kPixelBytes;
+    default:
+        return 4 * kPixelBytes;
+    }
+}
+} // namespace
+
+qint64 StreamNeed(QSize stored) {
+    return qint64(stored.width()) * (kPixelBytes * kBandRows + kCodecBytesPerColumn) +
+           kCodecFixedBytes;
+}
+
+qint64 WholeNeed(const PictureReader& reader, PictureFormat output) {
+    const bool turned = reader.orientation() != 1;
+    const bool flattened = reader.hasAlpha() && output != PictureFormat::Png &&
+                           output != PictureFormat::Tiff && output != PictureFormat::Gif;
+    const double perPixel = kPixelBytes + DecoderBytesPerPixel(reader) +
+                            (turned ? kPixelBytes : 0) + (flattened ? kPixelBytes : 0) +
+                            EncoderBytesPerPixel(output);
+    return qint64(perPixel * double(Pixels(reader.size()))) + StreamNeed(reader.size());
+}
+
+qint64 LosslessNeed(const PictureReader& reader, qint64 fileBytes) {
+    const double coefficients = CoefficientBytesPerPixel(reader) * double(Pixels(reader.size()));
+    return 2 * fileBytes + qint64(coefficients) + StreamNeed(reader.size());
+}
+
+qint64 MarkNeed(QSize visible) {
+    return 3 * kPixelBytes * Pixels(visible);
+}

@@ -1,0 +1,31 @@
+#pragma once
+
+#include "engine/io/picturereader.h"
+
+#include <QRect>
+#include <QSize>
+
+// What one picture's way through the engine holds at most, known from its header before any of
+// its pixels is decoded: the memory a run's budget admits it with. Every figure counts each
+// buffer that lives at the same moment, as measured on this program's own paths.
+
+// Rows decoded, stamped and encoded at a time on the streaming path: a few JPEG block rows,
+// about 1.5 MB for a 12000-pixel-wide panorama.
+inline constexpr int kBandRows = 32;
+
+// A JPEG or PNG going a band of rows at a time: the band, and the rows the codecs keep for
+// themselves (JPEG's block rows and chroma upsampling, PNG's previous row and zlib's window).
+qint64 StreamNeed(QSize stored);
+
+// A picture decoded whole: its pixels, what the decoder holds besides them (a progressive JPEG's
+// coefficients; Qt's own decoded image), the copies that turning it upright and putting its
+// transparency onto white make, and what the encoder builds beside it.
+qint64 WholeNeed(const PictureReader& reader, PictureFormat output);
+
+// A JPEG stamped in its blocks: the file, every coefficient of every component, and the copy as
+// it is encoded.
+qint64 LosslessNeed(const PictureReader& reader, qint64 fileBytes);
+
+// The visible part of a mark as it is made: the scaled pixels and their premultiplied and
+// weakened copies.
+qint64 MarkNeed(QSize visible);
