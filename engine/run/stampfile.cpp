@@ -147,8 +147,9 @@ void LosslessStamp(LosslessJpeg& jpeg, const PictureReader& reader, const StampR
                    QPoint at, const StampMark& mark, OutputFile& file, Stage& stage) {
     stage = Stage::Decode;
     jpeg.read();
-    stage = Stage::Write;
+    // A spliced picture's scan is read as the mark's blocks are taken from it.
     jpeg.stamp(at, mark, reader.orientation());
+    stage = Stage::Write;
     // The copy is stored as its input was: a turned picture keeps its orientation and size.
     const bool turned = reader.orientation() != 1;
     jpeg.write(file, MetadataForOutput(reader.metadata(), reader.size(),
