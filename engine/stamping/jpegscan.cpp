@@ -4,6 +4,8 @@
 
 #include <QIODevice>
 
+#include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <cstring>
 
@@ -36,11 +38,18 @@ HuffmanDecoding::HuffmanDecoding(const JHUFF_TBL& table) {
         // Codes and symbols of one length both count up by one: one offset serves them all.
         largest[size_t(length)] = int32_t(code);
         offset[size_t(length)] = index - int32_t(code);
-        if (length > kQuickBits)
+        if (length <= kQuickBits) {
+            const int spare = kQuickBits - length;
+            for (uint32_t rest = 0; rest < (1u << spare); ++rest)
+                quick[(code << spare) | rest] = uint16_t(length << 8 | symbol);
+        }
+        const int size = symbol & 0x0F, run = symbol >> 4;
+        const int taken = length + size;
+        if (taken > kSkipBits)
             return;
-        const int spare = kQuickBits - length;
-        for (uint32_t rest = 0; rest < (1u << spare); ++rest)
-            quick[(code << spare) | rest] = uint16_t(length << 8 | symbol);
+        const int advance = size > 0 ? run + 1 : run == 15 ? 16 : DCTSIZE2;
+        for (uint32_t rest = 0; rest < (1u << (kSkipBits - length)); ++rest)
+            skip[(code << (kSkipBits - length)) | rest] = uint16_t(taken << 8 | advance);
     });
 }
 
@@ -65,12 +74,58 @@ bool completeKeepingCodes(JHUFF_TBL& table, const std::array<bool, 256>& needed)
         if (needed[size_t(s)] && !coded[size_t(s)])
             missing.push_back(uint8_t(s));
     // The code of all 1 bits stays free: JPEG reserves it.
-    if (used + long(missing.size()) > (1L << kLongest) - 1 || count + int(missing.size()) > 256)
+    if (used + long(missing.size()) > (1L << kLongest) - 1 || count + int(missing.size()) > 256 ||
+        table.bits[kLongest] + missing.size() > 255)
         return false;
     for (const uint8_t symbol : missing)
         table.huffval[count++] = symbol;
     table.bits[kLongest] = UINT8(table.bits[kLongest] + missing.size());
     return true;
+}
+
+namespace {
+// Each code's length, in the order the table lists its symbols.
+std::vector<int> codeLengths(const JHUFF_TBL& table) {
+    std::vector<int> lengths;
+    forEachCode(table, [&](uint8_t, uint32_t, int length, int) { lengths.push_back(length); });
+    return lengths;
+}
+
+// The room the codes shorter than `length` leave, in codes of the longest length.
+long roomBelow(const std::vector<int>& lengths, int length) {
+    long room = 1L << kLongest;
+    for (const int l : lengths)
+        room -= l < length ? 1L << (kLongest - l) : 0;
+    return room - 1; // the code of all 1 bits, which JPEG reserves
+}
+} // namespace
+
+bool hasRoom(const JHUFF_TBL& table) {
+    return roomBelow(codeLengths(table), kLongest + 1) > 0;
+}
+
+int completeMovingLongest(JHUFF_TBL& table, const std::array<bool, 256>& needed, int shortest) {
+    const std::vector<int> lengths = codeLengths(table);
+    std::vector<uint8_t> missing;
+    for (int s = 0; s < 256; ++s)
+        if (needed[size_t(s)] && std::find(table.huffval, table.huffval + lengths.size(),
+                                           uint8_t(s)) == table.huffval + lengths.size())
+            missing.push_back(uint8_t(s));
+    if (missing.empty())
+        return kLongest + 1;
+    for (int from = kLongest; from >= shortest; --from) {
+        const long moved =
+            std::count_if(lengths.begin(), lengths.end(), [&](int l) { return l >= from; });
+        if (moved + long(missing.size()) > std::min(roomBelow(lengths, from), 255L) ||
+            lengths.size() + missing.size() > 256)
+            continue;
+        for (int l = from; l <= kLongest; ++l)
+            table.bits[l] = 0;
+        table.bits[kLongest] = UINT8(moved + long(missing.size()));
+        std::copy(missing.begin(), missing.end(), table.huffval + lengths.size());
+        return from;
+    }
+    return 0;
 }
 
 ScanReader::ScanReader(const QString& path, qint64 offset) : file_(path), buffer_(kReadBytes) {
@@ -128,6 +183,23 @@ bool ScanReader::slowByte(uint8_t& byte) {
 }
 
 void ScanReader::fill() {
+    // Eight bytes at once where none of them is 0xFF, which would need a look at the next.
+    if (end_ - at_ >= 8) {
+        uint64_t word = 0;
+        std::memcpy(&word, buffer_.data() + at_, sizeof word);
+        if constexpr (std::endian::native == std::endian::little)
+            word = __builtin_bswap64(word);
+        const uint64_t inverse = ~word;
+        if (((inverse - 0x0101010101010101ULL) & ~inverse & 0x8080808080808080ULL) == 0) {
+            const int count = (63 - bits_) / 8;
+            front_ |= (word >> (64 - 8 * count)) << (64 - bits_ - 8 * count);
+            at_ += size_t(count);
+            bits_ += 8 * count;
+            fedBits_ += 8 * count;
+            realBits_ += 8 * count;
+            return;
+        }
+    }
     while (bits_ <= 56) {
         uint8_t byte = 0;
         if (at_ < end_ && buffer_[at_] != 0xFF) {
@@ -148,6 +220,7 @@ int ScanReader::slowDecode(const HuffmanDecoding& table) {
         const auto code = int32_t(front_ >> (64 - length));
         if (code <= table.largest[size_t(length)]) {
             take(length);
+            deepest_ = std::max(deepest_, length);
             return table.values[size_t(code + table.offset[size_t(length)]) & 0xFF];
         }
     }
@@ -217,7 +290,7 @@ QByteArray ScanReader::segment() {
 }
 
 ScanWriter::ScanWriter(QIODevice& device) : device_(device) {
-    out_.reserve(kBufferBytes + 1024);
+    out_.resize(kBufferBytes + 1024);
 }
 
 void ScanWriter::drain() {
@@ -225,7 +298,7 @@ void ScanWriter::drain() {
         pendingBits_ -= 8;
         byte(uint8_t(pending_ >> pendingBits_));
     }
-    if (out_.size() >= kBufferBytes)
+    if (used_ >= kBufferBytes)
         flush();
 }
 
@@ -245,18 +318,23 @@ void ScanWriter::pad() {
 }
 
 void ScanWriter::raw(const uint8_t* bytes, size_t count) {
-    out_.insert(out_.end(), bytes, bytes + count);
-    if (out_.size() >= kBufferBytes)
-        flush();
+    while (count > 0) {
+        const size_t part = std::min(count, kBufferBytes - used_);
+        std::memcpy(out_.data() + used_, bytes, part);
+        used_ += part;
+        bytes += part;
+        count -= part;
+        if (used_ >= kBufferBytes)
+            flush();
+    }
 }
 
 void ScanWriter::flush() {
-    if (out_.empty())
+    if (used_ == 0)
         return;
-    const qint64 written =
-        device_.write(reinterpret_cast<const char*>(out_.data()), qint64(out_.size()));
-    if (written != qint64(out_.size()))
+    const qint64 written = device_.write(reinterpret_cast<const char*>(out_.data()), qint64(used_));
+    if (written != qint64(used_))
         throw Failure(device_.errorString().isEmpty() ? SystemErrorText(EIO)
                                                       : device_.errorString());
-    out_.clear();
+    used_ = 0;
 }

@@ -32,6 +32,11 @@ struct HuffmanDecoding {
     std::array<int32_t, 18> largest{}; // the largest code of each length, -1 when none
     std::array<int32_t, 17> offset{};  // where the symbols of each length start in `values`
     std::array<uint8_t, 256> values{};
+    // For passing over AC coefficients: a code and the value bits after it, when together no
+    // longer than kSkipBits, give how many bits they take (<< 8) and how far they go in the
+    // block: 64 for the end of the block. 0 for anything longer.
+    static constexpr int kSkipBits = 11;
+    std::array<uint16_t, 1 << kSkipBits> skip{};
 };
 
 // A Huffman table made ready for encoding: each symbol's code and its length, 0 when it has none.
@@ -45,6 +50,13 @@ struct HuffmanEncoding {
 // after the codes there are, so that every code the table had stays as it was. False, the table
 // unchanged, when too few codes are left for them.
 bool completeKeepingCodes(JHUFF_TBL& table, const std::array<bool, 256>& needed);
+// Adds the codes when the table has no room left for them: the symbols with the longest codes,
+// down to a length no shorter than `shortest`, and the new ones all take codes of the longest
+// length, which frees room. Returns the shortest length whose codes changed, 0 when even that
+// leaves too little room, the table then unchanged.
+int completeMovingLongest(JHUFF_TBL& table, const std::array<bool, 256>& needed, int shortest);
+// Whether the table has a code left to give a symbol without changing the codes it has.
+bool hasRoom(const JHUFF_TBL& table);
 
 class ScanReader {
 public:
@@ -79,6 +91,44 @@ public:
         bits_ -= count;
         return taken;
     }
+    // The length of the longest code taken since the last call, when longer than the quick
+    // table's; 0 otherwise.
+    int takeDeepest() {
+        const int deepest = deepest_;
+        deepest_ = 0;
+        return deepest;
+    }
+    // Passes over a block, returning its DC difference. The data bits stay in locals here,
+    // where the compiler need not fear that a table's entries alias them.
+    int skipBlock(const HuffmanDecoding& dcTable, const HuffmanDecoding& acTable) {
+        const int difference = value(decode(dcTable));
+        uint64_t front = front_;
+        int bits = bits_;
+        for (int k = 1; k < DCTSIZE2;) {
+            if (bits < 32)
+                refill(front, bits);
+            const uint16_t skip = acTable.skip[size_t(front >> (64 - HuffmanDecoding::kSkipBits))];
+            if (skip == 0) {
+                front_ = front;
+                bits_ = bits;
+                const int symbol = decode(acTable);
+                const int size = symbol & 0x0F;
+                take(size);
+                front = front_;
+                bits = bits_;
+                if (size == 0 && symbol != 0xF0)
+                    break;
+                k += size == 0 ? 16 : (symbol >> 4) + 1;
+                continue;
+            }
+            front <<= skip >> 8;
+            bits -= skip >> 8;
+            k += skip & 0xFF;
+        }
+        front_ = front;
+        bits_ = bits;
+        return difference;
+    }
     // Up to 24 bits, filling first.
     uint32_t takeFilled(int count) {
         if (bits_ < 32)
@@ -102,6 +152,13 @@ public:
 
 private:
     void fill();
+    void refill(uint64_t& front, int& bits) {
+        front_ = front;
+        bits_ = bits;
+        fill();
+        front = front_;
+        bits = bits_;
+    }
     bool slowByte(uint8_t& byte);
     int slowDecode(const HuffmanDecoding& table);
     bool ensure(int count);
@@ -115,6 +172,7 @@ private:
     qint64 fedBits_ = 0;
     qint64 realBits_ = 0;
     bool atMarker_ = false;
+    int deepest_ = 0;
 };
 
 class ScanWriter {
@@ -138,13 +196,14 @@ public:
 private:
     void drain();
     void byte(uint8_t value) {
-        out_.push_back(value);
+        out_[used_++] = value;
         if (value == 0xFF)
-            out_.push_back(0);
+            out_[used_++] = 0;
     }
 
     QIODevice& device_;
     std::vector<uint8_t> out_;
+    size_t used_ = 0;
     uint64_t pending_ = 0;
     int pendingBits_ = 0;
 };

@@ -22,6 +22,9 @@ void checkMarker(int marker, int expected) {
         throw Failure(kBadRestartText);
 }
 
+// How many MCUs with long codes are noted at most: a few percent of a photograph's MCUs.
+constexpr size_t kMostDeep = 1 << 17;
+
 int divideRoundingUp(int value, int divisor) {
     return (value + divisor - 1) / divisor;
 }
@@ -53,6 +56,8 @@ JpegSplice::JpegSplice(const QString& path, const JpegHead& head)
         acTables_[size_t(component.ac_tbl_no)] = *info_.ac_huff_tbl_ptrs[component.ac_tbl_no];
         dcDecoding_.emplace_back(dcTables_[size_t(component.dc_tbl_no)]);
         acDecoding_.emplace_back(acTables_[size_t(component.ac_tbl_no)]);
+        readAll_ = readAll_ || !hasRoom(dcTables_[size_t(component.dc_tbl_no)]) ||
+                   !hasRoom(acTables_[size_t(component.ac_tbl_no)]);
     }
 }
 
@@ -108,7 +113,7 @@ void JpegSplice::read(QRect area) {
     for (qint64 first = 0, k = 0; first < mcus_; first += interval_, ++k) {
         const qint64 count = std::min(interval_, mcus_ - first);
         reader.startInterval();
-        if (next < slots_.size() && slots_[next].mcu < first + count) {
+        if (readAll_ || (next < slots_.size() && slots_[next].mcu < first + count)) {
             readInterval(reader, first, count, next);
             intervalEnds_.emplace_back(k, reader.position());
         }
@@ -121,14 +126,21 @@ void JpegSplice::readInterval(ScanReader& reader, qint64 first, qint64 count, si
     std::array<int, 4> dc{};
     for (qint64 mcu = first; mcu < first + count; ++mcu) {
         JCOEF* blocks = nullptr;
+        const qint64 position = reader.position();
+        const std::array<int, 4> before = dc;
         if (next < slots_.size() && slots_[next].mcu == mcu) {
             Slot& slot = slots_[next++];
-            slot.position = reader.position();
-            slot.dc = dc;
+            slot.position = position;
+            slot.dc = before;
             if (slot.blocks >= 0)
                 blocks = &blocks_[size_t(slot.blocks)];
         }
         decodeMcu(reader, blocks, dc);
+        const int longest = reader.takeDeepest();
+        if (longest >= kDeepCode && !tooManyDeep_) {
+            deep_.push_back({mcu, position, before, longest});
+            tooManyDeep_ = deep_.size() > kMostDeep;
+        }
     }
     if (reader.overran())
         throw Failure(kDataEndsEarlyText);
@@ -137,14 +149,18 @@ void JpegSplice::readInterval(ScanReader& reader, qint64 first, qint64 count, si
 void JpegSplice::decodeMcu(ScanReader& reader, JCOEF* blocks, std::array<int, 4>& dc) {
     for (size_t b = 0; b < blockComponent_.size(); ++b) {
         const auto c = size_t(blockComponent_[b]);
-        JCOEF* block = blocks ? blocks + b * DCTSIZE2 : nullptr;
+        if (!blocks) {
+            dc[c] += reader.skipBlock(dcDecoding_[c], acDecoding_[c]);
+            wild_ = wild_ || dc[c] != JCOEF(dc[c]);
+            continue;
+        }
+        JCOEF* block = blocks + b * DCTSIZE2;
         dc[c] += reader.value(reader.decode(dcDecoding_[c]));
         wild_ = wild_ || dc[c] != JCOEF(dc[c]);
-        if (block)
-            block[0] = JCOEF(dc[c]);
-        const HuffmanDecoding& ac = acDecoding_[c];
+        std::fill_n(block, DCTSIZE2, 0);
+        block[0] = JCOEF(dc[c]);
         for (int k = 1; k < DCTSIZE2; ++k) {
-            const int symbol = reader.decode(ac);
+            const int symbol = reader.decode(acDecoding_[c]);
             const int run = symbol >> 4, size = symbol & 0x0F;
             if (size == 0) {
                 if (run != 15)
@@ -153,9 +169,7 @@ void JpegSplice::decodeMcu(ScanReader& reader, JCOEF* blocks, std::array<int, 4>
                 continue;
             }
             k += run;
-            const int value = reader.value(size);
-            if (block)
-                block[kZigzagPlace[size_t(k)]] = JCOEF(value);
+            block[kZigzagPlace[size_t(k)]] = JCOEF(reader.value(size));
         }
     }
 }

@@ -80,6 +80,19 @@ private:
         bool changed = false;
     };
 
+    // The shortest code whose MCUs are noted, so that the codes of its table from that length on
+    // may change.
+    static constexpr int kDeepCode = 12;
+    // A code passed over with its value in one look is never noted: it must be shorter.
+    static_assert(HuffmanDecoding::kSkipBits < kDeepCode);
+    // An MCU that uses a code at least kDeepCode long, which it keeps only as long as the codes of
+    // its table's longest lengths stay.
+    struct Deep {
+        qint64 mcu = 0;
+        qint64 position = 0;
+        std::array<int, 4> dc{};
+        int longest = 0;
+    };
     struct Coder;
 
     void planSlots(QRect area);
@@ -94,7 +107,8 @@ private:
     bool completeTables();
     QByteArray headerBytes(const PictureMetadata& metadata) const;
     QByteArray sizedHeader(QByteArray bytes) const;
-    void writeInterval(ScanReader& reader, Coder& coder, qint64 end, qint64 endBits, size_t& next);
+    void writeInterval(ScanReader& reader, Coder& coder, qint64 end, qint64 endBits, size_t& next,
+                       size_t& nextDeep);
 
     QString path_;
     const JpegHead& head_;
@@ -114,4 +128,9 @@ private:
     std::vector<size_t> recoded_;                         // the slots coded anew, in order
     std::vector<std::pair<qint64, qint64>> intervalEnds_; // interval, where its last MCU ends
     bool wild_ = false;
+    // Whether a table is full, so that every interval is read for the MCUs with long codes.
+    bool readAll_ = false;
+    std::vector<Deep> deep_;
+    bool tooManyDeep_ = false;
+    int recodeFrom_ = 17; // MCUs with a code this long or longer are coded anew
 };

@@ -118,9 +118,16 @@ bool JpegSplice::completeTables() {
     if (needs.beyondTables)
         return false;
     for (size_t t = 0; t < NUM_HUFF_TBLS; ++t)
-        if (!completeKeepingCodes(dcTables_[t], needs.dc[t]) ||
-            !completeKeepingCodes(acTables_[t], needs.ac[t]))
-            return false;
+        for (auto [table, needed] :
+             {std::pair{&dcTables_[t], &needs.dc[t]}, {&acTables_[t], &needs.ac[t]}}) {
+            if (completeKeepingCodes(*table, *needed))
+                continue;
+            // A full table: the MCUs that use its longest codes are coded anew as well.
+            const int from = tooManyDeep_ ? 0 : completeMovingLongest(*table, *needed, kDeepCode);
+            if (from == 0)
+                return false;
+            recodeFrom_ = std::min(recodeFrom_, from);
+        }
     return true;
 }
 
@@ -187,18 +194,21 @@ void JpegSplice::write(QIODevice& device, const PictureMetadata& metadata) {
         coder.dc.emplace_back(dcTables_[size_t(info_.comp_info[c].dc_tbl_no)]);
         coder.ac.emplace_back(acTables_[size_t(info_.comp_info[c].ac_tbl_no)]);
     }
-    size_t next = 0, ended = 0;
+    size_t next = 0, nextDeep = 0, ended = 0;
     for (qint64 first = 0, k = 0; first < mcus_; first += interval_, ++k) {
         const qint64 end = std::min(first + interval_, mcus_);
         reader.startInterval();
-        if (next >= recoded_.size() || slots_[recoded_[next]].mcu >= end) {
+        while (nextDeep < deep_.size() && deep_[nextDeep].longest < recodeFrom_)
+            ++nextDeep;
+        const bool deepHere = nextDeep < deep_.size() && deep_[nextDeep].mcu < end;
+        if (!deepHere && (next >= recoded_.size() || slots_[recoded_[next]].mcu >= end)) {
             // The interval as it is, with its restart marker.
             reader.copyToMarker(&writer);
             continue;
         }
         while (intervalEnds_[ended].first != k)
             ++ended;
-        writeInterval(reader, coder, end, intervalEnds_[ended].second, next);
+        writeInterval(reader, coder, end, intervalEnds_[ended].second, next, nextDeep);
         reader.copyToMarker(nullptr);
         const uint8_t restart[] = {0xFF, uint8_t(kRestart0 + k % 8)};
         if (end < mcus_)
@@ -209,18 +219,36 @@ void JpegSplice::write(QIODevice& device, const PictureMetadata& metadata) {
     writer.flush();
 }
 
+// Copies the interval's bits but for the MCUs coded anew: the changed ones and those after them
+// from their kept blocks, the ones with codes that changed as they are decoded.
 void JpegSplice::writeInterval(ScanReader& reader, Coder& coder, qint64 end, qint64 endBits,
-                               size_t& next) {
+                               size_t& next, size_t& nextDeep) {
     std::array<int, 4> dc{};
-    while (next < recoded_.size() && slots_[recoded_[next]].mcu < end) {
-        const Slot& start = slots_[recoded_[next]];
-        coder.writer.copy(reader, start.position - reader.position());
-        dc = start.dc;
-        qint64 mcu = start.mcu;
-        for (; next < recoded_.size() && slots_[recoded_[next]].mcu == mcu && mcu < end;
-             ++next, ++mcu)
-            encodeMcu(coder, &blocks_[size_t(slots_[recoded_[next]].blocks)], dc);
-        reader.skip((mcu < end ? slotAt(mcu).position : endBits) - reader.position());
+    std::vector<JCOEF> decoded(blockComponent_.size() * DCTSIZE2);
+    for (qint64 after = -1;;) {
+        while (nextDeep < deep_.size() && deep_[nextDeep].longest < recodeFrom_)
+            ++nextDeep;
+        const qint64 kept = next < recoded_.size() ? slots_[recoded_[next]].mcu : mcus_;
+        const qint64 mcu = std::min(kept, nextDeep < deep_.size() ? deep_[nextDeep].mcu : mcus_);
+        if (mcu >= end)
+            break;
+        const Slot* slot = kept == mcu ? &slots_[recoded_[next++]] : nullptr;
+        const Deep* deep =
+            nextDeep < deep_.size() && deep_[nextDeep].mcu == mcu ? &deep_[nextDeep++] : nullptr;
+        // After an MCU coded anew the reader stands at this one; the DC values go on from there.
+        if (mcu != after) {
+            coder.writer.copy(reader, (slot ? slot->position : deep->position) - reader.position());
+            dc = slot ? slot->dc : deep->dc;
+        }
+        if (slot) {
+            encodeMcu(coder, &blocks_[size_t(slot->blocks)], dc);
+            reader.skip((mcu + 1 < end ? slotAt(mcu + 1).position : endBits) - reader.position());
+        } else {
+            std::array<int, 4> stored = deep->dc;
+            decodeMcu(reader, decoded.data(), stored);
+            encodeMcu(coder, decoded.data(), dc);
+        }
+        after = mcu + 1;
     }
     coder.writer.copy(reader, endBits - reader.position());
     coder.writer.pad();
