@@ -85,9 +85,17 @@ void LosslessJpeg::stamp(QPoint at, const StampMark& mark, int orientation) {
         return;
     }
     const QRect area = blocks_->mcuArea(place);
-    splice_->read(area);
-    if (area.isEmpty())
+    if (splice_->read(area) && (area.isEmpty() || spliceStamp(place, storedMark)))
         return;
+    // The picture's values or codes leave no room for the stamped blocks: all of its blocks are
+    // coded again.
+    splice_.reset();
+    readWhole();
+    blocks_->readBlocks();
+    StampBlocks(*blocks_, place, storedMark);
+}
+
+bool LosslessJpeg::spliceStamp(QRect place, const StampMark& storedMark) {
     const QByteArray regionFile = splice_->regionJpeg();
     JpegBlocks region(regionFile);
     region.readBlocks();
@@ -96,14 +104,7 @@ void LosslessJpeg::stamp(QPoint at, const StampMark& mark, int orientation) {
     QBuffer buffer(&stamped);
     buffer.open(QIODevice::WriteOnly);
     region.write(buffer, {});
-    if (splice_->take(stamped))
-        return;
-    // The picture's codes have no room for what the stamped blocks need: all of its blocks are
-    // coded again.
-    splice_.reset();
-    readWhole();
-    blocks_->readBlocks();
-    StampBlocks(*blocks_, place, storedMark);
+    return splice_->take(stamped);
 }
 
 void LosslessJpeg::write(QIODevice& device, const PictureMetadata& metadata) {

@@ -64,6 +64,7 @@ public:
 
 private:
     void readWhole();
+    bool spliceStamp(QRect place, const StampMark& storedMark);
 
     QString path_;
     JpegHead head_;

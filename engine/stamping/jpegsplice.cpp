@@ -22,6 +22,11 @@ void checkMarker(int marker, int expected) {
         throw Failure(kBadRestartText);
 }
 
+// The values an encoder of 8-bit samples gives: DC values whose differences take at most 11 bits,
+// AC values of at most 10.
+constexpr int kDcLimit = 1024;
+constexpr int kAcBits = 10;
+
 // How many MCUs with long codes are noted at most: a few percent of a photograph's MCUs.
 constexpr size_t kMostDeep = 1 << 17;
 
@@ -106,7 +111,7 @@ void JpegSplice::planSlots(QRect area) {
     }
 }
 
-void JpegSplice::read(QRect area) {
+bool JpegSplice::read(QRect area) {
     planSlots(area);
     ScanReader reader(path_, head_.scanOffset());
     size_t next = 0;
@@ -120,6 +125,7 @@ void JpegSplice::read(QRect area) {
         const bool last = first + count >= mcus_;
         checkMarker(reader.copyToMarker(nullptr), last ? -1 : kRestart0 + int(k % 8));
     }
+    return !wild_;
 }
 
 void JpegSplice::readInterval(ScanReader& reader, qint64 first, qint64 count, size_t& next) {
@@ -156,7 +162,8 @@ void JpegSplice::decodeMcu(ScanReader& reader, JCOEF* blocks, std::array<int, 4>
         }
         JCOEF* block = blocks + b * DCTSIZE2;
         dc[c] += reader.value(reader.decode(dcDecoding_[c]));
-        wild_ = wild_ || dc[c] != JCOEF(dc[c]);
+        // A kept block goes through libjpeg's encoder, which codes only what 8-bit samples give.
+        wild_ = wild_ || dc[c] < -kDcLimit || dc[c] >= kDcLimit;
         std::fill_n(block, DCTSIZE2, 0);
         block[0] = JCOEF(dc[c]);
         for (int k = 1; k < DCTSIZE2; ++k) {
@@ -169,6 +176,7 @@ void JpegSplice::decodeMcu(ScanReader& reader, JCOEF* blocks, std::array<int, 4>
                 continue;
             }
             k += run;
+            wild_ = wild_ || size > kAcBits;
             block[kZigzagPlace[size_t(k)]] = JCOEF(reader.value(size));
         }
     }

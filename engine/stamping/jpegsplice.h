@@ -58,8 +58,9 @@ public:
     JpegSplice(const QString& path, const JpegHead& head);
 
     // Reads the scan, keeping the blocks of the MCUs around the area, an area of whole MCUs as
-    // JpegBlocks::mcuArea gives it. Raises a Failure as the picture reader does.
-    void read(QRect area);
+    // JpegBlocks::mcuArea gives it. False when the picture cannot be spliced: its values go beyond
+    // what a block of 8-bit samples holds. Raises a Failure as the picture reader does.
+    bool read(QRect area);
     // The kept blocks as a JPEG of their own, and where they lie in the picture.
     QByteArray regionJpeg();
     QRect region() const { return regionPixels_; }
