@@ -45,7 +45,7 @@ HuffmanDecoding::HuffmanDecoding(const JHUFF_TBL& table) {
         }
         const int size = symbol & 0x0F, run = symbol >> 4;
         const int taken = length + size;
-        if (taken > kSkipBits)
+        if (taken > kSkipBits || length >= kLongCode)
             return;
         const int advance = size > 0 ? run + 1 : run == 15 ? 16 : DCTSIZE2;
         for (uint32_t rest = 0; rest < (1u << (kSkipBits - length)); ++rest)

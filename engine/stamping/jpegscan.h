@@ -32,10 +32,12 @@ struct HuffmanDecoding {
     std::array<int32_t, 18> largest{}; // the largest code of each length, -1 when none
     std::array<int32_t, 17> offset{};  // where the symbols of each length start in `values`
     std::array<uint8_t, 256> values{};
-    // For passing over AC coefficients: a code and the value bits after it, when together no
-    // longer than kSkipBits, give how many bits they take (<< 8) and how far they go in the
-    // block: 64 for the end of the block. 0 for anything longer.
-    static constexpr int kSkipBits = 11;
+    // For passing over AC coefficients: a code shorter than kLongCode and the value bits after
+    // it, when together no longer than kSkipBits, give how many bits they take (<< 8) and how far
+    // they go in the block: 64 for the end of the block. 0 for anything longer. Long codes take
+    // the slow way, which notes them.
+    static constexpr int kSkipBits = 12;
+    static constexpr int kLongCode = 11;
     std::array<uint16_t, 1 << kSkipBits> skip{};
 };
 

@@ -83,9 +83,9 @@ private:
 
     // The shortest code whose MCUs are noted, so that the codes of its table from that length on
     // may change.
-    static constexpr int kDeepCode = 12;
+    static constexpr int kDeepCode = 11;
     // A code passed over with its value in one look is never noted: it must be shorter.
-    static_assert(HuffmanDecoding::kSkipBits < kDeepCode);
+    static_assert(HuffmanDecoding::kLongCode <= kDeepCode);
     // An MCU that uses a code at least kDeepCode long, which it keeps only as long as the codes of
     // its table's longest lengths stay.
     struct Deep {
