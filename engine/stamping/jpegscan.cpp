@@ -294,6 +294,18 @@ ScanWriter::ScanWriter(QIODevice& device) : device_(device) {
 }
 
 void ScanWriter::drain() {
+    // Four bytes at once where none of them is 0xFF, which takes a stuffed 0 after it.
+    while (pendingBits_ >= 32) {
+        const auto word = uint32_t(pending_ >> (pendingBits_ - 32));
+        const uint32_t inverse = ~word;
+        if (((inverse - 0x01010101u) & ~inverse & 0x80808080u) != 0)
+            break;
+        const uint32_t big =
+            std::endian::native == std::endian::little ? __builtin_bswap32(word) : word;
+        std::memcpy(out_.data() + used_, &big, sizeof big);
+        used_ += sizeof big;
+        pendingBits_ -= 32;
+    }
     while (pendingBits_ >= 8) {
         pendingBits_ -= 8;
         byte(uint8_t(pending_ >> pendingBits_));
@@ -303,7 +315,7 @@ void ScanWriter::drain() {
 }
 
 void ScanWriter::copy(ScanReader& reader, qint64 count) {
-    constexpr int kStep = 24;
+    constexpr int kStep = 32;
     for (; count >= kStep; count -= kStep)
         put(reader.takeFilled(kStep), kStep);
     if (count > 0)

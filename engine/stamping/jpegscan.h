@@ -131,7 +131,7 @@ public:
         bits_ = bits;
         return difference;
     }
-    // Up to 24 bits, filling first.
+    // Up to 32 bits, filling first.
     uint32_t takeFilled(int count) {
         if (bits_ < 32)
             fill();
