@@ -105,27 +105,45 @@ bool hasRoom(const JHUFF_TBL& table) {
 }
 
 int completeMovingLongest(JHUFF_TBL& table, const std::array<bool, 256>& needed, int shortest) {
-    const std::vector<int> lengths = codeLengths(table);
+    std::vector<int> lengths = codeLengths(table);
+    const size_t count = lengths.size();
     std::vector<uint8_t> missing;
     for (int s = 0; s < 256; ++s)
-        if (needed[size_t(s)] && std::find(table.huffval, table.huffval + lengths.size(),
-                                           uint8_t(s)) == table.huffval + lengths.size())
+        if (needed[size_t(s)] &&
+            std::find(table.huffval, table.huffval + count, uint8_t(s)) == table.huffval + count)
             missing.push_back(uint8_t(s));
     if (missing.empty())
         return kLongest + 1;
-    for (int from = kLongest; from >= shortest; --from) {
-        const long moved =
-            std::count_if(lengths.begin(), lengths.end(), [&](int l) { return l >= from; });
-        if (moved + long(missing.size()) > std::min(roomBelow(lengths, from), 255L) ||
-            lengths.size() + missing.size() > 256)
-            continue;
-        for (int l = from; l <= kLongest; ++l)
-            table.bits[l] = 0;
-        table.bits[kLongest] = UINT8(moved + long(missing.size()));
-        std::copy(missing.begin(), missing.end(), table.huffval + lengths.size());
-        return from;
+    // The rarest symbols, those of the longest codes short of the longest length, take codes of
+    // the longest length one by one until the room they leave holds the new ones.
+    long room = roomBelow(lengths, kLongest + 1);
+    int from = kLongest + 1;
+    for (int length = kLongest - 1; length >= shortest && room < long(missing.size()); --length)
+        for (size_t i = count; i-- > 0 && room < long(missing.size());)
+            if (lengths[i] == length) {
+                lengths[i] = kLongest;
+                room += (1L << (kLongest - length)) - 1;
+                from = length;
+            }
+    const long longest = std::count(lengths.begin(), lengths.end(), kLongest);
+    if (room < long(missing.size()) || longest + long(missing.size()) > 255 ||
+        count + missing.size() > 256)
+        return 0;
+    // The symbols in the order of their new lengths, each length's in the order they had.
+    std::vector<uint8_t> values(table.huffval, table.huffval + count);
+    std::vector<size_t> order(count);
+    for (size_t i = 0; i < count; ++i)
+        order[i] = i;
+    std::stable_sort(order.begin(), order.end(),
+                     [&](size_t x, size_t y) { return lengths[x] < lengths[y]; });
+    std::fill(std::begin(table.bits), std::end(table.bits), UINT8(0));
+    for (size_t i = 0; i < count; ++i) {
+        table.huffval[i] = values[order[i]];
+        ++table.bits[lengths[order[i]]];
     }
-    return 0;
+    std::copy(missing.begin(), missing.end(), table.huffval + count);
+    table.bits[kLongest] = UINT8(table.bits[kLongest] + missing.size());
+    return from;
 }
 
 ScanReader::ScanReader(const QString& path, qint64 offset) : file_(path), buffer_(kReadBytes) {

@@ -52,10 +52,10 @@ struct HuffmanEncoding {
 // after the codes there are, so that every code the table had stays as it was. False, the table
 // unchanged, when too few codes are left for them.
 bool completeKeepingCodes(JHUFF_TBL& table, const std::array<bool, 256>& needed);
-// Adds the codes when the table has no room left for them: the symbols with the longest codes,
-// down to a length no shorter than `shortest`, and the new ones all take codes of the longest
-// length, which frees room. Returns the shortest length whose codes changed, 0 when even that
-// leaves too little room, the table then unchanged.
+// Adds the codes when the table has no room left for them: the symbols of the longest codes short
+// of the longest length, down to a length no shorter than `shortest`, take codes of the longest
+// length one by one until there is room for the new ones there. Returns the shortest length whose
+// codes changed, 0 when even that leaves too little room, the table then unchanged.
 int completeMovingLongest(JHUFF_TBL& table, const std::array<bool, 256>& needed, int shortest);
 // Whether the table has a code left to give a symbol without changing the codes it has.
 bool hasRoom(const JHUFF_TBL& table);
