@@ -278,7 +278,7 @@ int ScanReader::copyToMarker(ScanWriter* to) {
 }
 
 void ScanReader::skip(qint64 count) {
-    constexpr int kStep = 24;
+    constexpr int kStep = kLargestTake;
     for (; count >= kStep; count -= kStep)
         takeFilled(kStep);
     if (count > 0)
@@ -333,7 +333,7 @@ void ScanWriter::drain() {
 }
 
 void ScanWriter::copy(ScanReader& reader, qint64 count) {
-    constexpr int kStep = 32;
+    constexpr int kStep = ScanReader::kLargestTake;
     for (; count >= kStep; count -= kStep)
         put(reader.takeFilled(kStep), kStep);
     if (count > 0)

@@ -107,7 +107,8 @@ public:
         uint64_t front = front_;
         int bits = bits_;
         for (int k = 1; k < DCTSIZE2;) {
-            if (bits < 32)
+            // The quick look needs no more bits than it reads; decode() fills for a long code.
+            if (bits < HuffmanDecoding::kSkipBits)
                 refill(front, bits);
             const uint16_t skip = acTable.skip[size_t(front >> (64 - HuffmanDecoding::kSkipBits))];
             if (skip == 0) {
@@ -115,7 +116,7 @@ public:
                 bits_ = bits;
                 const int symbol = decode(acTable);
                 const int size = symbol & 0x0F;
-                take(size);
+                value(size);
                 front = front_;
                 bits = bits_;
                 if (size == 0 && symbol != 0xF0)
@@ -131,9 +132,10 @@ public:
         bits_ = bits;
         return difference;
     }
-    // Up to 32 bits, filling first.
+    // Up to 28 bits, filling first: two such takes after each filling.
+    static constexpr int kLargestTake = 28;
     uint32_t takeFilled(int count) {
-        if (bits_ < 32)
+        if (bits_ < count)
             fill();
         return take(count);
     }
