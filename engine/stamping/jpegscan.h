@@ -103,9 +103,27 @@ public:
     // Passes over a block, returning its DC difference. The data bits stay in locals here,
     // where the compiler need not fear that a table's entries alias them.
     int skipBlock(const HuffmanDecoding& dcTable, const HuffmanDecoding& acTable) {
-        const int difference = value(decode(dcTable));
+        if (bits_ < 32)
+            fill();
         uint64_t front = front_;
         int bits = bits_;
+        const uint16_t quick = dcTable.quick[size_t(front >> 55)];
+        int size = quick & 0xFF;
+        if (quick != 0) {
+            front <<= quick >> 8;
+            bits -= quick >> 8;
+        } else {
+            size = decode(dcTable);
+            front = front_;
+            bits = bits_;
+        }
+        int difference = 0;
+        if (size != 0) {
+            const int raw = int(front >> (64 - size));
+            front <<= size;
+            bits -= size;
+            difference = raw < (1 << (size - 1)) ? raw - (1 << size) + 1 : raw;
+        }
         for (int k = 1; k < DCTSIZE2;) {
             // The quick look needs no more bits than it reads; decode() fills for a long code.
             if (bits < HuffmanDecoding::kSkipBits)
