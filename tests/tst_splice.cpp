@@ -104,18 +104,20 @@ private slots:
     void sameBlocksAsThroughAllBlocks();
     void reencodedWithANote_data();
     void reencodedWithANote();
+    void valuesBeyondEightBitsGoThroughAllBlocks();
     void bytesAfterTheEndAreNeverRead_data();
     void bytesAfterTheEndAreNeverRead();
 
 private:
     QString path(const QString& name) const { return dir_.filePath(name); }
-    StampResult stampFile(const QString& input, const QString& output, bool lossless) const;
+    StampResult stampFile(const QString& input, const QString& output, bool lossless,
+                          qint64 maxPixels = qint64(1) << 30) const;
 
     QTemporaryDir dir_;
 };
 
-StampResult TestSplice::stampFile(const QString& input, const QString& output,
-                                  bool lossless) const {
+StampResult TestSplice::stampFile(const QString& input, const QString& output, bool lossless,
+                                  qint64 maxPixels) const {
     OutputChoices choices;
     choices.losslessJpeg = lossless;
     StampStyle style;
@@ -125,7 +127,7 @@ StampResult TestSplice::stampFile(const QString& input, const QString& output,
     request.placement = 8;
     request.choices = &choices;
     request.style = &style;
-    request.maxPixels = qint64(1) << 30;
+    request.maxPixels = maxPixels;
     RunWatermark watermark(StampMark(markPicture(), kWhite));
     return StampFile(request, watermark);
 }
@@ -227,6 +229,22 @@ void TestSplice::reencodedWithANote() {
     QCOMPARE(result.notes, QStringList{kReencodedNote.arg(reason)});
     QVERIFY(stampFile(path("faulty.jpg"), path("normal.jpg"), false).written);
     QCOMPARE(readFile(path("lossless.jpg")), readFile(path("normal.jpg")));
+}
+
+// A damaged Huffman table codes DC differences no 8-bit picture has: its blocks would not survive
+// the encoder that holds the mark's, so the picture goes through all of its blocks, within the
+// limit on the pixels whose blocks may be held.
+void TestSplice::valuesBeyondEightBitsGoThroughAllBlocks() {
+    const QString input =
+        QStringLiteral(TINTOREL_SOURCE_DIR "/fuzz/regressions/splice/"
+                                           "dc-values-beyond-what-8-bit-samples-give.jpg");
+    QVERIFY(!stampInto(input, path("spliced.jpg"), true, 8));
+    QVERIFY(!stampInto(input, path("blocks.jpg"), false, 8));
+    QCOMPARE(readFile(path("spliced.jpg")), readFile(path("blocks.jpg")));
+    const StampResult limited = stampFile(input, path("limited.jpg"), true, 1000);
+    QVERIFY(!limited.written);
+    QVERIFY2(limited.failures.value(0).text.contains(QStringLiteral("picture too large")),
+             qPrintable(limited.failures.value(0).text));
 }
 
 void TestSplice::bytesAfterTheEndAreNeverRead_data() {

@@ -2,6 +2,7 @@
 
 #include "engine/io/picture.h"
 #include "engine/stamping/stamp.h"
+#include "support/failure.h"
 
 #include <QBuffer>
 
@@ -53,6 +54,7 @@ QString LosslessJpeg::refusal(int orientation, bool stripMetadata, qint64 maxPix
     if (!everyBitSent_)
         return kPartialScansReason;
     const QSize size = blocks_->size();
+    maxPixels_ = maxPixels;
     // The blocks of a picture without chroma subsampling take six bytes a pixel, about what the
     // normal way takes to hold a whole picture. A spliced one holds the blocks under the mark.
     if (!splice_ && qint64(size.width()) * size.height() > maxPixels)
@@ -88,7 +90,9 @@ void LosslessJpeg::stamp(QPoint at, const StampMark& mark, int orientation) {
     if (splice_->read(area) && (area.isEmpty() || spliceStamp(place, storedMark)))
         return;
     // The picture's values or codes leave no room for the stamped blocks: all of its blocks are
-    // coded again.
+    // coded again, if they may be held.
+    if (qint64(stored.width()) * stored.height() > maxPixels_)
+        throw Failure(TooLargeText(stored, maxPixels_));
     splice_.reset();
     readWhole();
     blocks_->readBlocks();

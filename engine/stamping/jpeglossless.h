@@ -16,6 +16,7 @@
 #include <QPoint>
 #include <QString>
 
+#include <limits>
 #include <memory>
 
 class QIODevice;
@@ -70,6 +71,8 @@ private:
     JpegHead head_;
     QByteArray file_;
     bool everyBitSent_ = true;
+    // The most pixels whose blocks may be held, as the refusal was told.
+    mutable qint64 maxPixels_ = std::numeric_limits<qint64>::max();
     std::unique_ptr<JpegSplice> splice_;
     std::unique_ptr<JpegBlocks> blocks_; // of the head alone while the picture is spliced
 };
