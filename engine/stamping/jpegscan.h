@@ -103,7 +103,8 @@ public:
     // Passes over a block, returning its DC difference. The data bits stay in locals here,
     // where the compiler need not fear that a table's entries alias them.
     int skipBlock(const HuffmanDecoding& dcTable, const HuffmanDecoding& acTable) {
-        if (bits_ < 32)
+        // A quick DC code of up to 9 bits and up to 15 value bits; decode() fills for a long one.
+        if (bits_ < 24)
             fill();
         uint64_t front = front_;
         int bits = bits_;
