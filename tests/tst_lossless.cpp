@@ -286,8 +286,10 @@ void TestLossless::codings_data() {
     QTest::newRow("optimised Huffman tables") << JpegKind::Optimised << QString() << enough;
     QTest::newRow("CMYK") << JpegKind::AdobeCmyk << kCmykReason << enough;
     QTest::newRow("greyscale") << JpegKind::Gray << kGreyReason << enough;
-    // The normal way streams a picture of any size a band of rows at a time.
-    QTest::newRow("too large") << JpegKind::Color << kTooLargeReason << qint64(10000);
+    // The normal way streams a picture of any size a band of rows at a time; the lossless way
+    // holds all of the blocks of a picture it does not splice.
+    QTest::newRow("too large") << JpegKind::Arithmetic << kTooLargeReason << qint64(10000);
+    QTest::newRow("large, spliced") << JpegKind::Color << QString() << qint64(10000);
 }
 
 void TestLossless::codings() {

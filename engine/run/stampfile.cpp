@@ -219,8 +219,9 @@ void LosslessStamp(LosslessJpeg& jpeg, const PictureReader& reader, const StampR
                    QStringList& notes) {
     stage = Stage::Decode;
     jpeg.read();
-    stage = Stage::Write;
+    // A spliced picture's scan is read as the mark's blocks are taken from it.
     jpeg.stamp(at, mark, reader.orientation());
+    stage = Stage::Write;
     // The copy is stored as its input was: a turned picture keeps its orientation and size.
     const bool turned = reader.orientation() != 1;
     PictureMetadata metadata =

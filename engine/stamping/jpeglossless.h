@@ -5,13 +5,18 @@
 // picture's own tables and sampling; every block whose pixels the watermark leaves as they were
 // keeps its coefficients bit for bit. A picture whose EXIF orientation turns it upright stays
 // stored as it is, its orientation kept, with the watermark turned to stand upright on it.
+// Sequential Huffman-coded pictures, as cameras and phones write them, are spliced: the bits of
+// every untouched MCU are copied from the file as they are (jpegsplice.h). Other codings go
+// through all of the picture's blocks.
 
 #include "engine/stamping/jpegblocks.h"
+#include "engine/stamping/jpegsplice.h"
 
 #include <QByteArray>
 #include <QPoint>
 #include <QString>
 
+#include <limits>
 #include <memory>
 
 class QIODevice;
@@ -27,17 +32,31 @@ inline const QString kOtherColourReason = QStringLiteral("a JPEG neither YCbCr n
 inline const QString kStrippedOrientationReason = QStringLiteral(
     "its EXIF orientation, which stands it upright, would go with the stripped metadata");
 inline const QString kTooLargeReason = QStringLiteral("too large to hold its blocks in memory");
+inline const QString kZeroQuantisationReason =
+    QStringLiteral("a 0 in its quantisation tables, which no encoder can divide by");
+inline const QString kPartialScansReason = QStringLiteral(
+    "progressive scans that leave coefficient bits out, which a copy would have to send");
 
 class LosslessJpeg {
 public:
-    // Reads the file and its header. Raises a Failure, "not a regular file" for anything else.
-    explicit LosslessJpeg(const QString& path);
+    // Reads the file's head as a stream; a picture that is not spliced is read whole, up to its
+    // end-of-image marker. Without `maySplice`, every picture goes through all of its blocks, to
+    // be measured against. Raises a Failure as the picture reader does.
+    explicit LosslessJpeg(const QString& path, bool maySplice = true);
 
     // Why the picture goes the normal way: a colour model other than YCbCr or RGB, an
-    // orientation that stripped metadata would lose, or too many pixels. Empty when it is taken.
+    // orientation that stripped metadata would lose, a quantisation table no encoder can take,
+    // progressive scans that leave bits out, or too many pixels to hold all of the picture's
+    // blocks. Empty when it is taken.
     QString refusal(int orientation, bool stripMetadata, qint64 maxPixels) const;
 
-    // Reads every block. Raises a Failure as the picture reader does.
+    // Whether the picture is spliced rather than held as all of its blocks.
+    bool spliced() const { return splice_ != nullptr; }
+    // The memory stamping takes for a watermark of this stored size.
+    qint64 bytesNeeded(QSize mark) const;
+
+    // Reads every block of a picture that is not spliced. Raises a Failure as the picture reader
+    // does.
     void read();
     // Stamps the mark, its top-left corner at `at` on the upright picture.
     void stamp(QPoint at, const StampMark& mark, int orientation);
@@ -45,6 +64,15 @@ public:
     void write(QIODevice& device, const PictureMetadata& metadata);
 
 private:
+    void readWhole();
+    bool spliceStamp(QRect place, const StampMark& storedMark);
+
+    QString path_;
+    JpegHead head_;
     QByteArray file_;
-    std::unique_ptr<JpegBlocks> blocks_;
+    bool everyBitSent_ = true;
+    // The most pixels whose blocks may be held, as the refusal was told.
+    mutable qint64 maxPixels_ = std::numeric_limits<qint64>::max();
+    std::unique_ptr<JpegSplice> splice_;
+    std::unique_ptr<JpegBlocks> blocks_; // of the head alone while the picture is spliced
 };

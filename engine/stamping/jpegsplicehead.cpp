@@ -1,0 +1,118 @@
+#include "engine/stamping/jpegsplice.h"
+
+#include "engine/io/picture.h"
+#include "support/failure.h"
+
+#include <QBuffer>
+
+namespace {
+constexpr int kStartOfScan = 0xDA;
+constexpr int kEndOfImage = 0xD9;
+
+int markerOf(const QByteArray& segment) {
+    return segment.size() >= 2 ? uchar(segment[1]) : -1;
+}
+} // namespace
+
+JpegHead::JpegHead(const QString& path) {
+    ScanReader reader(path, 0);
+    for (;;) {
+        // A head that ends early or is no JPEG at all is left to libjpeg, which names the fault.
+        const QByteArray segment = reader.segment();
+        bytes_ += segment;
+        const int marker = markerOf(segment);
+        if (marker < 0 || marker == kStartOfScan || marker == kEndOfImage)
+            break;
+    }
+    scanOffset_ = reader.offset();
+    reader_.run([&] {
+        jpeg_mem_src(&reader_.info, reinterpret_cast<const unsigned char*>(bytes_.constData()),
+                     static_cast<unsigned long>(bytes_.size()));
+        jpeg_read_header(&reader_.info, TRUE);
+    });
+}
+
+bool JpegHead::spliceable() const {
+    const jpeg_decompress_struct& info = reader_.info;
+    if (info.progressive_mode || info.arith_code || info.data_precision != 8 ||
+        info.num_components != 3 || info.comps_in_scan != info.num_components)
+        return false;
+    int blocks = 0;
+    for (int c = 0; c < info.num_components; ++c) {
+        const jpeg_component_info& component = info.comp_info[c];
+        if (info.cur_comp_info[c] != &component || !info.dc_huff_tbl_ptrs[component.dc_tbl_no] ||
+            !info.ac_huff_tbl_ptrs[component.ac_tbl_no])
+            return false;
+        blocks += component.h_samp_factor * component.v_samp_factor;
+    }
+    return blocks <= D_MAX_BLOCKS_IN_MCU;
+}
+
+bool JpegHead::zeroInQuantisation() const {
+    const jpeg_decompress_struct& info = reader_.info;
+    for (int c = 0; c < info.num_components; ++c) {
+        const JQUANT_TBL* table = info.quant_tbl_ptrs[info.comp_info[c].quant_tbl_no];
+        if (table &&
+            std::find(table->quantval, table->quantval + DCTSIZE2, 0) != table->quantval + DCTSIZE2)
+            return true;
+    }
+    return false;
+}
+
+QByteArray ReadJpegThroughEnd(const QString& path) {
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    ScanReader reader(path, 0);
+    ScanWriter writer(buffer);
+    for (qint64 last = -1; reader.offset() != last;) {
+        last = reader.offset();
+        const QByteArray segment = reader.segment();
+        writer.raw(reinterpret_cast<const uint8_t*>(segment.constData()), size_t(segment.size()));
+        const int marker = markerOf(segment);
+        if (marker == kEndOfImage)
+            break;
+        // After a scan's header come its data; bytes where no marker stands go as they are too,
+        // for libjpeg to judge.
+        if ((marker < 0 || marker == kStartOfScan) && reader.copyToMarker(&writer) < 0)
+            break;
+    }
+    writer.flush();
+    return bytes;
+}
+
+bool SendsEveryCoefficientBit(const QByteArray& file, const jpeg_decompress_struct& info) {
+    // The lowest bit each coefficient of each component has been sent to; -1 for none.
+    std::array<std::array<int, DCTSIZE2>, MAX_COMPONENTS> sent;
+    for (auto& component : sent)
+        component.fill(-1);
+    const auto at = [&](qsizetype i) {
+        return i < file.size() ? int(uchar(file[i])) : 0;
+    };
+    for (qsizetype i = 2; i + 4 <= file.size();) {
+        const int marker = at(i + 1);
+        if (at(i) != 0xFF || marker == 0 || marker == 0xFF || (marker >= 0xD0 && marker <= 0xD7)) {
+            i += at(i) == 0xFF && marker != 0xFF ? 2 : 1; // scan data
+            continue;
+        }
+        if (marker == kEndOfImage)
+            break;
+        const int length = at(i + 2) << 8 | at(i + 3);
+        if (marker == kStartOfScan) {
+            const int count = at(i + 4);
+            const qsizetype after = i + 5 + 2 * count;
+            const int first = at(after), last = std::min(at(after + 1), DCTSIZE2 - 1);
+            for (int s = 0; s < count; ++s)
+                for (int c = 0; c < info.num_components; ++c)
+                    if (info.comp_info[c].component_id == at(i + 5 + 2 * s))
+                        for (int k = first; k <= last; ++k)
+                            sent[size_t(c)][size_t(k)] = at(after + 2) & 0x0F;
+        }
+        i += 2 + length;
+    }
+    for (int c = 0; c < info.num_components; ++c)
+        for (const int bit : sent[size_t(c)])
+            if (bit != 0)
+                return false;
+    return true;
+}
