@@ -5,12 +5,12 @@
 # build-asan/fuzz-findings/<target>/; once the fault is fixed it belongs in fuzz/regressions/<target>/.
 #
 # usage: scripts/fuzz.sh [SECONDS [TARGET...]]    SECONDS: FUZZ_SECONDS, else 60; TARGET: stamp,
-# settings or args, else all three
+# settings, args or splice, else all four
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-${FUZZ_SECONDS:-60}}
 targets=("${@:2}")
-[ ${#targets[@]} -gt 0 ] || targets=(stamp settings args)
+[ ${#targets[@]} -gt 0 ] || targets=(stamp settings args splice)
 source scripts/sanitizer-options.sh
 
 work=build-asan/fuzz-work
