@@ -1,10 +1,10 @@
 // Hostile inputs given to tintorel-cli, one row each: cut files of every format, headers that
 // declare giant, empty or negative sizes, pictures beyond the ceiling, a small PNG that inflates to
 // 16000 x 16000, an empty file, a folder named like a picture, a FIFO, a dangling link, an
-// unreadable file and a name with a newline. Each row states the exit code, a piece of the message,
-// whether a copy is written (a failed input leaves nothing at all in the output folder) and the
-// most memory the program may hold, its peak resident size as the kernel reports it to the parent
-// that waits for it.
+// unreadable file, a name with a newline, and metadata a copy cannot hold as it stands. Each row
+// states the exit code, a piece of the message, whether a copy is written (a failed input leaves
+// nothing at all in the output folder) and the most memory the program may hold, its peak
+// resident size as the kernel reports it to the parent that waits for it.
 #include "engine/io/picture.h"
 #include "engine/run/stampfile.h"
 #include "tests/codecsamples.h"
@@ -117,6 +117,7 @@ private:
     void addHeaderRows();
     void addScanRows();
     void addCeilingRows();
+    void addMetadataRows();
     void addEntryRows();
     void makeEntry(const QString& path, Entry entry, const QByteArray& bytes);
     QString in(const QString& name) const { return dir_->filePath("in/" + name); }
@@ -165,6 +166,7 @@ void TestHostile::hostileInput_data() {
     addHeaderRows();
     addScanRows();
     addCeilingRows();
+    addMetadataRows();
     addEntryRows();
 }
 
@@ -276,6 +278,23 @@ void TestHostile::addCeilingRows() {
     addFile("jpeg of 60000 x 8 with a mark scaled to its width", "wide.jpg",
             makeJpeg(photoLike(60000, 8), 2, 2), {0, "1 written", true, 96},
             {"--scale", "1", "--placement", "middle-middle", "--format", "jpg"});
+}
+
+// Metadata that a copy's format cannot hold as it stands: the picture is stamped all the same, and
+// what goes is told.
+void TestHostile::addMetadataRows() {
+    const QImage picture = photoLike(64, 48);
+    QByteArray xmp = "<?xpacket begin='' id='W5M0MpCehiHzreSzNTczkc9d'?><x:xmpmeta "
+                     "xmlns:x='adobe:ns:meta/'><rdf:RDF "
+                     "xmlns:rdf='http://www.w3.org/1999/02/22-rdf-syntax-ns#'><rdf:Description "
+                     "rdf:about='' xmlns:dc='http://purl.org/dc/elements/1.1/' dc:format='" +
+                     QByteArray(64500, 'x') + "'/></rdf:RDF></x:xmpmeta><?xpacket end='w'?>";
+    addFile("jpeg whose XMP fills its segment", "full.jpg",
+            encoded(picture, PictureFormat::Jpeg, {{}, xmp, {}, {}}), {0, "1 written", true},
+            {"--format", "jpg"});
+    addFile("jpeg with a profile libpng refuses, as png", "profiled.jpg",
+            encoded(picture, PictureFormat::Jpeg, {{}, {}, {}, QByteArray(600, '\x11')}),
+            {0, "colour profile left out: libpng refuses it", true});
 }
 
 void TestHostile::addEntryRows() {

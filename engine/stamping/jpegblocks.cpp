@@ -271,12 +271,66 @@ void JpegBlocks::takeBlocks(QRect area, JpegDecompressor& encoded, jvirt_barray_
     }
 }
 
+namespace {
+// The scans of a JPEG as its SOS segments name them, the components by their place in the frame;
+// nothing when a segment does not read as one.
+std::vector<jpeg_scan_info> scansOf(const QByteArray& file, const jpeg_decompress_struct& info) {
+    const auto byte = [&](qsizetype i) {
+        return i < file.size() ? uchar(file[i]) : 0xD9;
+    };
+    std::vector<jpeg_scan_info> scans;
+    qsizetype at = 2; // after SOI
+    while (at + 4 <= file.size() && byte(at) == 0xFF && byte(at + 1) != 0xD9) {
+        const qsizetype body = at + 4;
+        const qsizetype end = at + 2 + (byte(at + 2) << 8 | byte(at + 3));
+        if (byte(at + 1) == 0xDA) {
+            jpeg_scan_info scan{};
+            scan.comps_in_scan = byte(body);
+            if (scan.comps_in_scan < 1 || scan.comps_in_scan > MAX_COMPS_IN_SCAN)
+                return {};
+            for (int i = 0; i < scan.comps_in_scan; ++i) {
+                const int id = byte(body + 1 + 2 * i);
+                int index = 0;
+                while (index < info.num_components && info.comp_info[index].component_id != id)
+                    ++index;
+                if (index == info.num_components)
+                    return {};
+                scan.component_index[i] = index;
+            }
+            const qsizetype after = body + 1 + 2 * scan.comps_in_scan;
+            scan.Ss = byte(after);
+            scan.Se = byte(after + 1);
+            scan.Ah = byte(after + 2) >> 4;
+            scan.Al = byte(after + 2) & 0x0F;
+            scans.push_back(scan);
+            // The coded data runs to the next marker that is neither a stuffed 0xFF nor a restart.
+            at = end;
+            while (at + 1 < file.size() &&
+                   !(byte(at) == 0xFF && byte(at + 1) != 0 && (byte(at + 1) & 0xF8) != 0xD0))
+                ++at;
+            continue;
+        }
+        at = end;
+    }
+    return scans;
+}
+} // namespace
+
 void JpegBlocks::write(QIODevice& device, const PictureMetadata& metadata) {
     const JpegMarkers markers = markersFor(metadata);
+    // A progressive picture keeps its own scans, also where they leave bits of some coefficients
+    // out: a complete progression would show those bits, changing pixels far from the mark.
+    std::vector<jpeg_scan_info> scans;
+    if (source_.info.progressive_mode)
+        scans = scansOf(file_, source_.info);
     JpegCompressor output(device);
     output.run([&] {
         jpeg_copy_critical_parameters(&source_.info, &output.info);
         keepJpegCoding(source_.info, output.info);
+        if (!scans.empty()) {
+            output.info.scan_info = scans.data();
+            output.info.num_scans = int(scans.size());
+        }
         jpeg_write_coefficients(&output.info, blocks_);
         writeJpegMarkers(output.info, markers, metadata.icc);
         jpeg_finish_compress(&output.info);

@@ -30,8 +30,6 @@ LosslessJpeg::LosslessJpeg(const QString& path, bool maySplice) : path_(path), h
         blocks_ = std::make_unique<JpegBlocks>(head_.bytes());
     } else {
         readWhole();
-        everyBitSent_ =
-            !head_.info().progressive_mode || SendsEveryCoefficientBit(file_, head_.info());
     }
 }
 
@@ -52,8 +50,6 @@ QString LosslessJpeg::refusal(int orientation, bool stripMetadata, qint64 maxPix
         return kStrippedOrientationReason;
     if (head_.zeroInQuantisation())
         return kZeroQuantisationReason;
-    if (!everyBitSent_)
-        return kPartialScansReason;
     const QSize size = blocks_->size();
     maxPixels_ = maxPixels;
     // The blocks of a picture without chroma subsampling take six bytes a pixel, about what the

@@ -34,8 +34,6 @@ inline const QString kStrippedOrientationReason = QStringLiteral(
 inline const QString kTooLargeReason = QStringLiteral("too large to hold its blocks in memory");
 inline const QString kZeroQuantisationReason =
     QStringLiteral("a 0 in its quantisation tables, which no encoder can divide by");
-inline const QString kPartialScansReason = QStringLiteral(
-    "progressive scans that leave coefficient bits out, which a copy would have to send");
 
 class LosslessJpeg {
 public:
@@ -70,7 +68,6 @@ private:
     QString path_;
     JpegHead head_;
     QByteArray file_;
-    bool everyBitSent_ = true;
     // The most pixels whose blocks may be held, as the refusal was told.
     mutable qint64 maxPixels_ = std::numeric_limits<qint64>::max();
     std::unique_ptr<JpegSplice> splice_;

@@ -45,10 +45,6 @@ private:
 // never read. A file cut short comes as far as it goes.
 QByteArray ReadJpegThroughEnd(const QString& path);
 
-// Whether the scans of a progressive JPEG send every bit of every coefficient. A decoder smooths
-// the blocks of a picture whose scans leave some out, so a copy must keep the same scans.
-bool SendsEveryCoefficientBit(const QByteArray& file, const jpeg_decompress_struct& info);
-
 class JpegSplice {
 public:
     // The memory a splice of a picture with this MCU size and these blocks to an MCU takes for a

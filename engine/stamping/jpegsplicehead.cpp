@@ -80,39 +80,3 @@ QByteArray ReadJpegThroughEnd(const QString& path) {
     writer.flush();
     return bytes;
 }
-
-bool SendsEveryCoefficientBit(const QByteArray& file, const jpeg_decompress_struct& info) {
-    // The lowest bit each coefficient of each component has been sent to; -1 for none.
-    std::array<std::array<int, DCTSIZE2>, MAX_COMPONENTS> sent;
-    for (auto& component : sent)
-        component.fill(-1);
-    const auto at = [&](qsizetype i) {
-        return i < file.size() ? int(uchar(file[i])) : 0;
-    };
-    for (qsizetype i = 2; i + 4 <= file.size();) {
-        const int marker = at(i + 1);
-        if (at(i) != 0xFF || marker == 0 || marker == 0xFF || (marker >= 0xD0 && marker <= 0xD7)) {
-            i += at(i) == 0xFF && marker != 0xFF ? 2 : 1; // scan data
-            continue;
-        }
-        if (marker == kEndOfImage)
-            break;
-        const int length = at(i + 2) << 8 | at(i + 3);
-        if (marker == kStartOfScan) {
-            const int count = at(i + 4);
-            const qsizetype after = i + 5 + 2 * count;
-            const int first = at(after), last = std::min(at(after + 1), DCTSIZE2 - 1);
-            for (int s = 0; s < count; ++s)
-                for (int c = 0; c < info.num_components; ++c)
-                    if (info.comp_info[c].component_id == at(i + 5 + 2 * s))
-                        for (int k = first; k <= last; ++k)
-                            sent[size_t(c)][size_t(k)] = at(after + 2) & 0x0F;
-        }
-        i += 2 + length;
-    }
-    for (int c = 0; c < info.num_components; ++c)
-        for (const int bit : sent[size_t(c)])
-            if (bit != 0)
-                return false;
-    return true;
-}
