@@ -390,8 +390,11 @@ void TestHostile::picturesWaitTheirTurnInTheBudget() {
     qInfo("peak memory %ld KB", run.peakKilobytes);
     QVERIFY2(run.code == 0, qPrintable(run.errors));
     QVERIFY2(run.errors.contains("2 written"), qPrintable(run.errors));
-    // The program's own 22 MB, and one picture's 149 MB at most; both at once take 230.
-    QVERIFY(run.peakKilobytes <= 171 * 1024L * kMemoryAllowance);
+    // The program's own 22 MB, and one picture's 149 MB at most; both at once take 230. The
+    // instrumented build keeps freed memory aside in its quarantine, so the order of the two
+    // pictures shows in the peak only without it.
+    if (kMemoryAllowance == 1)
+        QVERIFY(run.peakKilobytes <= 171 * 1024L);
 }
 
 QTEST_GUILESS_MAIN(TestHostile)
