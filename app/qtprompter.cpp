@@ -60,6 +60,20 @@ void QtPrompter::showMessage(const QString& text, const QString& title, Icon ico
     box.exec();
 }
 
+void QtPrompter::showDetails(const QString& text, const QString& title, Icon icon,
+                             const QString& details) {
+    QMessageBox box(icon == Icon::Warning ? QMessageBox::Warning : QMessageBox::NoIcon, title,
+                    ForDisplay(text), QMessageBox::Ok, parent_);
+    box.setTextFormat(Qt::PlainText);
+    box.setDetailedText(ForDisplay(details));
+    box.setAccessibleName(title);
+    box.setAccessibleDescription(ForDisplay(text));
+    // OK keeps the focus, so Return closes the box and Tab reaches "Show Details...".
+    box.setDefaultButton(QMessageBox::Ok);
+    box.setEscapeButton(QMessageBox::Ok);
+    box.exec();
+}
+
 bool QtPrompter::askYesNo(const QString& text, const QString& title) {
     QMessageBox box(QMessageBox::NoIcon, title, ForDisplay(text),
                     QMessageBox::Yes | QMessageBox::No, parent_);

@@ -19,9 +19,13 @@ public:
         QString text;
         QString title;
         Icon icon = Icon::None;
+        QString details; // the details area of a box that has one
     };
 
     void showMessage(const QString& text, const QString& title, Icon icon) override;
+    // Recorded as a "message" whose details are kept beside it.
+    void showDetails(const QString& text, const QString& title, Icon icon,
+                     const QString& details) override;
     bool askYesNo(const QString& text, const QString& title) override;
     std::optional<QString> askText(const QString& title, const QString& label,
                                    const QString& initialText) override;
