@@ -12,6 +12,8 @@
 #include <QEventLoop>
 #include <QProgressBar>
 
+#include <cstring>
+
 int WindowBatch::listCount() const {
     return form_.ListView1->count();
 }
@@ -42,13 +44,39 @@ void WindowBatch::yield() {
 }
 
 void WindowBatch::showMessage(const QString& text) {
-    if (!quiet_)
+    if (quiet_)
+        return;
+    if (tally_.started())
+        showRunEnd(text);
+    else
+        prompter_.showMessage(text, ShortTitle(), Prompter::Icon::None);
+}
+
+void WindowBatch::showRunEnd(const QString& closing) {
+    const QString text = tally_.message(closing);
+    if (tally_.anyFailure())
+        prompter_.showDetails(text, ShortTitle(), Prompter::Icon::Warning, tally_.details());
+    else
         prompter_.showMessage(text, ShortTitle(), Prompter::Icon::None);
 }
 
 void WindowBatch::reportError(int step, const QString& description) {
-    if (!quiet_)
+    // During a run a failure is gathered for the box at its end: a box per failure would hold
+    // the user for as many clicks as there are failing pictures.
+    if (underWay_)
+        tally_.addFailure(step, description);
+    else if (!quiet_)
         ReportError(prompter_, ErrorLocation::StartRun, step, description);
+}
+
+void WindowBatch::imageFinished(const ImageReport& report) {
+    tally_.addReport(report);
+    // A folder that takes no file fails every picture after this one too: the run stops here.
+    for (const StepFailure& failure : report.failures)
+        if (report.outcome == ImageOutcome::Failed && FailsEveryPicture(failure) && !stopAsked_) {
+            tally_.setFolderUnwritable(outputFolder_);
+            stop(false);
+        }
 }
 
 bool WindowBatch::imagingStartFailed() const {
@@ -89,17 +117,27 @@ void WindowBatch::run() {
     underWay_ = true;
     stopAsked_ = false;
     quiet_ = false;
+    tally_ = RunTally();
     RunWatermarkBatch(*this);
     underWay_ = false;
+    tally_ = RunTally();
 }
 
 void WindowBatch::runStarted(BatchRunner& runner) {
     runner_ = &runner;
+    tally_.begin(runner.count());
+    outputFolder_ = runner.job().OutputFolder;
     form_.showRunning(true);
     // A stop that came while the run checked and took its list (a close while a box showed)
     // holds for the workers too.
     if (stopAsked_)
         runner.requestStop();
+    // A folder that takes no file would fail every picture: the run stops before the first.
+    if (const int error = FolderRefusesFiles(outputFolder_); error != 0) {
+        tally_.setFolderUnwritable(outputFolder_, QString::fromLocal8Bit(std::strerror(error)));
+        stopAsked_ = true;
+        runner.requestStop();
+    }
 }
 
 void WindowBatch::runEnded() {

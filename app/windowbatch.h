@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/runtally.h"
 #include "engine/run/batch.h"
 
 #include <QObject>
@@ -30,6 +31,7 @@ public:
     void waitForWorkers(BatchRunner& runner, quint64 seen) override;
     void runStarted(BatchRunner& runner) override;
     void runEnded() override;
+    void imageFinished(const ImageReport& report) override;
     void showComposed(const QImage& picture) override;
 
     // The whole run, from its checks to its closing box. It counts as running from the first
@@ -41,8 +43,14 @@ public:
     void stop(bool quietly);
 
 private:
+    // The one box at the end of a run: its counts, and the failures in the details.
+    void showRunEnd(const QString& closing);
+
     Form1& form_;
     Prompter& prompter_;
+    // Failures and counts of the run under way, told in one box at its end.
+    RunTally tally_;
+    QString outputFolder_;
     BatchRunner* runner_ = nullptr;
     bool underWay_ = false;
     bool stopAsked_ = false;

@@ -24,7 +24,6 @@ from xserver import start_xvfb  # noqa: E402
 SCREEN = (1280, 1024)
 MAIN_SIZE = (536, 601)  # 8040 x 9015 twips
 SHORT_TITLE = "Tintorel"
-ERROR_TITLE = "Application Error"
 ADD_FILES_TITLE = "Add File(s) - Hold Ctrl or Shift to select multiple files"
 FOLDER_TITLE = "Please select folder:"
 COLOUR_TITLE = "Select Color"
@@ -241,20 +240,21 @@ def check_preview(s, size):
 
 # The moments of a run at which the window is closed, 20 tries in all: with the click on Start
 # (the close queued first, at the same instant, or just after), some time after it, while a box
-# of the run shows (the error report of a damaged picture, "Done."), and just before the end
+# of the run shows (its end with a damaged picture listed among failures, "Done."), and just
+# before the end
 # (once so many copies are written).
 RUN_PHOTOS = 36
 CLOSE_MOMENTS = ([("with start", t) for t in (-1, 0, 0.02, 0.05)] +
                  [("after", t) for t in (0.1, 0.15, 0.2, 0.3, 0.4, 0.5, 0.7, 0.9)] +
-                 [("box", ERROR_TITLE), ("box", ERROR_TITLE), ("box", SHORT_TITLE),
-                  ("box", SHORT_TITLE)] +
+                 [("damaged box", SHORT_TITLE), ("damaged box", SHORT_TITLE),
+                  ("box", SHORT_TITLE), ("box", SHORT_TITLE)] +
                  [("written", n) for n in (RUN_PHOTOS - 6, RUN_PHOTOS - 3, RUN_PHOTOS - 1,
                                            RUN_PHOTOS)])
 
 
 def make_run_folders(home):
     """Photographs for the runs that are closed: one folder of whole pictures, and one with a
-    damaged picture in the middle, whose error report the run shows."""
+    damaged picture in the middle, whose failure the run's end lists."""
     whole = os.path.join(home, "photos")
     damaged = os.path.join(home, "photos-damaged")
     os.mkdir(whole)
@@ -293,7 +293,7 @@ def close_at(s, moment, out):
     s.click(START)
     if kind == "with start" or kind == "after":
         time.sleep(value)
-    elif kind == "box":
+    elif kind in ("box", "damaged box"):
         s.wait_window(value, exclude={s.main.id}, timeout=20)
         s.shot("box-before-close")
     else:
@@ -314,7 +314,7 @@ def close_during_runs(name, env, shots, program, home):
         with open(os.path.join(env["XDG_CONFIG_HOME"], "Varnholt.conf"), "w") as config:
             config.write(f"[Tintorel]\nText2={out}\nSave Option=1\n"
                          f"Text1={os.path.join(os.path.dirname(program), 'Watermark', 'watermark.bmp')}\n")
-        folder = damaged if moment == ("box", ERROR_TITLE) else whole
+        folder = damaged if moment[0] == "damaged box" else whole
         app = subprocess.Popen([program, folder], env=env)
         try:
             s = Session(name, env, shots, program)
