@@ -50,14 +50,6 @@ void RunTally::setFolderUnwritable(const QString& folder, const QString& reason)
         details_ << folder + QStringLiteral(": ") + reason;
 }
 
-int RunTally::failed() const {
-    // Pictures the run never reached fail with it when it could not begin (the watermark is no
-    // picture); a stopped run counts only what it did.
-    if (unwritableFolder_.isEmpty() && reported_ == 0 && listed_ > 0 && !details_.isEmpty())
-        return listed_;
-    return failed_;
-}
-
 QString RunTally::message(const QString& closing) const {
     if (!unwritableFolder_.isEmpty())
         return kFolderUnwritableMessage.arg(unwritableFolder_);
@@ -65,8 +57,11 @@ QString RunTally::message(const QString& closing) const {
     // A stop leaves pictures unwritten by the user's wish; only failures need counting then.
     if (details_.isEmpty() && (stopped || written_ == listed_))
         return closing;
+    // A run that ends without reaching every picture unstopped could not begin (the watermark is
+    // no picture): those it never reached failed with it.
+    const int failed = failed_ + (stopped ? 0 : listed_ - reported_);
     const QString& form = stopped ? kStoppedCountsMessage : kDoneCountsMessage;
-    return form.arg(written_).arg(failed()).arg(skipped_);
+    return form.arg(written_).arg(failed).arg(skipped_);
 }
 
 QString RunTally::details() const {

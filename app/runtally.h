@@ -35,10 +35,6 @@ public:
     QString details() const;
     bool anyFailure() const { return !details_.isEmpty(); }
 
-    int written() const { return written_; }
-    int failed() const;
-    int skipped() const { return skipped_; }
-
 private:
     int listed_ = -1;
     int written_ = 0;
