@@ -341,6 +341,53 @@ def close_during_runs(name, env, shots, program, home):
         print(f"closed {moment}: ended after {took:.2f} s, {len(written)} copies written")
 
 
+def forty_failures_in_one_box(name, env, shots, program, home):
+    """Forty pictures that cannot be read among two whole ones: the run goes on through them and
+    ends with one box, which Return closes; no further box follows, and the whole two are
+    written."""
+    folder = os.path.join(home, "unreadable")
+    out = os.path.join(home, "unreadable-out")
+    os.mkdir(folder)
+    os.mkdir(out)
+    make_image(os.path.join(folder, "a-whole.jpg"), (400, 300), (180, 140, 90))
+    shutil.copy(os.path.join(folder, "a-whole.jpg"), os.path.join(folder, "z-whole.jpg"))
+    for i in range(40):
+        with open(os.path.join(folder, "bad%02d.jpg" % i), "wb") as broken:
+            broken.write(b"\xff\xd8\xff\xe0 not a picture")
+    with open(os.path.join(env["XDG_CONFIG_HOME"], "Varnholt.conf"), "w") as config:
+        config.write(f"[Tintorel]\nText2={out}\nSave Option=1\n"
+                     f"Text1={os.path.join(os.path.dirname(program), 'Watermark', 'watermark.bmp')}\n")
+    app = subprocess.Popen([program, folder], env=env)
+    try:
+        s = Session(name, env, shots, program)
+        s.step = 400
+        s.main = s.wait_window("Tintorel", timeout=30)
+        time.sleep(0.3)
+        box = s.box_after(lambda: s.click(START), None, timeout=60)
+        s.shot("forty-failures")
+        if box.get_wm_name() != SHORT_TITLE:
+            raise Failed(f"the run with 40 failures showed a box titled {box.get_wm_name()!r}")
+        s.keys(box, "Return")
+        s.wait_gone(box)
+        try:
+            extra = s.wait_window(None, exclude={s.main.id}, timeout=1.5)
+            raise Failed(f"a second box {extra.get_wm_name()!r} followed the run's end")
+        except Failed as none_followed:
+            if "second box" in str(none_followed):
+                raise
+        close_like_a_user(s.dpy, s.main)
+        if app.wait(timeout=10) != 0:
+            raise Failed("the program did not end cleanly after the run with 40 failures")
+        s.dpy.close()
+    finally:
+        if app.poll() is None:
+            app.kill()
+            app.wait()
+    if sorted(os.listdir(out)) != ["a-whole.jpg", "z-whole.jpg"]:
+        raise Failed(f"after 40 failures written {sorted(os.listdir(out))}")
+    print("40 unreadable pictures: one box at the end, the 2 whole ones written")
+
+
 def fits_at_double_scale(program, home):
     """At 200 % on a 1920 x 1080 screen the designed window is taller than the screen: it must
     lie wholly on it, title bar and progress bar included, and still close as usual."""
@@ -414,6 +461,7 @@ def main():
             if code != 0:
                 failures.append(f"exit code {code}")
             close_during_runs(name, env, shots, program, home)
+            forty_failures_in_one_box(name, env, shots, program, home)
             fits_at_double_scale(program, home)
         except (Failed, subprocess.CalledProcessError) as failure:
             failures.append(str(failure))
