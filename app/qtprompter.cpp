@@ -66,6 +66,8 @@ void QtPrompter::showDetails(const QString& text, const QString& title, Icon ico
                     ForDisplay(text), QMessageBox::Ok, parent_);
     box.setTextFormat(Qt::PlainText);
     box.setDetailedText(ForDisplay(details));
+    // Each entry names a path and a location: a narrow area would break every line of them.
+    box.setStyleSheet(QStringLiteral("QTextEdit { min-width: 34em; min-height: 12em; }"));
     box.setAccessibleName(title);
     box.setAccessibleDescription(ForDisplay(text));
     // OK keeps the focus, so Return closes the box and Tab reaches "Show Details...".
