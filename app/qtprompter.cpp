@@ -8,6 +8,7 @@
 #include <QInputDialog>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPushButton>
 
 #include <algorithm>
 
@@ -81,6 +82,28 @@ bool QtPrompter::askYesNo(const QString& text, const QString& title) {
                     QMessageBox::Yes | QMessageBox::No, parent_);
     box.setTextFormat(Qt::PlainText);
     return box.exec() == QMessageBox::Yes;
+}
+
+Prompter::ExistingAnswer QtPrompter::askExisting(const QString& text, const QString& title) {
+    QMessageBox box(QMessageBox::Question, title, ForDisplay(text), QMessageBox::NoButton, parent_);
+    box.setTextFormat(Qt::PlainText);
+    box.setAccessibleName(title);
+    QPushButton* replace =
+        box.addButton(QStringLiteral("&Replace All"), QMessageBox::DestructiveRole);
+    QPushButton* skip = box.addButton(QStringLiteral("&Skip All"), QMessageBox::RejectRole);
+    QPushButton* keep = box.addButton(QStringLiteral("&Keep Both"), QMessageBox::AcceptRole);
+    replace->setAccessibleName(QStringLiteral("Replace all those files"));
+    skip->setAccessibleName(QStringLiteral("Skip all those pictures"));
+    keep->setAccessibleName(QStringLiteral("Keep both, the copies numbered"));
+    // Keeping both loses nothing: it is what Return and Escape choose.
+    box.setDefaultButton(keep);
+    box.setEscapeButton(keep);
+    box.exec();
+    if (box.clickedButton() == replace)
+        return ExistingAnswer::Replace;
+    if (box.clickedButton() == skip)
+        return ExistingAnswer::Skip;
+    return ExistingAnswer::KeepBoth;
 }
 
 std::optional<QString> QtPrompter::askText(const QString& title, const QString& label,

@@ -24,6 +24,11 @@ bool ScriptedPrompter::askYesNo(const QString& text, const QString& title) {
     return yesNoAnswers.isEmpty() ? false : yesNoAnswers.dequeue();
 }
 
+Prompter::ExistingAnswer ScriptedPrompter::askExisting(const QString& text, const QString& title) {
+    shown.append({QStringLiteral("existing"), text, title, Icon::None, {}});
+    return existingAnswers.isEmpty() ? ExistingAnswer::KeepBoth : existingAnswers.dequeue();
+}
+
 std::optional<QString> ScriptedPrompter::askText(const QString& title, const QString& label,
                                                  const QString& initialText) {
     shown.append({QStringLiteral("text"), label, title, Icon::None, {}});
