@@ -1,10 +1,12 @@
 #include "app/windowbatch.h"
 
 #include "app/form1.h"
+#include "engine/run/planner.h"
 #include "filelist/imagelist.h"
 #include "options/optionspanel.h"
 #include "options/preview.h"
 #include "support/errorreport.h"
+#include "support/failure.h"
 #include "support/imaging.h"
 #include "support/prompter.h"
 
@@ -23,7 +25,50 @@ QString WindowBatch::listText(int position) const {
 }
 
 WatermarkJob WindowBatch::readOptions() const {
-    return form_.options->readOptions();
+    WatermarkJob job = form_.options->readOptions();
+    job.Existing = existing_;
+    return job;
+}
+
+namespace {
+// How many copies of the run would land on a file that this program did not write: planned as
+// the run plans them, with both kept.
+int ForeignOutputs(WatermarkJob job, const RunHost& host) {
+    job.Existing = ExistingFiles::Number;
+    for (int position = 1; position <= host.listCount(); ++position) {
+        try {
+            job.InputPaths << host.listText(position);
+        } catch (const Failure&) {
+            // An entry gone is the run's to report.
+        }
+    }
+    RunPlanner planner(job);
+    planner.learnFiles();
+    int foreign = 0;
+    for (int position = 1; position <= int(job.InputPaths.size()); ++position)
+        if (planner.plan(position).renamed == ImagePlan::Renamed::Existing)
+            ++foreign;
+    return foreign;
+}
+} // namespace
+
+void WindowBatch::askAboutForeignFiles() {
+    existing_ = ExistingFiles::Number;
+    if (!CheckWatermarkBatch(*this).passed())
+        return;
+    const int foreign = ForeignOutputs(readOptions(), *this);
+    if (foreign == 0)
+        return;
+    switch (prompter_.askExisting(kForeignFilesQuestion.arg(foreign), ShortTitle())) {
+    case Prompter::ExistingAnswer::Replace:
+        existing_ = ExistingFiles::Replace;
+        break;
+    case Prompter::ExistingAnswer::Skip:
+        existing_ = ExistingFiles::Skip;
+        break;
+    case Prompter::ExistingAnswer::KeepBoth:
+        break;
+    }
 }
 
 void WindowBatch::setProgress(double value, const QString& text) {
@@ -118,6 +163,7 @@ void WindowBatch::run() {
     stopAsked_ = false;
     quiet_ = false;
     tally_ = RunTally();
+    askAboutForeignFiles();
     RunWatermarkBatch(*this);
     underWay_ = false;
     tally_ = RunTally();

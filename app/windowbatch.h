@@ -5,6 +5,12 @@
 
 #include <QObject>
 
+// Asked before a run whose copies would land on files that this program did not write.
+inline const QString kForeignFilesQuestion = QStringLiteral(
+    "%1 file(s) in the output folder were not written by Tintorel and have the names that copies "
+    "of this run would take.\r\rReplace them, skip those pictures, or keep both (the copies then "
+    "take numbered names)?");
+
 class Form1;
 class Prompter;
 class QEventLoop;
@@ -45,12 +51,16 @@ public:
 private:
     // The one box at the end of a run: its counts, and the failures in the details.
     void showRunEnd(const QString& closing);
+    // Asks, once for all, what becomes of files of others at the copies' names.
+    void askAboutForeignFiles();
 
     Form1& form_;
     Prompter& prompter_;
     // Failures and counts of the run under way, told in one box at its end.
     RunTally tally_;
     QString outputFolder_;
+    // The user's answer for files of others at the copies' names; by default both are kept.
+    ExistingFiles existing_ = ExistingFiles::Number;
     BatchRunner* runner_ = nullptr;
     bool underWay_ = false;
     bool stopAsked_ = false;

@@ -6,6 +6,7 @@
 #include "app/form1.h"
 #include "app/qtprompter.h"
 #include "app/runtally.h"
+#include "app/windowbatch.h"
 #include "engine/run/batch.h"
 #include "filelist/imagelist.h"
 #include "options/optionspanel.h"
@@ -55,7 +56,8 @@ private slots:
     void aFolderThatTakesNoFileStopsTheRunAtOnce();
     void aWatermarkThatIsNoPictureIsNotDone();
     void everyListedPictureIsAccountedFor();
-    void aFileThisProgramDidNotWriteSurvives();
+    void aFileOfOthersIsReplacedOnlyWhenTheUserSays_data();
+    void aFileOfOthersIsReplacedOnlyWhenTheUserSays();
     void aClickWaitingAtTheCloseStartsNoRun();
     void closingDismissesAnOpenBox();
 
@@ -311,15 +313,46 @@ void TestWindowRun::everyListedPictureIsAccountedFor() {
     QVERIFY(box.details.contains(home_->path() + "/in/photo.webp: " + kNoAutomaticFormatReason));
 }
 
-void TestWindowRun::aFileThisProgramDidNotWriteSurvives() {
+void TestWindowRun::aFileOfOthersIsReplacedOnlyWhenTheUserSays_data() {
+    QTest::addColumn<Prompter::ExistingAnswer>("answer");
+    QTest::newRow("keep both") << Prompter::ExistingAnswer::KeepBoth;
+    QTest::newRow("skip") << Prompter::ExistingAnswer::Skip;
+    QTest::newRow("replace") << Prompter::ExistingAnswer::Replace;
+}
+
+void TestWindowRun::aFileOfOthersIsReplacedOnlyWhenTheUserSays() {
+    QFETCH(Prompter::ExistingAnswer, answer);
+    const QByteArray theirs("the shop's own price list");
     QFile foreign(out_ + "/p1.png");
     QVERIFY(foreign.open(QIODevice::WriteOnly));
-    foreign.write("the shop's own price list");
+    foreign.write(theirs);
     foreign.close();
+    // The first run leaves its own copies; the second asks about the other file alone, since
+    // copies this program wrote are refreshed without asking.
     form_->PushButton2_Click();
-    QCOMPARE(prompter_->messages(), QStringList{kDoneMessage});
-    QCOMPARE(Contents(out_ + "/p1.png"), QByteArray("the shop's own price list"));
-    QCOMPARE(QDir(out_).entryList(QDir::Files).size(), inputs_ + 1);
+    prompter_->clear();
+    prompter_->existingAnswers << answer;
+    form_->PushButton2_Click();
+    QCOMPARE(prompter_->count("existing"), 1);
+    QCOMPARE(prompter_->shown.first().text, kForeignFilesQuestion.arg(1));
+    const int files = int(QDir(out_).entryList(QDir::Files).size());
+    switch (answer) {
+    case Prompter::ExistingAnswer::KeepBoth:
+        QCOMPARE(prompter_->messages(), QStringList{kDoneMessage});
+        QCOMPARE(Contents(out_ + "/p1.png"), theirs);
+        QCOMPARE(files, inputs_ + 1);
+        break;
+    case Prompter::ExistingAnswer::Skip:
+        QCOMPARE(prompter_->messages(),
+                 QStringList{kDoneCountsMessage.arg(inputs_ - 1).arg(0).arg(1)});
+        QCOMPARE(Contents(out_ + "/p1.png"), theirs);
+        QCOMPARE(files, inputs_ + 1); // the numbered copy of the first run stays
+        break;
+    case Prompter::ExistingAnswer::Replace:
+        QCOMPARE(prompter_->messages(), QStringList{kDoneMessage});
+        QCOMPARE(QImageReader(out_ + "/p1.png").read().size(), QSize(500, 400));
+        break;
+    }
 }
 
 void TestWindowRun::aClickWaitingAtTheCloseStartsNoRun() {
