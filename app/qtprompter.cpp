@@ -8,6 +8,7 @@
 #include <QInputDialog>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPushButton>
 
 #include <algorithm>
 
@@ -60,11 +61,49 @@ void QtPrompter::showMessage(const QString& text, const QString& title, Icon ico
     box.exec();
 }
 
+void QtPrompter::showDetails(const QString& text, const QString& title, Icon icon,
+                             const QString& details) {
+    QMessageBox box(icon == Icon::Warning ? QMessageBox::Warning : QMessageBox::NoIcon, title,
+                    ForDisplay(text), QMessageBox::Ok, parent_);
+    box.setTextFormat(Qt::PlainText);
+    box.setDetailedText(ForDisplay(details));
+    // Each entry names a path and a location: a narrow area would break every line of them.
+    box.setStyleSheet(QStringLiteral("QTextEdit { min-width: 34em; min-height: 12em; }"));
+    box.setAccessibleName(title);
+    box.setAccessibleDescription(ForDisplay(text));
+    // OK keeps the focus, so Return closes the box and Tab reaches "Show Details...".
+    box.setDefaultButton(QMessageBox::Ok);
+    box.setEscapeButton(QMessageBox::Ok);
+    box.exec();
+}
+
 bool QtPrompter::askYesNo(const QString& text, const QString& title) {
     QMessageBox box(QMessageBox::NoIcon, title, ForDisplay(text),
                     QMessageBox::Yes | QMessageBox::No, parent_);
     box.setTextFormat(Qt::PlainText);
     return box.exec() == QMessageBox::Yes;
+}
+
+Prompter::ExistingAnswer QtPrompter::askExisting(const QString& text, const QString& title) {
+    QMessageBox box(QMessageBox::Question, title, ForDisplay(text), QMessageBox::NoButton, parent_);
+    box.setTextFormat(Qt::PlainText);
+    box.setAccessibleName(title);
+    QPushButton* replace =
+        box.addButton(QStringLiteral("&Replace All"), QMessageBox::DestructiveRole);
+    QPushButton* skip = box.addButton(QStringLiteral("&Skip All"), QMessageBox::RejectRole);
+    QPushButton* keep = box.addButton(QStringLiteral("&Keep Both"), QMessageBox::AcceptRole);
+    replace->setAccessibleName(QStringLiteral("Replace all those files"));
+    skip->setAccessibleName(QStringLiteral("Skip all those pictures"));
+    keep->setAccessibleName(QStringLiteral("Keep both, the copies numbered"));
+    // Keeping both loses nothing: it is what Return and Escape choose.
+    box.setDefaultButton(keep);
+    box.setEscapeButton(keep);
+    box.exec();
+    if (box.clickedButton() == replace)
+        return ExistingAnswer::Replace;
+    if (box.clickedButton() == skip)
+        return ExistingAnswer::Skip;
+    return ExistingAnswer::KeepBoth;
 }
 
 std::optional<QString> QtPrompter::askText(const QString& title, const QString& label,

@@ -10,7 +10,10 @@ public:
     void setParent(QWidget* parent) { parent_ = parent; }
 
     void showMessage(const QString& text, const QString& title, Icon icon) override;
+    void showDetails(const QString& text, const QString& title, Icon icon,
+                     const QString& details) override;
     bool askYesNo(const QString& text, const QString& title) override;
+    ExistingAnswer askExisting(const QString& text, const QString& title) override;
     std::optional<QString> askText(const QString& title, const QString& label,
                                    const QString& initialText) override;
     QStringList chooseOpenFiles(const QString& title, const QString& filter,

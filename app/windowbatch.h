@@ -1,8 +1,15 @@
 #pragma once
 
+#include "app/runtally.h"
 #include "engine/run/batch.h"
 
 #include <QObject>
+
+// Asked before a run whose copies would land on files that this program did not write.
+inline const QString kForeignFilesQuestion = QStringLiteral(
+    "%1 file(s) in the output folder were not written by Tintorel and have the names that copies "
+    "of this run would take.\r\rReplace them, skip those pictures, or keep both (the copies then "
+    "take numbered names)?");
 
 class Form1;
 class Prompter;
@@ -30,6 +37,7 @@ public:
     void waitForWorkers(BatchRunner& runner, quint64 seen) override;
     void runStarted(BatchRunner& runner) override;
     void runEnded() override;
+    void imageFinished(const ImageReport& report) override;
     void showComposed(const QImage& picture) override;
 
     // The whole run, from its checks to its closing box. It counts as running from the first
@@ -41,8 +49,18 @@ public:
     void stop(bool quietly);
 
 private:
+    // The one box at the end of a run: its counts, and the failures in the details.
+    void showRunEnd(const QString& closing);
+    // Asks, once for all, what becomes of files of others at the copies' names.
+    void askAboutForeignFiles();
+
     Form1& form_;
     Prompter& prompter_;
+    // Failures and counts of the run under way, told in one box at its end.
+    RunTally tally_;
+    QString outputFolder_;
+    // The user's answer for files of others at the copies' names; by default both are kept.
+    ExistingFiles existing_ = ExistingFiles::Number;
     BatchRunner* runner_ = nullptr;
     bool underWay_ = false;
     bool stopAsked_ = false;

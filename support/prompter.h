@@ -21,8 +21,17 @@ public:
 
     // A box with an OK button only.
     virtual void showMessage(const QString& text, const QString& title, Icon icon) = 0;
+    // A box with an OK button only and a details area the user may open; the details are the
+    // long part (a list of failures), the text the short one.
+    virtual void showDetails(const QString& text, const QString& title, Icon icon,
+                             const QString& details) = 0;
     // A box with Yes and No buttons and no icon; true for Yes.
     virtual bool askYesNo(const QString& text, const QString& title) = 0;
+    // What becomes of files in the output folder that this program did not write, where copies
+    // would go: replaced, their pictures skipped, or both kept (the copies take numbered names).
+    enum class ExistingAnswer { Replace, Skip, KeepBoth };
+    // A box with those three choices for all such files; Escape keeps both.
+    virtual ExistingAnswer askExisting(const QString& text, const QString& title) = 0;
     // A one-line input prompt; nothing when the user cancels.
     virtual std::optional<QString> askText(const QString& title, const QString& label,
                                            const QString& initialText) = 0;

@@ -24,7 +24,6 @@ from xserver import start_xvfb  # noqa: E402
 SCREEN = (1280, 1024)
 MAIN_SIZE = (536, 601)  # 8040 x 9015 twips
 SHORT_TITLE = "Tintorel"
-ERROR_TITLE = "Application Error"
 ADD_FILES_TITLE = "Add File(s) - Hold Ctrl or Shift to select multiple files"
 FOLDER_TITLE = "Please select folder:"
 COLOUR_TITLE = "Select Color"
@@ -241,20 +240,21 @@ def check_preview(s, size):
 
 # The moments of a run at which the window is closed, 20 tries in all: with the click on Start
 # (the close queued first, at the same instant, or just after), some time after it, while a box
-# of the run shows (the error report of a damaged picture, "Done."), and just before the end
+# of the run shows (its end with a damaged picture listed among failures, "Done."), and just
+# before the end
 # (once so many copies are written).
 RUN_PHOTOS = 36
 CLOSE_MOMENTS = ([("with start", t) for t in (-1, 0, 0.02, 0.05)] +
                  [("after", t) for t in (0.1, 0.15, 0.2, 0.3, 0.4, 0.5, 0.7, 0.9)] +
-                 [("box", ERROR_TITLE), ("box", ERROR_TITLE), ("box", SHORT_TITLE),
-                  ("box", SHORT_TITLE)] +
+                 [("damaged box", SHORT_TITLE), ("damaged box", SHORT_TITLE),
+                  ("box", SHORT_TITLE), ("box", SHORT_TITLE)] +
                  [("written", n) for n in (RUN_PHOTOS - 6, RUN_PHOTOS - 3, RUN_PHOTOS - 1,
                                            RUN_PHOTOS)])
 
 
 def make_run_folders(home):
     """Photographs for the runs that are closed: one folder of whole pictures, and one with a
-    damaged picture in the middle, whose error report the run shows."""
+    damaged picture in the middle, whose failure the run's end lists."""
     whole = os.path.join(home, "photos")
     damaged = os.path.join(home, "photos-damaged")
     os.mkdir(whole)
@@ -293,7 +293,7 @@ def close_at(s, moment, out):
     s.click(START)
     if kind == "with start" or kind == "after":
         time.sleep(value)
-    elif kind == "box":
+    elif kind in ("box", "damaged box"):
         s.wait_window(value, exclude={s.main.id}, timeout=20)
         s.shot("box-before-close")
     else:
@@ -314,7 +314,7 @@ def close_during_runs(name, env, shots, program, home):
         with open(os.path.join(env["XDG_CONFIG_HOME"], "Varnholt.conf"), "w") as config:
             config.write(f"[Tintorel]\nText2={out}\nSave Option=1\n"
                          f"Text1={os.path.join(os.path.dirname(program), 'Watermark', 'watermark.bmp')}\n")
-        folder = damaged if moment == ("box", ERROR_TITLE) else whole
+        folder = damaged if moment[0] == "damaged box" else whole
         app = subprocess.Popen([program, folder], env=env)
         try:
             s = Session(name, env, shots, program)
@@ -339,6 +339,53 @@ def close_during_runs(name, env, shots, program, home):
             raise Failed(f"closed {moment}: exit code {code}")
         written = only_whole_copies(out)
         print(f"closed {moment}: ended after {took:.2f} s, {len(written)} copies written")
+
+
+def forty_failures_in_one_box(name, env, shots, program, home):
+    """Forty pictures that cannot be read among two whole ones: the run goes on through them and
+    ends with one box, which Return closes; no further box follows, and the whole two are
+    written."""
+    folder = os.path.join(home, "unreadable")
+    out = os.path.join(home, "unreadable-out")
+    os.mkdir(folder)
+    os.mkdir(out)
+    make_image(os.path.join(folder, "a-whole.jpg"), (400, 300), (180, 140, 90))
+    shutil.copy(os.path.join(folder, "a-whole.jpg"), os.path.join(folder, "z-whole.jpg"))
+    for i in range(40):
+        with open(os.path.join(folder, "bad%02d.jpg" % i), "wb") as broken:
+            broken.write(b"\xff\xd8\xff\xe0 not a picture")
+    with open(os.path.join(env["XDG_CONFIG_HOME"], "Varnholt.conf"), "w") as config:
+        config.write(f"[Tintorel]\nText2={out}\nSave Option=1\n"
+                     f"Text1={os.path.join(os.path.dirname(program), 'Watermark', 'watermark.bmp')}\n")
+    app = subprocess.Popen([program, folder], env=env)
+    try:
+        s = Session(name, env, shots, program)
+        s.step = 400
+        s.main = s.wait_window("Tintorel", timeout=30)
+        time.sleep(0.3)
+        box = s.box_after(lambda: s.click(START), None, timeout=60)
+        s.shot("forty-failures")
+        if box.get_wm_name() != SHORT_TITLE:
+            raise Failed(f"the run with 40 failures showed a box titled {box.get_wm_name()!r}")
+        s.keys(box, "Return")
+        s.wait_gone(box)
+        try:
+            extra = s.wait_window(None, exclude={s.main.id}, timeout=1.5)
+            raise Failed(f"a second box {extra.get_wm_name()!r} followed the run's end")
+        except Failed as none_followed:
+            if "second box" in str(none_followed):
+                raise
+        close_like_a_user(s.dpy, s.main)
+        if app.wait(timeout=10) != 0:
+            raise Failed("the program did not end cleanly after the run with 40 failures")
+        s.dpy.close()
+    finally:
+        if app.poll() is None:
+            app.kill()
+            app.wait()
+    if sorted(os.listdir(out)) != ["a-whole.jpg", "z-whole.jpg"]:
+        raise Failed(f"after 40 failures written {sorted(os.listdir(out))}")
+    print("40 unreadable pictures: one box at the end, the 2 whole ones written")
 
 
 def fits_at_double_scale(program, home):
@@ -414,6 +461,7 @@ def main():
             if code != 0:
                 failures.append(f"exit code {code}")
             close_during_runs(name, env, shots, program, home)
+            forty_failures_in_one_box(name, env, shots, program, home)
             fits_at_double_scale(program, home)
         except (Failed, subprocess.CalledProcessError) as failure:
             failures.append(str(failure))

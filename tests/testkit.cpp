@@ -7,19 +7,31 @@
 #include <QTest>
 
 void ScriptedPrompter::showMessage(const QString& text, const QString& title, Icon icon) {
-    shown.append({QStringLiteral("message"), text, title, icon});
+    shown.append({QStringLiteral("message"), text, title, icon, {}});
+    if (auto hook = std::exchange(whileNextBoxShows, {}))
+        hook();
+}
+
+void ScriptedPrompter::showDetails(const QString& text, const QString& title, Icon icon,
+                                   const QString& details) {
+    shown.append({QStringLiteral("message"), text, title, icon, details});
     if (auto hook = std::exchange(whileNextBoxShows, {}))
         hook();
 }
 
 bool ScriptedPrompter::askYesNo(const QString& text, const QString& title) {
-    shown.append({QStringLiteral("question"), text, title, Icon::None});
+    shown.append({QStringLiteral("question"), text, title, Icon::None, {}});
     return yesNoAnswers.isEmpty() ? false : yesNoAnswers.dequeue();
+}
+
+Prompter::ExistingAnswer ScriptedPrompter::askExisting(const QString& text, const QString& title) {
+    shown.append({QStringLiteral("existing"), text, title, Icon::None, {}});
+    return existingAnswers.isEmpty() ? ExistingAnswer::KeepBoth : existingAnswers.dequeue();
 }
 
 std::optional<QString> ScriptedPrompter::askText(const QString& title, const QString& label,
                                                  const QString& initialText) {
-    shown.append({QStringLiteral("text"), label, title, Icon::None});
+    shown.append({QStringLiteral("text"), label, title, Icon::None, {}});
     textInitials.append(initialText);
     return textAnswers.isEmpty() ? std::nullopt : textAnswers.dequeue();
 }
@@ -27,21 +39,21 @@ std::optional<QString> ScriptedPrompter::askText(const QString& title, const QSt
 QStringList ScriptedPrompter::chooseOpenFiles(const QString& title, const QString& filter,
                                               const QString& initialPath, bool multiple) {
     Q_UNUSED(initialPath);
-    shown.append({QStringLiteral("files"), QString(), title, Icon::None});
+    shown.append({QStringLiteral("files"), QString(), title, Icon::None, {}});
     filters.append(filter);
     multipleFlags.append(multiple);
     return fileAnswers.isEmpty() ? QStringList() : fileAnswers.dequeue();
 }
 
 QString ScriptedPrompter::chooseFolder(const QString& prompt, const QString& initialFolder) {
-    shown.append({QStringLiteral("folder"), prompt, QString(), Icon::None});
+    shown.append({QStringLiteral("folder"), prompt, QString(), Icon::None, {}});
     folderInitials.append(initialFolder);
     return folderAnswers.isEmpty() ? QString() : folderAnswers.dequeue();
 }
 
 std::optional<BgrColor> ScriptedPrompter::chooseColor(BgrColor initial) {
     Q_UNUSED(initial);
-    shown.append({QStringLiteral("color"), QString(), QString(), Icon::None});
+    shown.append({QStringLiteral("color"), QString(), QString(), Icon::None, {}});
     return colorAnswers.isEmpty() ? std::nullopt : colorAnswers.dequeue();
 }
 

@@ -15,14 +15,20 @@
 class ScriptedPrompter : public Prompter {
 public:
     struct Shown {
-        QString kind; // "message", "question", "text", "files", "folder", "color"
+        QString kind; // "message", "question", "existing", "text", "files", "folder", "color"
         QString text;
         QString title;
         Icon icon = Icon::None;
+        QString details; // the details area of a box that has one
     };
 
     void showMessage(const QString& text, const QString& title, Icon icon) override;
+    // Recorded as a "message" whose details are kept beside it.
+    void showDetails(const QString& text, const QString& title, Icon icon,
+                     const QString& details) override;
     bool askYesNo(const QString& text, const QString& title) override;
+    // Recorded as "existing"; unscripted, both are kept.
+    ExistingAnswer askExisting(const QString& text, const QString& title) override;
     std::optional<QString> askText(const QString& title, const QString& label,
                                    const QString& initialText) override;
     QStringList chooseOpenFiles(const QString& title, const QString& filter,
@@ -35,6 +41,7 @@ public:
 
     // Scripted answers, taken in order.
     QQueue<bool> yesNoAnswers;
+    QQueue<ExistingAnswer> existingAnswers;
     QQueue<std::optional<QString>> textAnswers;
     QQueue<QStringList> fileAnswers;
     QQueue<QString> folderAnswers;

@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 """Makes the README's screenshots from the real program under Xvfb: the main window as it opens,
 and the preview window with a sample image and the sample watermark, reached by clicking through
-the window as a person would (needs Xvfb, xdotool and ImageMagick's import).
+the window as a person would, and the box that ends a run in which pictures failed, its details
+shown (needs Xvfb, xdotool and ImageMagick's import).
 
 With --dark the desktop has a dark palette (a KDE desktop with dark colours, which Qt reads from
 kdeglobals) and the pictures are named *-dark.png.
@@ -20,6 +21,7 @@ from xserver import start_xvfb  # noqa: E402
 SAMPLES_BUTTON = (400, 182)
 FIRST_ENTRY = (100, 38)
 PREVIEW_BUTTON = (268, 509)
+START_BUTTON = (268, 544)
 
 
 def run(*args, env):
@@ -69,6 +71,52 @@ def dark_desktop(env):
         colours.write(DARK_COLOURS)
 
 
+def run_with_failures(bin_dir, out_dir, suffix, env, home):
+    """A folder of samples with three files that are no pictures, stamped: the box at the end
+    counts them and lists them in its details."""
+    folder = os.path.join(home, "Holiday")
+    os.makedirs(folder)
+    samples = os.path.join(bin_dir, "Samples")
+    for name in sorted(os.listdir(samples))[:5]:
+        with open(os.path.join(samples, name), "rb") as source, \
+                open(os.path.join(folder, name), "wb") as copy:
+            copy.write(source.read())
+    for name in ("IMG_0412.jpg", "IMG_0413.jpg", "IMG_0419.jpg"):
+        with open(os.path.join(folder, name), "wb") as broken:
+            broken.write(b"\xff\xd8\xff\xe0 cut off while copying from the card")
+    out = os.path.join(home, "Stamped")
+    os.makedirs(out)
+    with open(os.path.join(env["XDG_CONFIG_HOME"], "Varnholt.conf"), "w") as settings:
+        settings.write(f"[Tintorel]\nCombo1=8\nText2={out}\n"
+                       f"Text1={os.path.join(bin_dir, 'Watermark', 'watermark.bmp')}\n")
+    # The server resets once its last client is gone, and takes no new one meanwhile.
+    time.sleep(2)
+    app = subprocess.Popen([os.path.join(bin_dir, "tintorel"), folder], env=env)
+    try:
+        main_window = wait_for_window("Tintorel", env)
+        time.sleep(1)
+        click(main_window, START_BUTTON, env)
+        deadline = time.time() + 30
+        while True:
+            boxes = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^Tintorel$"],
+                                   env=env, capture_output=True, text=True).stdout.split()
+            boxes = [b for b in boxes if b != main_window]
+            if boxes or time.time() > deadline:
+                break
+            time.sleep(0.2)
+        if not boxes:
+            raise SystemExit("no box at the end of the run")
+        # By keyboard, as anyone may: Tab from OK to "Show Details...", then Space.
+        run("xdotool", "windowfocus", "--sync", boxes[0], env=env)
+        run("xdotool", "key", "Tab", "space", env=env)
+        time.sleep(1)
+        run("import", "-window", boxes[0],
+            os.path.join(out_dir, f"run-end-failures{suffix}.png"), env=env)
+    finally:
+        app.terminate()
+        app.wait(timeout=10)
+
+
 def main():
     bin_dir, out_dir = sys.argv[1], sys.argv[2]
     dark = "--dark" in sys.argv[3:]
@@ -101,6 +149,9 @@ def main():
         finally:
             app.terminate()
             app.wait(timeout=10)
+        try:
+            run_with_failures(bin_dir, out_dir, suffix, env, home)
+        finally:
             xvfb.terminate()
             xvfb.wait()
 
