@@ -244,6 +244,13 @@ void TestHostile::addScanRows() {
     addFile("progressive jpeg repeating a scan 50000 times", "endless.jpg",
             progressiveRepeatingScan(photoLike(64, 48), 0, 50000),
             {1, "Inconsistent progression sequence"});
+    // A 0 in a quantisation table reads well, but no encoder can divide by it: the lossless way
+    // leaves the picture to the normal one, with a note, instead of dying in libjpeg.
+    QByteArray zero = makeJpeg(picture, 2, 2, 90);
+    zero[zero.indexOf(QByteArray("\xFF\xDB", 2)) + 4 + 64] = 0;
+    addFile("jpeg with a 0 in a quantisation table, lossless", "zero.jpg", zero,
+            {0, "re-encoded, not stamped losslessly: a 0 in its quantisation tables", true},
+            {"--jpeg", "lossless", "--format", "jpg"});
     addFile("progressive jpeg of 1005 scans", "endless.jpg",
             progressiveRepeatingScan(photoLike(64, 48), 3, 1000),
             {1, "Corrupt JPEG data: more than 500 scans"});
