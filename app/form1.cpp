@@ -45,6 +45,8 @@ constexpr int kClientWidth = 8040, kClientHeight = 9015;
 // The captions carry their Alt letters; Start and Stop share theirs.
 const QString kStartCaption = QStringLiteral("&Start Applying Watermark");
 const QString kStopCaption = QStringLiteral("&Stop");
+// Shown, disabled, from the moment a stop is asked until the images in hand are finished.
+const QString kStoppingCaption = QStringLiteral("Stopping...");
 // One start in a hundred offers the maker's home page.
 constexpr int kHomePageDraw = 7;
 
@@ -310,7 +312,14 @@ void Form1::showRunning(bool running) {
         control->setEnabled(!running);
     options->setEnabled(!running);
     PushButton2->setText(running ? kStopCaption : kStartCaption);
+    PushButton2->setEnabled(true);
     stopShortcut->setEnabled(running);
+}
+
+void Form1::showStopping() {
+    PushButton2->setText(kStoppingCaption);
+    PushButton2->setEnabled(false);
+    stopShortcut->setEnabled(false);
 }
 
 void Form1::PushButton3_Click() {
@@ -354,6 +363,8 @@ void Form1::closeEvent(QCloseEvent* event) {
         closeAfterRun_ = true;
         batch_->stop(true);
         event->ignore();
+        // The user asked the window away: it goes at once, though the program waits for them.
+        hide();
         return;
     }
     event->accept();

@@ -45,6 +45,8 @@ public:
     // While a run works: the list, its buttons and the options are disabled, so that what the run
     // took at Start stays what the window shows, and "Start Applying Watermark" reads "Stop".
     void showRunning(bool running);
+    // A stop was asked: the button reads "Stopping..." and takes no click until the run ends.
+    void showStopping();
 
     // The preview window, created hidden when it does not exist (it is destroyed when closed).
     Form2* form2();

@@ -174,14 +174,15 @@ void WindowBatch::runStarted(BatchRunner& runner) {
     tally_.begin(runner.count());
     outputFolder_ = runner.job().OutputFolder;
     form_.showRunning(true);
-    // A stop that came while the run checked and took its list (a close while a box showed)
-    // holds for the workers too.
-    if (stopAsked_)
-        runner.requestStop();
     // A folder that takes no file would fail every picture: the run stops before the first.
     if (const int error = FolderRefusesFiles(outputFolder_); error != 0) {
         tally_.setFolderUnwritable(outputFolder_, QString::fromLocal8Bit(std::strerror(error)));
         stopAsked_ = true;
+    }
+    // A stop that came while the run checked and took its list (a close while a box showed)
+    // holds for the workers too.
+    if (stopAsked_) {
+        form_.showStopping();
         runner.requestStop();
     }
 }
@@ -194,8 +195,10 @@ void WindowBatch::runEnded() {
 void WindowBatch::stop(bool quietly) {
     stopAsked_ = true;
     quiet_ = quiet_ || quietly;
-    if (runner_)
+    if (runner_) {
+        form_.showStopping();
         runner_->requestStop();
+    }
     if (waiting_)
         waiting_->quit();
 }

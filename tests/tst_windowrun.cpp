@@ -159,13 +159,22 @@ void TestWindowRun::stoppingEndsAfterTheImagesInHand_data() {
 
 void TestWindowRun::stoppingEndsAfterTheImagesInHand() {
     QFETCH(bool, byEscape);
+    bool answered = false;
     runWith([&] {
         if (byEscape)
             QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : form_.get(),
                             Qt::Key_Escape);
         else
             form_->PushButton2->click();
+        // The stop is seen at once, before the images in hand are finished.
+        QCOMPARE(form_->PushButton2->text(), QStringLiteral("Stopping..."));
+        QVERIFY(!form_->PushButton2->isEnabled());
+        // A second Escape or click while stopping changes nothing.
+        QTest::keyClick(form_.get(), Qt::Key_Escape);
+        QCOMPARE(form_->PushButton2->text(), QStringLiteral("Stopping..."));
+        answered = true;
     });
+    QVERIFY(answered);
     QCOMPARE(prompter_->messages(), QStringList{kStoppedMessage});
     int count = 0;
     checkOutputsComplete(count);
@@ -176,7 +185,13 @@ void TestWindowRun::stoppingEndsAfterTheImagesInHand() {
 }
 
 void TestWindowRun::closingDuringARunEndsTheProgramAfterIt() {
-    runWith([&] { form_->close(); });
+    bool hidden = false;
+    runWith([&] {
+        form_->close();
+        // The window goes at once; the program waits for the images in hand behind it.
+        hidden = !form_->isVisible();
+    });
+    QVERIFY(hidden);
     // No closing box: the program ends once the images in hand are written.
     QVERIFY(prompter_->messages().isEmpty());
     QVERIFY(!form_->isVisible());
