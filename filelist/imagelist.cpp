@@ -147,7 +147,12 @@ bool ImageFileList::ListView1_OLEDragOver(const QMimeData& data) const {
 }
 
 void ImageFileList::ListView1_OLEDragDrop(const QMimeData& data) {
-    AddDroppedPaths(*this, DroppedLocalPaths(data), prompter_);
+    // The drop is answered first and the files are added just after it: a folder's scan, and
+    // the note it may end with, would otherwise hold the other program's drag until the box is
+    // closed. The paths are read now, as the source's data need not outlive the drop.
+    QMetaObject::invokeMethod(
+        this, [this, paths = DroppedLocalPaths(data)] { AddDroppedPaths(*this, paths, prompter_); },
+        Qt::QueuedConnection);
 }
 
 // The list handles desktop drops itself: the item view's own handling would look for its internal
@@ -168,8 +173,6 @@ void ImageFileList::dropEvent(QDropEvent* event) {
         event->ignore();
         return;
     }
-    // The dragged paths are read before the scan yields to the event queue: the source's data
-    // need not outlive the drop.
     AcceptAsCopy(event);
     ListView1_OLEDragDrop(*event->mimeData());
 }

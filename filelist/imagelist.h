@@ -35,7 +35,8 @@ public:
     void ListView1_KeyDown(int key);
     void ListView1_DblClick();
     // Files and folders dragged from the desktop: a drag is welcome only when it brings files of
-    // this machine; a drop adds them in the source's order, a folder with its whole tree.
+    // this machine; a drop adds them in the source's order, a folder with its whole tree, once
+    // the drop has returned to the source.
     bool ListView1_OLEDragOver(const QMimeData& data) const;
     void ListView1_OLEDragDrop(const QMimeData& data);
 
