@@ -363,8 +363,11 @@ void Form1::closeEvent(QCloseEvent* event) {
         closeAfterRun_ = true;
         batch_->stop(true);
         event->ignore();
-        // The user asked the window away: it goes at once, though the program waits for them.
+        // The user asked the window away: it goes at once, with its preview, though the program
+        // waits for them.
         hide();
+        if (form2_)
+            form2_->hide();
         return;
     }
     event->accept();
