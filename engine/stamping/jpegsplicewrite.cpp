@@ -111,6 +111,10 @@ bool JpegSplice::completeTables() {
     std::array<int, 4> dc{};
     for (size_t i = 0; i < recoded_.size(); ++i) {
         const Slot& slot = slots_[recoded_[i]];
+        // An MCU to code anew whose blocks were not kept (after a changed one that ends the
+        // kept area where it wraps into the next row): the picture goes through all its blocks.
+        if (slot.blocks < 0)
+            return false;
         if (i == 0 || slots_[recoded_[i - 1]].mcu + 1 != slot.mcu || slot.mcu % interval_ == 0)
             dc = slot.dc;
         encodeMcu(needs, &blocks_[size_t(slot.blocks)], dc);
