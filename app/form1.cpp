@@ -145,6 +145,7 @@ void Form1::buildControls() {
     QWidget* const form = content_;
     ListView1 = new ImageFileList(form);
     ListView1->setGeometry(TwipsRect(120, 120, 7800, 1815));
+    ListView1->setAccessibleName(QStringLiteral("Image files to stamp"));
     PushButton1 = MakePushButton(form, "PushButton1", QStringLiteral("&Add Image File(s)"),
                                  TwipsRect(120, 2020, 3840, 405));
     PushButton3 = MakePushButton(form, "PushButton3", QStringLiteral("Add All File(s) In &Folder"),

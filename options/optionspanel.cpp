@@ -130,11 +130,15 @@ void OptionsPanel::buildWatermarkFrame(QWidget* form) {
     Text1 = MakeControl<QLineEdit>(Frame4, "Text1", TwipsRect(240, 300, 6615, 345));
     PushButton4 = MakePushButton(Frame4, "PushButton4", QStringLiteral("..."),
                                  TwipsRect(6960, 300, 600, 345));
+    // A screen reader reads a control by its name: "..." and a bare field say nothing.
+    Text1->setAccessibleName(QStringLiteral("Watermark picture"));
+    PushButton4->setAccessibleName(QStringLiteral("Choose the watermark picture"));
 }
 
 void OptionsPanel::buildColorFrame(QWidget* form) {
     Frame3 = MakeFrame(form, "Frame3", QStringLiteral("Transparent Color"), 3870, 915);
     pColor = MakeControl<ColorSwatch>(Frame3, "pColor", TwipsRect(240, 300, 5400, 405));
+    pColor->setAccessibleName(QStringLiteral("Transparent colour, press Space to choose"));
     PushButton6 = MakePushButton(Frame3, "PushButton6", QStringLiteral("&What's This?"),
                                  TwipsRect(5760, 300, 1800, 405));
 }
@@ -143,6 +147,7 @@ void OptionsPanel::buildPlacementFrame(QWidget* form) {
     Frame2 = MakeFrame(form, "Frame2", QStringLiteral("Watermark Placement"), 4830, 800);
     Combo1 = new QComboBox(Frame2);
     Combo1->setObjectName(QStringLiteral("Combo1"));
+    Combo1->setAccessibleName(QStringLiteral("Watermark placement"));
     Combo1->setEditable(false);
     const QRect area = TwipsRect(240, 300, 7320, 345);
     Combo1->setGeometry(area.x(), area.y(), area.width(), Combo1->sizeHint().height());
@@ -173,6 +178,8 @@ void OptionsPanel::buildFolderFrame(QWidget* form) {
     Text2 = MakeControl<QLineEdit>(Frame5, "Text2", TwipsRect(240, 300, 6630, 345));
     PushButton9 = MakePushButton(Frame5, "PushButton9", QStringLiteral("..."),
                                  TwipsRect(6960, 300, 600, 345));
+    Text2->setAccessibleName(QStringLiteral("Output folder"));
+    PushButton9->setAccessibleName(QStringLiteral("Choose the output folder"));
 }
 
 void OptionsPanel::connectHandlers() {

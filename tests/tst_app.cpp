@@ -12,6 +12,7 @@
 #include "support/settings.h"
 #include "tests/windowkit.h"
 
+#include <QAccessible>
 #include <QButtonGroup>
 #include <QComboBox>
 #include <QDir>
@@ -43,6 +44,7 @@ private slots:
     void homePageOneStartInAHundred();
     void tabOrder_data();
     void tabOrder();
+    void everyControlHasANameAScreenReaderReads();
     void keysPressTheButtons();
 
     void whiteWithoutSkinFaceColourWithIt();
@@ -160,10 +162,14 @@ void TestApp::storedChoicesAreRestored_data() {
     QTest::addColumn<int>("placementIndex");
     QTest::addColumn<int>("formatIndex");
     QTest::addColumn<QList<int>>("failedSteps");
-    QTest::newRow("bottom-right and BMP") << "8" << "2" << 8 << 2 << QList<int>{};
-    QTest::newRow("placement 9 names no entry") << "9" << "1" << -1 << 1 << QList<int>{90};
-    QTest::newRow("not numbers") << "x" << "PNG" << -1 << 0 << QList<int>{90, 110};
-    QTest::newRow("format 4 names no button") << "3" << "4" << 3 << 0 << QList<int>{110};
+    QTest::newRow("bottom-right and BMP") << "8"
+                                          << "2" << 8 << 2 << QList<int>{};
+    QTest::newRow("placement 9 names no entry") << "9"
+                                                << "1" << -1 << 1 << QList<int>{90};
+    QTest::newRow("not numbers") << "x"
+                                 << "PNG" << -1 << 0 << QList<int>{90, 110};
+    QTest::newRow("format 4 names no button") << "3"
+                                              << "4" << 3 << 0 << QList<int>{110};
 }
 
 void TestApp::storedChoicesAreRestored() {
@@ -275,6 +281,24 @@ void TestApp::tabOrder() {
     QCOMPARE(visited, expected);
 }
 
+void TestApp::everyControlHasANameAScreenReaderReads() {
+    // What AT-SPI reads out is the accessible interface's name: a caption of "..." or none at
+    // all tells a listener nothing.
+    const auto form = loadForm();
+    form->show();
+    QStringList silent;
+    for (QWidget* widget : form->findChildren<QWidget*>()) {
+        if (!(widget->focusPolicy() & Qt::TabFocus) || !widget->isVisibleTo(form))
+            continue;
+        QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(widget);
+        const QString name =
+            accessible ? accessible->text(QAccessible::Name).remove('&') : QString();
+        if (name.trimmed().isEmpty() || name == QLatin1String("..."))
+            silent << widget->objectName() + " (" + widget->metaObject()->className() + ")";
+    }
+    QCOMPARE(silent, QStringList());
+}
+
 void TestApp::keysPressTheButtons() {
     const auto form = loadForm();
     form->show();
@@ -303,7 +327,9 @@ void TestApp::keysPressTheButtons() {
 }
 
 void TestApp::whiteWithoutSkinFaceColourWithIt() {
-    auto whiteIn = [](QWidget* w) { return w->palette().color(w->backgroundRole()) == Qt::white; };
+    auto whiteIn = [](QWidget* w) {
+        return w->palette().color(w->backgroundRole()) == Qt::white;
+    };
     auto form = loadForm();
     QVERIFY(whiteIn(form));
     for (QGroupBox* frame : form->findChildren<QGroupBox*>())
@@ -319,7 +345,9 @@ void TestApp::whiteWithoutSkinFaceColourWithIt() {
     skin.write("QPushButton { color: #123456; }");
     skin.close();
     form = loadForm();
-    auto faceIn = [](QWidget* w) { return w->palette().color(w->backgroundRole()) == FaceColor(); };
+    auto faceIn = [](QWidget* w) {
+        return w->palette().color(w->backgroundRole()) == FaceColor();
+    };
     QVERIFY(faceIn(form));
     for (QGroupBox* frame : form->findChildren<QGroupBox*>())
         QVERIFY(faceIn(frame));
