@@ -12,9 +12,7 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 const QString kCannotWrite = QStringLiteral("cannot write the report %1: %2");
@@ -25,20 +23,6 @@ const QString kClash = QStringLiteral("it is %1; choose another file for the rep
 QString ReasonOf(const QString& text, const QString& path) {
     const QString prefix = path + QStringLiteral(": ");
     return text.startsWith(prefix) ? text.mid(prefix.size()) : text;
-}
-
-// Makes the report's new name lasting: a name is part of its folder, which holds it on disk
-// only once the folder is synced.
-QString SyncFolderOf(const QString& path) {
-    const QString folder = FolderOfPath(path);
-    const QByteArray encoded = QFile::encodeName(folder.isEmpty() ? QStringLiteral(".") : folder);
-    const int fd = ::open(encoded.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return SystemErrorText(errno);
-    // A file system that cannot sync a folder says so with EINVAL; it keeps names as it can.
-    const int error = ::fsync(fd) == 0 || errno == EINVAL ? 0 : errno;
-    ::close(fd);
-    return error ? SystemErrorText(error) : QString();
 }
 
 // The path as the system finds it: the folder's real path, when it exists, and the name.
@@ -159,14 +143,11 @@ void RunReport::add(const ImageReport& report, const QString& message) {
 
 bool RunReport::finish(QString& error) {
     if (device_ && file_ && writeError_.isEmpty()) {
+        // The output file syncs the folder once the report has its name, as for every copy.
         try {
             file_->commit();
         } catch (const Failure& failure) {
             writeError_ = ReasonOf(failure.text(), file_->target());
-        }
-        if (writeError_.isEmpty()) {
-            if (const QString reason = SyncFolderOf(file_->target()); !reason.isEmpty())
-                error = failureText(QStringLiteral("its folder could not be synced: ") + reason);
         }
     }
     if (!writeError_.isEmpty()) {
