@@ -35,7 +35,7 @@ QImage markPicture() {
 struct Fixture {
     QTemporaryDir folder;
     OutputChoices choices{75, true, false};
-    StampStyle style{0.25, 2, 70};
+    StampStyle style{.scale = 0.25, .margin = 2, .opacity = 70};
     RunWatermark watermark{StampMark(markPicture(), kWhite, style)};
 };
 

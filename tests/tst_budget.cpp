@@ -215,7 +215,7 @@ void TestBudget::markPartMatchesWholeMark() {
     QFETCH(double, scale);
     QFETCH(int, opacity);
     QFETCH(QRect, visible);
-    const StampMark mark(redLineMark(), 0xFFFFFF, StampStyle{scale, -1, opacity});
+    const StampMark mark(redLineMark(), 0xFFFFFF, StampStyle{.scale = scale, .opacity = opacity});
     const QImage whole = mark.forImageWidth(600).pixels().copy(visible);
     const QImage part = mark.partForImageWidth(600, visible).pixels();
     QCOMPARE(part.size(), visible.size());
@@ -247,7 +247,7 @@ void TestBudget::markBeyondNarrowPictureLandsWhereWholeOneWould() {
     const QImage picture = SolidImage(3000, height, qRgb(90, 120, 150));
     const QString input = made_.filePath("narrow.png"), output = made_.filePath("narrow-out.png");
     writeFile(input, encoded(picture, PictureFormat::Png));
-    const StampStyle style{1.0, -1, 100};
+    const StampStyle style{.scale = 1.0};
     const StampMark whole = StampMark(redLineMark(), 0xFFFFFF, style).forImageWidth(3000);
     QPoint at;
     PlaceWatermark(placement, 3000, float(height), float(whole.size().width()),

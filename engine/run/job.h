@@ -2,6 +2,7 @@
 
 #include "engine/io/picture.h"
 #include "engine/stamping/stamp.h"
+#include "engine/stamping/textstyle.h"
 #include "support/color.h"
 
 #include <QString>
@@ -56,6 +57,15 @@ struct RunShard {
 // then keeps both.
 enum class ExistingFiles { Number, Replace, Skip };
 
+// A mark stamped besides the run's first one (a logo and a text line together): a picture or a
+// text, with its own placement and style. The transparent colour is the run's.
+struct MarkLayer {
+    QString WatermarkPath; // a picture (raster or SVG), when Text.text is empty
+    TextStyle Text;
+    int Placement = int(WatermarkPlacement::BottomRight);
+    StampStyle Style;
+};
+
 // The options of one run. The window's controls fill it, the command line parses into it, and the
 // batch run and the preview consume it; the engine never reads a widget.
 struct WatermarkJob {
@@ -66,6 +76,11 @@ struct WatermarkJob {
     std::optional<OutputFormat> Format = OutputFormat::Automatic; // none when no button is selected
     QString OutputFolder;
     StampStyle Style;
+    // When its text is not empty, the first mark is this text, drawn for each picture, and
+    // WatermarkPath is not used.
+    TextStyle Text;
+    // Further marks, stamped over the first in their order.
+    QList<MarkLayer> MoreMarks;
     OutputChoices Output;
     // For each input, the folder below OutputFolder its copy goes to, as a relative path such as
     // "a/b", in the order of InputPaths. An empty list or entry: the output folder itself.

@@ -16,14 +16,28 @@ inline constexpr int kUsualMargins = -1;
 // How the watermark is stamped besides its placement: its size relative to the image, its
 // distance from the edges and its strength. The defaults stamp the watermark at its own size,
 // 1 pixel in from the left and top edges and touching the right and bottom ones, at full strength.
+// Which of the picture's measures a mark's scale is a share of: the mark's width of the picture's
+// width, its height of the height, or its longer side of the picture's short or long edge.
+enum class ScaleOf { Width, Height, Short, Long };
+
 struct StampStyle {
-    double scale = 0;  // the watermark's width as a share of the image's width; 0 keeps its size
+    double scale = 0;  // the watermark's size as a share of the picture's (see scaleOf); 0 keeps it
+    ScaleOf scaleOf = ScaleOf::Width;
     int margin = kUsualMargins; // pixels from the edges it is placed against
+    // When 0 or more, the margin is this percentage of the picture's short edge on every side,
+    // in place of `margin`, so that pictures of either orientation keep their marks alike.
+    double marginPercent = -1;
     int opacity = 100; // percent of the watermark's own alpha
     // How far (the largest difference of one channel, 0-255) a colour of a watermark without
     // transparency of its own may lie from the transparent colour and still be taken out: the
     // key itself fully, the colours near it partly, so that a keyed logo loses its light rim.
     int keyTolerance = 0;
+    double rotation = 0; // degrees, counter-clockwise; placement applies to the turned bounding box
+    // Repeat the mark over the whole picture on a grid centred on the picture's centre, turned
+    // with the mark; placement and margin then mean nothing.
+    bool tile = false;
+    double tileGap = 100;     // the gap between marks, as a percentage of the mark's size
+    bool tileStagger = false; // every second row shifted by half a step
 };
 
 // A watermark ready to stamp: ARGB32 (not premultiplied). A watermark without transparency of its
