@@ -1,5 +1,6 @@
 #pragma once
 
+#include "cli/clipreset.h"
 #include "engine/run/job.h"
 
 #include <QString>
@@ -22,6 +23,10 @@ struct CliRequest {
     // The memory the run gives its pictures, in bytes; 0 for the default share of the memory.
     qint64 memoryBytes = 0;
     bool quiet = false;
+    // Where --save-preset writes the preset made of the options given, instead of running; empty
+    // for a run.
+    QString savePresetPath;
+    Preset presetToSave;
     bool help = false;
     bool version = false;
 };
