@@ -60,7 +60,7 @@ QString SetColor(CliRequest& request, const QString& value) {
 
 QString SetFormat(CliRequest& request, const QString& value) {
     return Take(ParseFormat(value), request.job.Format,
-                "unknown format \"%1\" (auto, jpg, bmp or png)", value);
+                "unknown format \"%1\" (auto, jpg, bmp, png, tif or gif)", value);
 }
 
 QString AddExtensions(CliRequest& request, const QString& value) {
@@ -175,8 +175,9 @@ const CliOption kOptions[] = {
      "(default 0: only the colour itself)",
      SetKeyTolerance},
     {"format", "F",
-     "auto, jpg, bmp or png (default auto: each image in its own\n"
-     "format, for bmp, jpg, jpeg, jpe, jfif, gif, png, tif, tiff)",
+     "auto, jpg, bmp, png, tif or gif (default auto: each image in\n"
+     "its own format, for bmp, jpg, jpeg, jpe, jfif, gif, png, tif,\n"
+     "tiff)",
      SetFormat},
     {"extension", "EXT",
      "with folder inputs: only files matching \"*.\" + EXT, in any\n"
@@ -388,7 +389,8 @@ std::optional<BgrColor> ParseColor(const QString& text) {
 
 std::optional<OutputFormat> ParseFormat(const QString& text) {
     static const QStringList names = {QStringLiteral("auto"), QStringLiteral("jpg"),
-                                      QStringLiteral("bmp"), QStringLiteral("png")};
+                                      QStringLiteral("bmp"),  QStringLiteral("png"),
+                                      QStringLiteral("tif"),  QStringLiteral("gif")};
     const qsizetype index = names.indexOf(text.toLower());
     return index < 0 ? std::nullopt : std::optional(OutputFormat(index));
 }

@@ -37,7 +37,7 @@ std::optional<int> ParsePlacement(const QString& text);
 // A colour written as a person writes it, RRGGBB or #RRGGBB, as a 0x00BBGGRR value.
 std::optional<BgrColor> ParseColor(const QString& text);
 
-// auto, jpg, bmp or png, in any letter case.
+// auto, jpg, bmp, png, tif or gif, in any letter case.
 std::optional<OutputFormat> ParseFormat(const QString& text);
 
 // The way JPEGs are stamped, reencode or lossless in any letter case: true for lossless.
