@@ -47,14 +47,16 @@ QString CameraOf(const QString& make, const QString& model) {
     return brand + QLatin1Char(' ') + model;
 }
 
+// "1/250 s" for a fraction of a second as cameras show it, "2.5 s" for a long exposure.
 QString ExposureOf(const Exiv2::ExifData& data) {
     const auto time = RationalOf(data, "Exif.Photo.ExposureTime");
     if (!time || time->first <= 0)
         return {};
     const double seconds = double(time->first) / time->second;
-    if (seconds >= 0.3)
-        return Decimal(seconds, 1) + QStringLiteral(" s");
-    return QStringLiteral("1/%1 s").arg(std::lround(1.0 / seconds));
+    const double fraction = 1.0 / seconds;
+    if (seconds < 1 && std::abs(fraction - std::round(fraction)) < 0.05 * fraction)
+        return QStringLiteral("1/%1 s").arg(std::lround(fraction));
+    return Decimal(seconds, seconds < 1 ? 2 : 1) + QStringLiteral(" s");
 }
 
 QDateTime TakenOf(const Exiv2::ExifData& data) {

@@ -103,14 +103,16 @@ void BoxBlur(QImage& image, int radius, bool vertical) {
     const int length = vertical ? image.height() : image.width();
     const int lines = vertical ? image.width() : image.height();
     const int window = 2 * radius + 1;
+    // Pixels one apart along the line, and lines one apart, in QRgb steps.
+    auto* const bits = reinterpret_cast<QRgb*>(image.bits());
+    const qsizetype row = image.bytesPerLine() / qsizetype(sizeof(QRgb));
+    const qsizetype step = vertical ? row : 1;
+    const qsizetype across = vertical ? 1 : row;
     std::vector<QRgb> source(static_cast<size_t>(length));
     for (int line = 0; line < lines; ++line) {
-        auto pixel = [&](int i) -> QRgb& {
-            return reinterpret_cast<QRgb*>(
-                image.scanLine(vertical ? i : line))[vertical ? line : i];
-        };
+        QRgb* const first = bits + line * across;
         for (int i = 0; i < length; ++i)
-            source[size_t(i)] = pixel(i);
+            source[size_t(i)] = first[i * step];
         int sum[4] = {};
         auto add = [&](int i, int sign) {
             if (i < 0 || i >= length)
@@ -125,7 +127,8 @@ void BoxBlur(QImage& image, int radius, bool vertical) {
             add(i, 1);
         for (int i = 0; i < length; ++i) {
             add(i + radius, 1);
-            pixel(i) = qRgba(sum[1] / window, sum[2] / window, sum[3] / window, sum[0] / window);
+            first[i * step] =
+                qRgba(sum[1] / window, sum[2] / window, sum[3] / window, sum[0] / window);
             add(i - radius, -1);
         }
     }
