@@ -3,6 +3,7 @@
 #include "cli/clireport.h"
 #include "engine/run/batch.h"
 #include "engine/run/planner.h"
+#include "engine/stamping/textmark.h"
 #include "support/failure.h"
 #include "support/imaging.h"
 #include "support/paths.h"
@@ -256,6 +257,13 @@ bool MakeOutputFolder(const QString& folder, QTextStream& errors) {
 // report started. False, with the reason told, when the run cannot start.
 bool StartRun(CliWindow& window, const CliRequest& request, const CliInputs& inputs,
               RunReport& report, QTextStream& errors) {
+    const TextStyle& text = request.job.Text;
+    if (!text.text.isEmpty()) {
+        if (const std::optional<QString> refusal = FontRefusal(text.font)) {
+            errors << "tintorel-cli: " << *refusal << '\n';
+            return false;
+        }
+    }
     RunCheck check = CheckWatermarkBatch(window);
     // The folder is checked after the list and the watermark, so a run that cannot start for
     // them makes no folder.
@@ -272,9 +280,10 @@ bool StartRun(CliWindow& window, const CliRequest& request, const CliInputs& inp
     // message, not one for every image.
     QString error;
     try {
-        window.useWatermark(std::make_shared<RunWatermark>(
-            request.job.WatermarkPath, request.job.TransparentColor, request.job.Style,
-            WatermarkPixelCeiling(window.runSettings())));
+        if (text.text.isEmpty())
+            window.useWatermark(std::make_shared<RunWatermark>(
+                request.job.WatermarkPath, request.job.TransparentColor, request.job.Style,
+                WatermarkPixelCeiling(window.runSettings())));
     } catch (const Failure& failure) {
         error = failure.text();
     }

@@ -99,7 +99,8 @@ void RunPlanner::learnFiles() {
     }
     watermark_ = IdentityOf(job_.WatermarkPath);
     // By content: a watermark put back by a copy that keeps the old time is still a new one.
-    watermarkDigest_ = ContentDigest(job_.WatermarkPath);
+    watermarkDigest_ =
+        ContentDigest(job_.Text.text.isEmpty() ? job_.WatermarkPath : job_.Text.font);
 }
 
 ImagePlan RunPlanner::plan(int position) {
@@ -108,7 +109,7 @@ ImagePlan RunPlanner::plan(int position) {
         plan.kind = ImagePlan::Kind::OtherShard;
     } else if (plan.kind == ImagePlan::Kind::Stamp) {
         plan.mark = SourceMark(job_, job_.InputPaths.at(position - 1), plan.output.format,
-                               watermarkDigest_);
+                               watermarkDigest_, position);
         if (job_.UpdateOnly && chosen_.kind == ExistingOutput::Kind::Ours &&
             chosen_.mark == plan.mark)
             plan.kind = ImagePlan::Kind::UpToDate;

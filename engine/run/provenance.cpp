@@ -51,6 +51,20 @@ QByteArray OptionFields(const WatermarkJob& job, PictureFormat format) {
     return fields;
 }
 
+// What of a text mark changes its pixels, beside the font file's content and the picture's facts.
+QByteArray TextFields(const TextStyle& text, int place) {
+    if (text.text.isEmpty())
+        return {};
+    QByteArray fields = Field("text", text.text.toUtf8()) + Field("font", text.font.toUtf8()) +
+                        Field("color", QByteArray::number(text.color)) +
+                        Field("size", QByteArray::number(text.sizePercent, 'g', 17)) +
+                        Field("outline", QByteArray::number(text.outline)) +
+                        Field("shadow", QByteArray::number(text.shadow));
+    if (text.text.contains(QLatin1String("{n")))
+        fields += Field("place", QByteArray::number(place));
+    return fields;
+}
+
 bool NoAttributes(int errorNumber) {
     return errorNumber == ENOTSUP || errorNumber == EOPNOTSUPP;
 }
@@ -69,7 +83,7 @@ QByteArray ContentDigest(const QString& path) {
 }
 
 QByteArray SourceMark(const WatermarkJob& job, const QString& input, PictureFormat format,
-                      const QByteArray& watermarkDigest) {
+                      const QByteArray& watermarkDigest, int place) {
     struct stat info {};
     if (::stat(QFile::encodeName(input).constData(), &info) != 0)
         info = {};
@@ -79,7 +93,8 @@ QByteArray SourceMark(const WatermarkJob& job, const QString& input, PictureForm
         Field("size", QByteArray::number(qint64(info.st_size))) +
         Field("modified", QByteArray::number(qint64(info.st_mtim.tv_sec)) + '.' +
                               QByteArray::number(qint64(info.st_mtim.tv_nsec))) +
-        Field("watermark", watermarkDigest) + OptionFields(job, format);
+        Field("watermark", watermarkDigest) + OptionFields(job, format) +
+        TextFields(job.Text, place);
     return QCryptographicHash::hash(recipe, QCryptographicHash::Sha256).toHex();
 }
 

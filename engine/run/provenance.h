@@ -25,9 +25,10 @@ inline const QString kMarksFileName = QStringLiteral(".tintorel-marks");
 QByteArray ContentDigest(const QString& path);
 
 // The mark of the copy of an input made under the job in the format, given the digest of the
-// watermark's content.
+// watermark's content (for a text mark, of its font file's). A text mark's copy depends on the
+// input's place in the list when its text names it.
 QByteArray SourceMark(const WatermarkJob& job, const QString& input, PictureFormat format,
-                      const QByteArray& watermarkDigest);
+                      const QByteArray& watermarkDigest, int place = 0);
 
 // What a file at an output path is to the run.
 struct ExistingOutput {

@@ -157,6 +157,9 @@ bool BatchRunner::setUp() {
     // The first worker learns which files the inputs and the watermark are and decodes the
     // watermark, once for the whole run; the others wait for it.
     planner_.learnFiles();
+    // A text mark is drawn for each picture; the run's mark stays empty.
+    if (!settings_.watermark && !job_.Text.text.isEmpty())
+        settings_.watermark = std::make_shared<RunWatermark>(StampMark());
     if (!settings_.watermark) {
         try {
             settings_.watermark =
@@ -193,6 +196,8 @@ ImageReport BatchRunner::process(int position, const ImagePlan& plan) {
         request.placement = job_.Placement;
         request.choices = &job_.Output;
         request.style = &job_.Style;
+        request.text = &job_.Text;
+        request.place = position;
         request.maxPixels = settings_.maxPixels;
         request.budget = budget_.get();
         request.wantPicture = settings_.wantPictures;

@@ -2,12 +2,15 @@
 #include "engine/run/stampfile.h"
 
 #include "engine/io/metadata.h"
+#include "engine/io/picturefacts.h"
 #include "engine/io/picturereader.h"
 #include "engine/io/picturewriter.h"
 #include "engine/run/memoryneed.h"
 #include "engine/run/outputfile.h"
 #include "engine/run/provenance.h"
 #include "engine/stamping/jpeglossless.h"
+#include "engine/stamping/marktext.h"
+#include "engine/stamping/textmark.h"
 #include "support/failure.h"
 #include "support/paths.h"
 
@@ -16,6 +19,7 @@
 
 #include <memory>
 #include <new>
+#include <optional>
 #include <unistd.h>
 
 namespace {
@@ -241,10 +245,37 @@ QImage WrittenPicture(const StampRequest& request) {
     }
 }
 
+// The mark of this picture: a text mark is drawn for it, its variables filled from the picture,
+// and noted when one came out empty; otherwise the run's mark. A text drawn at the size the
+// picture asks for is not scaled again.
+RunWatermark& MarkFor(const StampRequest& request, const PictureReader& reader,
+                      RunWatermark& watermark, std::optional<RunWatermark>& drawn,
+                      QStringList& notes) {
+    if (!request.text || request.text->text.isEmpty())
+        return watermark;
+    const QSize upright = OrientedSize(reader.size(), reader.orientation());
+    const MarkTextValues values{request.inputPath, request.place, FactsOf(reader.metadata()),
+                                QFileInfo(request.inputPath).lastModified(), upright};
+    const FilledMarkText filled = FillMarkText(request.text->text, values);
+    if (!filled.empty.isEmpty())
+        notes << EmptyVariablesNote(filled.empty);
+    QImage pixels = RenderTextMark(*request.text, filled.text, upright);
+    if (pixels.isNull()) {
+        pixels = QImage(1, 1, QImage::Format_ARGB32);
+        pixels.fill(Qt::transparent);
+    }
+    StampStyle style = *request.style;
+    style.scale = 0;
+    drawn.emplace(StampMark(pixels, kWhite, style));
+    return *drawn;
+}
+
 // Stamps the picture the way that suits it and puts the finished copy in place.
 void StampAndCommit(const StampRequest& request, PictureReader& reader, StampResult& result,
-                    RunWatermark& watermark, Stage& stage) {
+                    RunWatermark& runMark, Stage& stage) {
     stage = Stage::Place;
+    std::optional<RunWatermark> drawn;
+    RunWatermark& watermark = MarkFor(request, reader, runMark, drawn, result.notes);
     const PictureWay way = WayFor(request, reader, watermark);
     stage = Stage::Decode;
     const MemoryBudget::Admission admission =

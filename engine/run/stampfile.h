@@ -60,6 +60,10 @@ struct StampRequest {
     int placement = 0;
     const OutputChoices* choices = nullptr;
     const StampStyle* style = nullptr;
+    // A text drawn as the mark for this picture, in place of the run's mark, when its text is
+    // not empty; place is the picture's place in the list, from 1, for its variables.
+    const TextStyle* text = nullptr;
+    int place = 1;
     // The largest picture held whole; above it a picture fails with its size.
     qint64 maxPixels = 0;
     // The run's memory, shared with the other workers; none for a caller that stamps one picture.
