@@ -82,8 +82,7 @@ std::optional<PixelDensity> DensityOf(const jpeg_decompress_struct& info) {
         (info.density_unit == 0 && info.X_density == info.Y_density))
         return std::nullopt;
     const double perInch = info.density_unit == 2 ? 2.54 : 1;
-    return PixelDensity{info.X_density * perInch, info.Y_density * perInch,
-                        info.density_unit == 0};
+    return PixelDensity{info.X_density * perInch, info.Y_density * perInch, info.density_unit == 0};
 }
 
 void JpegReader::readHeader() {

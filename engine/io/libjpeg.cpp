@@ -179,7 +179,9 @@ JpegMarkers markersFor(const PictureMetadata& metadata) {
 void setJpegDensity(jpeg_compress_struct& info, const std::optional<PixelDensity>& density) {
     if (!density)
         return;
-    const auto clamped = [](double value) { return UINT16(std::clamp(std::lround(value), 1L, 65535L)); };
+    const auto clamped = [](double value) {
+        return UINT16(std::clamp(std::lround(value), 1L, 65535L));
+    };
     info.density_unit = density->aspectOnly ? 0 : 1;
     info.X_density = clamped(density->x);
     info.Y_density = clamped(density->y);
