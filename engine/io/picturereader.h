@@ -38,6 +38,14 @@ public:
     virtual QImage readAll();
     // A JPEG's own tables and sampling; nothing for other formats.
     virtual std::optional<JpegTables> jpegTables() const { return std::nullopt; }
+    // Before any row is read: asks for the rows at 1/denominator (2, 4 or 8) of the stored size,
+    // rounded up, made by the decoder itself at a fraction of the work and memory (libjpeg's DCT
+    // scaling, or a Qt plug-in that decodes to a given size). True when the decoder does so, and
+    // size() then gives the reduced size; false leaves the reader as it was.
+    virtual bool scaleDown(int denominator) {
+        Q_UNUSED(denominator);
+        return false;
+    }
 };
 
 // The whole file, opened as PictureReader::open opens it, for a codec that works on the file's
