@@ -1,4 +1,5 @@
 // Placement, the colour-key copy, decoding whole and reduced, and the preview's compose.
+#include "engine/io/picturereader.h"
 #include "engine/stamping/compose.h"
 #include "engine/stamping/surface.h"
 #include "support/errorreport.h"
@@ -338,6 +339,12 @@ void TestCompose::reducedDecodeStopsWhenNoLongerWanted() {
                                                            DefaultMaxPixels(), &stop));
     QVERIFY_THROWS_EXCEPTION(Failure,
                              DecodeReducedPicture(path("missing.jpg"), QSize(100, 100), 1 << 20));
+    // libjpeg reads a progressive picture whole before its first row: it gives up within.
+    writeFile(path("progressive.jpg"),
+              makeJpeg(photoLike(640, 480), 2, 2, 85, JpegKind::Progressive));
+    const std::unique_ptr<PictureReader> reader = PictureReader::open(path("progressive.jpg"));
+    reader->stopWhen(&stop);
+    QCOMPARE(failureOf([&] { reader->readAll(); }), kNoLongerWantedText);
     // The ceiling counts the picture's full size, not what is decoded of it.
     QVERIFY_THROWS_EXCEPTION(Failure,
                              DecodeReducedPicture(path("stopped.jpg"), QSize(100, 100), 640 * 479));

@@ -49,6 +49,7 @@ public:
     void readRows(uchar* rows, qsizetype bytesPerLine, int count) override;
     std::optional<JpegTables> jpegTables() const override;
     bool scaleDown(int denominator) override;
+    void stopWhen(const std::atomic<bool>* stop) override { jpeg_.errors.stop = stop; }
 
 private:
     template <typename Step> void run(const Step& step) { jpeg_.run(step); }

@@ -5,6 +5,7 @@
 
 #include "engine/io/picture.h"
 
+#include <atomic>
 #include <memory>
 
 // Decodes one picture file, chosen by its content. JPEG and PNG are read by their own libraries
@@ -42,6 +43,10 @@ public:
     // rounded up, made by the decoder itself at a fraction of the work and memory (libjpeg's DCT
     // scaling, or a Qt plug-in that decodes to a given size). True when the decoder does so, and
     // size() then gives the reduced size; false leaves the reader as it was.
+    // A decoder that works through much of the picture in one call (libjpeg on a progressive
+    // JPEG, before its first row) gives up at its next step with a Failure once `stop` turns
+    // true; the caller checks it between bands of rows itself.
+    virtual void stopWhen(const std::atomic<bool>* stop) { Q_UNUSED(stop); }
     virtual bool scaleDown(int denominator) {
         Q_UNUSED(denominator);
         return false;

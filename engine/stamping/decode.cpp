@@ -35,7 +35,7 @@ QImage NewImage(QSize size) {
 
 void CheckStop(const std::atomic<bool>* stop) {
     if (stop && stop->load())
-        throw Failure(QStringLiteral("the picture is no longer wanted"));
+        throw Failure(kNoLongerWantedText);
 }
 
 // The reader's rows, flattened onto white, a band at a time; each band is scaled down on its own,
@@ -112,6 +112,7 @@ ReducedPicture DecodeReducedPicture(const QString& path, QSize room, qint64 maxP
     const QSize stored = reader->size();
     if (qint64(stored.width()) * qint64(stored.height()) > maxPixels)
         throw Failure(TooLargeText(stored, maxPixels));
+    reader->stopWhen(stop);
     ReducedPicture result;
     result.fullSize = OrientedSize(stored, reader->orientation());
     result.reduction = ReductionFor(result.fullSize, room);
