@@ -40,7 +40,7 @@ void CheckStop(const std::atomic<bool>* stop) {
 
 // The reader's rows, flattened onto white, a band at a time; each band is scaled down on its own,
 // so that only a band of the picture's full-size rows is ever held. A band is a whole number of
-// `reduction` rows: area averaging then gives what scaling the whole picture would.
+// `reduction` rows: each reduced row averages rows of its own (the last row, what is left).
 QImage ReadReduced(PictureReader& reader, int reduction, const std::atomic<bool>* stop) {
     const QSize size = reader.size();
     QImage picture = NewImage(ReducedSize(size, reduction));
