@@ -105,6 +105,12 @@ void onMessage(j_common_ptr info, int level) {
 
 // libjpeg calls this between pieces of its work, and at every row read.
 void onProgress(j_common_ptr info) {
+    JpegErrors& stopping = errorsOf(info);
+    if (stopping.stop && stopping.stop->load()) {
+        std::snprintf(stopping.message, sizeof stopping.message, "%s",
+                      kNoLongerWantedText.toLocal8Bit().constData());
+        std::longjmp(stopping.jump, 1);
+    }
     if (!info->is_decompressor ||
         reinterpret_cast<j_decompress_ptr>(info)->input_scan_number <= kMostScans)
         return;

@@ -1,10 +1,13 @@
-// The preview's compose: watermark and image loaded, placed and copied in guarded steps.
+// The preview's compose: the picture decoded reduced for the screen, the mark placed as the run
+// places it and reduced alike, in guarded steps.
 #include "engine/stamping/compose.h"
 
-#include "engine/stamping/surface.h"
 #include "support/errorreport.h"
+
 #include <QImage>
-#include <QRect>
+
+#include <algorithm>
+#include <cmath>
 
 void TransparentCopy(QImage& image, QPoint at, const QImage& watermark, BgrColor transparent,
                      int keyTolerance) {
@@ -13,23 +16,42 @@ void TransparentCopy(QImage& image, QPoint at, const QImage& watermark, BgrColor
     StampImage(image, at, StampMark(watermark, transparent, style));
 }
 
-ComposeOutcome ComposeWatermark(const QString& imagePath, const QString& watermarkPath,
-                                int placement, BgrColor transparent, QPoint& position,
-                                Surface& watermarkSurface, Surface& composingSurface, Guard& guard,
-                                int firstStep, int keyTolerance) {
-    ComposeOutcome outcome;
-    outcome.watermarkLoaded =
-        guard.step(firstStep, [&] { watermarkSurface.load(watermarkPath, true); });
-    outcome.imageLoaded = guard.step(firstStep + 1, [&] { composingSurface.load(imagePath); });
-    guard.step(firstStep + 2, [&] { composingSurface.clear(); });
-    guard.step(firstStep + 3, [&] {
-        PlaceWatermark(placement, float(composingSurface.width()), float(composingSurface.height()),
-                       float(watermarkSurface.width()), float(watermarkSurface.height()), position);
+QRect ReducedRect(QRect full, QSize fullSize, QSize reducedSize) {
+    const double x = double(reducedSize.width()) / std::max(1, fullSize.width());
+    const double y = double(reducedSize.height()) / std::max(1, fullSize.height());
+    const auto scaled = [](int value, double factor) {
+        return int(std::lround(double(value) * factor));
+    };
+    const int left = scaled(full.left(), x), top = scaled(full.top(), y);
+    const int right = scaled(full.left() + full.width(), x);
+    const int bottom = scaled(full.top() + full.height(), y);
+    return QRect(left, top, std::max(1, right - left), std::max(1, bottom - top));
+}
+
+ReducedPicture ComposePreview(const PreviewRequest& request, Guard& guard, int firstStep) {
+    StampMark mark;
+    ReducedPicture shown;
+    const bool markLoaded = guard.step(firstStep, [&] {
+        mark = StampMark(DecodePicture(request.watermarkPath, true, request.maxPixels),
+                         request.transparent, request.style);
     });
-    guard.step(firstStep + 4, [&] {
-        const QRect area(position, watermarkSurface.size());
-        TransparentCopy(composingSurface.drawingArea(area), position, watermarkSurface.image(),
-                        transparent, keyTolerance);
+    const bool pictureLoaded = guard.step(firstStep + 1, [&] {
+        shown =
+            DecodeReducedPicture(request.imagePath, request.room, request.maxPixels, request.stop);
     });
-    return outcome;
+    if (!markLoaded || !pictureLoaded)
+        return {};
+    QRect area;
+    const bool placed = guard.step(firstStep + 3, [&] {
+        const QSize size = mark.sizeForImageWidth(shown.fullSize.width());
+        QPoint at(0, 0);
+        PlaceWatermark(request.placement, float(shown.fullSize.width()),
+                       float(shown.fullSize.height()), float(size.width()), float(size.height()),
+                       at, request.style.margin);
+        area = ReducedRect(QRect(at, size), shown.fullSize, shown.picture.size());
+    });
+    const bool copied = placed && guard.step(firstStep + 4, [&] {
+        StampImage(shown.picture, area.topLeft(), mark.forSize(area.size()));
+    });
+    return copied ? shown : ReducedPicture();
 }

@@ -176,9 +176,14 @@ QImage ResizedPart(const QImage& mark, QSize size, QRect visible) {
 StampMark StampMark::forImageWidth(int imageWidth) const {
     if (finished_ || isNull())
         return *this;
+    return forSize(sizeForImageWidth(imageWidth));
+}
+
+StampMark StampMark::forSize(QSize size) const {
+    if (finished_ || isNull())
+        return *this;
     StampMark mark(*this);
     mark.finished_ = true;
-    const QSize size = sizeForImageWidth(imageWidth);
     if (size != pixels_.size())
         mark.pixels_ = Resized(pixels_, size);
     if (mark.pixels_.isNull())

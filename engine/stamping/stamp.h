@@ -21,7 +21,7 @@ inline constexpr int kUsualMargins = -1;
 enum class ScaleOf { Width, Height, Short, Long };
 
 struct StampStyle {
-    double scale = 0;  // the watermark's size as a share of the picture's (see scaleOf); 0 keeps it
+    double scale = 0; // the watermark's size as a share of the picture's (see scaleOf); 0 keeps it
     ScaleOf scaleOf = ScaleOf::Width;
     int margin = kUsualMargins; // pixels from the edges it is placed against
     // When 0 or more, the margin is this percentage of the picture's short edge on every side,
@@ -58,6 +58,9 @@ public:
     // of the image's width, then weakened by the style's opacity. Raises a Failure when the
     // mark's pixels cannot be had.
     StampMark forImageWidth(int imageWidth) const;
+    // The mark made at exactly this size and weakened by the style's opacity: the mark of a
+    // picture shown reduced, sized as it is stamped on the full picture and reduced alike.
+    StampMark forSize(QSize size) const;
     // Its size on an image of the given width, without making it.
     QSize sizeForImageWidth(int imageWidth) const;
     // Only the part `visible` (in the mark's own pixels) of the mark for that width: a mark
