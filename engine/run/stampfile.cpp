@@ -95,6 +95,8 @@ Encoding EncodingFor(const StampRequest& request, const PictureReader& reader, Q
     encoding.jpeg.quality = request.choices->jpegQuality;
     if (request.choices->keepJpegQuality)
         encoding.jpeg.tables = reader.jpegTables();
+    else if (request.output.format == PictureFormat::Jpeg)
+        encoding.jpeg.sampling = reader.jpegTables();
     if (CarriesMetadata(request.output.format)) {
         encoding.metadata =
             MetadataForOutput(reader.metadata(), upright, request.choices->stripMetadata);
