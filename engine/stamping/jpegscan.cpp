@@ -51,6 +51,31 @@ HuffmanDecoding::HuffmanDecoding(const JHUFF_TBL& table) {
         for (uint32_t rest = 0; rest < (1u << (kSkipBits - length)); ++rest)
             skip[(code << (kSkipBits - length)) | rest] = uint16_t(taken << 8 | advance);
     });
+    fillRuns();
+}
+
+// Each entry of `run` follows the single symbols of `skip` through its bits for as long as whole
+// symbols fit, they stay within a block, and no end of the block has come.
+void HuffmanDecoding::fillRuns() {
+    constexpr int kMost = DCTSIZE2;
+    for (uint32_t ahead = 0; ahead < run.size(); ++ahead) {
+        int taken = 0, step = 0;
+        bool ended = false;
+        while (!ended) {
+            const uint32_t rest = (ahead << taken) & ((1u << kSkipBits) - 1);
+            const uint16_t one = skip[rest];
+            const int bits = one >> 8;
+            if (one == 0 || taken + bits > kSkipBits)
+                break;
+            const int advance = one & 0xFF;
+            ended = advance == DCTSIZE2;
+            if (step + (ended ? 1 : advance) > kMost)
+                break;
+            taken += bits;
+            step += ended ? 1 : advance;
+        }
+        run[ahead] = taken == 0 ? kNoRun : uint16_t(step << 5 | (ended ? 0x10 : 0) | taken);
+    }
 }
 
 HuffmanEncoding::HuffmanEncoding(const JHUFF_TBL& table) {

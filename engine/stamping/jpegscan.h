@@ -39,6 +39,15 @@ struct HuffmanDecoding {
     static constexpr int kSkipBits = 12;
     static constexpr int kLongCode = 11;
     std::array<uint16_t, 1 << kSkipBits> skip{};
+    // The same for as many whole symbols as the next kSkipBits bits hold, up to the end of the
+    // block: the bits they take (0-3), whether the last is the end of the block (bit 4), and how
+    // far they go in the block with the end of the block counted as one more (bits 5-11), which
+    // tells where they may be taken together. kNoRun where no symbol fits.
+    static constexpr uint16_t kNoRun = 0x7F << 5;
+    std::array<uint16_t, 1 << kSkipBits> run{};
+
+private:
+    void fillRuns();
 };
 
 // A Huffman table made ready for encoding: each symbol's code and its length, 0 when it has none.
@@ -102,7 +111,8 @@ public:
     }
     // Passes over a block, returning its DC difference. The data bits stay in locals here,
     // where the compiler need not fear that a table's entries alias them.
-    int skipBlock(const HuffmanDecoding& dcTable, const HuffmanDecoding& acTable) {
+    [[gnu::always_inline]] int skipBlock(const HuffmanDecoding& dcTable,
+                                         const HuffmanDecoding& acTable) {
         // A quick DC code of up to 9 bits and up to 15 value bits; decode() fills for a long one.
         if (bits_ < 24)
             fill();
@@ -129,7 +139,19 @@ public:
             // The quick look needs no more bits than it reads; decode() fills for a long code.
             if (bits < HuffmanDecoding::kSkipBits)
                 refill(front, bits);
-            const uint16_t skip = acTable.skip[size_t(front >> (64 - HuffmanDecoding::kSkipBits))];
+            const size_t ahead = size_t(front >> (64 - HuffmanDecoding::kSkipBits));
+            // Several symbols in one look, where all of them still belong to this block.
+            const unsigned run = acTable.run[ahead];
+            const int step = int(run >> 5);
+            if (k + step <= DCTSIZE2) {
+                front <<= run & 0x0F;
+                bits -= int(run & 0x0F);
+                if (run & 0x10)
+                    break;
+                k += step;
+                continue;
+            }
+            const uint16_t skip = acTable.skip[ahead];
             if (skip == 0) {
                 front_ = front;
                 bits_ = bits;
