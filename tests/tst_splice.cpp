@@ -4,6 +4,7 @@
 // leaves to the normal one; and the bytes after a JPEG's end, which it never reads.
 #include "engine/run/stampfile.h"
 #include "engine/stamping/jpeglossless.h"
+#include "support/failure.h"
 #include "tests/codecsamples.h"
 #include "tests/testkit.h"
 
@@ -382,6 +383,28 @@ void TestSplice::valuesBeyondEightBitsGoThroughAllBlocks() {
     QVERIFY(!limited.written);
     QVERIFY2(limited.failures.value(0).text.contains(QStringLiteral("picture too large")),
              qPrintable(limited.failures.value(0).text));
+
+    // The run admitted the splice's memory alone: it is asked before all the blocks are held, and
+    // may stop there.
+    LosslessJpeg jpeg(input);
+    QVERIFY(jpeg.spliced());
+    const QSize size = readWhole(input).size();
+    QVERIFY(jpeg.refusal(1, false, qint64(1) << 30).isEmpty());
+    int asked = 0;
+    jpeg.beforeAllBlocks([&] {
+        ++asked;
+        throw Failure(QStringLiteral("no memory left"));
+    });
+    jpeg.read();
+    QString failure;
+    try {
+        jpeg.stamp(QPoint(size.width() - kMarkSize.width(), size.height() - kMarkSize.height()),
+                   StampMark(markPicture(), kWhite), 1);
+    } catch (const Failure& caught) {
+        failure = caught.text();
+    }
+    QCOMPARE(asked, 1);
+    QCOMPARE(failure, QStringLiteral("no memory left"));
 }
 
 void TestSplice::bytesAfterTheEndAreNeverRead_data() {

@@ -37,12 +37,13 @@ int divideRoundingUp(int value, int divisor) {
 
 qint64 JpegSplice::bytesFor(QSize mcu, int blocksPerMcu, QSize mark) {
     // The MCUs under the mark and one more on every side, their blocks, their pixels three times
-    // over (decoded, stamped, encoded), the MCUs with long codes noted at most, the read and
-    // write buffers and libjpeg's own.
+    // over (decoded, stamped, encoded), the MCUs with long codes noted at most (half as many
+    // again while their list grows into its last room), the read and write buffers and libjpeg's
+    // own.
     const qint64 wide = mark.width() / mcu.width() + 3, high = mark.height() / mcu.height() + 3;
     const qint64 pixels = wide * high * mcu.width() * mcu.height();
     return wide * high * (blocksPerMcu * DCTSIZE2 * qint64(sizeof(JCOEF)) + qint64(sizeof(Slot))) +
-           pixels * 4 * 3 + qint64(kMostDeep * sizeof(Deep)) + 4 * 1024 * 1024;
+           pixels * 4 * 3 + qint64(kMostDeep * sizeof(Deep) * 3 / 2) + 4 * 1024 * 1024;
 }
 
 JpegSplice::JpegSplice(const QString& path, const JpegHead& head)
@@ -146,7 +147,7 @@ void JpegSplice::readInterval(ScanReader& reader, qint64 first, qint64 count, si
         const int longest = reader.takeDeepest();
         if (longest >= kDeepCode && !tooManyDeep_) {
             deep_.push_back({mcu, position, before, longest});
-            tooManyDeep_ = deep_.size() > kMostDeep;
+            tooManyDeep_ = deep_.size() >= kMostDeep;
         }
     }
     if (reader.overran())
