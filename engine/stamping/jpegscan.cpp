@@ -337,28 +337,29 @@ ScanWriter::ScanWriter(QIODevice& device) : device_(device) {
 }
 
 void ScanWriter::drain() {
-    // Four bytes at once where none of them is 0xFF, which takes a stuffed 0 after it.
+    // Whole words only, four bytes at once where none of them is 0xFF, which takes a stuffed 0
+    // after it; the bits short of a word wait for the next put.
     while (pendingBits_ >= 32) {
         const auto word = uint32_t(pending_ >> (pendingBits_ - 32));
+        pendingBits_ -= 32;
         const uint32_t inverse = ~word;
-        if (((inverse - 0x01010101u) & ~inverse & 0x80808080u) != 0)
-            break;
+        if (((inverse - 0x01010101u) & ~inverse & 0x80808080u) != 0) {
+            for (int shift = 24; shift >= 0; shift -= 8)
+                byte(uint8_t(word >> shift));
+            continue;
+        }
         const uint32_t big =
             std::endian::native == std::endian::little ? __builtin_bswap32(word) : word;
         std::memcpy(out_.data() + used_, &big, sizeof big);
         used_ += sizeof big;
-        pendingBits_ -= 32;
-    }
-    while (pendingBits_ >= 8) {
-        pendingBits_ -= 8;
-        byte(uint8_t(pending_ >> pendingBits_));
     }
     if (used_ >= kBufferBytes)
         flush();
 }
 
 void ScanWriter::copy(ScanReader& reader, qint64 count) {
-    constexpr int kStep = ScanReader::kLargestTake;
+    // A word at a time: a filling leaves at least 56 bits, and put() at most 31 waiting.
+    constexpr int kStep = 32;
     for (; count >= kStep; count -= kStep)
         put(reader.takeFilled(kStep), kStep);
     if (count > 0)
@@ -370,6 +371,10 @@ void ScanWriter::pad() {
     if (spare > 0)
         put((1u << spare) - 1, spare);
     drain();
+    while (pendingBits_ >= 8) {
+        pendingBits_ -= 8;
+        byte(uint8_t(pending_ >> pendingBits_));
+    }
 }
 
 void ScanWriter::raw(const uint8_t* bytes, size_t count) {

@@ -173,7 +173,7 @@ public:
         bits_ = bits;
         return difference;
     }
-    // Up to 28 bits, filling first: two such takes after each filling.
+    // Up to 32 bits, filling first: a filling leaves at least 56, two takes of 28.
     static constexpr int kLargestTake = 28;
     uint32_t takeFilled(int count) {
         if (bits_ < count)
@@ -224,6 +224,7 @@ class ScanWriter {
 public:
     explicit ScanWriter(QIODevice& device);
 
+    // Up to 32 bits.
     void put(uint32_t code, int length) {
         pending_ = (pending_ << length) | code;
         pendingBits_ += length;
