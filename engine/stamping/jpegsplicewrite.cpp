@@ -72,21 +72,25 @@ void JpegSplice::encodeMcu(Sink& sink, const JCOEF* blocks, std::array<int, 4>& 
         dc[size_t(c)] = block[0];
         sink.dcSymbol(c, magnitudeBits(difference));
         sink.bits(difference, magnitudeBits(difference));
-        int zeros = 0;
-        for (int k = 1; k < DCTSIZE2; ++k) {
-            const int value = block[kZigzagPlace[size_t(k)]];
-            if (value == 0) {
-                ++zeros;
-                continue;
-            }
+        // Which coefficients are not 0, in the scan's order: the runs of zeros between them are
+        // counted at once rather than tested one by one.
+        uint64_t set = 0;
+        for (int k = 1; k < DCTSIZE2; ++k)
+            set |= uint64_t(block[kZigzagPlace[size_t(k)]] != 0) << k;
+        int last = 0;
+        while (set != 0) {
+            const int k = std::countr_zero(set);
+            set &= set - 1;
+            int zeros = k - last - 1;
             for (; zeros > 15; zeros -= 16)
                 sink.acSymbol(c, kSixteenZeros);
+            const int value = block[kZigzagPlace[size_t(k)]];
             const int size = magnitudeBits(value);
             sink.acSymbol(c, zeros << 4 | size);
             sink.bits(value, size);
-            zeros = 0;
+            last = k;
         }
-        if (zeros > 0)
+        if (last < DCTSIZE2 - 1)
             sink.acSymbol(c, kEndOfBlock);
     }
 }
