@@ -97,6 +97,8 @@ private:
     void decodeMcu(ScanReader& reader, JCOEF* blocks, std::array<int, 4>& dc);
     template <typename Sink>
     void encodeMcu(Sink& sink, const JCOEF* blocks, std::array<int, 4>& dc) const;
+    void recodeMcu(ScanReader& reader, Coder& coder, std::array<int, 4>& stored,
+                   std::array<int, 4>& dc) const;
     template <typename Each> void forEachRegionBlock(const Each& each);
     Slot& slotAt(qint64 mcu);
     JCOEF* blockOf(qint64 mcu, int block);
