@@ -109,21 +109,71 @@ public:
         deepest_ = 0;
         return deepest;
     }
-    // Passes over a block, returning its DC difference. The data bits stay in locals here,
-    // where the compiler need not fear that a table's entries alias them.
-    [[gnu::always_inline]] int skipBlock(const HuffmanDecoding& dcTable,
-                                         const HuffmanDecoding& acTable) {
-        // A quick DC code of up to 9 bits and up to 15 value bits; decode() fills for a long one.
-        if (bits_ < 24)
-            fill();
+    // Passes over a block, returning its DC difference.
+    int skipBlock(const HuffmanDecoding& dcTable, const HuffmanDecoding& acTable) {
         uint64_t front = front_;
         int bits = bits_;
+        const int difference = skipBlockIn(front, bits, dcTable, acTable);
+        front_ = front;
+        bits_ = bits;
+        return difference;
+    }
+    // Passes over the blocks of an MCU, each with its tables, adding each block's DC difference
+    // to its component's DC value. Returns whether a DC value went beyond what a coefficient
+    // holds.
+    bool skipBlocks(const HuffmanDecoding* const* dcTables, const HuffmanDecoding* const* acTables,
+                    const int* components, size_t count, std::array<int, 4>& dc) {
+        uint64_t front = front_;
+        int bits = bits_;
+        bool wild = false;
+        for (size_t b = 0; b < count; ++b) {
+            int& value = dc[size_t(components[b])];
+            value += skipBlockIn(front, bits, *dcTables[b], *acTables[b]);
+            wild = wild || value != int16_t(value);
+        }
+        front_ = front;
+        bits_ = bits;
+        return wild;
+    }
+    // Up to 32 bits, filling first: a filling leaves at least 56, two takes of 28.
+    static constexpr int kLargestTake = 28;
+    uint32_t takeFilled(int count) {
+        if (bits_ < count)
+            fill();
+        return take(count);
+    }
+
+    // Passes `count` data bits.
+    void skip(qint64 count);
+
+    // Where the next byte comes from in the file, once the data bits are left.
+    qint64 offset() const { return file_.pos() - qint64(end_ - at_); }
+    // The marker segment that starts at the next byte, with its marker; a marker without a segment
+    // alone. Empty when the file ends first or no marker starts there.
+    QByteArray segment();
+
+    // Leaves the data bits not yet taken, and copies the data's bytes as they are to `to` (when
+    // given) up to the next marker. A restart marker is copied and passed; any other is left to be
+    // read. Returns the marker's second byte, or -1 at the file's end.
+    int copyToMarker(class ScanWriter* to);
+
+private:
+    // Passes over a block, returning its DC difference. The data bits stay in locals of the
+    // caller, where the compiler need not fear that a table's entries alias them.
+    [[gnu::always_inline]] int skipBlockIn(uint64_t& front, int& bits,
+                                           const HuffmanDecoding& dcTable,
+                                           const HuffmanDecoding& acTable) {
+        // A quick DC code of up to 9 bits and up to 15 value bits; decode() fills for a long one.
+        if (bits < 24)
+            refill(front, bits);
         const uint16_t quick = dcTable.quick[size_t(front >> 55)];
         int size = quick & 0xFF;
         if (quick != 0) {
             front <<= quick >> 8;
             bits -= quick >> 8;
         } else {
+            front_ = front;
+            bits_ = bits;
             size = decode(dcTable);
             front = front_;
             bits = bits_;
@@ -169,33 +219,8 @@ public:
             bits -= skip >> 8;
             k += skip & 0xFF;
         }
-        front_ = front;
-        bits_ = bits;
         return difference;
     }
-    // Up to 32 bits, filling first: a filling leaves at least 56, two takes of 28.
-    static constexpr int kLargestTake = 28;
-    uint32_t takeFilled(int count) {
-        if (bits_ < count)
-            fill();
-        return take(count);
-    }
-
-    // Passes `count` data bits.
-    void skip(qint64 count);
-
-    // Where the next byte comes from in the file, once the data bits are left.
-    qint64 offset() const { return file_.pos() - qint64(end_ - at_); }
-    // The marker segment that starts at the next byte, with its marker; a marker without a segment
-    // alone. Empty when the file ends first or no marker starts there.
-    QByteArray segment();
-
-    // Leaves the data bits not yet taken, and copies the data's bytes as they are to `to` (when
-    // given) up to the next marker. A restart marker is copied and passed; any other is left to be
-    // read. Returns the marker's second byte, or -1 at the file's end.
-    int copyToMarker(class ScanWriter* to);
-
-private:
     void fill();
     void refill(uint64_t& front, int& bits) {
         front_ = front;

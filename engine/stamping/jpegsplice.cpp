@@ -66,6 +66,10 @@ JpegSplice::JpegSplice(const QString& path, const JpegHead& head)
         readAll_ = readAll_ || !hasRoom(dcTables_[size_t(component.dc_tbl_no)]) ||
                    !hasRoom(acTables_[size_t(component.ac_tbl_no)]);
     }
+    for (const int c : blockComponent_) {
+        blockDc_.push_back(&dcDecoding_[size_t(c)]);
+        blockAc_.push_back(&acDecoding_[size_t(c)]);
+    }
 }
 
 // The MCUs whose blocks are kept: the area's, one more on every side for the chroma's smooth
@@ -155,13 +159,14 @@ void JpegSplice::readInterval(ScanReader& reader, qint64 first, qint64 count, si
 }
 
 void JpegSplice::decodeMcu(ScanReader& reader, JCOEF* blocks, std::array<int, 4>& dc) {
+    if (!blocks) {
+        const bool wild = reader.skipBlocks(blockDc_.data(), blockAc_.data(),
+                                            blockComponent_.data(), blockComponent_.size(), dc);
+        wild_ = wild_ || wild;
+        return;
+    }
     for (size_t b = 0; b < blockComponent_.size(); ++b) {
         const auto c = size_t(blockComponent_[b]);
-        if (!blocks) {
-            dc[c] += reader.skipBlock(dcDecoding_[c], acDecoding_[c]);
-            wild_ = wild_ || dc[c] != JCOEF(dc[c]);
-            continue;
-        }
         JCOEF* block = blocks + b * DCTSIZE2;
         dc[c] += reader.value(reader.decode(dcDecoding_[c]));
         // A kept block goes through libjpeg's encoder, which codes only what 8-bit samples give.
