@@ -134,9 +134,11 @@ int magnitude(int value) {
     return int(std::bit_width(unsigned(std::abs(value))));
 }
 
-// Codes a block as JPEG does: its DC difference, then each value with the zeros before it.
-void putBlock(ScanWriter& writer, const HuffmanEncoding& dc, const HuffmanEncoding& ac,
-              const std::array<int, 64>& block, int difference) {
+// Codes a block as JPEG does: its DC difference, then each value with the zeros before it. With
+// `zerosBeforeEnd`, sixteen zeros before the end of a block that ends in more than sixteen, as
+// libjpeg never codes them but decoders read them; whether it put them.
+bool putBlock(ScanWriter& writer, const HuffmanEncoding& dc, const HuffmanEncoding& ac,
+              const std::array<int, 64>& block, int difference, bool zerosBeforeEnd = false) {
     const auto put = [&](const HuffmanEncoding& table, int symbol, int value, int size) {
         writer.put(table.code[size_t(symbol)], table.length[size_t(symbol)]);
         if (size > 0)
@@ -155,8 +157,12 @@ void putBlock(ScanWriter& writer, const HuffmanEncoding& dc, const HuffmanEncodi
             magnitude(block[size_t(k)]));
         zeros = 0;
     }
+    const bool sixteen = zerosBeforeEnd && zeros > 16;
+    if (sixteen)
+        put(ac, 0xF0, 0, 0);
     if (zeros > 0)
         put(ac, 0x00, 0, 0);
+    return sixteen;
 }
 
 // The block's DC difference read one symbol at a time, as libjpeg's decoder reads it.
@@ -223,6 +229,7 @@ private slots:
     void bytesAfterTheEndAreNeverRead();
     void scanWalkMatchesSymbolBySymbol_data();
     void scanWalkMatchesSymbolBySymbol();
+    void zerosBeforeTheEndOfABlockAreCodedAsTheEnd();
 
 private:
     QString path(const QString& name) const { return dir_.filePath(name); }
@@ -490,6 +497,60 @@ void TestSplice::scanWalkMatchesSymbolBySymbol() {
     }
     QVERIFY(!walk.overran());
     QCOMPARE(walk.copyToMarker(nullptr), 0xD9);
+}
+
+// A scan coded as libjpeg never codes it, sixteen zeros before the end of a block, in a picture
+// whose full tables have the MCUs with long codes coded anew as they are read: those come out as
+// libjpeg codes them, every block as through all blocks.
+void TestSplice::zerosBeforeTheEndOfABlockAreCodedAsTheEnd() {
+    const QSize size(640, 480);
+    writeFile(path("full.jpg"), makeJpeg(speckled(size), 2, 2, 90, JpegKind::Optimised));
+    const JpegHead head(path("full.jpg"));
+    const jpeg_decompress_struct& info = head.info();
+    const JpegBlocksRead read = readJpegBlocks(path("full.jpg"));
+    std::vector<HuffmanEncoding> dcCodes, acCodes;
+    for (int c = 0; c < 3; ++c) {
+        dcCodes.emplace_back(*info.dc_huff_tbl_ptrs[info.comp_info[c].dc_tbl_no]);
+        acCodes.emplace_back(*info.ac_huff_tbl_ptrs[info.comp_info[c].ac_tbl_no]);
+    }
+    QByteArray scan;
+    QBuffer buffer(&scan);
+    buffer.open(QIODevice::WriteOnly);
+    ScanWriter writer(buffer);
+    std::array<int, 3> dc{};
+    int sixteens = 0;
+    for (int y = 0; y < size.height() / 16; ++y)
+        for (int x = 0; x < size.width() / 16; ++x)
+            for (size_t c = 0; c < 3; ++c) {
+                const JpegBlocksRead::Component& component = read.components[c];
+                for (int v = 0; v < component.v; ++v)
+                    for (int h = 0; h < component.h; ++h) {
+                        const qint16* natural =
+                            read.block(c, x * component.h + h, y * component.v + v);
+                        std::array<int, 64> block{};
+                        for (size_t k = 0; k < 64; ++k)
+                            block[k] = natural[kZigzagPlace[k]];
+                        sixteens += putBlock(writer, dcCodes[c], acCodes[c], block,
+                                             block[0] - dc[c], acCodes[c].length[0xF0] > 0);
+                        dc[c] = block[0];
+                    }
+            }
+    writer.pad();
+    writer.flush();
+    QVERIFY(sixteens > 1000);
+    writeFile(path("zeros.jpg"), head.bytes() + scan + QByteArray("\xFF\xD9", 2));
+    QVERIFY(readJpegBlocks(path("zeros.jpg")).components[0].coefficients ==
+            read.components[0].coefficients);
+
+    for (const int placement : {0, 8}) {
+        QVERIFY(stampInto(path("zeros.jpg"), path("spliced.jpg"), true, placement));
+        QVERIFY(!stampInto(path("zeros.jpg"), path("blocks.jpg"), false, placement));
+        const JpegBlocksRead spliced = readJpegBlocks(path("spliced.jpg"));
+        const JpegBlocksRead blocks = readJpegBlocks(path("blocks.jpg"));
+        QCOMPARE(spliced.components.size(), size_t(3));
+        for (size_t c = 0; c < 3; ++c)
+            QVERIFY(spliced.components[c].coefficients == blocks.components[c].coefficients);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestSplice)
