@@ -8,9 +8,9 @@
 #include "tests/codecsamples.h"
 #include "tests/testkit.h"
 
+#include <QBuffer>
 #include <QFile>
 #include <QTemporaryDir>
-#include <QBuffer>
 #include <QTest>
 
 #include <bit>
@@ -111,8 +111,11 @@ JHUFF_TBL tableOf(const std::vector<std::pair<int, int>>& lengths) {
 
 // DC categories 0-11 with codes of 2 to 16 bits.
 JHUFF_TBL dcTable() {
-    return tableOf({{2, 0}, {2, 1}, {3, 2}, {3, 3}, {4, 4}, {5, 5}, {6, 6}, {7, 7}, {8, 8},
-                    {9, 9}, {16, 10}, {16, 11}});
+    constexpr int kLengths[] = {2, 2, 3, 3, 4, 5, 6, 7, 8, 9, 16, 16};
+    std::vector<std::pair<int, int>> lengths;
+    for (int symbol = 0; symbol < 12; ++symbol)
+        lengths.emplace_back(kLengths[symbol], symbol);
+    return tableOf(lengths);
 }
 
 // Every AC symbol of 8-bit samples: the end of a block and a few small values take 2 to 4 bits,
@@ -191,9 +194,9 @@ std::vector<std::array<int, 64>> blocksOf(const QString& kind, int count) {
     for (auto& block : blocks) {
         block.fill(0);
         block[0] = next(2047) - 1023;
-        const int last = kind == QLatin1String("last value at 63")    ? 63
+        const int last = kind == QLatin1String("last value at 63")      ? 63
                          : kind == QLatin1String("sixteen zeros to 63") ? 47
-                                                                      : 1 + next(63);
+                                                                        : 1 + next(63);
         for (int k = 1; k <= last; ++k) {
             const bool small = kind == QLatin1String("small values");
             const bool sparse = kind == QLatin1String("long zero runs") ||

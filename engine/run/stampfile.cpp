@@ -204,15 +204,13 @@ qint64 PictureNeed(const StampRequest& request, const PictureReader& reader,
     if (!lossless)
         return normal + mark;
     const qint64 shown = request.wantPicture ? WholeNeed(reader, PictureFormat::Jpeg) : 0;
-    way.allBlocksNeed =
-        LosslessNeed(reader, QFileInfo(request.inputPath).size()) + shown + mark;
+    way.allBlocksNeed = LosslessNeed(reader, QFileInfo(request.inputPath).size()) + shown + mark;
     // A spliced picture holds the blocks around the mark, not the picture's.
-    const QSize storedMark =
-        StoredRect(QRect(way.at + way.visible.topLeft(), way.visible.size()), reader.size(),
-                   reader.orientation())
-            .size();
-    const qint64 need = lossless->spliced() ? lossless->bytesNeeded(storedMark) + shown + mark
-                                            : way.allBlocksNeed;
+    const QSize storedMark = StoredRect(QRect(way.at + way.visible.topLeft(), way.visible.size()),
+                                        reader.size(), reader.orientation())
+                                 .size();
+    const qint64 need =
+        lossless->spliced() ? lossless->bytesNeeded(storedMark) + shown + mark : way.allBlocksNeed;
     way.losslessFits = !request.budget || need <= request.budget->total();
     return way.losslessFits ? std::max(need, normal + mark) : normal + mark;
 }

@@ -117,8 +117,8 @@ private:
     qint64 mcus_ = 0;
     qint64 interval_ = 0;             // MCUs in a restart interval, all of them without restarts
     std::vector<int> blockComponent_; // the component of each block of an MCU, in order
-    std::array<int, MAX_COMPONENTS> firstBlock_{}; // each component's first block in an MCU
-    std::vector<HuffmanDecoding> dcDecoding_, acDecoding_;   // by component
+    std::array<int, MAX_COMPONENTS> firstBlock_{};         // each component's first block in an MCU
+    std::vector<HuffmanDecoding> dcDecoding_, acDecoding_; // by component
     std::vector<const HuffmanDecoding*> blockDc_, blockAc_; // by block of an MCU
     std::array<JHUFF_TBL, NUM_HUFF_TBLS> dcTables_{}, acTables_{};
     QRect regionMcus_, areaMcus_;
