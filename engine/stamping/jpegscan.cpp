@@ -226,23 +226,8 @@ bool ScanReader::slowByte(uint8_t& byte) {
 }
 
 void ScanReader::fill() {
-    // Eight bytes at once where none of them is 0xFF, which would need a look at the next.
-    if (end_ - at_ >= 8) {
-        uint64_t word = 0;
-        std::memcpy(&word, buffer_.data() + at_, sizeof word);
-        if constexpr (std::endian::native == std::endian::little)
-            word = __builtin_bswap64(word);
-        const uint64_t inverse = ~word;
-        if (((inverse - 0x0101010101010101ULL) & ~inverse & 0x8080808080808080ULL) == 0) {
-            const int count = (63 - bits_) / 8;
-            front_ |= (word >> (64 - 8 * count)) << (64 - bits_ - 8 * count);
-            at_ += size_t(count);
-            bits_ += 8 * count;
-            fedBits_ += 8 * count;
-            realBits_ += 8 * count;
-            return;
-        }
-    }
+    if (fillQuick(front_, bits_))
+        return;
     while (bits_ <= 56) {
         uint8_t byte = 0;
         if (at_ < end_ && buffer_[at_] != 0xFF) {

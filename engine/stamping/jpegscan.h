@@ -9,7 +9,9 @@
 #include <QString>
 
 #include <array>
+#include <bit>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include <jpeglib.h>
@@ -222,7 +224,30 @@ private:
         return difference;
     }
     void fill();
-    void refill(uint64_t& front, int& bits) {
+    // Eight bytes at once where at least eight are at hand and none of them is 0xFF, which would
+    // need a look at the next; false, nothing taken, otherwise.
+    [[gnu::always_inline]] bool fillQuick(uint64_t& front, int& bits) {
+        if (end_ - at_ < 8 || bits >= 56)
+            return false;
+        uint64_t word = 0;
+        std::memcpy(&word, buffer_.data() + at_, sizeof word);
+        if constexpr (std::endian::native == std::endian::little)
+            word = __builtin_bswap64(word);
+        const uint64_t inverse = ~word;
+        if (((inverse - 0x0101010101010101ULL) & ~inverse & 0x8080808080808080ULL) != 0)
+            return false;
+        const int count = (63 - bits) / 8;
+        front |= (word >> (64 - 8 * count)) << (64 - bits - 8 * count);
+        at_ += size_t(count);
+        bits += 8 * count;
+        fedBits_ += 8 * count;
+        realBits_ += 8 * count;
+        return true;
+    }
+    // fill() for the bits in the caller's locals.
+    [[gnu::always_inline]] void refill(uint64_t& front, int& bits) {
+        if (fillQuick(front, bits))
+            return;
         front_ = front;
         bits_ = bits;
         fill();
