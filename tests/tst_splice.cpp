@@ -233,6 +233,7 @@ private slots:
     void scanWalkMatchesSymbolBySymbol_data();
     void scanWalkMatchesSymbolBySymbol();
     void zerosBeforeTheEndOfABlockAreCodedAsTheEnd();
+    void dcSizesBeyondFifteenAreLeftToLibjpeg();
 
 private:
     QString path(const QString& name) const { return dir_.filePath(name); }
@@ -554,6 +555,24 @@ void TestSplice::zerosBeforeTheEndOfABlockAreCodedAsTheEnd() {
         for (size_t c = 0; c < 3; ++c)
             QVERIFY(spliced.components[c].coefficients == blocks.components[c].coefficients);
     }
+}
+
+// A DC table with a symbol for a difference of 64 bits, more than any reader can take: libjpeg
+// refuses the table, and the splice leaves the picture to it rather than walk the data by it.
+void TestSplice::dcSizesBeyondFifteenAreLeftToLibjpeg() {
+    QByteArray file = makeJpeg(photoLike(kPicture.width(), kPicture.height()), 2, 2, 90);
+    const qsizetype table = file.indexOf(QByteArray("\xFF\xC4", 2));
+    QCOMPARE(int(uchar(file[table + 4])), 0x00); // the first DC table
+    int symbols = 0;
+    for (int length = 1; length <= 16; ++length)
+        symbols += uchar(file[table + 4 + length]);
+    file[table + 4 + 16 + symbols] = char(64); // its rarest symbol
+    writeFile(path("bogus.jpg"), file);
+    QVERIFY(!LosslessJpeg(path("bogus.jpg")).spliced());
+    const StampResult result = stampFile(path("bogus.jpg"), path("bogus-copy.jpg"), true);
+    QVERIFY(!result.written);
+    QVERIFY2(result.failures.value(0).text.contains(QStringLiteral("Huffman table")),
+             qPrintable(result.failures.value(0).text));
 }
 
 QTEST_GUILESS_MAIN(TestSplice)

@@ -30,7 +30,8 @@ public:
     const jpeg_decompress_struct& info() const { return reader_.info; }
 
     // Whether the splicer takes the picture: 8-bit samples coded sequentially with Huffman codes,
-    // in one scan that holds every component in the frame's order, its tables all given.
+    // in one scan that holds every component in the frame's order, its tables all given and none
+    // with a DC difference beyond 15 bits.
     bool spliceable() const;
     // Whether a table the picture uses holds a 0, by which no encoder can divide.
     bool zeroInQuantisation() const;
