@@ -165,14 +165,23 @@ bool LosslessWanted(const StampRequest& request, const PictureReader& reader) {
            request.output.format == PictureFormat::Jpeg;
 }
 
-// The picture's blocks when the lossless way is chosen and takes the picture; nothing otherwise,
-// with a note when the lossless way was chosen for a JPEG that it cannot take.
-std::unique_ptr<LosslessJpeg> LosslessWayFor(const StampRequest& request,
-                                             const PictureReader& reader, bool fits,
-                                             QStringList& notes) {
+// The lossless way's reading of the picture's head when that way is chosen for it; nothing
+// otherwise.
+std::unique_ptr<LosslessJpeg> LosslessHeadFor(const StampRequest& request,
+                                              const PictureReader& reader) {
     if (!LosslessWanted(request, reader))
         return nullptr;
-    auto jpeg = std::make_unique<LosslessJpeg>(request.inputPath);
+    return std::make_unique<LosslessJpeg>(request.inputPath);
+}
+
+// The picture's lossless way when it takes the picture; nothing otherwise, with a note when the
+// lossless way was chosen for a JPEG that it cannot take.
+std::unique_ptr<LosslessJpeg> LosslessWayFor(std::unique_ptr<LosslessJpeg> jpeg,
+                                             const StampRequest& request,
+                                             const PictureReader& reader, bool fits,
+                                             QStringList& notes) {
+    if (!jpeg)
+        return nullptr;
     const QString refusal = jpeg->refusal(reader.orientation(), request.choices->stripMetadata,
                                           fits ? request.maxPixels : 0);
     if (refusal.isEmpty())
@@ -187,25 +196,33 @@ struct PictureWay {
     bool streams = false;
     bool losslessFits = false;
     qint64 need = 0;
+    // What a spliced picture takes when its splice fails and it goes through all of its blocks.
+    qint64 allBlocksNeed = 0;
     QPoint at;
     QRect visible; // the part of the mark on the picture, in the mark's own pixels
 };
 
-qint64 PictureNeed(const StampRequest& request, const PictureReader& reader, PictureWay& way) {
+qint64 PictureNeed(const StampRequest& request, const PictureReader& reader,
+                   const LosslessJpeg* lossless, PictureWay& way) {
     const qint64 normal =
         way.streams ? StreamNeed(reader.size()) : WholeNeed(reader, request.output.format);
     const qint64 mark = MarkNeed(way.visible.size());
-    if (!LosslessWanted(request, reader))
+    if (!lossless)
         return normal + mark;
     const qint64 shown = request.wantPicture ? WholeNeed(reader, PictureFormat::Jpeg) : 0;
-    const qint64 lossless =
-        LosslessNeed(reader, QFileInfo(request.inputPath).size()) + shown + mark;
-    way.losslessFits = !request.budget || lossless <= request.budget->total();
-    return way.losslessFits ? std::max(lossless, normal + mark) : normal + mark;
+    way.allBlocksNeed = LosslessNeed(reader, QFileInfo(request.inputPath).size()) + shown + mark;
+    // A spliced picture holds the blocks around the mark, not the picture's.
+    const QSize storedMark = StoredRect(QRect(way.at + way.visible.topLeft(), way.visible.size()),
+                                        reader.size(), reader.orientation())
+                                 .size();
+    const qint64 need =
+        lossless->spliced() ? lossless->bytesNeeded(storedMark) + shown + mark : way.allBlocksNeed;
+    way.losslessFits = !request.budget || need <= request.budget->total();
+    return way.losslessFits ? std::max(need, normal + mark) : normal + mark;
 }
 
 PictureWay WayFor(const StampRequest& request, const PictureReader& reader,
-                  RunWatermark& watermark) {
+                  const LosslessJpeg* lossless, RunWatermark& watermark) {
     PictureWay way;
     way.upright = OrientedSize(reader.size(), reader.orientation());
     const PictureFormat format = request.output.format;
@@ -216,7 +233,7 @@ PictureWay WayFor(const StampRequest& request, const PictureReader& reader,
                    float(mark.width()), float(mark.height()), way.at, request.style->margin);
     way.visible = QRect(way.at, mark).intersected(QRect(QPoint(0, 0), way.upright));
     way.visible.translate(-way.at);
-    way.need = PictureNeed(request, reader, way);
+    way.need = PictureNeed(request, reader, lossless, way);
     return way;
 }
 
@@ -278,12 +295,21 @@ void StampAndCommit(const StampRequest& request, PictureReader& reader, StampRes
     stage = Stage::Place;
     std::optional<RunWatermark> drawn;
     RunWatermark& watermark = MarkFor(request, reader, runMark, drawn, result.notes);
-    const PictureWay way = WayFor(request, reader, watermark);
     stage = Stage::Decode;
-    const MemoryBudget::Admission admission =
+    std::unique_ptr<LosslessJpeg> head = LosslessHeadFor(request, reader);
+    stage = Stage::Place;
+    const PictureWay way = WayFor(request, reader, head.get(), watermark);
+    stage = Stage::Decode;
+    MemoryBudget::Admission admission =
         request.budget ? request.budget->admit(way.need, way.upright) : MemoryBudget::Admission();
     const std::unique_ptr<LosslessJpeg> lossless =
-        LosslessWayFor(request, reader, way.losslessFits, result.notes);
+        LosslessWayFor(std::move(head), request, reader, way.losslessFits, result.notes);
+    if (lossless && request.budget)
+        lossless->beforeAllBlocks([&] {
+            // Given back first: a worker that waits holds no admission, so none waits on it.
+            admission = MemoryBudget::Admission();
+            admission = request.budget->admit(way.allBlocksNeed, way.upright);
+        });
     const bool streams = way.streams && !lossless;
     if (!streams && !lossless && PixelCount(way.upright) > request.maxPixels)
         throw Failure(TooLargeText(way.upright, request.maxPixels));
