@@ -5,6 +5,8 @@
 
 #include "engine/io/picture.h"
 
+#include <QStringList>
+
 #include <memory>
 
 // Decodes one picture file, chosen by its content. JPEG and PNG are read by their own libraries
@@ -38,7 +40,22 @@ public:
     virtual QImage readAll();
     // A JPEG's own tables and sampling; nothing for other formats.
     virtual std::optional<JpegTables> jpegTables() const { return std::nullopt; }
+    // What the copy will lack of the picture, for the run's notes (the frames after the first of
+    // an animation).
+    virtual QStringList notes() const { return {}; }
 };
+
+// The note of an animated picture, of which only the first frame is read.
+inline const QString kFirstFrameNote =
+    QStringLiteral("stamped its first frame alone: an animated picture of %1 frames");
+
+// The formats this build reads and writes beyond those Qt gives it, as the command line names
+// them, and those it was built without.
+struct BuiltFormats {
+    QStringList with;
+    QStringList without;
+};
+BuiltFormats NewerFormats();
 
 // The whole file, opened as PictureReader::open opens it, for a codec that works on the file's
 // bytes. Raises a Failure like PictureReader::open.
