@@ -1,5 +1,7 @@
 #include "cli/clioptions.h"
 
+#include "engine/io/picturereader.h"
+
 #include <QStringList>
 
 namespace {
@@ -46,5 +48,10 @@ QString UsageText() {
         "skipped or the report could not be written (an earlier report is then kept), 2 when\n"
         "the run could not start, 130 or 143 when stopped by SIGINT or SIGTERM (the images in\n"
         "hand are finished first; no file is left half written).\n");
+    const BuiltFormats formats = NewerFormats();
+    if (!formats.without.isEmpty())
+        text += QStringLiteral("\nThis build leaves out %1: such pictures are neither read nor "
+                               "written.\n")
+                    .arg(formats.without.join(QStringLiteral(", ")));
     return text;
 }

@@ -1,5 +1,7 @@
 #include "engine/run/memoryneed.h"
 
+#include "engine/io/picturewriter.h"
+
 #include <algorithm>
 
 namespace {
@@ -81,8 +83,7 @@ qint64 StreamNeed(QSize stored) {
 
 qint64 WholeNeed(const PictureReader& reader, PictureFormat output) {
     const bool turned = reader.orientation() != 1;
-    const bool flattened = reader.hasAlpha() && output != PictureFormat::Png &&
-                           output != PictureFormat::Tiff && output != PictureFormat::Gif;
+    const bool flattened = reader.hasAlpha() && !KeepsAlpha(output);
     const double perPixel = kPixelBytes + DecoderBytesPerPixel(reader) +
                             (turned ? kPixelBytes : 0) + (flattened ? kPixelBytes : 0) +
                             EncoderBytesPerPixel(output);
