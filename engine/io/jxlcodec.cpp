@@ -23,6 +23,10 @@ const QString kJxlEncoderText = QStringLiteral("JPEG XL encoder error %1");
 // own layout in place.
 constexpr JxlPixelFormat kRgba = {4, JXL_TYPE_UINT8, JXL_NATIVE_ENDIAN, 0};
 
+// More than any camera's EXIF or editor's XMP: a compressed box that would grow beyond it is left
+// out rather than inflated without end.
+constexpr qsizetype kLargestBox = 16 * 1024 * 1024;
+
 // The Exif and XMP boxes, decompressed when they were stored with Brotli ("brob"). Only boxes are
 // asked for, so the decoder passes over the codestream without decoding it.
 void readBoxes(const QByteArray& bytes, PictureMetadata& metadata) {
@@ -45,6 +49,8 @@ void readBoxes(const QByteArray& bytes, PictureMetadata& metadata) {
     for (;;) {
         const JxlDecoderStatus status = JxlDecoderProcessInput(decoder.get());
         if (status == JXL_DEC_BOX_NEED_MORE_OUTPUT) {
+            if (buffer.size() >= kLargestBox)
+                break;
             const size_t left = JxlDecoderReleaseBoxBuffer(decoder.get());
             const qsizetype used = buffer.size() - qsizetype(left);
             buffer.resize(buffer.size() * 2);
@@ -88,8 +94,7 @@ public:
     }
     QImage readAll() override;
     QStringList notes() const override {
-        return animated_ ? QStringList{kFirstFrameNote.arg(QStringLiteral("several"))}
-                         : QStringList();
+        return animated_ ? QStringList{kAnimatedNote} : QStringList();
     }
 
 private:

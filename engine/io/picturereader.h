@@ -45,9 +45,11 @@ public:
     virtual QStringList notes() const { return {}; }
 };
 
-// The note of an animated picture, of which only the first frame is read.
-inline const QString kFirstFrameNote =
-    QStringLiteral("stamped its first frame alone: an animated picture of %1 frames");
+// The note of an animated picture, of which only the first frame is read; with the number of
+// frames where the file gives it without decoding them.
+inline const QString kAnimatedNote =
+    QStringLiteral("stamped its first frame alone: an animated picture");
+inline const QString kFirstFrameNote = kAnimatedNote + QStringLiteral(" of %1 frames");
 
 // The formats this build reads and writes beyond those Qt gives it, as the command line names
 // them, and those it was built without.
