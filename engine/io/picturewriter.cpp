@@ -38,7 +38,8 @@ QByteArray encodeWithQt(const QImage& image, const char* format) {
     return bytes;
 }
 
-void writeBytes(QIODevice& device, const QByteArray& bytes) {
+// Unused in a build without the newer codecs.
+[[maybe_unused]] void writeBytes(QIODevice& device, const QByteArray& bytes) {
     writeAllToDevice(device, bytes.constData(), bytes.size());
 }
 
