@@ -12,6 +12,8 @@
 #include <QTest>
 
 #include <avif/avif.h>
+#include <jxl/encode.h>
+#include <jxl/encode_cxx.h>
 #include <libheif/heif.h>
 #include <webp/encode.h>
 #include <webp/mux.h>
@@ -149,6 +151,34 @@ QByteArray makeAnimatedWebp(const QImage& picture) {
     return bytes;
 }
 
+// A lossless JPEG XL of the picture whose codestream names the orientation.
+QByteArray makeTurnedJxl(const QImage& picture, int orientation) {
+    const JxlEncoderPtr encoder = JxlEncoderMake(nullptr);
+    JxlBasicInfo info;
+    JxlEncoderInitBasicInfo(&info);
+    info.xsize = uint32_t(picture.width());
+    info.ysize = uint32_t(picture.height());
+    info.bits_per_sample = 8;
+    info.uses_original_profile = JXL_TRUE;
+    info.orientation = JxlOrientation(orientation);
+    JxlEncoderSetBasicInfo(encoder.get(), &info);
+    JxlColorEncoding srgb;
+    JxlColorEncodingSetToSRGB(&srgb, JXL_FALSE);
+    JxlEncoderSetColorEncoding(encoder.get(), &srgb);
+    JxlEncoderFrameSettings* settings = JxlEncoderFrameSettingsCreate(encoder.get(), nullptr);
+    JxlEncoderSetFrameLossless(settings, JXL_TRUE);
+    const QImage rgb = picture.convertToFormat(QImage::Format_RGB888);
+    const JxlPixelFormat format{3, JXL_TYPE_UINT8, JXL_NATIVE_ENDIAN, size_t(rgb.bytesPerLine())};
+    JxlEncoderAddImageFrame(settings, &format, rgb.constBits(), size_t(rgb.sizeInBytes()));
+    JxlEncoderCloseInput(encoder.get());
+    QByteArray bytes(1 << 20, '\0');
+    auto* next = reinterpret_cast<uint8_t*>(bytes.data());
+    size_t available = size_t(bytes.size());
+    JxlEncoderProcessOutput(encoder.get(), &next, &available);
+    bytes.chop(qsizetype(available));
+    return bytes;
+}
+
 // The picture as libheif shows it, turned by what the file stores.
 QImage decodedByLibheif(const QByteArray& file) {
     heif_context* context = heif_context_alloc();
@@ -186,6 +216,7 @@ private slots:
     void heicComesOutUpright();
     void avifTurnsAsLibheifDoes_data();
     void avifTurnsAsLibheifDoes();
+    void jxlOrientationIsApplied();
     void animationGivesFirstFrameWithNote_data();
     void animationGivesFirstFrameWithNote();
     void automaticWritesEachInItsOwnFormat_data();
@@ -312,6 +343,17 @@ void TestFormats::avifTurnsAsLibheifDoes() {
     const QImage theirs = decodedByLibheif(avif);
     QCOMPARE(ours.size(), theirs.size());
     QVERIFY2(meanError(ours, theirs) < 3, qPrintable(QString::number(meanError(ours, theirs))));
+}
+
+// A JPEG XL's own orientation is applied as an EXIF orientation would be, once.
+void TestFormats::jxlOrientationIsApplied() {
+    const QImage stored = quadrants(40, 24);
+    const auto reader =
+        PictureReader::open(sample(QStringLiteral("turned.jxl"), makeTurnedJxl(stored, 6)));
+    QCOMPARE(reader->format(), PictureFormat::Jxl);
+    QCOMPARE(reader->size(), stored.size());
+    QCOMPARE(reader->orientation(), 6);
+    QVERIFY(sameBytes(upright(*reader), Oriented(stored, 6)));
 }
 
 void TestFormats::animationGivesFirstFrameWithNote_data() {
