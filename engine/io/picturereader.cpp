@@ -189,7 +189,7 @@ QByteArray exifFromTiffHeader(const QByteArray& block) {
     constexpr qsizetype kFarthest = 16;
     const qsizetype little = block.indexOf(QByteArray("II*\0", 4));
     const qsizetype big = block.indexOf(QByteArray("MM\0*", 4));
-    qsizetype at = little < 0 ? big : big < 0 ? little : std::min(little, big);
+    const qsizetype at = little < 0 ? big : big < 0 ? little : std::min(little, big);
     return at < 0 || at > kFarthest ? QByteArray() : block.mid(at);
 }
 
