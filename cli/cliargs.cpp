@@ -2,6 +2,7 @@
 
 #include "cli/clioptions.h"
 #include "engine/io/picturewriter.h"
+#include "engine/io/resize.h"
 #include "engine/stamping/marktext.h"
 
 #include <QFileInfo>
@@ -138,6 +139,15 @@ QString SetQuality(CliRequest& request, const QString& value) {
 QString SetJpegWay(CliRequest& request, const QString& value) {
     return Take(ParseJpegWay(value), request.job.Output.losslessJpeg,
                 "--jpeg takes reencode or lossless, not \"%1\"", value);
+}
+
+QString SetResize(CliRequest& request, const QString& value) {
+    ResizeSpec& kept = request.job.Output.resize;
+    const bool enlarge = kept.enlarge;
+    const QString refusal = Take(ParseResizeSpec(value), kept,
+                                 "--resize takes N, Nx, xN, WxH or P%, not \"%1\"", value);
+    kept.enlarge = enlarge;
+    return refusal;
 }
 
 QString SetExisting(CliRequest& request, const QString& value) {
@@ -322,6 +332,14 @@ const CliOption kOptions[] = {
      "bit for bit; a CMYK or greyscale JPEG is re-encoded, with\n"
      "a note",
      SetJpegWay},
+    {"resize", "SPEC",
+     "resize each picture in the same pass: N (the long edge N\n"
+     "pixels), Nx (width N), xN (height N), WxH (inside W x H) or\n"
+     "P%; never enlarged without --enlarge; the marks are sized\n"
+     "and placed on the resized picture",
+     SetResize},
+    {"enlarge", nullptr, "let --resize make a smaller picture larger",
+     TurnOn<&CliRequest::job, &WatermarkJob::Output, &OutputChoices::resize, &ResizeSpec::enlarge>},
     {"strip-metadata", nullptr,
      "no EXIF, XMP or IPTC in the outputs (the colour profile\n"
      "stays)",

@@ -34,7 +34,7 @@ QImage markPicture() {
 
 struct Fixture {
     QTemporaryDir folder;
-    OutputChoices choices{75, true, false};
+    OutputChoices choices{75, true, false, false, {}};
     StampStyle style{.scale = 0.25, .margin = 2, .opacity = 70};
     RunWatermark watermark{StampMark(markPicture(), kWhite, style)};
 };

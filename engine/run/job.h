@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/io/picture.h"
+#include "engine/io/resize.h"
 #include "engine/stamping/stamp.h"
 #include "engine/stamping/textstyle.h"
 #include "support/color.h"
@@ -53,6 +54,8 @@ struct OutputChoices {
     bool losslessJpeg = false;
     // No EXIF, XMP or IPTC in the copies; the colour profile stays.
     bool stripMetadata = false;
+    // The copies' size; the marks are sized and placed on the resized picture.
+    ResizeSpec resize;
 };
 
 // One part of a run shared out among several machines: each takes the images of its own part,

@@ -1,6 +1,7 @@
 #include "engine/run/memoryneed.h"
 
 #include "engine/io/picturewriter.h"
+#include "engine/io/resize.h"
 
 #include <algorithm>
 
@@ -101,13 +102,29 @@ qint64 StreamNeed(QSize stored) {
            kCodecFixedBytes;
 }
 
+qint64 StreamNeed(const PictureReader& reader) {
+    return StreamNeed(reader.size()) + ResizeNeed(reader);
+}
+
+qint64 ResizeNeed(const PictureReader& reader) {
+    const auto* resizing = dynamic_cast<const ResizingReader*>(&reader);
+    if (!resizing)
+        return 0;
+    const PictureReader& source = resizing->source();
+    // The source's rows go into the filter, never to an encoder.
+    const qint64 sourceNeed =
+        source.canStream() ? StreamNeed(source.size()) : WholeNeed(source, PictureFormat::Png);
+    return sourceNeed + resizing->filterBytes();
+}
+
 qint64 WholeNeed(const PictureReader& reader, PictureFormat output) {
     const bool turned = reader.orientation() != 1;
     const bool flattened = reader.hasAlpha() && !KeepsAlpha(output);
     const double perPixel = kPixelBytes + DecoderBytesPerPixel(reader) +
                             (turned ? kPixelBytes : 0) + (flattened ? kPixelBytes : 0) +
                             EncoderBytesPerPixel(output);
-    return qint64(perPixel * double(Pixels(reader.size()))) + StreamNeed(reader.size());
+    return qint64(perPixel * double(Pixels(reader.size()))) + StreamNeed(reader.size()) +
+           ResizeNeed(reader);
 }
 
 qint64 LosslessNeed(const PictureReader& reader, qint64 fileBytes) {

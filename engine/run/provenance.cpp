@@ -43,6 +43,9 @@ QByteArray OptionFields(const WatermarkJob& job, PictureFormat format) {
                         Field("margin", QByteArray::number(job.Style.margin)) +
                         Field("opacity", QByteArray::number(job.Style.opacity)) +
                         Field("strip", QByteArray::number(job.Output.stripMetadata));
+    // Absent without a resize, so that copies made before resizing existed stay current.
+    if (job.Output.resize.resizes())
+        fields += Field("resize", ResizeSpecText(job.Output.resize).toUtf8());
     // The JPEG choices change JPEG copies only, so that a new quality leaves PNG copies alone.
     if (format == PictureFormat::Jpeg)
         fields += Field("quality", QByteArray::number(job.Output.jpegQuality)) +

@@ -5,6 +5,7 @@
 #include "engine/io/picturefacts.h"
 #include "engine/io/picturereader.h"
 #include "engine/io/picturewriter.h"
+#include "engine/io/resize.h"
 #include "engine/run/memoryneed.h"
 #include "engine/run/outputfile.h"
 #include "engine/run/provenance.h"
@@ -153,10 +154,10 @@ StampMark RunWatermark::forPicture(int width, QRect visible) {
 
 namespace {
 // Whether the lossless way may take the picture: chosen, JPEG to JPEG, and its blocks fit in the
-// budget.
+// budget. A resized picture has new blocks throughout.
 bool LosslessWanted(const StampRequest& request, const PictureReader& reader) {
-    return request.choices->losslessJpeg && reader.format() == PictureFormat::Jpeg &&
-           request.output.format == PictureFormat::Jpeg;
+    return request.choices->losslessJpeg && !request.choices->resize.resizes() &&
+           reader.format() == PictureFormat::Jpeg && request.output.format == PictureFormat::Jpeg;
 }
 
 // The lossless way's reading of the picture's head when that way is chosen for it; nothing
@@ -199,7 +200,7 @@ struct PictureWay {
 qint64 PictureNeed(const StampRequest& request, const PictureReader& reader,
                    const LosslessJpeg* lossless, PictureWay& way) {
     const qint64 normal =
-        way.streams ? StreamNeed(reader.size()) : WholeNeed(reader, request.output.format);
+        way.streams ? StreamNeed(reader) : WholeNeed(reader, request.output.format);
     const qint64 mark = MarkNeed(way.visible.size());
     if (!lossless)
         return normal + mark;
@@ -346,7 +347,10 @@ StampResult StampFile(const StampRequest& request, RunWatermark& watermark) {
         LimitQtDecoding(request.budget
                             ? std::min(request.maxPixels, request.budget->total() / kBytesPerPixel)
                             : request.maxPixels);
-        const std::unique_ptr<PictureReader> reader = PictureReader::open(request.inputPath);
+        std::unique_ptr<PictureReader> reader = PictureReader::open(request.inputPath);
+        // The marks are sized and placed on the picture as it is published.
+        if (request.choices && request.choices->resize.resizes())
+            reader = ResizeReader(std::move(reader), request.choices->resize);
         StampAndCommit(request, *reader, result, watermark, stage);
         result.written = true;
     } catch (const Failure& failure) {

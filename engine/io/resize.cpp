@@ -1,0 +1,326 @@
+#include "engine/io/resize.h"
+
+#include "engine/io/codecio.h"
+
+#include <QRegularExpression>
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+namespace {
+// Four floats, one pixel's B, G, R and A, added and scaled in one instruction.
+using Pixel = float __attribute__((vector_size(16)));
+
+constexpr double kLobes = 3;
+// Source rows read from the picture's reader at a time.
+constexpr int kSourceBand = 16;
+constexpr int kChannels = 4;
+
+double Sinc(double x) {
+    if (x == 0)
+        return 1;
+    const double px = std::numbers::pi * x;
+    return std::sin(px) / px;
+}
+
+double Lanczos3(double x) {
+    return std::abs(x) < kLobes ? Sinc(x) * Sinc(x / kLobes) : 0;
+}
+
+std::optional<int> ParseEdge(const QString& text) {
+    bool isNumber = false;
+    const int edge = text.toInt(&isNumber);
+    return isNumber && edge >= 1 && edge <= kMostResizeEdge ? std::optional(edge) : std::nullopt;
+}
+
+int Scaled(int edge, double factor) {
+    return int(std::clamp<double>(std::llround(edge * factor), 1, kMostResizeEdge));
+}
+
+// The width and height that the factor gives the picture, each edge that the spec names exactly
+// as named.
+QSize ScaledSize(QSize upright, double factor, const ResizeSpec& spec) {
+    QSize size(Scaled(upright.width(), factor), Scaled(upright.height(), factor));
+    const bool wide = upright.width() >= upright.height();
+    switch (spec.kind) {
+    case ResizeKind::LongEdge:
+        (wide ? size.rwidth() : size.rheight()) = spec.width;
+        break;
+    case ResizeKind::Width:
+        size.setWidth(spec.width);
+        break;
+    case ResizeKind::Height:
+        size.setHeight(spec.height);
+        break;
+    case ResizeKind::Box:
+        size = size.boundedTo(QSize(spec.width, spec.height));
+        break;
+    default:
+        break;
+    }
+    return size;
+}
+
+Pixel Load(const uchar* bgra, bool premultiply) {
+    Pixel pixel = {float(bgra[0]), float(bgra[1]), float(bgra[2]), float(bgra[3])};
+    if (premultiply) {
+        const float alpha = pixel[3] / 255.0f;
+        pixel *= Pixel{alpha, alpha, alpha, 1.0f};
+    }
+    return pixel;
+}
+
+uchar Byte(float value) {
+    return uchar(std::clamp(value + 0.5f, 0.0f, 255.0f));
+}
+} // namespace
+
+std::optional<ResizeSpec> ParseResizeSpec(const QString& text) {
+    static const QRegularExpression percent(QStringLiteral("^([0-9]+(\\.[0-9]+)?)%$"));
+    ResizeSpec spec;
+    if (const auto match = percent.match(text); match.hasMatch()) {
+        spec.kind = ResizeKind::Percent;
+        spec.percent = match.captured(1).toDouble();
+        return spec.percent > 0 && spec.percent <= 100.0 * kMostResizeEdge ? std::optional(spec)
+                                                                           : std::nullopt;
+    }
+    const qsizetype x = text.indexOf(QLatin1Char('x'));
+    if (x < 0) {
+        spec.kind = ResizeKind::LongEdge;
+        spec.width = ParseEdge(text).value_or(0);
+        return spec.width ? std::optional(spec) : std::nullopt;
+    }
+    const QString left = text.left(x), right = text.mid(x + 1);
+    const std::optional<int> width = ParseEdge(left), height = ParseEdge(right);
+    if (width && height)
+        spec.kind = ResizeKind::Box;
+    else if (width && right.isEmpty())
+        spec.kind = ResizeKind::Width;
+    else if (height && left.isEmpty())
+        spec.kind = ResizeKind::Height;
+    else
+        return std::nullopt;
+    spec.width = width.value_or(0);
+    spec.height = height.value_or(0);
+    return spec;
+}
+
+QString ResizeSpecText(const ResizeSpec& spec) {
+    QString text;
+    switch (spec.kind) {
+    case ResizeKind::None:
+        return {};
+    case ResizeKind::LongEdge:
+        text = QString::number(spec.width);
+        break;
+    case ResizeKind::Width:
+        text = QStringLiteral("%1x").arg(spec.width);
+        break;
+    case ResizeKind::Height:
+        text = QStringLiteral("x%1").arg(spec.height);
+        break;
+    case ResizeKind::Box:
+        text = QStringLiteral("%1x%2").arg(spec.width).arg(spec.height);
+        break;
+    case ResizeKind::Percent:
+        text = QString::number(spec.percent, 'g', 17) + QLatin1Char('%');
+        break;
+    }
+    return spec.enlarge ? text + QStringLiteral(" enlarge") : text;
+}
+
+QSize ResizedSize(QSize upright, const ResizeSpec& spec) {
+    if (upright.isEmpty())
+        return upright;
+    const double width = upright.width(), height = upright.height();
+    double factor = 1;
+    switch (spec.kind) {
+    case ResizeKind::None:
+        return upright;
+    case ResizeKind::LongEdge:
+        factor = spec.width / std::max(width, height);
+        break;
+    case ResizeKind::Width:
+        factor = spec.width / width;
+        break;
+    case ResizeKind::Height:
+        factor = spec.height / height;
+        break;
+    case ResizeKind::Box:
+        factor = std::min(spec.width / width, spec.height / height);
+        break;
+    case ResizeKind::Percent:
+        factor = spec.percent / 100;
+        break;
+    }
+    if (factor >= 1 && !spec.enlarge)
+        return upright;
+    return ScaledSize(upright, factor, spec);
+}
+
+ResizeTaps LanczosTaps(int from, int to) {
+    ResizeTaps taps;
+    const double scale = double(from) / to;
+    // Made smaller, the kernel is stretched over the input so that it takes out what the output
+    // cannot hold; made larger, it is the plain kernel.
+    const double stretch = std::max(scale, 1.0);
+    const double reach = kLobes * stretch;
+    taps.most = int(std::ceil(2 * reach)) + 2;
+    taps.first.resize(size_t(to));
+    taps.count.resize(size_t(to));
+    taps.weights.assign(size_t(to) * size_t(taps.most), 0.0f);
+    std::vector<double> weights(size_t(taps.most));
+    int most = 0;
+    for (int i = 0; i < to; ++i) {
+        const double centre = (i + 0.5) * scale;
+        const int first = std::max(0, int(std::floor(centre - reach)));
+        const int end = std::min(from, int(std::ceil(centre + reach)) + 1);
+        double sum = 0;
+        int used = 0;
+        int start = -1;
+        for (int j = first; j < end && used < taps.most; ++j) {
+            const double weight = Lanczos3((j + 0.5 - centre) / stretch);
+            if (weight == 0 && start < 0)
+                continue;
+            if (start < 0)
+                start = j;
+            weights[size_t(used++)] = weight;
+            sum += weight;
+        }
+        while (used > 1 && weights[size_t(used - 1)] == 0)
+            --used;
+        if (start < 0) {
+            // Narrower than one output pixel's reach: the nearest input pixel.
+            start = std::clamp(int(centre), 0, from - 1);
+            weights[0] = sum = 1;
+            used = 1;
+        }
+        taps.first[size_t(i)] = start;
+        taps.count[size_t(i)] = used;
+        for (int k = 0; k < used; ++k)
+            taps.weights[size_t(i) * size_t(taps.most) + size_t(k)] =
+                float(weights[size_t(k)] / sum);
+        most = std::max(most, used);
+    }
+    // Kept at the stride it was laid out with; `most` tells the ring how many rows it holds.
+    taps.most = std::max(most, 1);
+    std::vector<float> packed(size_t(to) * size_t(taps.most), 0.0f);
+    const size_t stride = taps.weights.size() / size_t(to);
+    for (size_t i = 0; i < size_t(to); ++i)
+        std::copy_n(taps.weights.begin() + qsizetype(i * stride), taps.most,
+                    packed.begin() + qsizetype(i * size_t(taps.most)));
+    taps.weights = std::move(packed);
+    return taps;
+}
+
+ResizingReader::ResizingReader(std::unique_ptr<PictureReader> source, QSize stored)
+    : source_(std::move(source)), size_(stored) {
+    const QSize from = source_->size();
+    across_ = LanczosTaps(from.width(), size_.width());
+    down_ = LanczosTaps(from.height(), size_.height());
+    inputRow_.resize(size_t(from.width()) * kChannels);
+    ring_.resize(size_t(down_.most) * size_t(size_.width()) * kChannels);
+    outputRow_.resize(size_t(size_.width()) * kChannels);
+    band_.resize(size_t(kSourceBand) * size_t(from.width()) * kChannels);
+}
+
+qint64 ResizingReader::filterBytes(QSize source, QSize stored) {
+    const qint64 floatBytes = sizeof(float) * kChannels;
+    const double scale = double(source.height()) / std::max(1, stored.height());
+    const qint64 ringRows = qint64(std::ceil(2 * kLobes * std::max(scale, 1.0))) + 2;
+    return floatBytes * (source.width() + (ringRows + 1) * stored.width()) +
+           qint64(kSourceBand) * source.width() * kChannels;
+}
+
+qint64 ResizingReader::filterBytes() const {
+    return filterBytes(source_->size(), size_);
+}
+
+void ResizingReader::filterNextSourceRow() {
+    const int width = source_->size().width();
+    const qsizetype bytesPerLine = qsizetype(width) * kChannels;
+    if (filtered_ >= bandFirst_ + bandRows_) {
+        bandFirst_ = filtered_;
+        bandRows_ = std::min(kSourceBand, source_->size().height() - bandFirst_);
+        source_->readRows(band_.data(), bytesPerLine, bandRows_);
+    }
+    const uchar* row = band_.data() + (filtered_ - bandFirst_) * bytesPerLine;
+    const bool premultiply = source_->hasAlpha();
+    auto* input = reinterpret_cast<Pixel*>(inputRow_.data());
+    for (int x = 0; x < width; ++x)
+        input[x] = Load(row + x * kChannels, premultiply);
+    auto* out =
+        reinterpret_cast<Pixel*>(ring_.data()) + qsizetype(filtered_ % down_.most) * size_.width();
+    const float* weights = across_.weights.data();
+    for (int x = 0; x < size_.width(); ++x, weights += across_.most) {
+        const Pixel* from = input + across_.first[size_t(x)];
+        Pixel sum = {0, 0, 0, 0};
+        for (int k = 0; k < across_.count[size_t(x)]; ++k)
+            sum += from[k] * weights[k];
+        out[x] = sum;
+    }
+    ++filtered_;
+}
+
+void ResizingReader::makeRow(int y, uchar* row) {
+    const int first = down_.first[size_t(y)];
+    const int count = down_.count[size_t(y)];
+    while (filtered_ < first + count)
+        filterNextSourceRow();
+    const int width = size_.width();
+    auto* out = reinterpret_cast<Pixel*>(outputRow_.data());
+    std::fill_n(out, width, Pixel{0, 0, 0, 0});
+    const float* weights = down_.weights.data() + size_t(y) * size_t(down_.most);
+    for (int k = 0; k < count; ++k) {
+        const Pixel* in = reinterpret_cast<const Pixel*>(ring_.data()) +
+                          qsizetype((first + k) % down_.most) * width;
+        const float weight = weights[k];
+        for (int x = 0; x < width; ++x)
+            out[x] += in[x] * weight;
+    }
+    const bool alpha = source_->hasAlpha();
+    for (int x = 0; x < width; ++x) {
+        Pixel pixel = out[x];
+        uchar* bytes = row + x * kChannels;
+        const uchar a = alpha ? Byte(pixel[3]) : 0xFF;
+        if (alpha && a != 0 && a != 0xFF) {
+            const float unmultiply = 255.0f / std::max(pixel[3], 1.0f);
+            pixel *= Pixel{unmultiply, unmultiply, unmultiply, 1.0f};
+        }
+        bytes[0] = Byte(pixel[0]);
+        bytes[1] = Byte(pixel[1]);
+        bytes[2] = Byte(pixel[2]);
+        bytes[3] = a;
+    }
+}
+
+void ResizingReader::readRows(uchar* rows, qsizetype bytesPerLine, int count) {
+    if (count > size_.height() - made_)
+        failDataEndsEarly();
+    for (int y = 0; y < count; ++y)
+        makeRow(made_++, rows + y * bytesPerLine);
+}
+
+std::unique_ptr<PictureReader> ResizeReader(std::unique_ptr<PictureReader> reader,
+                                            const ResizeSpec& spec) {
+    const QSize stored = reader->size();
+    const bool turned = reader->orientation() >= 5;
+    const QSize upright = turned ? stored.transposed() : stored;
+    const QSize wanted = ResizedSize(upright, spec);
+    if (wanted == upright)
+        return reader;
+    const QSize target = turned ? wanted.transposed() : wanted;
+    const auto keeps = [&](int denominator) {
+        const int width = (stored.width() + denominator - 1) / denominator;
+        const int height = (stored.height() + denominator - 1) / denominator;
+        return width >= kDecodedOverTarget * target.width() &&
+               height >= kDecodedOverTarget * target.height();
+    };
+    for (int denominator : {8, 4, 2})
+        if (keeps(denominator) && reader->scaleDown(denominator))
+            break;
+    if (reader->size() == target)
+        return reader;
+    return std::make_unique<ResizingReader>(std::move(reader), target);
+}

@@ -1,0 +1,115 @@
+#pragma once
+
+// Pictures made smaller (or, when asked, larger) as they are read: the size a run asks for, and a
+// reader that gives the resized rows a band at a time from the rows of the picture's own reader.
+
+#include "engine/io/picturereader.h"
+
+#include <QSize>
+#include <QString>
+
+#include <memory>
+#include <optional>
+
+// How a run sizes its copies, in upright pixels.
+enum class ResizeKind {
+    None,     // the picture's own size
+    LongEdge, // the longer edge `width` pixels
+    Width,    // `width` pixels across
+    Height,   // `height` pixels down
+    Box,      // inside `width` x `height`, the aspect kept
+    Percent,  // `percent` of each edge
+};
+
+struct ResizeSpec {
+    ResizeKind kind = ResizeKind::None;
+    int width = 0;
+    int height = 0;
+    double percent = 0;
+    // A picture smaller than the size asked for is enlarged to it; without, it keeps its size.
+    bool enlarge = false;
+
+    bool resizes() const { return kind != ResizeKind::None; }
+    friend bool operator==(const ResizeSpec&, const ResizeSpec&) = default;
+};
+
+// The largest edge a size may ask for, in pixels.
+inline constexpr int kMostResizeEdge = 1 << 20;
+
+// "N" (the long edge), "Nx" (the width), "xN" (the height), "WxH" (inside that box) or "P%"
+// (P above 0, decimals allowed); nothing for any other text. enlarge is left false.
+std::optional<ResizeSpec> ParseResizeSpec(const QString& text);
+
+// The spec as ParseResizeSpec reads it, with " enlarge" after it when it enlarges; empty for
+// None. A run's copies are made again when this changes.
+QString ResizeSpecText(const ResizeSpec& spec);
+
+// The upright size a picture of the upright size `upright` is given; at least 1 x 1, and never
+// larger than `upright` on either edge unless the spec enlarges.
+QSize ResizedSize(QSize upright, const ResizeSpec& spec);
+
+// The Lanczos-3 weights of one axis from `from` pixels to `to` pixels: for each output pixel, the
+// first input pixel it takes and the weights of the input pixels from there, which add up to 1.
+// Input pixels beyond the edges are left out and the weights of the rest made to add up to 1.
+struct ResizeTaps {
+    std::vector<int> first;
+    std::vector<int> count;
+    std::vector<float> weights; // `most` a pixel, zero beyond its count
+    int most = 0;
+};
+ResizeTaps LanczosTaps(int from, int to);
+
+// Gives the reader's picture at the stored size `stored` (the stored orientation: a spec for an
+// upright picture turned by EXIF orientations 5 to 8 has its edges swapped here). Rows are made
+// by a separable Lanczos-3 filter: each input row filtered across as it is read, then each output
+// row from a ring of the filtered rows it needs. Pixels with their own transparency are filtered
+// premultiplied, so that no colour leaks out of transparent pixels.
+class ResizingReader final : public PictureReader {
+public:
+    ResizingReader(std::unique_ptr<PictureReader> source, QSize stored);
+
+    PictureFormat format() const override { return source_->format(); }
+    QSize size() const override { return size_; }
+    bool hasAlpha() const override { return source_->hasAlpha(); }
+    const PictureMetadata& metadata() const override { return source_->metadata(); }
+    int orientation() const override { return source_->orientation(); }
+    bool canStream() const override { return source_->canStream(); }
+    void readRows(uchar* rows, qsizetype bytesPerLine, int count) override;
+    std::optional<JpegTables> jpegTables() const override { return source_->jpegTables(); }
+    void stopWhen(const std::atomic<bool>* stop) override { source_->stopWhen(stop); }
+    QStringList notes() const override { return source_->notes(); }
+
+    const PictureReader& source() const { return *source_; }
+    // What the filter holds besides the source's rows: its ring of filtered rows, a band of
+    // input rows and one output row, in bytes.
+    qint64 filterBytes() const;
+    static qint64 filterBytes(QSize source, QSize stored);
+
+private:
+    void filterNextSourceRow();
+    void makeRow(int y, uchar* row);
+
+    std::unique_ptr<PictureReader> source_;
+    QSize size_;
+    ResizeTaps across_;
+    ResizeTaps down_;
+    std::vector<float> inputRow_;  // one source row, four floats a pixel
+    std::vector<float> ring_;      // down_.most filtered rows, four floats a pixel
+    std::vector<float> outputRow_; // four floats a pixel
+    std::vector<uchar> band_;      // source rows as read
+    int bandFirst_ = 0;            // the source row at band_'s start
+    int bandRows_ = 0;
+    int filtered_ = 0; // source rows filtered into the ring
+    int made_ = 0;     // output rows given
+};
+
+// The share of the target size that a decoder's own reduction (libjpeg's DCT scaling) must still
+// give on each edge before the filter takes the rest; measured against vips's Lanczos-3 (see
+// bench/results.md).
+inline constexpr double kDecodedOverTarget = 1.0;
+
+// The reader with its picture resized as the spec asks: reduced first by the decoder itself (1/2,
+// 1/4 or 1/8, the largest that keeps kDecodedOverTarget of the target size), then filtered. The
+// reader as it was when the spec keeps the picture's size.
+std::unique_ptr<PictureReader> ResizeReader(std::unique_ptr<PictureReader> reader,
+                                            const ResizeSpec& spec);
