@@ -29,6 +29,9 @@ double Lanczos3(double x) {
 }
 
 std::optional<int> ParseEdge(const QString& text) {
+    if (text.isEmpty() ||
+        !std::all_of(text.begin(), text.end(), [](QChar c) { return c.isDigit(); }))
+        return std::nullopt;
     bool isNumber = false;
     const int edge = text.toInt(&isNumber);
     return isNumber && edge >= 1 && edge <= kMostResizeEdge ? std::optional(edge) : std::nullopt;
