@@ -149,7 +149,9 @@ QByteArray encodedPixels(const QImage& pixels, int quality) {
     WebPPictureInit(&picture);
     picture.width = pixels.width();
     picture.height = pixels.height();
-    picture.use_argb = 1;
+    // Lossy WebP codes YUV: imported straight into its planes, the picture is not held a
+    // second time as ARGB beside them (12 MB less for a 2048 x 1536 copy).
+    picture.use_argb = 0;
     const bool alpha = pixels.format() == QImage::Format_ARGB32;
     const int imported =
         alpha ? WebPPictureImportBGRA(&picture, pixels.constBits(), int(pixels.bytesPerLine()))
