@@ -19,6 +19,7 @@ import zlib
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import corpus as corpus_mod  # noqa: E402
+import webjob  # noqa: E402
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 QUICK_COUNTS = {"jpeg12": 4, "png2": 4, "jpeg108": 1}
@@ -379,6 +380,9 @@ def run_case(key, sources, base, c, env):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    parser.add_argument("--job", choices=("stamp", "web"), default="stamp",
+                        help="stamp: the sets as they are; web: the 12 MP photos resized to 2048 "
+                             "and written as JPEG and WebP (see webjob.py)")
     parser.add_argument("--quick", action="store_true",
                         help="a few pictures of each set, one round, no warm-up: checks that it works")
     parser.add_argument("--reps", type=int, help="counted rounds (default 3; 1 with --quick)")
@@ -390,6 +394,8 @@ def main():
     parser.add_argument("--report", default=os.path.join(HERE, "last-report.md"))
     args = parser.parse_args()
     args.reps = args.reps or (1 if args.quick else 3)
+    if args.job == "web":
+        args.sets = "jpeg12"
 
     # Only the sets asked for are made.
     counts = dict(QUICK_COUNTS if args.quick else {})
@@ -405,6 +411,15 @@ def main():
     os.makedirs(os.path.join(base, "logs"), exist_ok=True)
     version = subprocess.run([c["cli"], "--version"], capture_output=True, text=True).stdout
     lines = machine() + [f"Measured: {c['cli']} ({version.strip()})"]
+    if args.job == "web":
+        text, ok = webjob.run(args, c, run_pool, env, base)
+        text = "\n".join(f"- {line}" for line in lines) + "\n\n" + text
+        with open(args.report, "w") as f:
+            f.write(text)
+        print(text)
+        if not args.out:
+            shutil.rmtree(base, ignore_errors=True)
+        return 0 if ok else 1
 
     cases = []
     for set_name in sets:

@@ -109,6 +109,17 @@ QSize UprightSize(const QString& path) {
     reader.setAutoTransform(true);
     return reader.read().size();
 }
+// Soft detail and colour, as a photo's landscape has after a camera's own smoothing.
+QImage Landscape(int width, int height) {
+    QImage image(width, height, QImage::Format_RGB32);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            const double wave = 60 * std::sin(x / 7.0) * std::cos(y / 5.0);
+            image.setPixel(x, y,
+                           qRgb(x * 200 / width + 20, int(120 + wave), y * 200 / height + 20));
+        }
+    return image;
+}
 } // namespace
 
 class TestResize : public QObject, public CliFolders {
@@ -234,15 +245,21 @@ void TestResize::jpegsAreReducedByTheirDecoderFirst() {
     const auto exact = ResizeReader(PictureReader::open(in("big.jpg")), *Spec("400", false));
     QCOMPARE(exact->size(), QSize(400, 300));
     QVERIFY(!dynamic_cast<ResizingReader*>(exact.get()));
-    // Half is the smallest reduction still above 500 pixels; the filter takes the rest.
+    // 3/8 is the smallest reduction still above 500 pixels; the filter takes the rest.
     const auto filtered = ResizeReader(PictureReader::open(in("big.jpg")), *Spec("500", false));
     const auto* resizing = dynamic_cast<ResizingReader*>(filtered.get());
     QVERIFY(resizing);
-    QCOMPARE(resizing->source().size(), QSize(800, 600));
+    QCOMPARE(resizing->source().size(), QSize(600, 450));
     QCOMPARE(filtered->size(), QSize(500, 375));
     // A picture that keeps its size is read as it was.
     const auto kept = ResizeReader(PictureReader::open(in("big.jpg")), *Spec("4000", false));
     QCOMPARE(kept->size(), QSize(1600, 1200));
+    // The decoder's reduction and the filter together stay close to the filter alone.
+    WriteImage(Landscape(480, 360), in("small.jpg"), "jpg");
+    const QImage reduced = Resized(in("small.jpg"), *Spec("170", false), 16);
+    const QImage direct =
+        DirectLanczos(PictureReader::open(in("small.jpg"))->readAll(), {170, 128});
+    QVERIFY2(Psnr(reduced, direct) >= 40, qPrintable(QString::number(Psnr(reduced, direct))));
 }
 
 void TestResize::aTurnedPictureIsSizedUpright() {

@@ -51,6 +51,7 @@ public:
     void readRows(uchar* rows, qsizetype bytesPerLine, int count) override;
     std::optional<JpegTables> jpegTables() const override;
     bool scaleDown(int denominator) override;
+    bool scaleToEighths(int eighths) override;
     void stopWhen(const std::atomic<bool>* stop) override { jpeg_.errors.stop = stop; }
 
 private:
@@ -163,6 +164,18 @@ bool JpegReader::scaleDown(int denominator) {
     // the picture's rows never exist at full size.
     info_.scale_num = 1;
     info_.scale_denom = unsigned(denominator);
+    run([&] { jpeg_calc_output_dimensions(&info_); });
+    scaled_ = true;
+    return true;
+}
+
+bool JpegReader::scaleToEighths(int eighths) {
+    if (started_ || eighths < 1 || eighths > 7)
+        return false;
+    // libjpeg-turbo's inverse DCT of M x M for each 8 x 8 block: a fraction of the work of the
+    // full-size rows, and a proper low-pass of what the block holds.
+    info_.scale_num = unsigned(eighths);
+    info_.scale_denom = 8;
     run([&] { jpeg_calc_output_dimensions(&info_); });
     scaled_ = true;
     return true;

@@ -53,6 +53,13 @@ public:
         Q_UNUSED(denominator);
         return false;
     }
+    // Before any row is read: asks for the rows at eighths/8 (1 to 7) of the stored size, rounded
+    // up, made by the decoder's own inverse DCT (libjpeg's scaling by M/8). True when the decoder
+    // does so; false leaves the reader as it was.
+    virtual bool scaleToEighths(int eighths) {
+        Q_UNUSED(eighths);
+        return false;
+    }
     // What the copy will lack of the picture, for the run's notes (the frames after the first of
     // an animation).
     virtual QStringList notes() const { return {}; }

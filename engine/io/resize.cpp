@@ -314,15 +314,22 @@ std::unique_ptr<PictureReader> ResizeReader(std::unique_ptr<PictureReader> reade
     if (wanted == upright)
         return reader;
     const QSize target = turned ? wanted.transposed() : wanted;
-    const auto keeps = [&](int denominator) {
-        const int width = (stored.width() + denominator - 1) / denominator;
-        const int height = (stored.height() + denominator - 1) / denominator;
+    const auto keeps = [&](int eighths) {
+        const qint64 width = (qint64(stored.width()) * eighths + 7) / 8;
+        const qint64 height = (qint64(stored.height()) * eighths + 7) / 8;
         return width >= kDecodedOverTarget * target.width() &&
                height >= kDecodedOverTarget * target.height();
     };
-    for (int denominator : {8, 4, 2})
-        if (keeps(denominator) && reader->scaleDown(denominator))
+    // The smallest reduction that keeps enough: 1/8, 1/4 or 1/2 where the decoder makes those,
+    // otherwise any eighths a JPEG decoder makes.
+    for (int eighths = 1; eighths < 8; ++eighths) {
+        if (!keeps(eighths))
+            continue;
+        const bool scaled = (8 % eighths == 0 && reader->scaleDown(8 / eighths)) ||
+                            (kAnyEighths && reader->scaleToEighths(eighths));
+        if (scaled)
             break;
+    }
     if (reader->size() == target)
         return reader;
     return std::make_unique<ResizingReader>(std::move(reader), target);

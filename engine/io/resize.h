@@ -107,6 +107,9 @@ private:
 // give on each edge before the filter takes the rest; measured against vips's Lanczos-3 (see
 // bench/results.md).
 inline constexpr double kDecodedOverTarget = 1.0;
+// Whether a JPEG is also reduced by eighths other than 1/2, 1/4 and 1/8 (5/8 for a 4000-pixel
+// photo made 2048 wide).
+inline constexpr bool kAnyEighths = true;
 
 // The reader with its picture resized as the spec asks: reduced first by the decoder itself (1/2,
 // 1/4 or 1/8, the largest that keeps kDecodedOverTarget of the target size), then filtered. The
