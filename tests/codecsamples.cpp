@@ -298,9 +298,12 @@ QImage readInBands(const QString& path, int band) {
 
 void writeInBands(QIODevice& device, PictureFormat format, const QImage& image, int band,
                   const PictureMetadata& metadata) {
-    auto writer = format == PictureFormat::Jpeg
-                      ? StartJpegWriter(device, image.size(), {}, metadata)
-                      : StartPngWriter(device, image.size(), image.hasAlphaChannel(), metadata);
+    const bool alpha = image.hasAlphaChannel();
+    auto writer =
+        format == PictureFormat::Jpeg ? StartJpegWriter(device, image.size(), {}, metadata)
+        : format == PictureFormat::Webp
+            ? StartWebpWriter(device, image.size(), alpha, JpegSettings{}.quality, metadata)
+            : StartPngWriter(device, image.size(), alpha, metadata);
     for (int y = 0; y < image.height(); y += band)
         writer->writeRows(image.constScanLine(y), image.bytesPerLine(),
                           std::min(band, image.height() - y));

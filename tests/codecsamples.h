@@ -95,7 +95,7 @@ double meanError(const QImage& a, const QImage& b);
 
 // The picture read through the reader a band of rows at a time.
 QImage readInBands(const QString& path, int band);
-// The picture written through the JPEG or PNG row writer a band of rows at a time.
+// The picture written through the JPEG, PNG or WebP row writer a band of rows at a time.
 void writeInBands(QIODevice& device, PictureFormat format, const QImage& image, int band,
                   const PictureMetadata& metadata = {});
 QByteArray encoded(const QImage& image, PictureFormat format, const PictureMetadata& metadata = {},

@@ -1,9 +1,11 @@
 // Pictures resized as they are read: the sizes each form of --resize gives, the filter against a
 // direct Lanczos-3 computed here, bands against the whole, and the command line's copies.
+#include "engine/io/picturewriter.h"
 #include "engine/io/resize.h"
 #include "tests/clikit.h"
 #include "tests/codecsamples.h"
 
+#include <QBuffer>
 #include <QImageReader>
 #include <QTest>
 
@@ -137,6 +139,7 @@ private slots:
     void transparencyDoesNotLeakColour();
     void jpegsAreReducedByTheirDecoderFirst();
     void aTurnedPictureIsSizedUpright();
+    void aWebpWrittenInBandsIsTheWholePicture();
 
     void theMarkFollowsTheResizedPicture();
     void theCommandLineResizesOrRefuses();
@@ -273,6 +276,32 @@ void TestResize::aTurnedPictureIsSizedUpright() {
         RunCli(base() + QStringList{"--resize", "x200", "--format", "jpg", in("turned.jpg")});
     QCOMPARE(run.code, 0);
     QCOMPARE(UprightSize(out("turned.jpg")), QSize(150, 200));
+}
+
+void TestResize::aWebpWrittenInBandsIsTheWholePicture() {
+    if (!WritesFormat(PictureFormat::Webp))
+        QSKIP("built without WebP");
+    // Odd bands end on a row whose chroma pairs with the next band's first; an odd height ends on
+    // a row alone. Opaque bands of a picture with transparency elsewhere get their alpha too.
+    QImage picture = Gradient(61, 45, 2).convertToFormat(QImage::Format_ARGB32);
+    for (int y = 30; y < 45; ++y)
+        for (int x = 0; x < 20; ++x)
+            picture.setPixel(x, y, qRgba(200, 10, 10, x * 12));
+    for (const bool alpha : {false, true}) {
+        const QImage pixels = alpha ? picture : picture.convertToFormat(QImage::Format_RGB32);
+        QByteArray whole, banded;
+        for (const auto& [bytes, band] : {std::pair{&whole, 45}, std::pair{&banded, 7}}) {
+            QBuffer buffer(bytes);
+            buffer.open(QIODevice::WriteOnly);
+            writeInBands(buffer, PictureFormat::Webp, pixels, band);
+        }
+        QCOMPARE(banded, whole);
+        QImage decoded = QImage::fromData(whole, "webp");
+        QCOMPARE(decoded.size(), pixels.size());
+        QCOMPARE(decoded.hasAlphaChannel(), alpha);
+        if (alpha)
+            QCOMPARE(qAlpha(decoded.pixel(0, 40)), 0);
+    }
 }
 
 void TestResize::theMarkFollowsTheResizedPicture() {

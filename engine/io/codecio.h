@@ -38,6 +38,8 @@ std::unique_ptr<PictureReader> openAvif(PictureFile file);
 std::unique_ptr<PictureReader> openHeif(PictureFile file);
 std::unique_ptr<PictureReader> openJxl(PictureFile file);
 QByteArray encodeWebp(const QImage& pixels, int quality, const PictureMetadata& metadata);
+std::unique_ptr<RowWriter> startWebpWriter(QIODevice& device, QSize size, bool alpha, int quality,
+                                           const PictureMetadata& metadata);
 QByteArray encodeAvif(const QImage& pixels, int quality, const PictureMetadata& metadata);
 QByteArray encodeJxl(const QImage& pixels, int quality, const PictureMetadata& metadata);
 

@@ -45,6 +45,20 @@ QByteArray encodeWithQt(const QImage& image, const char* format) {
 
 } // namespace
 
+std::unique_ptr<RowWriter> StartWebpWriter(QIODevice& device, QSize size, bool alpha, int quality,
+                                           const PictureMetadata& metadata) {
+#ifdef TINTOREL_HAS_WEBP
+    return startWebpWriter(device, size, alpha, quality, metadata);
+#else
+    Q_UNUSED(device);
+    Q_UNUSED(size);
+    Q_UNUSED(alpha);
+    Q_UNUSED(quality);
+    Q_UNUSED(metadata);
+    throw Failure(kNoOutputEncoderText);
+#endif
+}
+
 bool WritesFormat(PictureFormat format) {
     switch (format) {
     case PictureFormat::Webp:
@@ -117,7 +131,8 @@ void WritePicture(const QImage& image, PictureFormat format, QIODevice& device,
     }
 #ifdef TINTOREL_HAS_WEBP
     case PictureFormat::Webp:
-        return writeBytes(device, encodeWebp(pixels, jpeg.quality, metadata));
+        return writeRows(*startWebpWriter(device, pixels.size(), alpha, jpeg.quality, metadata),
+                         pixels);
 #endif
 #ifdef TINTOREL_HAS_AVIF
     case PictureFormat::Avif:

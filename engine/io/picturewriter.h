@@ -27,6 +27,12 @@ QString PngProfileRefusal(const QByteArray& icc);
 std::unique_ptr<RowWriter> StartPngWriter(QIODevice& device, QSize size, bool alpha,
                                           const PictureMetadata& metadata);
 
+// WebP holds the whole picture to encode it, but only as its YUV planes (1.5 bytes a pixel, 2.5
+// with alpha): the rows are converted as they come. Lossy at the quality. A build without WebP
+// raises a Failure.
+std::unique_ptr<RowWriter> StartWebpWriter(QIODevice& device, QSize size, bool alpha, int quality,
+                                           const PictureMetadata& metadata);
+
 // Whether this build encodes the format: HEIF never, WebP, AVIF and JPEG XL when built with their
 // libraries.
 bool WritesFormat(PictureFormat format);

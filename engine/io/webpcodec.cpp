@@ -2,6 +2,7 @@
 // EXIF, XMP) through its demuxer and muxer.
 #include "engine/io/codecio.h"
 #include "engine/io/metadata.h"
+#include "engine/io/picturewriter.h"
 
 #include "support/failure.h"
 
@@ -13,6 +14,9 @@
 #include <cerrno>
 
 namespace {
+
+// The encoded picture with the metadata's chunks, through the muxer.
+QByteArray withMetadata(const QByteArray& image, const PictureMetadata& metadata);
 
 const QString kWebpDamagedText = QStringLiteral("damaged WebP picture");
 
@@ -140,32 +144,143 @@ QString encoderErrorText(WebPEncodingError error) {
                : QStringLiteral("WebP encoder error %1").arg(int(error));
 }
 
-QByteArray encodedPixels(const QImage& pixels, int quality) {
+WebPConfig configAt(int quality) {
     WebPConfig config;
     if (!WebPConfigInit(&config))
         throw Failure(QStringLiteral("WebP encoder version mismatch"));
     config.quality = float(quality);
-    WebPPicture picture;
-    WebPPictureInit(&picture);
-    picture.width = pixels.width();
-    picture.height = pixels.height();
-    // Lossy WebP codes YUV: imported straight into its planes, the picture is not held a
-    // second time as ARGB beside them (12 MB less for a 2048 x 1536 copy).
-    picture.use_argb = 0;
-    const bool alpha = pixels.format() == QImage::Format_ARGB32;
-    const int imported =
-        alpha ? WebPPictureImportBGRA(&picture, pixels.constBits(), int(pixels.bytesPerLine()))
-              : WebPPictureImportBGRX(&picture, pixels.constBits(), int(pixels.bytesPerLine()));
+    return config;
+}
+
+// Encodes the picture and frees it.
+QByteArray encodedPicture(const WebPConfig& config, WebPPicture& picture) {
     QByteArray bytes;
     picture.writer = writeToBytes;
     picture.custom_ptr = &bytes;
-    const bool encoded = imported && WebPEncode(&config, &picture);
-    const WebPEncodingError error = imported ? picture.error_code : VP8_ENC_ERROR_OUT_OF_MEMORY;
+    const bool encoded = WebPEncode(&config, &picture);
+    const WebPEncodingError error = picture.error_code;
     WebPPictureFree(&picture);
     if (!encoded)
         throw Failure(encoderErrorText(error));
     return bytes;
 }
+
+// Lossy WebP codes YUV: rows are imported straight into its planes, so the picture is not held a
+// second time as ARGB beside them.
+bool importRows(WebPPicture& picture, const uchar* rows, qsizetype bytesPerLine, bool alpha) {
+    picture.use_argb = 0;
+    return alpha ? WebPPictureImportBGRA(&picture, rows, int(bytesPerLine))
+                 : WebPPictureImportBGRX(&picture, rows, int(bytesPerLine));
+}
+
+QByteArray encodedPixels(const QImage& pixels, int quality) {
+    const WebPConfig config = configAt(quality);
+    WebPPicture picture;
+    WebPPictureInit(&picture);
+    picture.width = pixels.width();
+    picture.height = pixels.height();
+    if (!importRows(picture, pixels.constBits(), pixels.bytesPerLine(),
+                    pixels.format() == QImage::Format_ARGB32)) {
+        WebPPictureFree(&picture);
+        throw Failure(encoderErrorText(VP8_ENC_ERROR_OUT_OF_MEMORY));
+    }
+    return encodedPicture(config, picture);
+}
+
+// The picture's YUV planes filled a band of rows at a time, each band converted by libwebp on its
+// own: its chroma is made from pairs of rows, so bands that start on even rows give the planes
+// that the whole picture gives. An odd row at a band's end waits for the next band.
+class WebpRowWriter final : public RowWriter {
+public:
+    WebpRowWriter(QIODevice& device, QSize size, bool alpha, int quality,
+                  const PictureMetadata& metadata)
+        : device_(device), alpha_(alpha), config_(configAt(quality)), metadata_(metadata) {
+        WebPPictureInit(&picture_);
+        picture_.use_argb = 0;
+        picture_.width = size.width();
+        picture_.height = size.height();
+        picture_.colorspace = alpha ? WEBP_YUV420A : WEBP_YUV420;
+        if (!WebPPictureAlloc(&picture_))
+            throw Failure(SystemErrorText(ENOMEM));
+    }
+    ~WebpRowWriter() override { WebPPictureFree(&picture_); }
+
+    void writeRows(const uchar* rows, qsizetype bytesPerLine, int count) override {
+        const qsizetype rowBytes = qsizetype(picture_.width) * 4;
+        if (!carry_.empty()) {
+            std::vector<uchar> joined(carry_);
+            joined.resize(size_t(rowBytes) * size_t(count + 1));
+            for (int y = 0; y < count; ++y)
+                std::copy_n(rows + y * bytesPerLine, rowBytes,
+                            joined.begin() + qsizetype(y + 1) * rowBytes);
+            carry_.clear();
+            return writeEven(joined.data(), rowBytes, count + 1);
+        }
+        writeEven(rows, bytesPerLine, count);
+    }
+
+    void finish() override {
+        if (!carry_.empty())
+            importBand(carry_.data(), qsizetype(carry_.size()), 1);
+        carry_.clear();
+        const QByteArray bytes = withMetadata(encodedPicture(config_, picture_), metadata_);
+        writeAllToDevice(device_, bytes.constData(), bytes.size());
+    }
+
+private:
+    void writeEven(const uchar* rows, qsizetype bytesPerLine, int count) {
+        const int even = count & ~1;
+        if (even > 0)
+            importBand(rows, bytesPerLine, even);
+        if (even < count)
+            carry_.assign(rows + even * bytesPerLine,
+                          rows + even * bytesPerLine + qsizetype(picture_.width) * 4);
+    }
+
+    void importBand(const uchar* rows, qsizetype bytesPerLine, int count) {
+        if (done_ + count > picture_.height)
+            throw Failure(QStringLiteral("more rows than the picture holds"));
+        WebPPicture band;
+        WebPPictureInit(&band);
+        band.width = picture_.width;
+        band.height = count;
+        const bool imported = importRows(band, rows, bytesPerLine, alpha_);
+        if (imported)
+            copyPlanes(band);
+        WebPPictureFree(&band);
+        if (!imported)
+            throw Failure(SystemErrorText(ENOMEM));
+        done_ += count;
+    }
+
+    void copyPlanes(const WebPPicture& band) {
+        const int width = picture_.width, chromaWidth = (width + 1) / 2;
+        for (int y = 0; y < band.height; ++y) {
+            std::copy_n(band.y + y * band.y_stride, width,
+                        picture_.y + (done_ + y) * picture_.y_stride);
+            // An opaque band is imported without its alpha plane.
+            uint8_t* alpha = alpha_ ? picture_.a + (done_ + y) * picture_.a_stride : nullptr;
+            if (alpha && band.a)
+                std::copy_n(band.a + y * band.a_stride, width, alpha);
+            else if (alpha)
+                std::fill_n(alpha, width, uint8_t(0xFF));
+        }
+        for (int y = 0; y < (band.height + 1) / 2; ++y) {
+            std::copy_n(band.u + y * band.uv_stride, chromaWidth,
+                        picture_.u + (done_ / 2 + y) * picture_.uv_stride);
+            std::copy_n(band.v + y * band.uv_stride, chromaWidth,
+                        picture_.v + (done_ / 2 + y) * picture_.uv_stride);
+        }
+    }
+
+    QIODevice& device_;
+    bool alpha_;
+    WebPConfig config_;
+    PictureMetadata metadata_;
+    WebPPicture picture_;
+    std::vector<uchar> carry_; // an odd row kept for the next band
+    int done_ = 0;             // rows in the planes
+};
 
 } // namespace
 
@@ -174,7 +289,16 @@ std::unique_ptr<PictureReader> openWebp(PictureFile file) {
 }
 
 QByteArray encodeWebp(const QImage& pixels, int quality, const PictureMetadata& metadata) {
-    const QByteArray image = encodedPixels(pixels, quality);
+    return withMetadata(encodedPixels(pixels, quality), metadata);
+}
+
+std::unique_ptr<RowWriter> startWebpWriter(QIODevice& device, QSize size, bool alpha, int quality,
+                                           const PictureMetadata& metadata) {
+    return std::make_unique<WebpRowWriter>(device, size, alpha, quality, metadata);
+}
+
+namespace {
+QByteArray withMetadata(const QByteArray& image, const PictureMetadata& metadata) {
     if (metadata.icc.isEmpty() && metadata.exif.isEmpty() && metadata.xmp.isEmpty())
         return image;
     // The muxer writes the extended header that announces the chunks, in the order the format
@@ -197,3 +321,4 @@ QByteArray encodeWebp(const QImage& pixels, int quality, const PictureMetadata& 
     WebPDataClear(&assembled);
     return bytes;
 }
+} // namespace

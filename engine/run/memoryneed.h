@@ -16,8 +16,9 @@ inline constexpr int kBandRows = 32;
 // A JPEG or PNG going a band of rows at a time: the band, and the rows the codecs keep for
 // themselves (JPEG's block rows and chroma upsampling, PNG's previous row and zlib's window).
 qint64 StreamNeed(QSize stored);
-// The same for a reader, with what a resizing reader holds besides (ResizeNeed).
-qint64 StreamNeed(const PictureReader& reader);
+// The same for a reader, with what a resizing reader holds besides (ResizeNeed), and for a WebP
+// copy what its encoder holds: the YUV planes of the whole picture and its own work.
+qint64 StreamNeed(const PictureReader& reader, PictureFormat output);
 
 // What a resizing reader holds besides the resized rows: its source's own way (a band of rows,
 // or the whole picture for a decoder that holds it) and the filter's rows; 0 for any other

@@ -54,11 +54,13 @@ struct Encoding {
 void StreamStamp(PictureReader& reader, OutputFile& file, const OutputPlan& output,
                  const Encoding& encoding, QPoint at, const StampMark& mark, Stage& stage) {
     const QSize size = reader.size();
-    const bool alphaOut = reader.hasAlpha() && output.format == PictureFormat::Png;
+    const bool alphaOut = reader.hasAlpha() && KeepsAlpha(output.format);
     stage = Stage::Write;
     const std::unique_ptr<RowWriter> writer =
         output.format == PictureFormat::Jpeg
             ? StartJpegWriter(file, size, encoding.jpeg, encoding.metadata)
+        : output.format == PictureFormat::Webp
+            ? StartWebpWriter(file, size, alphaOut, encoding.jpeg.quality, encoding.metadata)
             : StartPngWriter(file, size, alphaOut, encoding.metadata);
     const qsizetype bytesPerLine = qsizetype(size.width()) * kBytesPerPixel;
     const auto band = std::make_unique_for_overwrite<uchar[]>(size_t(bytesPerLine) * kBandRows);
@@ -199,8 +201,8 @@ struct PictureWay {
 
 qint64 PictureNeed(const StampRequest& request, const PictureReader& reader,
                    const LosslessJpeg* lossless, PictureWay& way) {
-    const qint64 normal =
-        way.streams ? StreamNeed(reader) : WholeNeed(reader, request.output.format);
+    const qint64 normal = way.streams ? StreamNeed(reader, request.output.format)
+                                      : WholeNeed(reader, request.output.format);
     const qint64 mark = MarkNeed(way.visible.size());
     if (!lossless)
         return normal + mark;
@@ -222,7 +224,8 @@ PictureWay WayFor(const StampRequest& request, const PictureReader& reader,
     way.upright = OrientedSize(reader.size(), reader.orientation());
     const PictureFormat format = request.output.format;
     way.streams = !request.wantPicture && reader.canStream() && reader.orientation() == 1 &&
-                  (format == PictureFormat::Jpeg || format == PictureFormat::Png);
+                  (format == PictureFormat::Jpeg || format == PictureFormat::Png ||
+                   (format == PictureFormat::Webp && WritesFormat(format)));
     const QSize mark = watermark.sizeForImageWidth(way.upright.width());
     PlaceWatermark(request.placement, float(way.upright.width()), float(way.upright.height()),
                    float(mark.width()), float(mark.height()), way.at, request.style->margin);
