@@ -273,8 +273,7 @@ bool StartRun(CliWindow& window, const CliRequest& request, const CliInputs& inp
     QString error;
     try {
         window.useWatermark(std::make_shared<RunWatermark>(
-            request.job.WatermarkPath, request.job.TransparentColor, request.job.Style,
-            WatermarkPixelCeiling(window.runSettings())));
+            request.job, WatermarkPixelCeiling(window.runSettings())));
     } catch (const Failure& failure) {
         error = failure.text();
     }

@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
     cmake ninja-build g++ pkg-config
-    qt6-base-dev qt6-image-formats-plugins libgl-dev
+    qt6-base-dev qt6-svg-dev qt6-image-formats-plugins libgl-dev
     libgif-dev libjpeg62-turbo-dev libpng-dev libexiv2-dev
     xvfb xauth xdotool x11-utils python3-xlib procps imagemagick groff-base
     # The sanitizer build and the fuzz targets: clang, its sanitizer and libFuzzer runtimes, and

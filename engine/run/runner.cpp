@@ -160,8 +160,7 @@ bool BatchRunner::setUp() {
     if (!settings_.watermark) {
         try {
             settings_.watermark =
-                std::make_shared<RunWatermark>(job_.WatermarkPath, job_.TransparentColor,
-                                               job_.Style, WatermarkPixelCeiling(settings_));
+                std::make_shared<RunWatermark>(job_, WatermarkPixelCeiling(settings_));
         } catch (const Failure& error) {
             failure = error.text();
         } catch (const std::bad_alloc&) {
@@ -187,6 +186,7 @@ ImageReport BatchRunner::process(int position, const ImagePlan& plan) {
         request.inputPath = job_.InputPaths.at(position - 1);
         request.output = plan.output;
         request.mark = plan.mark;
+        request.place = position;
         // A copy below the output folder goes into a folder that may not exist yet.
         if (!job_.OutputSubfolders.value(position - 1).isEmpty())
             request.folderToMake = FolderOfPath(plan.output.path).chopped(1);

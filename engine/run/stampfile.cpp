@@ -8,6 +8,8 @@
 #include "engine/run/outputfile.h"
 #include "engine/run/provenance.h"
 #include "engine/stamping/jpeglossless.h"
+#include "engine/stamping/markshape.h"
+#include "engine/stamping/marksource.h"
 #include "support/failure.h"
 #include "support/paths.h"
 
@@ -52,8 +54,11 @@ struct Encoding {
     QStringList notes; // what of the metadata the copy's format could not hold
 };
 
+// The marks of one picture, finished for it, each with the places of its copies.
+using Plans = std::vector<StampPlan>;
+
 void StreamStamp(PictureReader& reader, OutputFile& file, const OutputPlan& output,
-                 const Encoding& encoding, QPoint at, const StampMark& mark, Stage& stage) {
+                 const Encoding& encoding, const Plans& plans, Stage& stage) {
     const QSize size = reader.size();
     const bool alphaOut = reader.hasAlpha() && output.format == PictureFormat::Png;
     stage = Stage::Write;
@@ -69,7 +74,8 @@ void StreamStamp(PictureReader& reader, OutputFile& file, const OutputPlan& outp
         reader.readRows(band.get(), bytesPerLine, count);
         if (reader.hasAlpha() && !alphaOut)
             FlattenRows(band.get(), bytesPerLine, size.width(), count);
-        StampRows(band.get(), bytesPerLine, y, count, size.width(), alphaOut, at, mark);
+        for (const StampPlan& plan : plans)
+            StampRows(band.get(), bytesPerLine, y, count, size.width(), alphaOut, plan);
         stage = Stage::Write;
         writer->writeRows(band.get(), bytesPerLine, count);
     }
@@ -77,10 +83,11 @@ void StreamStamp(PictureReader& reader, OutputFile& file, const OutputPlan& outp
 }
 
 QImage WholeStamp(PictureReader& reader, OutputFile& file, const OutputPlan& output,
-                  const Encoding& encoding, QPoint at, const StampMark& mark, Stage& stage) {
+                  const Encoding& encoding, const Plans& plans, Stage& stage) {
     stage = Stage::Decode;
     QImage picture = DecodePicture(reader, KeepsAlpha(output.format));
-    StampImage(picture, at, mark);
+    for (const StampPlan& plan : plans)
+        StampImage(picture, plan);
     stage = Stage::Write;
     WritePicture(picture, output.format, file, encoding.jpeg, encoding.metadata);
     return picture;
@@ -118,37 +125,62 @@ QString Naming(const QString& path, const QString& text) {
 }
 } // namespace
 
-RunWatermark::RunWatermark(const QString& path, BgrColor transparent, const StampStyle& style,
-                           qint64 maxPixels) {
+StampMark LoadMark(const QString& path, BgrColor transparent, const StampStyle& style,
+                   qint64 maxPixels) {
     try {
-        mark_ = StampMark(DecodePicture(path, true, maxPixels), transparent, style);
+        if (IsSvgFile(path))
+            return StampMark(SvgMarkSource(path), style);
+        return StampMark(DecodePicture(path, true, maxPixels), transparent, style);
     } catch (const Failure& failure) {
         throw Failure(Naming(path, failure.text()));
     }
 }
 
-StampMark RunWatermark::forImageWidth(int width) {
+RunWatermark::RunWatermark(const WatermarkJob& job, qint64 maxPixels) {
+    RunMarkLayer first{{}, job.Text, job.Placement, job.Style};
+    if (job.Text.text.isEmpty())
+        first.mark = LoadMark(job.WatermarkPath, job.TransparentColor, job.Style, maxPixels);
+    layers_ << first;
+    for (const MarkLayer& more : job.MoreMarks) {
+        RunMarkLayer layer{{}, more.Text, more.Placement, more.Style};
+        if (more.Text.text.isEmpty())
+            layer.mark = LoadMark(more.WatermarkPath, job.TransparentColor, more.Style, maxPixels);
+        layers_ << layer;
+    }
+}
+
+RunWatermark::RunWatermark(const QString& path, BgrColor transparent, const StampStyle& style,
+                           qint64 maxPixels)
+    : RunWatermark(StampMark(LoadMark(path, transparent, style, maxPixels))) {}
+
+RunWatermark::RunWatermark(StampMark mark) {
+    layers_ << RunMarkLayer{mark, {}, 0, mark.style()};
+}
+
+StampMark RunWatermark::kept(qsizetype layer, QSize picture) {
     QMutexLocker lock(&mutex_);
-    auto found = byWidth_.find(width);
-    if (found == byWidth_.end()) {
-        // A run meets few widths; a handful of sizes is all a camera's pictures take.
+    const auto key = std::tuple(layer, picture.width(), picture.height());
+    auto found = bySize_.find(key);
+    if (found == bySize_.end()) {
+        // A run meets few sizes; a handful of sizes is all a camera's pictures take.
         constexpr size_t kKeptSizes = 8;
-        if (byWidth_.size() >= kKeptSizes)
-            byWidth_.clear();
-        found = byWidth_.emplace(width, mark_.forImageWidth(width)).first;
+        if (bySize_.size() >= kKeptSizes * size_t(layers_.size()))
+            bySize_.clear();
+        found = bySize_.emplace(key, layers_.at(layer).mark.forPicture(picture)).first;
     }
     return found->second;
 }
 
-StampMark RunWatermark::forPicture(int width, QRect visible) {
-    const QSize whole = mark_.sizeForImageWidth(width);
+StampMark RunWatermark::forPicture(qsizetype layer, QSize picture, QRect visible) {
+    const StampMark& mark = layers_.at(layer).mark;
+    const QSize whole = mark.sizeFor(picture);
     const qint64 wholeBytes = qint64(whole.width()) * whole.height() * kBytesPerPixel;
     const qint64 visibleBytes = qint64(visible.width()) * visible.height() * kBytesPerPixel;
     if (wholeBytes <= kKeptMarkBytes)
-        return forImageWidth(width);
+        return kept(layer, picture);
     // Made for this picture alone, counted in its admission; a partly visible one is cut.
-    return mark_.partForImageWidth(width, visibleBytes < wholeBytes ? visible
-                                                                    : QRect(QPoint(0, 0), whole));
+    return mark.partForPicture(picture,
+                               visibleBytes < wholeBytes ? visible : QRect(QPoint(0, 0), whole));
 }
 
 namespace {
@@ -162,11 +194,12 @@ bool LosslessWanted(const StampRequest& request, const PictureReader& reader) {
 // The picture's blocks when the lossless way is chosen and takes the picture; nothing otherwise,
 // with a note when the lossless way was chosen for a JPEG that it cannot take.
 std::unique_ptr<LosslessJpeg> LosslessWayFor(const StampRequest& request,
-                                             const PictureReader& reader, bool fits,
+                                             const PictureReader& reader, bool fits, bool oneCopy,
                                              QStringList& notes) {
     if (!LosslessWanted(request, reader))
         return nullptr;
-    auto jpeg = std::make_unique<LosslessJpeg>(request.inputPath);
+    // Copies spread over the picture go through all of its blocks, as its need counts them.
+    auto jpeg = std::make_unique<LosslessJpeg>(request.inputPath, oneCopy);
     const QString refusal = jpeg->refusal(reader.orientation(), request.choices->stripMetadata,
                                           fits ? request.maxPixels : 0);
     if (refusal.isEmpty())
@@ -175,20 +208,39 @@ std::unique_ptr<LosslessJpeg> LosslessWayFor(const StampRequest& request,
     return nullptr;
 }
 
-// How the picture goes, what it holds on its way, and where the mark lands on it.
+// One mark on the picture: unsized, its placement and style, and where its copies land.
+struct MarkWay {
+    StampMark mark;
+    bool text = false;
+    int placement = 0;
+    StampStyle style;
+    QSize box;                  // the finished mark's size
+    std::vector<QPoint> places; // its copies' top-left corners, top to bottom
+    QRect visible;              // of a lone copy, the part on the picture, in the mark's own pixels
+};
+
+// How the picture goes, what it holds on its way, and where its marks land on it.
 struct PictureWay {
     QSize upright;
     bool streams = false;
     bool losslessFits = false;
     qint64 need = 0;
-    QPoint at;
-    QRect visible; // the part of the mark on the picture, in the mark's own pixels
+    QList<MarkWay> marks;
+
+    size_t copies() const {
+        size_t count = 0;
+        for (const MarkWay& mark : marks)
+            count += mark.places.size();
+        return count;
+    }
 };
 
 qint64 PictureNeed(const StampRequest& request, const PictureReader& reader, PictureWay& way) {
     const qint64 normal =
         way.streams ? StreamNeed(reader.size()) : WholeNeed(reader, request.output.format);
-    const qint64 mark = MarkNeed(way.visible.size());
+    qint64 mark = 0;
+    for (const MarkWay& markWay : way.marks)
+        mark += MarkNeed(markWay.visible.size());
     if (!LosslessWanted(request, reader))
         return normal + mark;
     const qint64 shown = request.wantPicture ? WholeNeed(reader, PictureFormat::Jpeg) : 0;
@@ -198,29 +250,94 @@ qint64 PictureNeed(const StampRequest& request, const PictureReader& reader, Pic
     return way.losslessFits ? std::max(lossless, normal + mark) : normal + mark;
 }
 
+// The text of a mark, its variables filled for the picture, drawn as its pixels; nothing where
+// text marks are not drawn.
+QImage DrawnText(const TextStyle&, const StampRequest&, const PictureReader&, QSize, QStringList&) {
+    return {};
+}
+
+// The picture's marks, a text drawn for it, unsized: the first placed as the request says.
+QList<MarkWay> MarksFor(const StampRequest& request, const PictureReader& reader, QSize upright,
+                        const RunWatermark& watermark, QStringList& notes) {
+    QList<MarkWay> marks;
+    for (qsizetype i = 0; i < watermark.layers().size(); ++i) {
+        const RunMarkLayer& layer = watermark.layers().at(i);
+        MarkWay way;
+        way.mark = layer.mark;
+        way.text = !layer.text.text.isEmpty();
+        way.placement = layer.placement;
+        way.style = layer.style;
+        if (i == 0) {
+            way.placement = request.placement;
+            way.style = *request.style;
+        }
+        if (way.text) {
+            // A text takes the size its style gives it, whatever the scale.
+            StampStyle textStyle = way.style;
+            textStyle.scale = 0;
+            const QImage drawn = DrawnText(layer.text, request, reader, upright, notes);
+            if (drawn.isNull())
+                continue;
+            way.mark = StampMark(PixelsMarkSource(drawn), textStyle);
+        }
+        marks << way;
+    }
+    return marks;
+}
+
 PictureWay WayFor(const StampRequest& request, const PictureReader& reader,
-                  RunWatermark& watermark) {
+                  const RunWatermark& watermark, QStringList& notes) {
     PictureWay way;
     way.upright = OrientedSize(reader.size(), reader.orientation());
     const PictureFormat format = request.output.format;
     way.streams = !request.wantPicture && reader.canStream() && reader.orientation() == 1 &&
                   (format == PictureFormat::Jpeg || format == PictureFormat::Png);
-    const QSize mark = watermark.sizeForImageWidth(way.upright.width());
-    PlaceWatermark(request.placement, float(way.upright.width()), float(way.upright.height()),
-                   float(mark.width()), float(mark.height()), way.at, request.style->margin);
-    way.visible = QRect(way.at, mark).intersected(QRect(QPoint(0, 0), way.upright));
-    way.visible.translate(-way.at);
+    const QRect picture(QPoint(0, 0), way.upright);
+    way.marks = MarksFor(request, reader, way.upright, watermark, notes);
+    for (MarkWay& mark : way.marks) {
+        mark.box = mark.mark.sizeFor(way.upright);
+        mark.places = MarkPlaces(mark.placement, way.upright, mark.mark.drawnSizeFor(way.upright),
+                                 mark.box, mark.style);
+        mark.visible = QRect(QPoint(0, 0), mark.box);
+        if (mark.places.size() == 1)
+            mark.visible = QRect(mark.places.front(), mark.box)
+                               .intersected(picture)
+                               .translated(-mark.places.front());
+    }
     way.need = PictureNeed(request, reader, way);
     return way;
 }
 
+// The marks finished for the picture, each copy at its place.
+Plans PlansFor(const PictureWay& way, RunWatermark& watermark) {
+    Plans plans;
+    for (qsizetype i = 0; i < way.marks.size(); ++i) {
+        const MarkWay& markWay = way.marks.at(i);
+        StampPlan plan{markWay.text ? markWay.mark.forPicture(way.upright)
+                                    : watermark.forPicture(i, way.upright, markWay.visible),
+                       markWay.places};
+        // A mark made only where it lands starts there.
+        if (plan.mark.size() != markWay.box && plan.places.size() == 1)
+            plan.places.front() += markWay.visible.topLeft();
+        plans.push_back(std::move(plan));
+    }
+    return plans;
+}
+
 void LosslessStamp(LosslessJpeg& jpeg, const PictureReader& reader, const StampRequest& request,
-                   QPoint at, const StampMark& mark, OutputFile& file, Stage& stage,
-                   QStringList& notes) {
+                   const Plans& plans, OutputFile& file, Stage& stage, QStringList& notes) {
     stage = Stage::Decode;
     jpeg.read();
     // A spliced picture's scan is read as the mark's blocks are taken from it.
-    jpeg.stamp(at, mark, reader.orientation());
+    jpeg.stamp(plans, reader.orientation());
+    // A tile over most of the picture codes most of it anew: hardly the lossless way the user
+    // chose. (A lone mark larger than the picture is the user's own evident choice.)
+    constexpr double kMostlyRecoded = 0.5;
+    size_t copies = 0;
+    for (const StampPlan& plan : plans)
+        copies += plan.places.size();
+    if (copies > 1 && jpeg.stampedShare() > kMostlyRecoded)
+        notes << kMostlyRecodedNote.arg(std::lround(jpeg.stampedShare() * 100));
     stage = Stage::Write;
     // The copy is stored as its input was: a turned picture keeps its orientation and size.
     const bool turned = reader.orientation() != 1;
@@ -245,29 +362,28 @@ QImage WrittenPicture(const StampRequest& request) {
 void StampAndCommit(const StampRequest& request, PictureReader& reader, StampResult& result,
                     RunWatermark& watermark, Stage& stage) {
     stage = Stage::Place;
-    const PictureWay way = WayFor(request, reader, watermark);
+    const PictureWay way = WayFor(request, reader, watermark, result.notes);
     stage = Stage::Decode;
     const MemoryBudget::Admission admission =
         request.budget ? request.budget->admit(way.need, way.upright) : MemoryBudget::Admission();
     const std::unique_ptr<LosslessJpeg> lossless =
-        LosslessWayFor(request, reader, way.losslessFits, result.notes);
+        LosslessWayFor(request, reader, way.losslessFits, way.copies() <= 1, result.notes);
     const bool streams = way.streams && !lossless;
     if (!streams && !lossless && PixelCount(way.upright) > request.maxPixels)
         throw Failure(TooLargeText(way.upright, request.maxPixels));
     stage = Stage::Place;
-    const StampMark mark = watermark.forPicture(way.upright.width(), way.visible);
-    const QPoint at = mark.size() == way.visible.size() ? way.at + way.visible.topLeft() : way.at;
+    const Plans plans = PlansFor(way, watermark);
     stage = Stage::Write;
     MakeOutputFolder(request.folderToMake);
     OutputFile file(request.output.path);
     const Encoding encoding = lossless ? Encoding{} : EncodingFor(request, reader, way.upright);
     QImage picture;
     if (lossless)
-        LosslessStamp(*lossless, reader, request, at, mark, file, stage, result.notes);
+        LosslessStamp(*lossless, reader, request, plans, file, stage, result.notes);
     else if (streams)
-        StreamStamp(reader, file, request.output, encoding, at, mark, stage);
+        StreamStamp(reader, file, request.output, encoding, plans, stage);
     else
-        picture = WholeStamp(reader, file, request.output, encoding, at, mark, stage);
+        picture = WholeStamp(reader, file, request.output, encoding, plans, stage);
     result.notes << encoding.notes;
     stage = Stage::Write;
     const bool marked = MarkCopy(file, request.mark);

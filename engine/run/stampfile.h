@@ -13,6 +13,7 @@
 #include <QStringList>
 
 #include <map>
+#include <tuple>
 
 // Step numbers of one image of the run, as the error report shows them after "at line ".
 namespace RunStep {
@@ -30,27 +31,48 @@ struct StepFailure {
     friend bool operator==(const StepFailure&, const StepFailure&) = default;
 };
 
-// The watermark of a run, decoded once and shared by every worker. With a scale, the mark is
-// resized once for each image width met, not once per image.
+// One mark of a run: where its pixels come from and how it is placed. A text is drawn for each
+// picture; a picture or SVG mark is made once and sized for each picture size.
+struct RunMarkLayer {
+    StampMark mark; // a picture or an SVG, unsized; null for a text
+    TextStyle text; // the text drawn for each picture, when not empty
+    int placement = 0;
+    StampStyle style;
+};
+
+// The marks of a run, their files decoded once and shared by every worker: the first mark, placed
+// as each request says, and the further ones over it in their order, each with its own placement
+// and style. A mark is sized once for each picture size met, not once per picture.
 class RunWatermark {
 public:
-    // Decodes and orients the watermark picture, refused like any picture above maxPixels.
-    // Raises a Failure naming the watermark file.
+    // The job's marks: its watermark file or its text, then its further marks. A raster picture
+    // is refused like any picture above maxPixels. Raises a Failure naming the file.
+    RunWatermark(const WatermarkJob& job, qint64 maxPixels);
+    // One watermark file: a raster picture or an SVG.
     RunWatermark(const QString& path, BgrColor transparent, const StampStyle& style,
                  qint64 maxPixels);
-    explicit RunWatermark(StampMark mark) : mark_(std::move(mark)) {}
+    explicit RunWatermark(StampMark mark);
 
-    StampMark forImageWidth(int width);
-    QSize sizeForImageWidth(int width) const { return mark_.sizeForImageWidth(width); }
-    // The mark for a picture of the given width where only `visible` of it lands on the picture.
-    // A mark much larger than its visible part is made only there, and is not kept for others.
-    StampMark forPicture(int width, QRect visible);
+    const QList<RunMarkLayer>& layers() const { return layers_; }
+    // The first mark's box on a picture of that upright size.
+    QSize sizeFor(QSize picture) const { return layers_.front().mark.sizeFor(picture); }
+    // A picture or SVG mark for a picture of the given upright size where only `visible` of it
+    // lands on the picture. A mark much larger than its visible part is made only there, and is
+    // not kept for others.
+    StampMark forPicture(qsizetype layer, QSize picture, QRect visible);
 
 private:
-    StampMark mark_;
+    StampMark kept(qsizetype layer, QSize picture);
+
+    QList<RunMarkLayer> layers_;
     QMutex mutex_;
-    std::map<int, StampMark> byWidth_;
+    std::map<std::tuple<qsizetype, int, int>, StampMark> bySize_;
 };
+
+// A watermark file's mark: an SVG drawn at each size, or a raster picture decoded upright and
+// keyed. Raises a Failure naming the file.
+StampMark LoadMark(const QString& path, BgrColor transparent, const StampStyle& style,
+                   qint64 maxPixels);
 
 struct StampRequest {
     QString inputPath;
@@ -69,13 +91,15 @@ struct StampRequest {
     // What the copy is made from (see provenance.h), set on it before it takes its name; empty
     // for none.
     QByteArray mark;
+    // The picture's place in the list, from 1, for a text's variables.
+    int place = 1;
 };
 
 struct StampResult {
     bool written = false;
     QList<StepFailure> failures;
     // What the user may want to know of a written copy, such as a JPEG re-encoded although the
-    // lossless way was chosen.
+    // lossless way was chosen, or a text's variables that came out empty.
     QStringList notes;
     QImage picture; // flattened, when asked for
 };

@@ -1,6 +1,8 @@
 // Stamping the mark: its size and strength, the nine placements, rows blended, orientation.
 #include "engine/stamping/stamp.h"
 
+#include "engine/stamping/markshape.h"
+#include "engine/stamping/marksource.h"
 #include "support/failure.h"
 
 #include <QPainter>
@@ -64,60 +66,6 @@ void StampLine(QRgb* out, const QRgb* mark, int count, bool imageHasAlpha) {
     }
 }
 
-// True when some pixel is less than opaque: the picture's alpha then says what is transparent.
-bool HasOwnTransparency(const QImage& argb) {
-    for (int y = 0; y < argb.height(); ++y) {
-        const auto* line = reinterpret_cast<const QRgb*>(argb.constScanLine(y));
-        if (std::any_of(line, line + argb.width(), [](QRgb p) { return qAlpha(p) < 255; }))
-            return true;
-    }
-    return false;
-}
-
-// The largest difference of one channel: how far a colour lies from the key.
-int KeyDistance(QRgb pixel, QRgb key) {
-    return std::max({std::abs(qRed(pixel) - qRed(key)), std::abs(qGreen(pixel) - qGreen(key)),
-                     std::abs(qBlue(pixel) - qBlue(key))});
-}
-
-// A pixel of an anti-aliased rim, a blend of the logo's colour and the key, taken apart again:
-// it keeps the least alpha that explains it as a colour laid over the key, and that colour, so
-// that the rim blends into the picture instead of showing the key's light or dark edge. Over the
-// key colour itself it gives back exactly the pixel it was.
-QRgb Unblended(QRgb pixel, QRgb key) {
-    const auto share = [](int p, int k) {
-        return p == k ? 0.0 : p > k ? double(p - k) / double(255 - k) : double(k - p) / double(k);
-    };
-    const double alpha = std::max({share(qRed(pixel), qRed(key)), share(qGreen(pixel), qGreen(key)),
-                                   share(qBlue(pixel), qBlue(key))});
-    if (alpha <= 0)
-        return 0;
-    const auto channel = [&](int p, int k) {
-        return std::clamp(int(std::lround(k + (p - k) / alpha)), 0, 255);
-    };
-    return qRgba(channel(qRed(pixel), qRed(key)), channel(qGreen(pixel), qGreen(key)),
-                 channel(qBlue(pixel), qBlue(key)), int(std::lround(alpha * 255)));
-}
-
-QImage Keyed(const QImage& picture, BgrColor transparent, int tolerance) {
-    QImage keyed = picture.convertToFormat(QImage::Format_ARGB32);
-    if (keyed.isNull())
-        throw Failure(SystemErrorText(ENOMEM));
-    // A logo with its own transparency (white letters on a clear ground) is blended by its alpha
-    // alone: keying its white out would hollow the letters.
-    if (picture.hasAlphaChannel() && HasOwnTransparency(keyed))
-        return keyed;
-    const QRgb key = BgrToRgb(transparent) | kOpaque;
-    for (int y = 0; y < keyed.height(); ++y) {
-        auto* line = reinterpret_cast<QRgb*>(keyed.scanLine(y));
-        for (int x = 0; x < keyed.width(); ++x) {
-            if (KeyDistance(line[x], key) <= tolerance)
-                line[x] = Unblended(line[x], key);
-        }
-    }
-    return keyed;
-}
-
 void Weaken(QImage& mark, int opacity) {
     if (opacity >= 100)
         return;
@@ -128,84 +76,56 @@ void Weaken(QImage& mark, int opacity) {
     }
 }
 
-// Area averaging over premultiplied pixels, so that no colour of a transparent pixel bleeds into
-// the edges of the smaller mark.
-QImage Resized(const QImage& mark, QSize size) {
-    return mark.convertToFormat(QImage::Format_ARGB32_Premultiplied)
-        .scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
-        .convertToFormat(QImage::Format_ARGB32);
-}
 } // namespace
 
 StampMark::StampMark(const QImage& picture, BgrColor transparent, const StampStyle& style)
-    : pixels_(Keyed(picture, transparent, std::clamp(style.keyTolerance, 0, 255))), style_(style) {}
+    : StampMark(RasterMarkSource(picture, transparent, style.keyTolerance), style) {}
 
-QSize StampMark::sizeForImageWidth(int imageWidth) const {
-    if (finished_ || isNull() || style_.scale <= 0)
+StampMark::StampMark(std::shared_ptr<const MarkSource> source, const StampStyle& style)
+    : source_(std::move(source)), pixels_(source_ ? source_->ownPixels() : QImage()),
+      style_(style) {}
+
+QSize StampMark::size() const {
+    return finished_ || !source_ ? pixels_.size() : source_->ownSize();
+}
+
+QSize StampMark::drawnSizeFor(QSize picture) const {
+    return finished_ || !source_ ? pixels_.size() : DrawnSize(source_->ownSize(), picture, style_);
+}
+
+QSize StampMark::sizeFor(QSize picture) const {
+    if (finished_ || !source_)
         return pixels_.size();
-    const int width = std::max(1, int(std::lround(style_.scale * imageWidth)));
-    const double height = std::round(double(pixels_.height()) * width / double(pixels_.width()));
-    return QSize(width, int(std::clamp(height, 1.0, double(std::numeric_limits<int>::max()))));
+    return TurnedBox(drawnSizeFor(picture), picture, style_);
 }
 
-namespace {
-QString MarkFailureText(QSize size) {
-    return QStringLiteral("the watermark cannot be made %1 x %2 pixels: %3")
-        .arg(size.width())
-        .arg(size.height())
-        .arg(SystemErrorText(ENOMEM));
-}
-
-// The part of the mark scaled to `size` that falls in `visible`, drawn from the mark's own
-// pixels without the rest of the scaled mark.
-QImage ResizedPart(const QImage& mark, QSize size, QRect visible) {
-    QImage part(visible.size(), QImage::Format_ARGB32_Premultiplied);
-    if (part.isNull())
-        throw Failure(MarkFailureText(visible.size()));
-    part.fill(Qt::transparent);
-    QPainter painter(&part);
-    painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    painter.setCompositionMode(QPainter::CompositionMode_Source);
-    painter.drawImage(QRectF(QPointF(-visible.x(), -visible.y()), QSizeF(size)),
-                      mark.convertToFormat(QImage::Format_ARGB32_Premultiplied));
-    painter.end();
-    return part.convertToFormat(QImage::Format_ARGB32);
-}
-} // namespace
-
-StampMark StampMark::forImageWidth(int imageWidth) const {
-    if (finished_ || isNull())
-        return *this;
+StampMark StampMark::finishedWith(QImage pixels) const {
     StampMark mark(*this);
     mark.finished_ = true;
-    const QSize size = sizeForImageWidth(imageWidth);
-    if (size != pixels_.size())
-        mark.pixels_ = Resized(pixels_, size);
-    if (mark.pixels_.isNull())
-        throw Failure(MarkFailureText(size));
-    if (style_.opacity < 100) {
+    mark.pixels_ = std::move(pixels);
+    if (style_.opacity < 100 && !mark.pixels_.isNull()) {
         mark.pixels_.detach();
         if (mark.pixels_.isNull())
-            throw Failure(MarkFailureText(size));
+            throw Failure(MarkFailureText(mark.size()));
         Weaken(mark.pixels_, style_.opacity);
     }
     return mark;
 }
 
-StampMark StampMark::partForImageWidth(int imageWidth, QRect visible) const {
-    const QSize size = sizeForImageWidth(imageWidth);
-    if (finished_ || isNull() || visible == QRect(QPoint(0, 0), size))
-        return forImageWidth(imageWidth);
-    StampMark mark(*this);
-    mark.finished_ = true;
-    mark.pixels_ = visible.isEmpty()        ? QImage()
-                   : size == pixels_.size() ? pixels_.copy(visible)
-                                            : ResizedPart(pixels_, size, visible);
-    if (mark.pixels_.isNull() && !visible.isEmpty())
-        throw Failure(MarkFailureText(visible.size()));
-    if (style_.opacity < 100 && !mark.isNull())
-        Weaken(mark.pixels_, style_.opacity);
-    return mark;
+StampMark StampMark::forPicture(QSize picture) const {
+    if (finished_ || !source_)
+        return *this;
+    const QSize drawn = drawnSizeFor(picture);
+    return finishedWith(
+        TurnedMark(source_->drawn(drawn), style_.rotation, TurnedBox(drawn, picture, style_)));
+}
+
+StampMark StampMark::partForPicture(QSize picture, QRect visible) const {
+    const QSize size = sizeFor(picture);
+    if (finished_ || !source_ || visible == QRect(QPoint(0, 0), size) ||
+        NormalTurn(style_.rotation) != 0)
+        return forPicture(picture);
+    return finishedWith(visible.isEmpty() ? QImage() : source_->drawnPart(size, visible));
 }
 
 StampMark StampMark::storedFor(int orientation) const {
@@ -247,6 +167,24 @@ void StampRows(uchar* rows, qsizetype bytesPerLine, int firstRow, int count, int
         const auto* in = reinterpret_cast<const QRgb*>(pixels.constScanLine(y - at.y()));
         StampLine(out + left, in + (left - at.x()), right - left, imageHasAlpha);
     }
+}
+
+void StampRows(uchar* rows, qsizetype bytesPerLine, int firstRow, int count, int imageWidth,
+               bool imageHasAlpha, const StampPlan& plan) {
+    const int height = plan.mark.size().height();
+    // The copies are in order from the top: those that meet the rows follow one another.
+    auto copy = std::partition_point(plan.places.begin(), plan.places.end(), [&](QPoint at) {
+        return qint64(at.y()) + height <= firstRow;
+    });
+    for (; copy != plan.places.end() && copy->y() < qint64(firstRow) + count; ++copy)
+        StampRows(rows, bytesPerLine, firstRow, count, imageWidth, imageHasAlpha, *copy, plan.mark);
+}
+
+void StampImage(QImage& image, const StampPlan& plan) {
+    if (image.isNull())
+        return;
+    StampRows(image.bits(), image.bytesPerLine(), 0, image.height(), image.width(),
+              image.format() == QImage::Format_ARGB32, plan);
 }
 
 void StampImage(QImage& image, QPoint at, const StampMark& mark) {
