@@ -34,6 +34,50 @@ QByteArray Field(const QByteArray& name, const QByteArray& value) {
     return name + '=' + QByteArray::number(value.size()) + ':' + value + '\n';
 }
 
+QByteArray Number(double value) {
+    return QByteArray::number(value, 'g', 17);
+}
+
+// The style's choices beyond scale, margin and opacity, each only where it differs from what a
+// style holds without it, so that copies made before the choice existed keep their marks.
+QByteArray ShapeFields(const StampStyle& style) {
+    const StampStyle usual;
+    QByteArray fields;
+    if (style.scaleOf != usual.scaleOf)
+        fields += Field("scale-of", QByteArray::number(int(style.scaleOf)));
+    if (style.marginPercent >= 0)
+        fields += Field("margin-percent", Number(style.marginPercent));
+    if (style.rotation != usual.rotation)
+        fields += Field("rotate", Number(style.rotation));
+    if (style.tile)
+        fields += Field("tile", Number(style.tileGap) + (style.tileStagger ? " stagger" : ""));
+    return fields;
+}
+
+QByteArray TextFields(const TextStyle& text) {
+    if (text.text.isEmpty())
+        return {};
+    return Field("text", text.text.toUtf8()) + Field("font", text.font.toUtf8()) +
+           Field("text-color", QByteArray::number(text.color, 16)) +
+           Field("text-size", Number(text.sizePercent)) +
+           Field("text-outline", QByteArray::number(text.outline)) +
+           Field("text-shadow", QByteArray::number(text.shadow));
+}
+
+// Each further mark in its order, its file's content counted in MarksDigest.
+QByteArray MoreMarkFields(const QList<MarkLayer>& layers) {
+    QByteArray fields;
+    for (const MarkLayer& layer : layers)
+        fields += Field("layer", QFile::encodeName(layer.WatermarkPath)) + TextFields(layer.Text) +
+                  Field("placement", QByteArray::number(layer.Placement)) +
+                  Field("scale", Number(layer.Style.scale)) +
+                  Field("margin", QByteArray::number(layer.Style.margin)) +
+                  Field("opacity", QByteArray::number(layer.Style.opacity)) +
+                  Field("key-tolerance", QByteArray::number(layer.Style.keyTolerance)) +
+                  ShapeFields(layer.Style);
+    return fields;
+}
+
 // What of the job changes the bytes of a copy in the format; the output's place does not.
 QByteArray OptionFields(const WatermarkJob& job, PictureFormat format) {
     QByteArray fields = Field("placement", QByteArray::number(job.Placement)) +
@@ -42,7 +86,8 @@ QByteArray OptionFields(const WatermarkJob& job, PictureFormat format) {
                         Field("scale", QByteArray::number(job.Style.scale, 'g', 17)) +
                         Field("margin", QByteArray::number(job.Style.margin)) +
                         Field("opacity", QByteArray::number(job.Style.opacity)) +
-                        Field("strip", QByteArray::number(job.Output.stripMetadata));
+                        Field("strip", QByteArray::number(job.Output.stripMetadata)) +
+                        ShapeFields(job.Style) + MoreMarkFields(job.MoreMarks);
     // The JPEG choices change JPEG copies only, so that a new quality leaves PNG copies alone.
     if (format == PictureFormat::Jpeg)
         fields += Field("quality", QByteArray::number(job.Output.jpegQuality)) +
@@ -66,6 +111,17 @@ QByteArray ContentDigest(const QString& path) {
     if (!file.open(QIODevice::ReadOnly) || !hash.addData(&file))
         return {};
     return hash.result().toHex();
+}
+
+QByteArray MarksDigest(const WatermarkJob& job) {
+    const QByteArray first = ContentDigest(job.WatermarkPath);
+    if (job.MoreMarks.isEmpty())
+        return first;
+    QByteArray digests = first;
+    for (const MarkLayer& layer : job.MoreMarks)
+        digests +=
+            ' ' + ContentDigest(layer.Text.text.isEmpty() ? layer.WatermarkPath : layer.Text.font);
+    return QCryptographicHash::hash(digests, QCryptographicHash::Sha256).toHex();
 }
 
 QByteArray SourceMark(const WatermarkJob& job, const QString& input, PictureFormat format,

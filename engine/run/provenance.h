@@ -24,8 +24,12 @@ inline const QString kMarksFileName = QStringLiteral(".tintorel-marks");
 // be read.
 QByteArray ContentDigest(const QString& path);
 
+// The digest of what every mark of the job is drawn from: the watermark file's content, and each
+// further mark's picture or font file after it.
+QByteArray MarksDigest(const WatermarkJob& job);
+
 // The mark of the copy of an input made under the job in the format, given the digest of the
-// watermark's content.
+// marks' content (MarksDigest).
 QByteArray SourceMark(const WatermarkJob& job, const QString& input, PictureFormat format,
                       const QByteArray& watermarkDigest);
 
