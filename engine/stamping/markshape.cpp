@@ -169,7 +169,9 @@ std::vector<QPoint> TilePlaces(QSize picture, QSize drawn, QSize box, const Stam
     // With the mark of the picture's parity these are whole, and the copies exactly symmetric.
     const double left = (picture.width() - box.width()) / 2.0;
     const double top = (picture.height() - box.height()) / 2.0;
-    if (double(2 * rows + 1) * double(2 * halves + 1) > kMostGridPoints)
+    // Added to the offsets alone, never to the whole corner, whose sum would round unevenly.
+    const double leftHalf = left - std::floor(left), topHalf = top - std::floor(top);
+    if (double(2 * rows + 1) * double(halves + 1) > kMostGridPoints)
         throw Failure(kTooDenseTileText.arg(drawn.width()).arg(drawn.height()));
     const QRect area(QPoint(0, 0), picture);
     std::vector<QPoint> places;
@@ -182,8 +184,8 @@ std::vector<QPoint> TilePlaces(QSize picture, QSize drawn, QSize box, const Stam
             const double y = double(row) * stepY;
             const double dx = x * c + y * s;
             const double dy = y * c - x * s;
-            const QPoint at(int(std::floor(left)) + Symmetric(dx + left - std::floor(left)),
-                            int(std::floor(top)) + Symmetric(dy + top - std::floor(top)));
+            const QPoint at(int(std::floor(left)) + Symmetric(dx + leftHalf),
+                            int(std::floor(top)) + Symmetric(dy + topHalf));
             if (QRect(at, box).intersects(area))
                 places.push_back(at);
         }
