@@ -2,6 +2,7 @@
 
 #include "cli/clioptions.h"
 
+#include <QFileInfo>
 #include <QRegularExpression>
 
 #include <algorithm>
@@ -60,7 +61,7 @@ QString SetColor(CliRequest& request, const QString& value) {
 
 QString SetFormat(CliRequest& request, const QString& value) {
     return Take(ParseFormat(value), request.job.Format,
-                "unknown format \"%1\" (auto, jpg, bmp or png)", value);
+                "unknown format \"%1\" (auto, jpg, bmp, png, tif or gif)", value);
 }
 
 QString AddExtensions(CliRequest& request, const QString& value) {
@@ -187,6 +188,11 @@ QString SetMaxMegapixels(CliRequest& request, const QString& value) {
     return {};
 }
 
+// The preset options are read before any other, so that the command line's win over the preset's.
+QString SetNothing(CliRequest&, const QString&) {
+    return {};
+}
+
 // Every option, in the order --help lists them. A new option is one row here and its paragraph in
 // the manual page, which a test holds to this table.
 const CliOption kOptions[] = {
@@ -215,8 +221,9 @@ const CliOption kOptions[] = {
      "(default 0: only the colour itself)",
      SetKeyTolerance},
     {"format", "F",
-     "auto, jpg, bmp or png (default auto: each image in its own\n"
-     "format, for bmp, jpg, jpeg, jpe, jfif, gif, png, tif, tiff)",
+     "auto, jpg, bmp, png, tif or gif (default auto: each image in\n"
+     "its own format, for bmp, jpg, jpeg, jpe, jfif, gif, png, tif,\n"
+     "tiff)",
      SetFormat},
     {"extension", "EXT",
      "with folder inputs: only files matching \"*.\" + EXT, in any\n"
@@ -301,6 +308,16 @@ const CliOption kOptions[] = {
      "no EXIF, XMP or IPTC in the outputs (the colour profile\n"
      "stays)",
      TurnOn<&CliRequest::job, &WatermarkJob::Output, &OutputChoices::stripMetadata>},
+    {"preset", "FILE",
+     "take the mark and output options from a preset file; a bare\n"
+     "NAME is NAME.ini in ~/.config/Varnholt/presets, the window's\n"
+     "presets; options given here win over the preset's",
+     SetNothing},
+    {"save-preset", "FILE",
+     "write the mark and output options given (over those of\n"
+     "--preset) as a preset, FILE or a bare NAME as --preset reads\n"
+     "it, and stamp nothing",
+     SetNothing},
     {"jobs", "N", "N images at once (default: one per core)", SetJobs},
     {"memory-limit", "SIZE",
      "the memory all images in hand may take together, such as\n"
@@ -319,9 +336,15 @@ const CliOption kOptions[] = {
     {"version", nullptr, "the program's name and version", TurnOn<&CliRequest::version>},
 };
 
+// One option as the command line gives it, before it is applied.
+struct GivenOption {
+    const CliOption* option;
+    QString value;
+};
+
 // One "--name" or "--name=value" at arguments[i], with its value in the next argument when it
 // takes one; i moves past what was used. Returns why it is refused, or the empty text.
-QString ApplyOption(CliRequest& request, const QStringList& arguments, qsizetype& i) {
+QString ReadOption(const QStringList& arguments, qsizetype& i, QList<GivenOption>& given) {
     QString name = arguments[i].mid(2);
     std::optional<QString> value;
     const qsizetype equals = name.indexOf(QLatin1Char('='));
@@ -339,7 +362,67 @@ QString ApplyOption(CliRequest& request, const QStringList& arguments, qsizetype
             return QStringLiteral("--%1 needs a value").arg(name);
         value = arguments[++i];
     }
-    return option->set(request, value.value_or(QString()));
+    given.append({option, value.value_or(QString())});
+    return {};
+}
+
+QString ApplyOption(CliRequest& request, const PresetOption& option) {
+    const CliOption* row = FindCliOption(option.name);
+    return row ? row->set(request, option.value)
+               : QStringLiteral("unknown option --%1").arg(option.name);
+}
+
+// The first mark's options of a run, taken as a further mark.
+MarkLayer LayerOf(const WatermarkJob& job) {
+    return {job.WatermarkPath, job.Text, job.Placement, job.Style};
+}
+
+// Applies the preset's options under the command line's, which are applied after them and win.
+QString ApplyPreset(CliRequest& request, const QString& path, const Preset& preset) {
+    const auto where = [&path](const QString& section, const QString& why) {
+        return QStringLiteral("the preset %1, [%2]: %3").arg(path, section, why);
+    };
+    for (const PresetOption& option : preset.output)
+        if (const QString why = ApplyOption(request, option); !why.isEmpty())
+            return where(QStringLiteral("Output"), why);
+    for (qsizetype i = 0; i < preset.marks.size(); ++i) {
+        const QString section = QStringLiteral("Mark %1").arg(i + 1);
+        CliRequest further;
+        CliRequest& target = i == 0 ? request : further;
+        for (const PresetOption& option : preset.marks[i]) {
+            // The colour left out of a picture without transparency of its own is the run's.
+            if (i > 0 && option.name == QLatin1String("transparent-color"))
+                return where(section, QStringLiteral("transparent-color belongs to Mark 1 "
+                                                     "alone, which gives it to every mark"));
+            if (const QString why = ApplyOption(target, option); !why.isEmpty())
+                return where(section, why);
+        }
+        if (i > 0)
+            request.job.MoreMarks << LayerOf(further.job);
+    }
+    return {};
+}
+
+// The preset that --save-preset writes: the one read with --preset, if any, with the command
+// line's options in place of its own. Files are named by their full paths, so that the preset
+// finds them from wherever it is used.
+Preset PresetToSave(Preset preset, const QList<GivenOption>& given) {
+    if (preset.marks.isEmpty())
+        preset.marks.resize(1);
+    for (const GivenOption& option : given) {
+        const QString name = QString::fromLatin1(option.option->name);
+        const PresetPart part = PresetPartOf(name);
+        if (part == PresetPart::None)
+            continue;
+        QString value = option.value;
+        if ((name == QLatin1String("watermark") || name == QLatin1String("font")) &&
+            QFileInfo::exists(value))
+            value = QFileInfo(value).absoluteFilePath();
+        QList<PresetOption>& section = part == PresetPart::Output ? preset.output : preset.marks[0];
+        section.removeIf([&name](const PresetOption& kept) { return kept.name == name; });
+        section.append({name, value});
+    }
+    return preset;
 }
 } // namespace
 
@@ -375,7 +458,8 @@ std::optional<BgrColor> ParseColor(const QString& text) {
 
 std::optional<OutputFormat> ParseFormat(const QString& text) {
     static const QStringList names = {QStringLiteral("auto"), QStringLiteral("jpg"),
-                                      QStringLiteral("bmp"), QStringLiteral("png")};
+                                      QStringLiteral("bmp"),  QStringLiteral("png"),
+                                      QStringLiteral("tif"),  QStringLiteral("gif")};
     const qsizetype index = names.indexOf(text.toLower());
     return index < 0 ? std::nullopt : std::optional(OutputFormat(index));
 }
@@ -445,6 +529,10 @@ std::optional<QStringList> ParseExtensions(const QString& text) {
 
 std::optional<CliRequest> ParseArguments(const QStringList& arguments, QString& error) {
     CliRequest request;
+    QList<GivenOption> given;
+    // Each option is tried as it comes, so that the first refusal on the line is the one told,
+    // and applied for good once the preset's options lie under them.
+    CliRequest tried;
     bool optionsEnded = false;
     for (qsizetype i = 0; i < arguments.size(); ++i) {
         const QString& argument = arguments[i];
@@ -452,8 +540,34 @@ std::optional<CliRequest> ParseArguments(const QStringList& arguments, QString& 
             request.inputs << argument;
         else if (argument == QLatin1String("--"))
             optionsEnded = true;
-        else if (error = ApplyOption(request, arguments, i); !error.isEmpty())
+        else if (error = ReadOption(arguments, i, given); !error.isEmpty())
             return std::nullopt;
+        else if (error = given.last().option->set(tried, given.last().value); !error.isEmpty())
+            return std::nullopt;
+    }
+    QString presetName, saveName;
+    for (const GivenOption& option : given) {
+        if (option.option->name == QLatin1String("preset"))
+            presetName = option.value;
+        else if (option.option->name == QLatin1String("save-preset"))
+            saveName = option.value;
+    }
+    Preset preset;
+    if (!presetName.isEmpty()) {
+        const QString path = PresetPath(presetName);
+        const std::optional<Preset> read = ReadPreset(path, error);
+        if (!read)
+            return std::nullopt;
+        preset = *read;
+        if (error = ApplyPreset(request, path, preset); !error.isEmpty())
+            return std::nullopt;
+    }
+    for (const GivenOption& option : given)
+        if (error = option.option->set(request, option.value); !error.isEmpty())
+            return std::nullopt;
+    if (!saveName.isEmpty()) {
+        request.savePresetPath = PresetPath(saveName);
+        request.presetToSave = PresetToSave(preset, given);
     }
     return request;
 }

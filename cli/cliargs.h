@@ -1,5 +1,6 @@
 #pragma once
 
+#include "cli/clipreset.h"
 #include "engine/run/job.h"
 
 #include <QString>
@@ -22,6 +23,10 @@ struct CliRequest {
     // The memory the run gives its pictures, in bytes; 0 for the default share of the memory.
     qint64 memoryBytes = 0;
     bool quiet = false;
+    // Where --save-preset writes the preset made of the options given, instead of running; empty
+    // for a run.
+    QString savePresetPath;
+    Preset presetToSave;
     bool help = false;
     bool version = false;
 };
@@ -32,7 +37,7 @@ std::optional<int> ParsePlacement(const QString& text);
 // A colour written as a person writes it, RRGGBB or #RRGGBB, as a 0x00BBGGRR value.
 std::optional<BgrColor> ParseColor(const QString& text);
 
-// auto, jpg, bmp or png, in any letter case.
+// auto, jpg, bmp, png, tif or gif, in any letter case.
 std::optional<OutputFormat> ParseFormat(const QString& text);
 
 // The way JPEGs are stamped, reencode or lossless in any letter case: true for lossless.

@@ -37,5 +37,15 @@ int main(int argc, char* argv[]) {
         out << "tintorel-cli " << TINTOREL_VERSION << '\n';
         return 0;
     }
+    if (!request->savePresetPath.isEmpty()) {
+        if (const QString why = WritePreset(request->presetToSave, request->savePresetPath);
+            !why.isEmpty()) {
+            errors << "tintorel-cli: " << why << '\n';
+            return 2;
+        }
+        if (!request->quiet)
+            errors << "tintorel-cli: preset written to " << request->savePresetPath << '\n';
+        return 0;
+    }
     return RunCli(*request, errors, ::isatty(STDERR_FILENO) == 1);
 }

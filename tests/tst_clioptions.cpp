@@ -8,6 +8,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QImageReader>
 #include <QRegularExpression>
 #include <QSet>
 #include <QStandardPaths>
@@ -148,7 +149,8 @@ void TestCliOptions::parsing() {
     QVERIFY(!ParseColor("#12345"));
     QVERIFY(!ParseColor("GG0000"));
     QCOMPARE(ParseFormat("PNG").value_or(OutputFormat::Automatic), OutputFormat::Png);
-    QVERIFY(!ParseFormat("gif"));
+    QCOMPARE(ParseFormat("Tif").value_or(OutputFormat::Automatic), OutputFormat::Tif);
+    QVERIFY(!ParseFormat("tiff"));
     QCOMPARE(ParseJpegWay("Lossless"), std::optional(true));
     QCOMPARE(ParseJpegWay("reencode"), std::optional(false));
 }
@@ -229,7 +231,7 @@ void TestCliOptions::refusalsNameTheOptionAndTheValue_data() {
     row("colour", {"--transparent-color", "FFF"}, "unknown colour \"FFF\" (RRGGBB or #RRGGBB)");
     row("key tolerance", {"--key-tolerance", "256"},
         "--key-tolerance takes a number from 0 to 255, not \"256\"");
-    row("format", {"--format=gif"}, "unknown format \"gif\" (auto, jpg, bmp or png)");
+    row("format", {"--format=webp"}, "unknown format \"webp\" (auto, jpg, bmp, png, tif or gif)");
     row("extension", {"--extension", ",."},
         "--extension takes extensions such as jpg or jpg,.png, not \",.\"");
     row("shard", {"--shard", "4/3"}, "--shard takes K/N with 1 <= K <= N, not \"4/3\"");
@@ -275,7 +277,7 @@ void TestCliOptions::refusalsNameTheOptionAndTheValue() {
 void TestCliOptions::malformedOptionsExitWithTwo_data() {
     QTest::addColumn<QStringList>("extra");
     QTest::newRow("placement 9") << QStringList{"--placement", "9"};
-    QTest::newRow("unknown format") << QStringList{"--format", "gif"};
+    QTest::newRow("unknown format") << QStringList{"--format", "webp"};
     QTest::newRow("short colour") << QStringList{"--transparent-color", "FFF"};
     QTest::newRow("unknown option") << QStringList{"--bogus"};
     QTest::newRow("missing value") << QStringList{"--placement"};
@@ -322,6 +324,14 @@ void TestCliOptions::optionFormsGiveTheSameFiles() {
                                         "--placement", "0", in("a.jpg")})
                 .code == 0);
     QCOMPARE(QImage(out("a.png")).pixel(1, 1), qRgb(255, 255, 255));
+
+    // Every format Automatic writes can be asked for by name, and is what its extension says.
+    for (const char* format : {"tif", "gif"}) {
+        QVERIFY(RunCli(base() + QStringList{"--format", format, in("a.jpg")}).code == 0);
+        QImageReader written(out(QStringLiteral("a.") + format));
+        QCOMPARE(written.format(), format == QByteArray("tif") ? QByteArray("tiff") : "gif");
+        QVERIFY(!written.read().isNull());
+    }
 }
 
 void TestCliOptions::helpAndVersion() {

@@ -25,10 +25,11 @@ enum class WatermarkPlacement : int {
 
 inline constexpr int kPlacementCount = 9;
 
-// The indices of the output-format buttons, as the setting "Save Option" stores them.
-enum class OutputFormat : int { Automatic = 0, Jpg = 1, Bmp = 2, Png = 3 };
+// The indices of the output-format buttons, as the setting "Save Option" stores them, then the
+// formats that Automatic writes beyond the buttons.
+enum class OutputFormat : int { Automatic = 0, Jpg = 1, Bmp = 2, Png = 3, Tif = 4, Gif = 5 };
 
-inline constexpr int kOutputFormatCount = 4;
+inline constexpr int kOutputFormatCount = 4; // the buttons
 
 // How the stamped copies are encoded.
 struct OutputChoices {

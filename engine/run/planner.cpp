@@ -74,6 +74,10 @@ std::optional<OutputPlan> PlanOutput(const WatermarkJob& job, const QString& inp
         return OutputPlan{outputBase + QStringLiteral("bmp"), PictureFormat::Bmp};
     case OutputFormat::Png:
         return OutputPlan{outputBase + QStringLiteral("png"), PictureFormat::Png};
+    case OutputFormat::Tif:
+        return OutputPlan{outputBase + QStringLiteral("tif"), PictureFormat::Tiff};
+    case OutputFormat::Gif:
+        return OutputPlan{outputBase + QStringLiteral("gif"), PictureFormat::Gif};
     }
     return std::nullopt;
 }
