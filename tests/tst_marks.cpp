@@ -5,6 +5,7 @@
 #include "engine/stamping/jpeglossless.h"
 #include "engine/stamping/markshape.h"
 #include "engine/stamping/marksource.h"
+#include "tests/clikit.h"
 #include "tests/codecsamples.h"
 #include "tests/testkit.h"
 
@@ -62,6 +63,7 @@ private slots:
     void losslessTileKeepsUntouchedBlocksAndSaysWhenMostAreTouched();
     void twoRunsGiveTheSameBytes_data();
     void twoRunsGiveTheSameBytes();
+    void commandLineDrawsAnSvgWithText();
 
 private:
     QString path(const QString& name) const { return dir_->filePath(name); }
@@ -385,6 +387,28 @@ void TestMarks::twoRunsGiveTheSameBytes() {
         else
             QVERIFY(bytes == first);
     }
+}
+
+// Letters in an SVG need Qt's fonts, which the command line has only when it starts them.
+void TestMarks::commandLineDrawsAnSvgWithText() {
+    WriteImage(SolidImage(200, 100, qRgb(0, 0, 0)), path("in.png"), "png");
+    QFile svg(path("words.svg"));
+    QVERIFY(svg.open(QIODevice::WriteOnly));
+    svg.write("<svg xmlns='http://www.w3.org/2000/svg' width='60' height='20'>"
+              "<text x='2' y='16' font-size='16' fill='#fff'>Ab</text></svg>");
+    svg.close();
+    const ProcessResult result =
+        RunCli({"--watermark", path("words.svg"), "--output", path("out"), "--scale", "0.5",
+                "--placement", "middle-middle", "--quiet", path("in.png")});
+    QCOMPARE(result.code, 0);
+    // Its messages alone, none of Qt's own.
+    QCOMPARE(result.errors.count(QLatin1Char('\n')), 2);
+    const QImage out = LoadPicture(path("out/in.png"));
+    int lit = 0;
+    for (int y = 0; y < out.height(); ++y)
+        for (int x = 0; x < out.width(); ++x)
+            lit += qGray(out.pixel(x, y)) > 128;
+    QVERIFY2(lit > 50, qPrintable(QString::number(lit)));
 }
 
 QTEST_GUILESS_MAIN(TestMarks)
