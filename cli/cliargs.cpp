@@ -1,6 +1,7 @@
 #include "cli/cliargs.h"
 
 #include "cli/clioptions.h"
+#include "engine/stamping/marktext.h"
 
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -176,6 +177,26 @@ QString SetJobs(CliRequest& request, const QString& value) {
                 "--jobs takes a number of workers, 1 or more, not \"%1\"", value);
 }
 
+QString SetText(CliRequest& request, const QString& value) {
+    request.job.Text.text = value;
+    return MarkTextRefusal(value);
+}
+
+QString SetTextColor(CliRequest& request, const QString& value) {
+    return Take(ParseTextColor(value), request.job.Text.color,
+                "unknown text colour \"%1\" (RRGGBB or RRGGBBAA, with or without #)", value);
+}
+
+QString SetTextSize(CliRequest& request, const QString& value) {
+    bool isNumber = false;
+    const double size = value.toDouble(&isNumber);
+    return Take(isNumber && size > 0 && size <= 100 ? std::optional(size) : std::nullopt,
+                request.job.Text.sizePercent,
+                "--text-size takes a percentage of the short edge above 0 and at most 100, not "
+                "\"%1\"",
+                value);
+}
+
 QString SetMaxMegapixels(CliRequest& request, const QString& value) {
     bool isNumber = false;
     const double megapixels = value.toDouble(&isNumber);
@@ -200,6 +221,32 @@ const CliOption kOptions[] = {
      "the watermark picture; an SVG is drawn at the size it is\n"
      "stamped at, sharp at any size",
      Keep<&CliRequest::job, &WatermarkJob::WatermarkPath>},
+    {"text", "TEXT",
+     "stamp TEXT as the mark, in place of a watermark picture;\n"
+     "\\n starts a new line; variables in braces are filled for\n"
+     "each picture: {name} and {ext} (the file's name without its\n"
+     "extension, and the extension), {n} (its place in the list,\n"
+     "{n:04} zero-padded), {date} or {date:FORMAT} (when the photo\n"
+     "was taken, else the file's time; FORMAT as strftime), {year},\n"
+     "{artist}, {copyright}, {camera}, {lens}, {iso}, {aperture},\n"
+     "{exposure}, {focal}, {width}, {height}; {artist|TEXT} gives\n"
+     "TEXT when the value is empty; {{ and }} are braces",
+     SetText},
+    {"font", "FONT",
+     "the text's font: an installed family, or a font file (.ttf,\n"
+     ".otf or .ttc), which draws the same on every machine\n"
+     "(default DejaVu Sans); a font that cannot be had stops the\n"
+     "run",
+     Keep<&CliRequest::job, &WatermarkJob::Text, &TextStyle::font>},
+    {"text-color", "C", "the text's colour, RRGGBB or RRGGBBAA (default FFFFFF)", SetTextColor},
+    {"text-size", "P",
+     "the height of the text's capital letters as P percent of\n"
+     "each picture's short edge (default 4)",
+     SetTextSize},
+    {"text-outline", nullptr, "a thin dark outline round the letters (light for dark text)",
+     TurnOn<&CliRequest::job, &WatermarkJob::Text, &TextStyle::outline>},
+    {"text-shadow", nullptr, "a soft dark shadow under the letters (light for dark text)",
+     TurnOn<&CliRequest::job, &WatermarkJob::Text, &TextStyle::shadow>},
     {"output", "DIR", "the output folder, made with its parents when it does not exist",
      Keep<&CliRequest::job, &WatermarkJob::OutputFolder>},
     {"files-from", "FILE", "read more inputs, one path a line (\"-\" for standard input)",
@@ -456,6 +503,16 @@ std::optional<BgrColor> ParseColor(const QString& text) {
     return BgrColor((rgb >> 16) & 0xFF) | BgrColor(rgb & 0xFF00) | (BgrColor(rgb & 0xFF) << 16);
 }
 
+std::optional<QRgb> ParseTextColor(const QString& text) {
+    static const QRegularExpression hex(QStringLiteral("^#?([0-9A-Fa-f]{6})([0-9A-Fa-f]{2})?$"));
+    const QRegularExpressionMatch match = hex.match(text);
+    if (!match.hasMatch())
+        return std::nullopt;
+    const QRgb rgb = match.captured(1).toUInt(nullptr, 16);
+    const QRgb alpha = match.hasCaptured(2) ? match.captured(2).toUInt(nullptr, 16) : 0xFF;
+    return (alpha << 24) | rgb;
+}
+
 std::optional<OutputFormat> ParseFormat(const QString& text) {
     static const QStringList names = {QStringLiteral("auto"), QStringLiteral("jpg"),
                                       QStringLiteral("bmp"),  QStringLiteral("png"),
@@ -568,6 +625,12 @@ std::optional<CliRequest> ParseArguments(const QStringList& arguments, QString& 
     if (!saveName.isEmpty()) {
         request.savePresetPath = PresetPath(saveName);
         request.presetToSave = PresetToSave(preset, given);
+    }
+    // Both would be one mark: which of them the user meant cannot be told.
+    if (!request.job.Text.text.isEmpty() && !request.job.WatermarkPath.isEmpty()) {
+        error = QStringLiteral("--text draws the mark in place of the --watermark picture; give "
+                               "one of them");
+        return std::nullopt;
     }
     return request;
 }

@@ -37,6 +37,10 @@ std::optional<int> ParsePlacement(const QString& text);
 // A colour written as a person writes it, RRGGBB or #RRGGBB, as a 0x00BBGGRR value.
 std::optional<BgrColor> ParseColor(const QString& text);
 
+// A text colour, RRGGBB or RRGGBBAA with or without a leading #, as a 0xAARRGGBB value; without
+// AA, full strength.
+std::optional<QRgb> ParseTextColor(const QString& text);
+
 // auto, jpg, bmp, png, tif or gif, in any letter case.
 std::optional<OutputFormat> ParseFormat(const QString& text);
 

@@ -12,16 +12,28 @@ namespace {
 // The options a mark section holds, and those of the output section. A name here that the
 // option table lacks is refused like any unknown option.
 const QStringList kMarkOptions = {
-    QStringLiteral("watermark"),    QStringLiteral("text"),         QStringLiteral("font"),
-    QStringLiteral("text-color"),   QStringLiteral("text-size"),    QStringLiteral("text-outline"),
-    QStringLiteral("text-shadow"),  QStringLiteral("placement"),    QStringLiteral("transparent-color"),
-    QStringLiteral("key-tolerance"), QStringLiteral("scale"),       QStringLiteral("scale-of"),
-    QStringLiteral("margin"),       QStringLiteral("opacity"),      QStringLiteral("rotate"),
-    QStringLiteral("tile"),         QStringLiteral("tile-gap"),     QStringLiteral("tile-stagger"),
+    QStringLiteral("watermark"),
+    QStringLiteral("text"),
+    QStringLiteral("font"),
+    QStringLiteral("text-color"),
+    QStringLiteral("text-size"),
+    QStringLiteral("text-outline"),
+    QStringLiteral("text-shadow"),
+    QStringLiteral("placement"),
+    QStringLiteral("transparent-color"),
+    QStringLiteral("key-tolerance"),
+    QStringLiteral("scale"),
+    QStringLiteral("scale-of"),
+    QStringLiteral("margin"),
+    QStringLiteral("opacity"),
+    QStringLiteral("rotate"),
+    QStringLiteral("tile"),
+    QStringLiteral("tile-gap"),
+    QStringLiteral("tile-stagger"),
 };
 const QStringList kOutputOptions = {
-    QStringLiteral("format"), QStringLiteral("quality"), QStringLiteral("jpeg"),
-    QStringLiteral("strip-metadata"), QStringLiteral("resize"), QStringLiteral("enlarge"),
+    QStringLiteral("format"),         QStringLiteral("quality"), QStringLiteral("jpeg"),
+    QStringLiteral("strip-metadata"), QStringLiteral("resize"),  QStringLiteral("enlarge"),
     QStringLiteral("name"),
 };
 
@@ -116,7 +128,8 @@ std::optional<Preset> ReadPreset(const QString& path, QString& error) {
     for (const QByteArray& bytes : file.readAll().split('\n')) {
         ++lineNumber;
         const QString line = QString::fromUtf8(bytes).trimmed();
-        if (line.isEmpty() || line.startsWith(QLatin1Char('#')) || line.startsWith(QLatin1Char(';')))
+        if (line.isEmpty() || line.startsWith(QLatin1Char('#')) ||
+            line.startsWith(QLatin1Char(';')))
             continue;
         if (line.startsWith(QLatin1Char('[')) && line.endsWith(QLatin1Char(']'))) {
             const QString name = line.mid(1, line.size() - 2).trimmed();
@@ -136,7 +149,8 @@ std::optional<Preset> ReadPreset(const QString& path, QString& error) {
         }
         const qsizetype equals = line.indexOf(QLatin1Char('='));
         if (equals < 0)
-            return refuse(QStringLiteral("\"%1\" is neither a [section] nor name = value").arg(line));
+            return refuse(
+                QStringLiteral("\"%1\" is neither a [section] nor name = value").arg(line));
         const QString name = line.left(equals).trimmed();
         QString value = Unquoted(line.mid(equals + 1).trimmed());
         if (!section)
@@ -145,13 +159,14 @@ std::optional<Preset> ReadPreset(const QString& path, QString& error) {
         if (!option || PresetPartOf(name) == PresetPart::None)
             return refuse(QStringLiteral("a preset holds no option %1").arg(name));
         if (PresetPartOf(name) != part)
-            return refuse(QStringLiteral("%1 belongs in [%2]")
-                              .arg(name, part == PresetPart::Mark ? kOutputSection
-                                                                  : kMarkSection + " 1"));
+            return refuse(
+                QStringLiteral("%1 belongs in [%2]")
+                    .arg(name, part == PresetPart::Mark ? kOutputSection : kMarkSection + " 1"));
         if (!option->value) {
             const std::optional<bool> on = FlagValue(value);
             if (!on)
-                return refuse(QStringLiteral("%1 takes true or false, not \"%2\"").arg(name, value));
+                return refuse(
+                    QStringLiteral("%1 takes true or false, not \"%2\"").arg(name, value));
             if (!*on)
                 continue;
             value.clear();
@@ -169,9 +184,9 @@ std::optional<Preset> ReadPreset(const QString& path, QString& error) {
 }
 
 QByteArray PresetText(const Preset& preset) {
-    QString text = QStringLiteral(
-        "# A Tintorel preset: tintorel-cli --preset FILE, or the window's presets.\n"
-        "# Each line is a command-line option without its \"--\": name = value.\n");
+    QString text =
+        QStringLiteral("# A Tintorel preset: tintorel-cli --preset FILE, or the window's presets.\n"
+                       "# Each line is a command-line option without its \"--\": name = value.\n");
     const auto writeSection = [&text](const QString& title, const QList<PresetOption>& options) {
         text += QStringLiteral("\n[%1]\n").arg(title);
         for (const PresetOption& option : options)

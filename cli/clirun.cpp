@@ -3,6 +3,7 @@
 #include "cli/clireport.h"
 #include "engine/run/batch.h"
 #include "engine/run/planner.h"
+#include "engine/stamping/textmark.h"
 #include "support/failure.h"
 #include "support/imaging.h"
 #include "support/paths.h"
@@ -256,6 +257,18 @@ bool MakeOutputFolder(const QString& folder, QTextStream& errors) {
 // report started. False, with the reason told, when the run cannot start.
 bool StartRun(CliWindow& window, const CliRequest& request, const CliInputs& inputs,
               RunReport& report, QTextStream& errors) {
+    // Every text mark's font, the further marks' too: never a mark left out for want of one.
+    QList<TextStyle> texts{request.job.Text};
+    for (const MarkLayer& layer : request.job.MoreMarks)
+        texts << layer.Text;
+    for (const TextStyle& text : texts) {
+        if (text.text.isEmpty())
+            continue;
+        if (const std::optional<QString> refusal = FontRefusal(text.font)) {
+            errors << "tintorel-cli: " << *refusal << '\n';
+            return false;
+        }
+    }
     RunCheck check = CheckWatermarkBatch(window);
     // The folder is checked after the list and the watermark, so a run that cannot start for
     // them makes no folder.

@@ -27,7 +27,7 @@ _tintorel_cli() {
     COMPREPLY=()
     local values
     case $prev in
-    --watermark | --files-from | --report)
+    --watermark | --files-from | --report | --font)
         mapfile -t COMPREPLY < <(compgen -f -- "$cur")
         return
         ;;

@@ -7,6 +7,8 @@ packages=(
     cmake ninja-build g++ pkg-config
     qt6-base-dev qt6-svg-dev qt6-image-formats-plugins libgl-dev
     libgif-dev libjpeg62-turbo-dev libpng-dev libexiv2-dev
+    # The usual family of text marks, and the one the tests draw with.
+    fonts-dejavu-core
     xvfb xauth xdotool x11-utils python3-xlib procps imagemagick groff-base
     # The sanitizer build and the fuzz targets: clang, its sanitizer and libFuzzer runtimes, and
     # the symbolizer that puts files and lines into their reports.

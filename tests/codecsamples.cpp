@@ -337,9 +337,20 @@ QByteArray iccOf(Exiv2::Image& image) {
     return QByteArray(reinterpret_cast<const char*>(icc->pData_), qsizetype(icc->size_));
 }
 
+PictureMetadata MetadataOf(const QByteArray& exif, const QByteArray& xmp, const QByteArray& iptc,
+                           const QByteArray& icc) {
+    PictureMetadata metadata;
+    metadata.exif = exif;
+    metadata.xmp = xmp;
+    metadata.iptc = iptc;
+    metadata.icc = icc;
+    return metadata;
+}
+
 PictureMetadata brokenMetadata() {
-    return {QByteArray("II*\0\x08\0\0\0\xff\xff garbage", 18), QByteArray("<x:xmpmeta unclosed"),
-            QByteArray("\x1c\x02\x50\xff\xff"), sampleIccProfile()};
+    return MetadataOf(QByteArray("II*\0\x08\0\0\0\xff\xff garbage", 18),
+                      QByteArray("<x:xmpmeta unclosed"), QByteArray("\x1c\x02\x50\xff\xff"),
+                      sampleIccProfile());
 }
 
 QImage withTransparency(int colors) {

@@ -108,6 +108,9 @@ QString iptcText(const Exiv2::IptcData& iptc, const char* key);
 QByteArray iccOf(Exiv2::Image& image);
 
 // EXIF, XMP and IPTC exiv2 cannot parse, beside a good colour profile.
+// Metadata of the four kinds a copy carries, the others left empty.
+PictureMetadata MetadataOf(const QByteArray& exif, const QByteArray& xmp, const QByteArray& iptc,
+                           const QByteArray& icc);
 PictureMetadata brokenMetadata();
 // A picture with transparent, half-transparent and opaque areas in the given number of colours.
 QImage withTransparency(int colors);

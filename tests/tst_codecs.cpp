@@ -18,6 +18,9 @@
 #include <QTest>
 #include <QtEndian>
 
+#include <zlib.h>
+#include <QtEndian>
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -62,6 +65,8 @@ private slots:
 
     void metadataSurvives_data();
     void metadataSurvives();
+    void textsDensityAndColourChunksSurvive_data();
+    void textsDensityAndColourChunksSurvive();
     void unreadableMetadataIsDropped();
     void whatAFormatCannotHoldGoesWithANote_data();
     void whatAFormatCannotHoldGoesWithANote();
@@ -91,7 +96,7 @@ private:
 void TestCodecs::initTestCase() {
     QVERIFY(dir_.isValid());
     // The engine sets exiv2's XMP toolkit up with its lock before this test's own exiv2 calls.
-    MetadataForOutput({{}, QByteArray("<x/>"), {}, {}}, QSize(1, 1), false);
+    MetadataForOutput(MetadataOf({}, QByteArray("<x/>"), {}, {}), QSize(1, 1), false);
 }
 
 void TestCodecs::jpegPixelsEqualQt_data() {
@@ -345,6 +350,105 @@ void TestCodecs::metadataSurvives() {
 }
 
 // Metadata exiv2 cannot parse is left out; the picture is written all the same.
+namespace {
+QByteArray ExifWithDescription(quint32 length);
+
+QByteArray PngChunk(const char* type, const QByteArray& data) {
+    QByteArray chunk(4, '\0');
+    qToBigEndian<quint32>(quint32(data.size()), chunk.data());
+    const QByteArray body = QByteArray(type, 4) + data;
+    QByteArray crc(4, '\0');
+    qToBigEndian<quint32>(quint32(crc32(0, reinterpret_cast<const Bytef*>(body.constData()),
+                                        uInt(body.size()))),
+                          crc.data());
+    return chunk + body + crc;
+}
+
+QByteArray BigEndian(std::initializer_list<quint32> values) {
+    QByteArray bytes;
+    for (const quint32 value : values) {
+        QByteArray word(4, '\0');
+        qToBigEndian(value, word.data());
+        bytes += word;
+    }
+    return bytes;
+}
+
+// An 8 x 2 grey-blue PNG as an editor writes one: colour chunks and a 300 dpi density before
+// the image data, texts on either side of it, a compressed and an international one among them,
+// and its EXIF after it.
+QByteArray RichPng(const QByteArray& exif) {
+    QByteArray rows;
+    for (int y = 0; y < 2; ++y)
+        rows += QByteArray(1, '\0') + QByteArray(8 * 3, '\x60');
+    QByteArray deflated(int(compressBound(uLong(rows.size()))), '\0');
+    uLongf length = uLongf(deflated.size());
+    compress(reinterpret_cast<Bytef*>(deflated.data()), &length,
+             reinterpret_cast<const Bytef*>(rows.constData()), uLong(rows.size()));
+    deflated.truncate(qsizetype(length));
+    QByteArray zText = "Title" + QByteArray(2, '\0');
+    QByteArray words("a bridge at dusk");
+    QByteArray packed(int(compressBound(uLong(words.size()))), '\0');
+    length = uLongf(packed.size());
+    compress(reinterpret_cast<Bytef*>(packed.data()), &length,
+             reinterpret_cast<const Bytef*>(words.constData()), uLong(words.size()));
+    zText += packed.left(qsizetype(length));
+    return QByteArray("\x89PNG\r\n\x1a\n", 8) +
+           PngChunk("IHDR", BigEndian({8, 2}) + QByteArray("\x08\x02\x00\x00\x00", 5)) +
+           PngChunk("gAMA", BigEndian({45455})) +
+           PngChunk("cHRM", BigEndian({31270, 32900, 64000, 33000, 30000, 60000, 15000, 6000})) +
+           PngChunk("pHYs", BigEndian({11811, 11811}) + QByteArray(1, '\1')) +
+           PngChunk("tEXt", QByteArray("Author\0Ann", 10)) + PngChunk("IDAT", deflated) +
+           PngChunk("zTXt", zText) +
+           PngChunk("iTXt", QByteArray("Copyright\0\0\0\0\0", 14) + "\xc2\xa9 Ann") +
+           PngChunk("eXIf", exif) + PngChunk("IEND", {});
+}
+} // namespace
+
+// What a picture says besides its pixels and the four metadata blocks goes into its copy: its
+// texts, its density and a PNG's own colour chunks, wherever in the file they stand.
+void TestCodecs::textsDensityAndColourChunksSurvive_data() {
+    QTest::addColumn<PictureFormat>("format");
+    QTest::addColumn<bool>("strip");
+    QTest::newRow("png") << PictureFormat::Png << false;
+    QTest::newRow("png, metadata left out") << PictureFormat::Png << true;
+    QTest::newRow("jpeg") << PictureFormat::Jpeg << false;
+}
+
+void TestCodecs::textsDensityAndColourChunksSurvive() {
+    QFETCH(PictureFormat, format);
+    QFETCH(bool, strip);
+    const QByteArray exif = ExifWithDescription(24);
+    const QString source = writeSample(QStringLiteral("rich.png"), RichPng(exif));
+    auto reader = PictureReader::open(source);
+    const PictureMetadata& input = reader->metadata();
+    QCOMPARE(input.exif, exif);
+    const QList<PictureText> texts{{"Author", "Ann"},
+                                   {"Title", "a bridge at dusk"},
+                                   {"Copyright", QStringLiteral("\u00a9 Ann")}};
+    QCOMPARE(input.texts, texts);
+    QCOMPARE(qRound(input.density.value_or(PixelDensity()).x), 300);
+
+    // A JPEG keeps what it has a place for: the density, and a comment as a comment.
+    PictureMetadata output = MetadataForOutput(input, reader->size(), strip);
+    output.texts << PictureText{kCommentKey, QStringLiteral("caf\u00e9")};
+    const QString written = writeSample(QStringLiteral("written"),
+                                        encoded(reader->readAll(), format, output));
+    auto back = PictureReader::open(written);
+    const PictureMetadata& kept = back->metadata();
+    QCOMPARE(qRound(kept.density.value_or(PixelDensity()).y), 300);
+    QCOMPARE(kept.exif.isEmpty(), strip);
+    if (format == PictureFormat::Jpeg) {
+        QCOMPARE(kept.texts, QList<PictureText>{output.texts.last()});
+        return;
+    }
+    QList<PictureText> expected = strip ? QList<PictureText>() : texts;
+    expected << output.texts.last();
+    QCOMPARE(kept.texts, expected);
+    QCOMPARE(kept.pngColor.gamma, std::optional<quint32>(45455));
+    QCOMPARE(kept.pngColor.chromaticities.value_or(std::array<qint32, 8>{})[4], 30000);
+}
+
 void TestCodecs::unreadableMetadataIsDropped() {
     const PictureMetadata broken = brokenMetadata();
     QCOMPARE(OrientationOf(broken), 1);
@@ -420,7 +524,7 @@ void TestCodecs::bandsGiveTheSameBytes() {
     QFETCH(PictureFormat, format);
     QFETCH(QImage, image);
     QFETCH(int, band);
-    const PictureMetadata metadata{{}, QByteArray("<x/>"), {}, sampleIccProfile()};
+    const PictureMetadata metadata = MetadataOf({}, QByteArray("<x/>"), {}, sampleIccProfile());
     QBuffer banded, whole;
     banded.open(QIODevice::WriteOnly);
     whole.open(QIODevice::WriteOnly);
@@ -504,7 +608,7 @@ void TestCodecs::fullDeviceFails() {
     QFETCH(qint64, capacity);
     QFETCH(bool, rows);
     const QImage image = photoLike(400, 300);
-    const PictureMetadata metadata{{}, QByteArray("<x/>"), {}, sampleIccProfile()};
+    const PictureMetadata metadata = MetadataOf({}, QByteArray("<x/>"), {}, sampleIccProfile());
     FullDevice device(capacity);
     const QString reason = failureOf([&] {
         if (rows)
@@ -637,25 +741,25 @@ void TestCodecs::whatAFormatCannotHoldGoesWithANote_data() {
     const QByteArray srgb = QColorSpace(QColorSpace::SRgb).iccProfile();
     // Nearly a whole segment: with the room a packet keeps for editors it would not fit.
     QTest::newRow("XMP just within a JPEG segment")
-        << PictureFormat::Jpeg << PictureMetadata{{}, XmpWithDescription(64500), {}, {}}
+        << PictureFormat::Jpeg << MetadataOf({}, XmpWithDescription(64500), {}, {})
         << QString();
     QTest::newRow("XMP beyond a JPEG segment")
-        << PictureFormat::Jpeg << PictureMetadata{{}, XmpWithDescription(70000), {}, {}}
+        << PictureFormat::Jpeg << MetadataOf({}, XmpWithDescription(70000), {}, {})
         << "XMP left out";
     QTest::newRow("XMP beyond a JPEG segment, in a PNG")
-        << PictureFormat::Png << PictureMetadata{{}, XmpWithDescription(70000), {}, {}}
+        << PictureFormat::Png << MetadataOf({}, XmpWithDescription(70000), {}, {})
         << QString();
     QTest::newRow("EXIF beyond a segment")
-        << PictureFormat::Jpeg << PictureMetadata{ExifWithDescription(70000), {}, {}, {}} << "EXIF";
+        << PictureFormat::Jpeg << MetadataOf(ExifWithDescription(70000), {}, {}, {}) << "EXIF";
     QTest::newRow("profile of 256 segments")
-        << PictureFormat::Jpeg << PictureMetadata{{}, {}, {}, QByteArray(255 * 65519 + 1, '\0')}
+        << PictureFormat::Jpeg << MetadataOf({}, {}, {}, QByteArray(255 * 65519 + 1, '\0'))
         << "colour profile left out";
     QTest::newRow("sRGB profile in a JPEG")
-        << PictureFormat::Jpeg << PictureMetadata{{}, {}, {}, srgb} << QString();
+        << PictureFormat::Jpeg << MetadataOf({}, {}, {}, srgb) << QString();
     QTest::newRow("sRGB profile in a PNG")
-        << PictureFormat::Png << PictureMetadata{{}, {}, {}, srgb} << QString();
+        << PictureFormat::Png << MetadataOf({}, {}, {}, srgb) << QString();
     QTest::newRow("profile libpng refuses")
-        << PictureFormat::Png << PictureMetadata{{}, {}, {}, QByteArray(600, '\x11')}
+        << PictureFormat::Png << MetadataOf({}, {}, {}, QByteArray(600, '\x11'))
         << "colour profile left out: libpng refuses it";
 }
 
@@ -691,7 +795,7 @@ void TestCodecs::onlyAnAppliedOrientationBecomesOne() {
         Exiv2::XmpParser::decode(data, packet.toStdString());
         return xmpText(data, "Xmp.tiff.Orientation");
     };
-    const PictureMetadata only = MetadataForOutput({{}, xmp, {}, {}}, QSize(4, 3), false);
+    const PictureMetadata only = MetadataForOutput(MetadataOf({}, xmp, {}, {}), QSize(4, 3), false);
     QCOMPARE(xmpOrientation(only.xmp), QStringLiteral("6"));
     // One that EXIF names was applied, and the copy says 1 in both.
     Exiv2::ExifData exif;
@@ -699,7 +803,7 @@ void TestCodecs::onlyAnAppliedOrientationBecomesOne() {
     Exiv2::Blob blob;
     Exiv2::ExifParser::encode(blob, Exiv2::littleEndian, exif);
     const QByteArray turned(reinterpret_cast<const char*>(blob.data()), qsizetype(blob.size()));
-    const PictureMetadata camera = MetadataForOutput({turned, xmp, {}, {}}, QSize(3, 4), false);
+    const PictureMetadata camera = MetadataForOutput(MetadataOf(turned, xmp, {}, {}), QSize(3, 4), false);
     QCOMPARE(xmpOrientation(camera.xmp), QStringLiteral("1"));
     QCOMPARE(OrientationOf(camera), 1);
 }

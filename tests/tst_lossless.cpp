@@ -181,7 +181,7 @@ private:
 void TestLossless::initTestCase() {
     QVERIFY(dir_.isValid());
     // The engine sets exiv2's XMP toolkit up with its lock before this test's own exiv2 calls.
-    MetadataForOutput({{}, QByteArray("<x/>"), {}, {}}, QSize(1, 1), false);
+    MetadataForOutput(MetadataOf({}, QByteArray("<x/>"), {}, {}), QSize(1, 1), false);
 }
 
 void TestLossless::init() {

@@ -5,6 +5,8 @@
 
 #include "support/failure.h"
 
+#include <QStringDecoder>
+
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -63,12 +65,34 @@ private:
     std::vector<uchar> cmykRow_;
 };
 
+// A comment's bytes are meant as text in no stated encoding: UTF-8 where they are that,
+// else Latin-1, and without the terminating zero some writers add.
+QString CommentText(jpeg_saved_marker_ptr marker) {
+    QByteArray bytes(reinterpret_cast<const char*>(marker->data), qsizetype(marker->data_length));
+    while (bytes.endsWith('\0'))
+        bytes.chop(1);
+    QStringDecoder utf8(QStringDecoder::Utf8);
+    const QString text = utf8.decode(bytes);
+    return utf8.hasError() ? QString::fromLatin1(bytes) : text;
+}
+
+// The JFIF header's density; 1 x 1 without a unit is what writers put when they know none.
+std::optional<PixelDensity> DensityOf(const jpeg_decompress_struct& info) {
+    if (!info.saw_JFIF_marker || info.X_density == 0 || info.Y_density == 0 ||
+        (info.density_unit == 0 && info.X_density == info.Y_density))
+        return std::nullopt;
+    const double perInch = info.density_unit == 2 ? 2.54 : 1;
+    return PixelDensity{info.X_density * perInch, info.Y_density * perInch,
+                        info.density_unit == 0};
+}
+
 void JpegReader::readHeader() {
     run([&] {
         jpeg_stdio_src(&info_, file_.get());
         jpeg_save_markers(&info_, JPEG_APP0 + 1, 0xFFFF);
         jpeg_save_markers(&info_, JPEG_APP0 + 2, 0xFFFF);
         jpeg_save_markers(&info_, JPEG_APP0 + 13, 0xFFFF);
+        jpeg_save_markers(&info_, JPEG_COM, 0xFFFF);
         jpeg_read_header(&info_, TRUE);
     });
     cmyk_ = info_.jpeg_color_space == JCS_CMYK || info_.jpeg_color_space == JCS_YCCK;
@@ -88,7 +112,10 @@ void JpegReader::collectMetadata() {
             metadata_.xmp = bodyAfter(marker, kXmpPrefix);
         if (marker->marker == JPEG_APP0 + 13)
             photoshop += bodyAfter(marker, kPhotoshopPrefix);
+        if (marker->marker == JPEG_COM)
+            metadata_.texts.append({kCommentKey, CommentText(marker)});
     }
+    metadata_.density = DensityOf(info_);
     metadata_.iptc = iptcFromPhotoshop(photoshop);
     JOCTET* icc = nullptr;
     unsigned int iccLength = 0;

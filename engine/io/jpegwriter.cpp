@@ -34,7 +34,8 @@ void applyTables(jpeg_compress_struct& info, const JpegTables& tables) {
 class JpegRowWriter final : public RowWriter {
 public:
     JpegRowWriter(QIODevice& device, const PictureMetadata& metadata)
-        : jpeg_(device), markers_(markersFor(metadata)), icc_(metadata.icc) {}
+        : jpeg_(device), markers_(markersFor(metadata)), icc_(metadata.icc),
+          density_(metadata.density) {}
 
     void start(QSize size, const JpegSettings& settings);
     void writeRows(const uchar* rows, qsizetype bytesPerLine, int count) override;
@@ -49,6 +50,7 @@ private:
     jpeg_compress_struct& info_ = jpeg_.info;
     const JpegMarkers markers_;
     const QByteArray icc_;
+    const std::optional<PixelDensity> density_;
 };
 
 void JpegRowWriter::start(QSize size, const JpegSettings& settings) {
@@ -63,6 +65,7 @@ void JpegRowWriter::start(QSize size, const JpegSettings& settings) {
         jpeg_set_quality(&info_, settings.quality, TRUE);
         if (settings.tables)
             applyTables(info_, *settings.tables);
+        setJpegDensity(info_, density_);
         jpeg_start_compress(&info_, TRUE);
         writeJpegMarkers(info_, markers_, icc_);
     });

@@ -7,7 +7,9 @@
 
 #include <QIODevice>
 
+#include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 
 #include <jerror.h>
@@ -167,7 +169,20 @@ JpegMarkers markersFor(const PictureMetadata& metadata) {
     add(JPEG_APP0 + 1, kXmpPrefix, metadata.xmp);
     if (!metadata.iptc.isEmpty())
         add(JPEG_APP0 + 13, kPhotoshopPrefix, photoshopFromIptc(metadata.iptc));
+    // A picture's comment is the one text a JPEG has a place of its own for.
+    for (const PictureText& text : metadata.texts)
+        if (text.key == kCommentKey)
+            add(JPEG_COM, {}, text.text.toUtf8());
     return markers;
+}
+
+void setJpegDensity(jpeg_compress_struct& info, const std::optional<PixelDensity>& density) {
+    if (!density)
+        return;
+    const auto clamped = [](double value) { return UINT16(std::clamp(std::lround(value), 1L, 65535L)); };
+    info.density_unit = density->aspectOnly ? 0 : 1;
+    info.X_density = clamped(density->x);
+    info.Y_density = clamped(density->y);
 }
 
 void writeJpegMarkers(jpeg_compress_struct& info, const JpegMarkers& markers,

@@ -10,6 +10,7 @@
 
 #include <array>
 #include <csetjmp>
+#include <optional>
 #include <cstdio>
 #include <utility>
 #include <vector>
@@ -18,6 +19,7 @@
 
 class QIODevice;
 struct PictureMetadata;
+struct PixelDensity;
 
 // QImage's 32-bit pixels as bytes in memory: libjpeg-turbo reads and writes them directly.
 #if Q_BYTE_ORDER == Q_LITTLE_ENDIAN
@@ -97,6 +99,8 @@ struct JpegCompressor : JpegObject {
 // profile is written apart, split over several by libjpeg itself.
 using JpegMarkers = std::vector<std::pair<int, QByteArray>>;
 JpegMarkers markersFor(const PictureMetadata& metadata);
+// Sets the JFIF header's density before jpeg_start_compress; without one, libjpeg's 1:1.
+void setJpegDensity(jpeg_compress_struct& info, const std::optional<PixelDensity>& density);
 // Writes the markers and the colour profile after jpeg_start_compress or jpeg_write_coefficients;
 // only libjpeg calls, so it may run inside a step.
 void writeJpegMarkers(jpeg_compress_struct& info, const JpegMarkers& markers,

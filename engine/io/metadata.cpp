@@ -162,9 +162,12 @@ PictureMetadata MetadataForOutput(const PictureMetadata& input, QSize size, bool
                                   bool keepOrientation) {
     PictureMetadata output;
     output.icc = input.icc;
+    output.density = input.density;
+    output.pngColor = input.pngColor;
     if (strip)
         return output;
     output.iptc = input.iptc;
+    output.texts = input.texts;
     if (!input.exif.isEmpty())
         output.exif = guarded([&] { return exifForOutput(input.exif, size, keepOrientation); });
     if (!input.xmp.isEmpty())

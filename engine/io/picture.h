@@ -6,6 +6,7 @@
 
 #include <QByteArray>
 #include <QImage>
+#include <QList>
 #include <QSize>
 #include <QString>
 
@@ -16,15 +17,47 @@
 // (alpha byte 0xFF) for opaque pictures, ARGB32 (not premultiplied) for pictures with their own
 // transparency.
 
+// A text a picture carries besides EXIF, XMP and IPTC: a PNG text chunk under its keyword
+// (Author, Copyright, Title ...), or a JPEG comment under the keyword "Comment".
+struct PictureText {
+    QString key;
+    QString text;
+    friend bool operator==(const PictureText&, const PictureText&) = default;
+};
+inline const QString kCommentKey = QStringLiteral("Comment");
+
+// How densely the pixels are meant to be printed, as the file says: dots per inch across and
+// down, or with aspectOnly only the ratio of the two (the pixels' shape).
+struct PixelDensity {
+    double x = 0;
+    double y = 0;
+    bool aspectOnly = false;
+    friend bool operator==(const PixelDensity&, const PixelDensity&) = default;
+};
+
+// A PNG's own colour chunks, in their stored units (gamma and chromaticities times 100000), which
+// a PNG copy keeps so that programs that read them show it as they showed the picture.
+struct PngColorChunks {
+    std::optional<quint32> gamma;
+    std::optional<std::array<qint32, 8>> chromaticities; // white x, y, red x, y, green, blue
+    std::optional<int> srgbIntent;
+    bool isEmpty() const { return !gamma && !chromaticities && !srgbIntent; }
+};
+
 // What a picture carries besides its pixels and what its stamped copy keeps.
 struct PictureMetadata {
     QByteArray exif; // the EXIF block from its byte-order mark on ("II*\0" or "MM\0*")
     QByteArray xmp;  // the XMP packet, UTF-8 XML
     QByteArray iptc; // IPTC-IIM data sets, as stored in a Photoshop 0x0404 resource
     QByteArray icc;  // the ICC colour profile
+    QList<PictureText> texts;
+    // Facts about the pixels themselves, kept even when the metadata is left out.
+    std::optional<PixelDensity> density;
+    PngColorChunks pngColor;
 
     bool isEmpty() const {
-        return exif.isEmpty() && xmp.isEmpty() && iptc.isEmpty() && icc.isEmpty();
+        return exif.isEmpty() && xmp.isEmpty() && iptc.isEmpty() && icc.isEmpty() &&
+               texts.isEmpty();
     }
 };
 

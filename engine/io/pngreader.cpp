@@ -5,14 +5,42 @@
 
 #include "support/failure.h"
 
+#include <QtEndian>
+
 #include <cerrno>
 #include <cstring>
+#include <optional>
+#include <unistd.h>
 #include <vector>
+#include <zlib.h>
 
 namespace {
 
 const QByteArray kExifPrefix("Exif\0\0", 6);
 constexpr png_alloc_size_t kMostChunkBytes = 64 << 20;
+// A file of more chunks than this is not walked for the chunks after its image data.
+constexpr int kMostChunks = 1 << 20;
+
+// A compressed text's words, or nothing when the data is not zlib's or would inflate beyond the
+// largest chunk.
+std::optional<QByteArray> Inflated(const QByteArray& data) {
+    z_stream stream{};
+    if (inflateInit(&stream) != Z_OK)
+        return std::nullopt;
+    QByteArray out;
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.constData()));
+    stream.avail_in = uInt(data.size());
+    int status = Z_OK;
+    while (status == Z_OK && out.size() < qsizetype(kMostChunkBytes)) {
+        char buffer[16384];
+        stream.next_out = reinterpret_cast<Bytef*>(buffer);
+        stream.avail_out = sizeof buffer;
+        status = inflate(&stream, Z_NO_FLUSH);
+        out.append(buffer, qsizetype(sizeof buffer - stream.avail_out));
+    }
+    inflateEnd(&stream);
+    return status == Z_STREAM_END ? std::optional(out) : std::nullopt;
+}
 
 // The file libpng reads from, and where its errors are kept.
 struct PngSource {
@@ -70,6 +98,10 @@ private:
     void setTransforms();
     void collectMetadata();
     void collectText(const png_text& text);
+    void collectText(const QByteArray& key, const QByteArray& value, bool utf8);
+    void collectLaterChunks();
+    void collectPixelFacts();
+    void collectLaterChunk(const QByteArray& type, const QByteArray& data);
     void copyRows(uchar* rows, qsizetype bytesPerLine, int count);
 
     PictureFile file_;
@@ -132,22 +164,111 @@ void PngReader::collectMetadata() {
     if (png_get_iCCP(png_, info_, &name, &compression, &profile, &profileLength) && profile)
         metadata_.icc =
             QByteArray(reinterpret_cast<const char*>(profile), qsizetype(profileLength));
+    collectPixelFacts();
+    collectLaterChunks();
     orientation_ = OrientationOf(metadata_);
+}
+
+// The density and PNG's own colour chunks.
+void PngReader::collectPixelFacts() {
+    png_uint_32 x = 0, y = 0;
+    int unit = 0;
+    if (png_get_pHYs(png_, info_, &x, &y, &unit) && x > 0 && y > 0)
+        metadata_.density = PixelDensity{unit == PNG_RESOLUTION_METER ? x * 0.0254 : double(x),
+                                         unit == PNG_RESOLUTION_METER ? y * 0.0254 : double(y),
+                                         unit != PNG_RESOLUTION_METER};
+    PngColorChunks& color = metadata_.pngColor;
+    png_fixed_point gamma = 0;
+    if (png_get_gAMA_fixed(png_, info_, &gamma))
+        color.gamma = quint32(gamma);
+    std::array<png_fixed_point, 8> c{};
+    if (png_get_cHRM_fixed(png_, info_, &c[0], &c[1], &c[2], &c[3], &c[4], &c[5], &c[6], &c[7]))
+        color.chromaticities = std::array<qint32, 8>{c[0], c[1], c[2], c[3],
+                                                     c[4], c[5], c[6], c[7]};
+    int intent = 0;
+    if (png_get_sRGB(png_, info_, &intent))
+        color.srgbIntent = intent;
 }
 
 // XMP under its registered keyword; EXIF, IPTC and XMP as the hexadecimal "raw profiles" that
 // exiv2 and ImageMagick write.
 void PngReader::collectText(const png_text& text) {
-    const QByteArray key(text.key);
+    collectText(QByteArray(text.key), textOf(text), text.compression >= PNG_ITXT_COMPRESSION_NONE);
+}
+
+void PngReader::collectText(const QByteArray& key, const QByteArray& value, bool utf8) {
     if (key == "XML:com.adobe.xmp" && metadata_.xmp.isEmpty())
-        metadata_.xmp = textOf(text);
+        metadata_.xmp = value;
     else if ((key == "Raw profile type exif" || key == "Raw profile type APP1") &&
              metadata_.exif.isEmpty())
-        metadata_.exif = withoutPrefix(decodeRawProfile(textOf(text)), kExifPrefix);
+        metadata_.exif = withoutPrefix(decodeRawProfile(value), kExifPrefix);
     else if (key == "Raw profile type iptc" && metadata_.iptc.isEmpty())
-        metadata_.iptc = iptcOf(decodeRawProfile(textOf(text)));
+        metadata_.iptc = iptcOf(decodeRawProfile(value));
     else if (key == "Raw profile type xmp" && metadata_.xmp.isEmpty())
-        metadata_.xmp = decodeRawProfile(textOf(text));
+        metadata_.xmp = decodeRawProfile(value);
+    else if (!key.startsWith("Raw profile type ") && key != "XML:com.adobe.xmp")
+        metadata_.texts.append({QString::fromLatin1(key),
+                                utf8 ? QString::fromUtf8(value) : QString::fromLatin1(value)});
+}
+
+// The chunks after the image data, which libpng gives only once every row is read: EXIF that
+// some writers put there, and texts. They are found by walking the chunks' headers in the file,
+// which leaves the position libpng reads from alone.
+void PngReader::collectLaterChunks() {
+    const int fd = ::fileno(source_.file);
+    qint64 at = 8;
+    bool pastData = false;
+    for (int chunks = 0; chunks < kMostChunks; ++chunks) {
+        unsigned char header[8];
+        if (::pread(fd, header, 8, off_t(at)) != 8)
+            return;
+        const quint32 length = qFromBigEndian<quint32>(header);
+        const QByteArray type(reinterpret_cast<const char*>(header + 4), 4);
+        if (length > 0x7FFFFFFFu || type == "IEND")
+            return;
+        if (type == "IDAT")
+            pastData = true;
+        else if (pastData && length <= kMostChunkBytes &&
+                 (type == "eXIf" || type == "tEXt" || type == "zTXt" || type == "iTXt")) {
+            QByteArray data(qsizetype(length), Qt::Uninitialized);
+            if (::pread(fd, data.data(), length, off_t(at + 8)) != qsizetype(length))
+                return;
+            collectLaterChunk(type, data);
+        }
+        at += 12 + qint64(length);
+    }
+}
+
+void PngReader::collectLaterChunk(const QByteArray& type, const QByteArray& data) {
+    if (type == "eXIf") {
+        if (metadata_.exif.isEmpty())
+            metadata_.exif = data;
+        return;
+    }
+    const qsizetype keyEnd = data.indexOf('\0');
+    if (keyEnd <= 0 || keyEnd > 79)
+        return;
+    const QByteArray key = data.left(keyEnd);
+    if (type == "tEXt")
+        return collectText(key, data.mid(keyEnd + 1), false);
+    if (type == "zTXt") {
+        const std::optional<QByteArray> text = Inflated(data.mid(keyEnd + 2));
+        if (text)
+            collectText(key, *text, false);
+        return;
+    }
+    // iTXt: compressed flag, method, language tag, translated keyword, then the text.
+    if (data.size() < keyEnd + 3)
+        return;
+    const bool compressed = data[keyEnd + 1] != 0;
+    const qsizetype languageEnd = data.indexOf('\0', keyEnd + 3);
+    const qsizetype translatedEnd = languageEnd < 0 ? -1 : data.indexOf('\0', languageEnd + 1);
+    if (translatedEnd < 0)
+        return;
+    const QByteArray body = data.mid(translatedEnd + 1);
+    const std::optional<QByteArray> text = compressed ? Inflated(body) : std::optional(body);
+    if (text)
+        collectText(key, *text, true);
 }
 
 void PngReader::readRows(uchar* rows, qsizetype bytesPerLine, int count) {

@@ -7,6 +7,8 @@
 
 #include <QIODevice>
 
+#include <cmath>
+
 #include <zlib.h>
 
 #include <algorithm>
@@ -45,9 +47,12 @@ void flushNothing(png_structp) {}
 
 // The text chunks: XMP under its registered keyword, uncompressed as readers expect it; IPTC as
 // the compressed hexadecimal "raw profile" that exiv2 writes and reads.
+// The picture's other texts (Author, Copyright, a JPEG's comment ...) follow under their own
+// keywords: in Latin-1 where they can be, else as UTF-8 international text.
 struct PngTexts {
     QByteArray xmp;
     QByteArray iptc;
+    std::vector<QByteArray> held; // the keywords and words of the other texts, kept alive
     std::vector<png_text> chunks;
 
     explicit PngTexts(const PictureMetadata& metadata) : xmp(metadata.xmp) {
@@ -57,6 +62,19 @@ struct PngTexts {
             chunks.push_back(chunk(PNG_ITXT_COMPRESSION_NONE, "XML:com.adobe.xmp", xmp));
         if (!iptc.isEmpty())
             chunks.push_back(chunk(PNG_TEXT_COMPRESSION_zTXt, "Raw profile type iptc", iptc));
+        held.reserve(2 * size_t(metadata.texts.size()));
+        for (const PictureText& text : metadata.texts) {
+            const QByteArray key = text.key.toLatin1();
+            // A keyword is 1 to 79 printable Latin-1 characters.
+            if (key.isEmpty() || key.size() > 79 || QString::fromLatin1(key) != text.key)
+                continue;
+            const bool latin1 = QString::fromLatin1(text.text.toLatin1()) == text.text;
+            held.push_back(key);
+            const char* keyData = held.back().constData();
+            held.push_back(latin1 ? text.text.toLatin1() : text.text.toUtf8());
+            chunks.push_back(chunk(latin1 ? PNG_TEXT_COMPRESSION_NONE : PNG_ITXT_COMPRESSION_NONE,
+                                   keyData, held.back()));
+        }
     }
 
     static png_text chunk(int compression, const char* key, QByteArray& text) {
@@ -178,10 +196,26 @@ void PngRowWriter::setMetadata(const PictureMetadata& metadata, PngTexts& texts)
                        reinterpret_cast<png_bytep>(const_cast<char*>(metadata.exif.constData())));
     if (!texts.chunks.empty())
         png_set_text(png_, info_, texts.chunks.data(), int(texts.chunks.size()));
-    if (!metadata.icc.isEmpty() && PngProfileRefusal(metadata.icc).isEmpty())
+    const bool profile = !metadata.icc.isEmpty() && PngProfileRefusal(metadata.icc).isEmpty();
+    if (profile)
         png_set_iCCP(png_, info_, "ICC Profile", PNG_COMPRESSION_TYPE_BASE,
                      reinterpret_cast<png_const_bytep>(metadata.icc.constData()),
                      png_uint_32(metadata.icc.size()));
+    if (const std::optional<PixelDensity>& density = metadata.density) {
+        const double perUnit = density->aspectOnly ? 1 : 1 / 0.0254;
+        png_set_pHYs(png_, info_, png_uint_32(std::lround(density->x * perUnit)),
+                     png_uint_32(std::lround(density->y * perUnit)),
+                     density->aspectOnly ? PNG_RESOLUTION_UNKNOWN : PNG_RESOLUTION_METER);
+    }
+    const PngColorChunks& color = metadata.pngColor;
+    if (color.gamma)
+        png_set_gAMA_fixed(png_, info_, png_fixed_point(*color.gamma));
+    if (const auto& c = color.chromaticities)
+        png_set_cHRM_fixed(png_, info_, (*c)[0], (*c)[1], (*c)[2], (*c)[3], (*c)[4], (*c)[5],
+                           (*c)[6], (*c)[7]);
+    // The sRGB chunk and a profile exclude each other; the profile says more.
+    if (color.srgbIntent && !profile)
+        png_set_sRGB(png_, info_, *color.srgbIntent);
 }
 
 // How the whole picture is compressed, from its first rows. Photographs, whose filtered rows hold

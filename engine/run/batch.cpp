@@ -95,7 +95,8 @@ RunCheck CheckWatermarkBatch(const RunHost& window) {
         return {RunRefusal::NoFiles, kNoFilesMessage};
     const WatermarkJob job = window.readOptions();
     // A folder is no watermark picture; letting it through would fail every image of the run.
-    if (!PathExists(job.WatermarkPath) || IsFolder(job.WatermarkPath))
+    // A text mark needs no picture.
+    if (job.Text.text.isEmpty() && (!PathExists(job.WatermarkPath) || IsFolder(job.WatermarkPath)))
         return {RunRefusal::WatermarkNotFound, kWatermarkNotFoundMessage};
     if (!IsFolder(job.OutputFolder))
         return {RunRefusal::FolderMissing, kFolderMissingMessage};

@@ -108,7 +108,7 @@ ImagePlan RunPlanner::plan(int position) {
         plan.kind = ImagePlan::Kind::OtherShard;
     } else if (plan.kind == ImagePlan::Kind::Stamp) {
         plan.mark = SourceMark(job_, job_.InputPaths.at(position - 1), plan.output.format,
-                               watermarkDigest_);
+                               watermarkDigest_, position);
         if (job_.UpdateOnly && chosen_.kind == ExistingOutput::Kind::Ours &&
             chosen_.mark == plan.mark)
             plan.kind = ImagePlan::Kind::UpToDate;

@@ -54,21 +54,26 @@ QByteArray ShapeFields(const StampStyle& style) {
     return fields;
 }
 
-QByteArray TextFields(const TextStyle& text) {
+// What of a text mark changes its pixels, beside the font file's content and the picture's facts.
+QByteArray TextFields(const TextStyle& text, int place) {
     if (text.text.isEmpty())
         return {};
-    return Field("text", text.text.toUtf8()) + Field("font", text.font.toUtf8()) +
-           Field("text-color", QByteArray::number(text.color, 16)) +
-           Field("text-size", Number(text.sizePercent)) +
-           Field("text-outline", QByteArray::number(text.outline)) +
-           Field("text-shadow", QByteArray::number(text.shadow));
+    QByteArray fields = Field("text", text.text.toUtf8()) + Field("font", text.font.toUtf8()) +
+                        Field("color", QByteArray::number(text.color)) +
+                        Field("size", QByteArray::number(text.sizePercent, 'g', 17)) +
+                        Field("outline", QByteArray::number(text.outline)) +
+                        Field("shadow", QByteArray::number(text.shadow));
+    if (text.text.contains(QLatin1String("{n")))
+        fields += Field("place", QByteArray::number(place));
+    return fields;
 }
 
 // Each further mark in its order, its file's content counted in MarksDigest.
-QByteArray MoreMarkFields(const QList<MarkLayer>& layers) {
+QByteArray MoreMarkFields(const QList<MarkLayer>& layers, int place) {
     QByteArray fields;
     for (const MarkLayer& layer : layers)
-        fields += Field("layer", QFile::encodeName(layer.WatermarkPath)) + TextFields(layer.Text) +
+        fields += Field("layer", QFile::encodeName(layer.WatermarkPath)) +
+                  TextFields(layer.Text, place) +
                   Field("placement", QByteArray::number(layer.Placement)) +
                   Field("scale", Number(layer.Style.scale)) +
                   Field("margin", QByteArray::number(layer.Style.margin)) +
@@ -79,7 +84,7 @@ QByteArray MoreMarkFields(const QList<MarkLayer>& layers) {
 }
 
 // What of the job changes the bytes of a copy in the format; the output's place does not.
-QByteArray OptionFields(const WatermarkJob& job, PictureFormat format) {
+QByteArray OptionFields(const WatermarkJob& job, PictureFormat format, int place) {
     QByteArray fields = Field("placement", QByteArray::number(job.Placement)) +
                         Field("transparent", QByteArray::number(job.TransparentColor)) +
                         Field("format", QByteArray::number(int(format))) +
@@ -87,7 +92,7 @@ QByteArray OptionFields(const WatermarkJob& job, PictureFormat format) {
                         Field("margin", QByteArray::number(job.Style.margin)) +
                         Field("opacity", QByteArray::number(job.Style.opacity)) +
                         Field("strip", QByteArray::number(job.Output.stripMetadata)) +
-                        ShapeFields(job.Style) + MoreMarkFields(job.MoreMarks);
+                        ShapeFields(job.Style) + MoreMarkFields(job.MoreMarks, place);
     // The JPEG choices change JPEG copies only, so that a new quality leaves PNG copies alone.
     if (format == PictureFormat::Jpeg)
         fields += Field("quality", QByteArray::number(job.Output.jpegQuality)) +
@@ -114,7 +119,8 @@ QByteArray ContentDigest(const QString& path) {
 }
 
 QByteArray MarksDigest(const WatermarkJob& job) {
-    const QByteArray first = ContentDigest(job.WatermarkPath);
+    const QByteArray first =
+        ContentDigest(job.Text.text.isEmpty() ? job.WatermarkPath : job.Text.font);
     if (job.MoreMarks.isEmpty())
         return first;
     QByteArray digests = first;
@@ -125,7 +131,7 @@ QByteArray MarksDigest(const WatermarkJob& job) {
 }
 
 QByteArray SourceMark(const WatermarkJob& job, const QString& input, PictureFormat format,
-                      const QByteArray& watermarkDigest) {
+                      const QByteArray& watermarkDigest, int place) {
     struct stat info {};
     if (::stat(QFile::encodeName(input).constData(), &info) != 0)
         info = {};
@@ -135,7 +141,8 @@ QByteArray SourceMark(const WatermarkJob& job, const QString& input, PictureForm
         Field("size", QByteArray::number(qint64(info.st_size))) +
         Field("modified", QByteArray::number(qint64(info.st_mtim.tv_sec)) + '.' +
                               QByteArray::number(qint64(info.st_mtim.tv_nsec))) +
-        Field("watermark", watermarkDigest) + OptionFields(job, format);
+        Field("watermark", watermarkDigest) + OptionFields(job, format, place) +
+        TextFields(job.Text, place);
     return QCryptographicHash::hash(recipe, QCryptographicHash::Sha256).toHex();
 }
 

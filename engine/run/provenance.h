@@ -29,9 +29,10 @@ QByteArray ContentDigest(const QString& path);
 QByteArray MarksDigest(const WatermarkJob& job);
 
 // The mark of the copy of an input made under the job in the format, given the digest of the
-// marks' content (MarksDigest).
+// marks' content (MarksDigest). A text mark's copy depends on the input's place in the list when
+// its text names it.
 QByteArray SourceMark(const WatermarkJob& job, const QString& input, PictureFormat format,
-                      const QByteArray& watermarkDigest);
+                      const QByteArray& watermarkDigest, int place = 0);
 
 // What a file at an output path is to the run.
 struct ExistingOutput {

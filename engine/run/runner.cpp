@@ -186,13 +186,14 @@ ImageReport BatchRunner::process(int position, const ImagePlan& plan) {
         request.inputPath = job_.InputPaths.at(position - 1);
         request.output = plan.output;
         request.mark = plan.mark;
-        request.place = position;
         // A copy below the output folder goes into a folder that may not exist yet.
         if (!job_.OutputSubfolders.value(position - 1).isEmpty())
             request.folderToMake = FolderOfPath(plan.output.path).chopped(1);
         request.placement = job_.Placement;
         request.choices = &job_.Output;
         request.style = &job_.Style;
+        request.text = &job_.Text;
+        request.place = position;
         request.maxPixels = settings_.maxPixels;
         request.budget = budget_.get();
         request.wantPicture = settings_.wantPictures;

@@ -2,6 +2,7 @@
 #include "engine/run/stampfile.h"
 
 #include "engine/io/metadata.h"
+#include "engine/io/picturefacts.h"
 #include "engine/io/picturereader.h"
 #include "engine/io/picturewriter.h"
 #include "engine/run/memoryneed.h"
@@ -10,6 +11,8 @@
 #include "engine/stamping/jpeglossless.h"
 #include "engine/stamping/markshape.h"
 #include "engine/stamping/marksource.h"
+#include "engine/stamping/marktext.h"
+#include "engine/stamping/textmark.h"
 #include "support/failure.h"
 #include "support/paths.h"
 
@@ -18,6 +21,7 @@
 
 #include <memory>
 #include <new>
+#include <optional>
 #include <unistd.h>
 
 namespace {
@@ -250,10 +254,16 @@ qint64 PictureNeed(const StampRequest& request, const PictureReader& reader, Pic
     return way.losslessFits ? std::max(lossless, normal + mark) : normal + mark;
 }
 
-// The text of a mark, its variables filled for the picture, drawn as its pixels; nothing where
-// text marks are not drawn.
-QImage DrawnText(const TextStyle&, const StampRequest&, const PictureReader&, QSize, QStringList&) {
-    return {};
+// The text of a mark drawn for the picture, its variables filled from it, with a note when one
+// came out empty. Null when nothing is drawn (a font that cannot be had).
+QImage DrawnText(const TextStyle& text, const StampRequest& request, const PictureReader& reader,
+                 QSize upright, QStringList& notes) {
+    const MarkTextValues values{request.inputPath, request.place, FactsOf(reader.metadata()),
+                                QFileInfo(request.inputPath).lastModified(), upright};
+    const FilledMarkText filled = FillMarkText(text.text, values);
+    if (!filled.empty.isEmpty())
+        notes << EmptyVariablesNote(filled.empty);
+    return RenderTextMark(text, filled.text, upright);
 }
 
 // The picture's marks, a text drawn for it, unsized: the first placed as the request says.
@@ -264,18 +274,21 @@ QList<MarkWay> MarksFor(const StampRequest& request, const PictureReader& reader
         const RunMarkLayer& layer = watermark.layers().at(i);
         MarkWay way;
         way.mark = layer.mark;
-        way.text = !layer.text.text.isEmpty();
         way.placement = layer.placement;
         way.style = layer.style;
+        const TextStyle* text = &layer.text;
         if (i == 0) {
             way.placement = request.placement;
             way.style = *request.style;
+            if (request.text && !request.text->text.isEmpty())
+                text = request.text;
         }
+        way.text = !text->text.isEmpty();
         if (way.text) {
             // A text takes the size its style gives it, whatever the scale.
             StampStyle textStyle = way.style;
             textStyle.scale = 0;
-            const QImage drawn = DrawnText(layer.text, request, reader, upright, notes);
+            const QImage drawn = DrawnText(*text, request, reader, upright, notes);
             if (drawn.isNull())
                 continue;
             way.mark = StampMark(PixelsMarkSource(drawn), textStyle);

@@ -82,6 +82,11 @@ struct StampRequest {
     int placement = 0;
     const OutputChoices* choices = nullptr;
     const StampStyle* style = nullptr;
+    // A text drawn as the first mark for this picture, in place of the run's first mark, when its
+    // text is not empty; place is the picture's place in the list, from 1, for the variables of
+    // every text mark.
+    const TextStyle* text = nullptr;
+    int place = 1;
     // The largest picture held whole; above it a picture fails with its size.
     qint64 maxPixels = 0;
     // The run's memory, shared with the other workers; none for a caller that stamps one picture.
@@ -91,8 +96,6 @@ struct StampRequest {
     // What the copy is made from (see provenance.h), set on it before it takes its name; empty
     // for none.
     QByteArray mark;
-    // The picture's place in the list, from 1, for a text's variables.
-    int place = 1;
 };
 
 struct StampResult {
