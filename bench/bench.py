@@ -76,7 +76,8 @@ def text_preset(c):
     """A preset whose second mark is the text at the bottom right, in the scratch folder."""
     path = os.path.join(c["scratch"], "text-mark.ini")
     with open(path, "w") as f:
-        f.write("[Mark 2]\nplacement = bottom-right\nmargin = 2%\n" +
+        f.write(f"[Mark 1]\nwatermark = {c['logo']}\n\n[Mark 2]\nplacement = bottom-right\n"
+                "margin = 2%\n" +
                 "".join(f"{k[2:]} = {v}\n" if v else f"{k[2:]} = true\n"
                         for k, v in TEXT_MARK.items()))
     return path

@@ -63,7 +63,8 @@ private slots:
     void losslessTileKeepsUntouchedBlocksAndSaysWhenMostAreTouched();
     void twoRunsGiveTheSameBytes_data();
     void twoRunsGiveTheSameBytes();
-    void commandLineDrawsAnSvgWithText();
+    void commandLineDrawsLetters_data();
+    void commandLineDrawsLetters();
 
 private:
     QString path(const QString& name) const { return dir_->filePath(name); }
@@ -389,17 +390,29 @@ void TestMarks::twoRunsGiveTheSameBytes() {
     }
 }
 
-// Letters in an SVG need Qt's fonts, which the command line has only when it starts them.
-void TestMarks::commandLineDrawsAnSvgWithText() {
+void TestMarks::commandLineDrawsLetters_data() {
+    QTest::addColumn<QStringList>("marks");
+    QTest::newRow("an SVG with letters") << QStringList{"--watermark", "words.svg"};
+    QTest::newRow("a preset's further mark a text")
+        << QStringList{"--watermark", "dot.png", "--preset", "texts.ini"};
+}
+
+// Letters need Qt's fonts, which the command line has only when it starts them: for an SVG, which
+// may hold text, and for a text, be it the first mark or a preset's further one.
+void TestMarks::commandLineDrawsLetters() {
+    QFETCH(QStringList, marks);
     WriteImage(SolidImage(200, 100, qRgb(0, 0, 0)), path("in.png"), "png");
-    QFile svg(path("words.svg"));
-    QVERIFY(svg.open(QIODevice::WriteOnly));
-    svg.write("<svg xmlns='http://www.w3.org/2000/svg' width='60' height='20'>"
-              "<text x='2' y='16' font-size='16' fill='#fff'>Ab</text></svg>");
-    svg.close();
+    WriteImage(SolidImage(1, 1, qRgb(0, 0, 0)), path("dot.png"), "png");
+    writeFile(path("words.svg"), "<svg xmlns='http://www.w3.org/2000/svg' width='60' height='20'>"
+                                 "<text x='2' y='16' font-size='16' fill='#fff'>Ab</text></svg>");
+    writeFile(path("texts.ini"), "[Mark 1]\nwatermark = dot.png\n[Mark 2]\ntext = Ab\n"
+                                 "text-size = 20\nplacement = middle-middle\n");
+    for (QString& mark : marks)
+        if (mark.contains('.'))
+            mark = path(mark);
     const ProcessResult result =
-        RunCli({"--watermark", path("words.svg"), "--output", path("out"), "--scale", "0.5",
-                "--placement", "middle-middle", "--quiet", path("in.png")});
+        RunCli(marks + QStringList{"--output", path("out"), "--scale", "0.5", "--placement",
+                                   "middle-middle", "--quiet", path("in.png")});
     QCOMPARE(result.code, 0);
     // Its messages alone, none of Qt's own.
     QCOMPARE(result.errors.count(QLatin1Char('\n')), 2);
