@@ -312,7 +312,8 @@ PictureWay WayFor(const StampRequest& request, const PictureReader& reader,
         mark.places = MarkPlaces(mark.placement, way.upright, mark.mark.drawnSizeFor(way.upright),
                                  mark.box, mark.style);
         mark.visible = QRect(QPoint(0, 0), mark.box);
-        if (mark.places.size() == 1)
+        // A turned mark is made whole (see StampMark::partForPicture).
+        if (mark.places.size() == 1 && NormalTurn(mark.style.rotation) == 0)
             mark.visible = QRect(mark.places.front(), mark.box)
                                .intersected(picture)
                                .translated(-mark.places.front());

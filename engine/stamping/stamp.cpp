@@ -52,18 +52,34 @@ inline QRgb BlendOverTransparent(QRgb mark, QRgb image) {
                  int(mix(qBlue(mark), qBlue(image))), int((total + 127) / 255));
 }
 
+inline void StampPixel(QRgb& out, QRgb pixel, bool imageHasAlpha) {
+    const int alpha = qAlpha(pixel);
+    if (alpha == 0)
+        return;
+    if (alpha == 255)
+        out = pixel;
+    else
+        out = imageHasAlpha ? BlendOverTransparent(pixel, out)
+                            : BlendOverOpaque(pixel, out | kOpaque);
+}
+
+// Mark pixels looked at in runs, a run passed over at once when all of it is clear: a keyed logo,
+// a turned mark's corners and a text's gaps are mostly so.
+constexpr int kRun = 8;
+
 void StampLine(QRgb* out, const QRgb* mark, int count, bool imageHasAlpha) {
-    for (int x = 0; x < count; ++x) {
-        const QRgb pixel = mark[x];
-        const int alpha = qAlpha(pixel);
-        if (alpha == 0)
+    int x = 0;
+    for (; x + kRun <= count; x += kRun) {
+        QRgb any = 0;
+        for (int i = 0; i < kRun; ++i)
+            any |= mark[x + i];
+        if ((any & ~RGB_MASK) == 0)
             continue;
-        if (alpha == 255)
-            out[x] = pixel;
-        else
-            out[x] = imageHasAlpha ? BlendOverTransparent(pixel, out[x])
-                                   : BlendOverOpaque(pixel, out[x] | kOpaque);
+        for (int i = 0; i < kRun; ++i)
+            StampPixel(out[x + i], mark[x + i], imageHasAlpha);
     }
+    for (; x < count; ++x)
+        StampPixel(out[x], mark[x], imageHasAlpha);
 }
 
 void Weaken(QImage& mark, int opacity) {
