@@ -11,6 +11,7 @@
 #include "filelist/samples.h"
 #include "options/optionspanel.h"
 #include "options/preview.h"
+#include "options/previewmaker.h"
 #include "support/errorreport.h"
 #include "support/geometry.h"
 #include "support/imaging.h"
@@ -94,6 +95,8 @@ Form1::Form1(Prompter& prompter)
     ListView1->setPrompter(&prompter_);
     setTabOrder();
     batch_ = std::make_unique<WindowBatch>(*this, prompter_);
+    preview_ = new PreviewMaker(
+        prompter_, [this] { return form2(); }, this);
     connectHandlers();
     new CloseRequests(this);
 }
@@ -220,6 +223,11 @@ void Form1::connectHandlers() {
     stopShortcut = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     stopShortcut->setEnabled(false);
     connect(stopShortcut, &QShortcut::activated, this, [this] { batch_->stop(false); });
+    // Another entry selected while a preview is made: the preview follows the selection.
+    connect(ListView1, &QTreeWidget::itemSelectionChanged, this, [this] {
+        if (preview_->isWorking() && ListView1->selectedPosition() > 0)
+            PushButton5_Click();
+    });
     new ListReorder(ListView1, this);
 }
 
@@ -338,10 +346,7 @@ void Form1::PushButton5_Click() {
         if (ListView1->count() > 0)
             imagePath = ListView1->textAt(std::max(ListView1->selectedPosition(), 1));
     });
-    guard.step(2, [&] {
-        PreviewWatermark(
-            imagePath, options->readOptions(), pWatermark_, [this] { return form2(); }, prompter_);
-    });
+    guard.step(2, [&] { preview_->preview(imagePath, options->readOptions()); });
 }
 
 void Form1::PushButton8_Click() {
@@ -357,6 +362,8 @@ void Form1::PushButton7_Click() {
 }
 
 void Form1::closeEvent(QCloseEvent* event) {
+    // A preview still decoding is dropped: the window goes without waiting for it.
+    preview_->cancel();
     DismissOpenBoxes();
     if (batch_->isRunning()) {
         // The images in hand are finished first, so that no file is left half written; the

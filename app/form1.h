@@ -14,6 +14,7 @@ class Form2;
 class ImageFileList;
 class OptionsPanel;
 class PointerRules;
+class PreviewMaker;
 class Prompter;
 class QLabel;
 class QProgressBar;
@@ -52,6 +53,8 @@ public:
     Form2* form2();
     Form2* existingForm2() const { return form2_; }
     Surface& watermarkSurface() { return pWatermark_; }
+    // What makes the preview, on a worker; its finished() says when a preview was shown.
+    PreviewMaker* previewMaker() const { return preview_; }
 
     void PushButton1_Click();
     void PushButton2_Click();
@@ -109,6 +112,7 @@ private:
     Prompter& prompter_;
     std::unique_ptr<WindowBatch> batch_;
     PointerRules* pointers_ = nullptr;
+    PreviewMaker* preview_ = nullptr;
     Surface pWatermark_;
     QPointer<Form2> form2_;
     QScrollArea* scroller_ = nullptr;

@@ -182,6 +182,16 @@ QString SetText(CliRequest& request, const QString& value) {
     return MarkTextRefusal(value);
 }
 
+QString SetName(CliRequest& request, const QString& value) {
+    request.job.NamePattern = value;
+    if (value.contains(QLatin1Char('/')))
+        return QStringLiteral("--name makes a file name, without folders (they come from --output "
+                              "and --keep-tree), not \"%1\"")
+            .arg(value);
+    const QString refusal = MarkTextRefusal(value);
+    return refusal.isEmpty() ? refusal : QStringLiteral("--name: ") + refusal;
+}
+
 QString SetTextColor(CliRequest& request, const QString& value) {
     return Take(ParseTextColor(value), request.job.Text.color,
                 "unknown text colour \"%1\" (RRGGBB or RRGGBBAA, with or without #)", value);
@@ -272,6 +282,12 @@ const CliOption kOptions[] = {
      "its own format, for bmp, jpg, jpeg, jpe, jfif, gif, png, tif,\n"
      "tiff)",
      SetFormat},
+    {"name", "PATTERN",
+     "name each copy by PATTERN with the variables of --text, such\n"
+     "as {name}-web or {n:04}-{name}; the extension follows the\n"
+     "format, and copies that would share a name are numbered\n"
+     "(default: the input's own name)",
+     SetName},
     {"extension", "EXT",
      "with folder inputs: only files matching \"*.\" + EXT, in any\n"
      "letter case; EXT may be a comma list, with or without\n"

@@ -1,15 +1,9 @@
 #include "options/preview.h"
 
-#include "engine/run/job.h"
-#include "engine/stamping/compose.h"
-#include "support/errorreport.h"
 #include "support/geometry.h"
-#include "support/imaging.h"
-#include "support/prompter.h"
 
 #include <QApplication>
 #include <QEvent>
-#include <QFileInfo>
 #include <QPainter>
 #include <QScreen>
 
@@ -19,26 +13,6 @@ namespace {
 // The design sizes, in twips.
 constexpr int kDesignWidth = 3405, kDesignHeight = 2715;
 constexpr int kAreaWidth = 1785, kAreaHeight = 1560;
-
-// The numbered steps of one preview, as its error report names them.
-enum PreviewStep {
-    LookUpWatermark = 10,
-    FindWindow = 20,
-    Compose = 30, // the five compose steps take 30 to 34
-    FitWindow = 40,
-    ShowWindow = 50,
-};
-
-// The lookup that decides whether a preview starts: the path names a file (a folder, a device or
-// nothing at all does not). The empty path names nothing.
-bool WatermarkFileFound(const QString& path) {
-    return !path.isEmpty() && QFileInfo(path).isFile();
-}
-
-// A reader's text names the file unless it says which one already.
-QString NamingFile(const QString& text, const QString& path) {
-    return text.contains(path) ? text : path + QStringLiteral(": ") + text;
-}
 } // namespace
 
 PreviewArea::PreviewArea(QWidget* parent)
@@ -81,10 +55,9 @@ void Form2::fitToImage() {
     // The window manager draws its frame and title bar outside the window; what it takes is known
     // once the window has been shown, and nothing before.
     fittedFrame_ = frameSize();
-    const QRect area = availableArea();
-    const QSize room = (area.size() - fittedFrame_).expandedTo({1, 1});
+    const QSize room = pictureRoom();
     QSize shown = surface().size();
-    if (!area.isEmpty() && (shown.width() > room.width() || shown.height() > room.height()))
+    if (!room.isEmpty() && (shown.width() > room.width() || shown.height() > room.height()))
         shown = shown.scaled(room, Qt::KeepAspectRatio).expandedTo({1, 1});
     pPreview_->refresh(shown);
     setFixedSize(shown);
@@ -103,6 +76,11 @@ void Form2::showPreview() {
     activateWindow();
     shownBefore_ = true;
     refitToFrame();
+}
+
+QSize Form2::pictureRoom() const {
+    const QRect area = availableArea();
+    return area.isEmpty() ? QSize() : (area.size() - frameSize()).expandedTo({1, 1});
 }
 
 QSize Form2::frameSize() const {
@@ -157,40 +135,4 @@ bool Form2::event(QEvent* event) {
     if (event->type() == QEvent::Move)
         refitToFrame();
     return handled;
-}
-
-void PreviewWatermark(const QString& imagePath, const WatermarkJob& options,
-                      Surface& watermarkSurface, const std::function<Form2*()>& form2,
-                      Prompter& prompter) {
-    Guard guard(prompter, ErrorLocation::Preview);
-    bool found = false;
-    // A lookup that fails is reported and counts as finding nothing.
-    guard.step(LookUpWatermark, [&] { found = WatermarkFileFound(options.WatermarkPath); });
-    if (!found) {
-        prompter.showMessage(kInvalidWatermarkPathMessage, ShortTitle(), Prompter::Icon::None);
-        return;
-    }
-    if (imagePath.isEmpty()) {
-        prompter.showMessage(kSelectPictureMessage, ShortTitle(), Prompter::Icon::None);
-        return;
-    }
-    // Every preview starts the watermark at (0, 0): with no placement selected it stays there.
-    QPoint position(0, 0);
-    Form2* window = nullptr;
-    guard.step(FindWindow, [&] { window = form2(); });
-    if (!window)
-        return;
-    // A failed step names the file it failed on; a preview that could not be composed opens no
-    // window, since it would show something other than the picture.
-    Guard composing([&](int step, const QString& text) {
-        const QString& file = step == Compose ? options.WatermarkPath : imagePath;
-        ReportError(prompter, ErrorLocation::Preview, step, NamingFile(text, file));
-    });
-    ComposeWatermark(imagePath, options.WatermarkPath, options.Placement, options.TransparentColor,
-                     position, watermarkSurface, window->surface(), composing, Compose,
-                     options.Style.keyTolerance);
-    if (composing.failures() > 0)
-        return;
-    guard.step(FitWindow, [&] { window->fitToImage(); });
-    guard.step(ShowWindow, [&] { window->showPreview(); });
 }

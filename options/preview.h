@@ -4,11 +4,6 @@
 
 #include <QImage>
 #include <QWidget>
-#include <functional>
-
-inline const QString kInvalidWatermarkPathMessage =
-    QStringLiteral("The selected watermark path is not valid.");
-inline const QString kSelectPictureMessage = QStringLiteral("Select a picture first");
 
 // The composing surface's picture area: shows the surface's backing bitmap at the top-left corner
 // of the preview window, at one image pixel per screen pixel or scaled down to a smaller size.
@@ -51,6 +46,9 @@ public:
     // created centres it on the screen; later ones leave it where the user put it, as far as it
     // stays on the screen.
     void showPreview();
+    // The most of a picture the window shows unscaled: the screen's available area less the
+    // window's frame; empty when no screen is known.
+    QSize pictureRoom() const;
 
 protected:
     bool event(QEvent* event) override;
@@ -68,15 +66,3 @@ private:
     bool shownBefore_ = false;
     QSize fittedFrame_;
 };
-
-class Prompter;
-struct WatermarkJob;
-
-// The preview of one image: composes it exactly as the run does onto the preview window's surface
-// and shows that window, fitted to the image, without owner and not modal. A picture or watermark
-// that fails to load is reported with its path, and no window opens. A watermark path that names
-// no file, or an empty image path (an empty list), is answered by its own message and nothing
-// else happens.
-void PreviewWatermark(const QString& imagePath, const WatermarkJob& options,
-                      Surface& watermarkSurface, const std::function<Form2*()>& form2,
-                      Prompter& prompter);

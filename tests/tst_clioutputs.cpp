@@ -32,6 +32,8 @@ private slots:
     void init();
 
     void sameNamedInputsGetTheirOwnOutputs();
+    void namesFollowThePattern_data();
+    void namesFollowThePattern();
     void aFileListedTwiceIsStampedOnce();
     void theWatermarkIsNeverWrittenOver();
     void theOutputFolderInsideAnInputIsLeftOut();
@@ -68,6 +70,32 @@ void TestCliOutputs::sameNamedInputsGetTheirOwnOutputs() {
     // A rerun of the same list gives the same names and replaces its own outputs.
     QCOMPARE(RunCli(base() + inputs).code, 0);
     QCOMPARE(AllFiles(out()), names);
+}
+
+void TestCliOutputs::namesFollowThePattern_data() {
+    QTest::addColumn<QString>("pattern");
+    QTest::addColumn<QStringList>("names"); // of a.png (60 x 40) and b.png; none when refused
+    QTest::newRow("place and name")
+        << "{n:02}-{name}-web" << QStringList{"01-a-web.png", "02-b-web.png"};
+    QTest::newRow("size, and a fallback") << "{name}-{width}x{height}-{artist|anon}"
+                                          << QStringList{"a-60x40-anon.png", "b-60x40-anon.png"};
+    QTest::newRow("one name for both") << "web" << QStringList{"web (2).png", "web.png"};
+    QTest::newRow("a folder") << "x/{name}" << QStringList();
+    QTest::newRow("an unknown variable") << "{nmae}" << QStringList();
+}
+
+void TestCliOutputs::namesFollowThePattern() {
+    QFETCH(QString, pattern);
+    QFETCH(QStringList, names);
+    WriteImage(Gradient(60, 40, 1), in("a.png"), "png");
+    WriteImage(Gradient(60, 40, 2), in("b.png"), "png");
+    const ProcessResult run =
+        RunCli(base() + QStringList{"--name", pattern, in("a.png"), in("b.png")});
+    QCOMPARE(run.code, names.isEmpty() ? 2 : 0);
+    QCOMPARE(AllFiles(out()), names);
+    if (!names.isEmpty())
+        QCOMPARE(QImage(out(names.last())).pixel(30, 30),
+                 QImage(in(names.last().startsWith("web") ? "a.png" : "b.png")).pixel(30, 30));
 }
 
 void TestCliOutputs::aFileListedTwiceIsStampedOnce() {
@@ -114,9 +142,9 @@ void TestCliOutputs::aFailedWriteKeepsTheEarlierFile() {
     WriteImage(Noise(200, 150), in("big.png"), "png");
     WriteImage(Gradient(4, 3, 9), out("big.png"), "png");
     const QByteArray before = Contents(out("big.png"));
-    const ProcessResult result = RunProcess("prlimit", QStringList{"--fsize=20000", kCli} + base() +
-                                                           QStringList{"--existing", "replace",
-                                                                       in("big.png")});
+    const ProcessResult result =
+        RunProcess("prlimit", QStringList{"--fsize=20000", kCli} + base() +
+                                  QStringList{"--existing", "replace", in("big.png")});
     QCOMPARE(result.code, 1);
     QCOMPARE(result.errors.split('\n').first(), out("big.png") + ": File too large");
     QVERIFY(result.errors.endsWith("0 written, 1 failed, 0 skipped\n"));
@@ -144,11 +172,10 @@ void TestCliOutputs::aFullDiskFailsTheWrite() {
     WriteImage(Noise(200, 150), in("big.png"), "png");
     WriteImage(Gradient(4, 3, 10), in("earlier.png"), "png");
     const QString script =
-        QStringLiteral(
-            "mount -t tmpfs -o size=64k tmpfs '%1' || exit 77; cp '%2' '%1/big.png'; "
-            "head -c 30000 /dev/zero > '%1/filler'; '%3' --watermark '%4' --output '%1' "
-            "--existing replace '%5'; "
-            "echo \"exit $?\"; ls -a '%1'; cmp -s '%2' '%1/big.png' && echo unchanged")
+        QStringLiteral("mount -t tmpfs -o size=64k tmpfs '%1' || exit 77; cp '%2' '%1/big.png'; "
+                       "head -c 30000 /dev/zero > '%1/filler'; '%3' --watermark '%4' --output '%1' "
+                       "--existing replace '%5'; "
+                       "echo \"exit $?\"; ls -a '%1'; cmp -s '%2' '%1/big.png' && echo unchanged")
             .arg(out().chopped(1), in("earlier.png"), kCli, in("mark.png"), in("big.png"));
     const ProcessResult result = RunProcess("unshare", {"-m", "sh", "-c", script});
     if (result.code == 77 || result.code == -1 || result.output.isEmpty())

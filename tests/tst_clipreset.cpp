@@ -47,10 +47,10 @@ void TestCliPreset::presetFilesAreReadOrRefusedByTheirLine_data() {
                                                             "opacity = \"70\"\n[output]\n"
                                                             "strip-metadata = true\n")
                                               << QString() << 8 << 70 << true;
-    QTest::newRow("a flag left off") << QByteArray("[Output]\nstrip-metadata = no\n") << QString()
-                                     << 0 << 100 << false;
-    QTest::newRow("unknown section") << QByteArray("[Marks]\n")
-                                     << "line 1: unknown section [Marks]" << 0 << 0 << false;
+    QTest::newRow("a flag left off")
+        << QByteArray("[Output]\nstrip-metadata = no\n") << QString() << 0 << 100 << false;
+    QTest::newRow("unknown section")
+        << QByteArray("[Marks]\n") << "line 1: unknown section [Marks]" << 0 << 0 << false;
     QTest::newRow("an option of one run")
         << QByteArray("[Output]\n\noutput = /tmp\n") << "line 3: a preset holds no option output"
         << 0 << 0 << false;
@@ -114,10 +114,10 @@ void TestCliPreset::furtherMarksAndTheCommandLineOverThePreset() {
 
     // Saving over it keeps its further mark and puts the command line's in the first; a value
     // with spaces at its ends and quotes in it comes back as it went.
-    const std::optional<CliRequest> saving = ParseArguments(
-        {"--preset", "two", "--opacity", "55", "--save-preset", "copy", "--watermark",
-         "  \"odd\" name "},
-        error);
+    const std::optional<CliRequest> saving =
+        ParseArguments({"--preset", "two", "--opacity", "55", "--save-preset", "copy",
+                        "--watermark", "  \"odd\" name "},
+                       error);
     QVERIFY2(saving, qPrintable(error));
     QCOMPARE(saving->savePresetPath, PresetFolder() + "/copy.ini");
     QCOMPARE(WritePreset(saving->presetToSave, saving->savePresetPath), QString());
@@ -132,7 +132,7 @@ void TestCliPreset::furtherMarksAndTheCommandLineOverThePreset() {
 
 void TestCliPreset::aSavedPresetStampsAsItsOptionsDo() {
     WriteImage(Gradient(320, 240, 5), in("photo.jpg"), "jpg");
-    const QStringList look{"--placement", "bottom-right", "--scale", "0.5",
+    const QStringList look{"--placement", "bottom-right", "--scale",   "0.5",
                            "--opacity",   "70",           "--quality", "85"};
     QCOMPARE(RunCli(base() + look + QStringList{in("photo.jpg")}).code, 0);
 

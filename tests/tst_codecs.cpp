@@ -18,8 +18,8 @@
 #include <QTest>
 #include <QtEndian>
 
-#include <zlib.h>
 #include <QtEndian>
+#include <zlib.h>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -358,9 +358,9 @@ QByteArray PngChunk(const char* type, const QByteArray& data) {
     qToBigEndian<quint32>(quint32(data.size()), chunk.data());
     const QByteArray body = QByteArray(type, 4) + data;
     QByteArray crc(4, '\0');
-    qToBigEndian<quint32>(quint32(crc32(0, reinterpret_cast<const Bytef*>(body.constData()),
-                                        uInt(body.size()))),
-                          crc.data());
+    qToBigEndian<quint32>(
+        quint32(crc32(0, reinterpret_cast<const Bytef*>(body.constData()), uInt(body.size()))),
+        crc.data());
     return chunk + body + crc;
 }
 
@@ -432,8 +432,8 @@ void TestCodecs::textsDensityAndColourChunksSurvive() {
     // A JPEG keeps what it has a place for: the density, and a comment as a comment.
     PictureMetadata output = MetadataForOutput(input, reader->size(), strip);
     output.texts << PictureText{kCommentKey, QStringLiteral("caf\u00e9")};
-    const QString written = writeSample(QStringLiteral("written"),
-                                        encoded(reader->readAll(), format, output));
+    const QString written =
+        writeSample(QStringLiteral("written"), encoded(reader->readAll(), format, output));
     auto back = PictureReader::open(written);
     const PictureMetadata& kept = back->metadata();
     QCOMPARE(qRound(kept.density.value_or(PixelDensity()).y), 300);
@@ -741,14 +741,12 @@ void TestCodecs::whatAFormatCannotHoldGoesWithANote_data() {
     const QByteArray srgb = QColorSpace(QColorSpace::SRgb).iccProfile();
     // Nearly a whole segment: with the room a packet keeps for editors it would not fit.
     QTest::newRow("XMP just within a JPEG segment")
-        << PictureFormat::Jpeg << MetadataOf({}, XmpWithDescription(64500), {}, {})
-        << QString();
+        << PictureFormat::Jpeg << MetadataOf({}, XmpWithDescription(64500), {}, {}) << QString();
     QTest::newRow("XMP beyond a JPEG segment")
         << PictureFormat::Jpeg << MetadataOf({}, XmpWithDescription(70000), {}, {})
         << "XMP left out";
     QTest::newRow("XMP beyond a JPEG segment, in a PNG")
-        << PictureFormat::Png << MetadataOf({}, XmpWithDescription(70000), {}, {})
-        << QString();
+        << PictureFormat::Png << MetadataOf({}, XmpWithDescription(70000), {}, {}) << QString();
     QTest::newRow("EXIF beyond a segment")
         << PictureFormat::Jpeg << MetadataOf(ExifWithDescription(70000), {}, {}, {}) << "EXIF";
     QTest::newRow("profile of 256 segments")
@@ -803,7 +801,8 @@ void TestCodecs::onlyAnAppliedOrientationBecomesOne() {
     Exiv2::Blob blob;
     Exiv2::ExifParser::encode(blob, Exiv2::littleEndian, exif);
     const QByteArray turned(reinterpret_cast<const char*>(blob.data()), qsizetype(blob.size()));
-    const PictureMetadata camera = MetadataForOutput(MetadataOf(turned, xmp, {}, {}), QSize(3, 4), false);
+    const PictureMetadata camera =
+        MetadataForOutput(MetadataOf(turned, xmp, {}, {}), QSize(3, 4), false);
     QCOMPARE(xmpOrientation(camera.xmp), QStringLiteral("1"));
     QCOMPARE(OrientationOf(camera), 1);
 }

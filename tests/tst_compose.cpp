@@ -1,8 +1,10 @@
-// Placement, the colour-key copy, decoding and the five-step compose.
+// Placement, the colour-key copy, decoding whole and reduced, and the preview's compose.
+#include "engine/io/picturereader.h"
 #include "engine/stamping/compose.h"
 #include "engine/stamping/surface.h"
 #include "support/errorreport.h"
 #include "support/failure.h"
+#include "tests/codecsamples.h"
 #include "tests/testkit.h"
 
 #include <QDataStream>
@@ -30,8 +32,16 @@ private slots:
     void decodingBombFailsWithMessage();
 
     void clearingUnwindsEveryDrawing();
-    void composeTwoImagesInARow();
-    void composeFailureIsReportedAndLaterStepsRun();
+
+    void reductionKeepsWhatTheScreenShows_data();
+    void reductionKeepsWhatTheScreenShows();
+    void reducedDecodeLooksLikeTheWholeScaled_data();
+    void reducedDecodeLooksLikeTheWholeScaled();
+    void reducedDecodeStopsWhenNoLongerWanted();
+    void reducedPreviewStampsWhereTheRunDoes_data();
+    void reducedPreviewStampsWhereTheRunDoes();
+    void composeFailureNamesItsStepAndShowsNothing_data();
+    void composeFailureNamesItsStepAndShowsNothing();
 
 private:
     QTemporaryDir dir_;
@@ -56,7 +66,8 @@ void TestCompose::placement_data() {
     QTest::newRow("centre of an odd width") << 4 << QSizeF(101, 60) << mark << QPoint(26, 20);
     QTest::newRow("larger mark, bottom-right goes negative")
         << 8 << QSizeF(40, 30) << QSizeF(100, 50) << QPoint(-60, -20);
-    QTest::newRow("larger mark, centred") << 4 << QSizeF(40, 30) << QSizeF(100, 50) << QPoint(-30, -10);
+    QTest::newRow("larger mark, centred")
+        << 4 << QSizeF(40, 30) << QSizeF(100, 50) << QPoint(-30, -10);
     QTest::newRow("panorama wider than 32767 pixels")
         << 8 << QSizeF(60000, 9000) << QSizeF(400, 100) << QPoint(59600, 8900);
 }
@@ -237,57 +248,184 @@ void TestCompose::clearingUnwindsEveryDrawing() {
     QCOMPARE(surface.image(), picture);
 }
 
-void TestCompose::composeTwoImagesInARow() {
-    WriteImage(SolidImage(10, 4, qRgb(0, 0, 200)), path("mark.png"), "png");
-    WriteImage(SolidImage(100, 50, qRgb(0, 100, 0)), path("first.png"), "png");
-    WriteImage(SolidImage(60, 40, qRgb(100, 0, 0)), path("second.png"), "png");
-    Surface watermark(QSize(25, 21)), composing(QSize(119, 104));
-    QStringList reports;
-    Guard guard([&](int step, const QString& text) { reports << QString::number(step) + text; });
-
-    QPoint position;
-    ComposeWatermark(path("first.png"), path("mark.png"), 8, kWhite, position, watermark,
-                     composing, guard, 70);
-    QCOMPARE(position, QPoint(90, 46));
-    QCOMPARE(composing.image().pixel(95, 48), qRgb(0, 0, 200));
-
-    const ComposeOutcome outcome = ComposeWatermark(path("second.png"), path("mark.png"), 0,
-                                                    kWhite, position, watermark, composing, guard, 70);
-    QVERIFY(outcome.imageLoaded && outcome.watermarkLoaded);
-    QVERIFY(reports.isEmpty());
-    QCOMPARE(composing.size(), QSize(60, 40));
-    QCOMPARE(position, QPoint(1, 1));
-    int marked = 0;
-    for (int y = 0; y < 40; ++y)
-        for (int x = 0; x < 60; ++x)
-            marked += composing.image().pixel(x, y) == qRgb(0, 0, 200) ? 1 : 0;
-    QCOMPARE(marked, 40);
-    QCOMPARE(composing.image().pixel(0, 0), qRgb(100, 0, 0));
-    QCOMPARE(composing.image().pixel(1, 1), qRgb(0, 0, 200));
+namespace {
+// The red of the test's mark, and whether a stamped pixel shows it.
+const QRgb kRed = qRgb(250, 10, 10);
+bool IsRed(QRgb pixel) {
+    return qRed(pixel) > 200 && qGreen(pixel) < 90 && qBlue(pixel) < 90;
 }
 
-void TestCompose::composeFailureIsReportedAndLaterStepsRun() {
+// The smallest rectangle holding every red pixel of the picture.
+QRect RedArea(const QImage& picture) {
+    QRect area;
+    for (int y = 0; y < picture.height(); ++y)
+        for (int x = 0; x < picture.width(); ++x)
+            if (IsRed(picture.pixel(x, y)))
+                area |= QRect(x, y, 1, 1);
+    return area;
+}
+} // namespace
+
+void TestCompose::reductionKeepsWhatTheScreenShows_data() {
+    QTest::addColumn<QSize>("full");
+    QTest::addColumn<QSize>("room");
+    QTest::addColumn<int>("reduction");
+    QTest::newRow("fits: whole") << QSize(400, 300) << QSize(800, 600) << 1;
+    QTest::newRow("no screen: whole") << QSize(12000, 9000) << QSize() << 1;
+    QTest::newRow("108 MP on a full HD screen") << QSize(12000, 9000) << QSize(1920, 1050) << 8;
+    QTest::newRow("just too small at an eighth") << QSize(12000, 9000) << QSize(1920, 1210) << 4;
+    QTest::newRow("a quarter, rounded up, still enough")
+        << QSize(4003, 3001) << QSize(1001, 751) << 4;
+    QTest::newRow("panorama: its width decides") << QSize(3000, 1000) << QSize(1000, 1000) << 2;
+    QTest::newRow("tall: its height decides") << QSize(1000, 8000) << QSize(2000, 1000) << 8;
+}
+
+void TestCompose::reductionKeepsWhatTheScreenShows() {
+    QFETCH(QSize, full);
+    QFETCH(QSize, room);
+    QFETCH(int, reduction);
+    QCOMPARE(ReductionFor(full, room), reduction);
+}
+
+void TestCompose::reducedDecodeLooksLikeTheWholeScaled_data() {
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("baseline JPEG: libjpeg scales") << "jpeg";
+    QTest::newRow("progressive JPEG: libjpeg scales, held whole") << "progressive";
+    QTest::newRow("JPEG turned by its EXIF orientation") << "turned";
+    QTest::newRow("PNG: scaled a band at a time") << "png";
+    QTest::newRow("PNG with transparency: flattened first") << "alpha";
+    QTest::newRow("BMP: decoded whole, then scaled") << "bmp";
+}
+
+void TestCompose::reducedDecodeLooksLikeTheWholeScaled() {
+    QFETCH(QString, kind);
+    // Odd sizes, so that neither the rows nor libjpeg's blocks end evenly; smooth, so that
+    // ways of scaling that sample a little differently agree. The mark and the edges give the
+    // test its teeth: a picture shifted or turned by a row shows at once.
+    const bool alpha = kind == QLatin1String("alpha");
+    QImage source(1203, 805, alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+    for (int y = 0; y < source.height(); ++y)
+        for (int x = 0; x < source.width(); ++x)
+            source.setPixel(x, y,
+                            qRgba(x * 255 / 1203, y * 255 / 805, x < 600 ? 40 : 220,
+                                  alpha ? (x + y) * 255 / 2008 : 255));
+    const QString file = path(QStringLiteral("reduced.") + kind);
+    if (kind == QLatin1String("jpeg") || kind == QLatin1String("turned"))
+        writeFile(file, makeJpeg(source, 2, 2));
+    else if (kind == QLatin1String("progressive"))
+        writeFile(file, makeJpeg(source, 2, 2, 85, JpegKind::Progressive));
+    else
+        WriteImage(source, file, kind == QLatin1String("bmp") ? "bmp" : "png");
+    if (kind == QLatin1String("turned"))
+        addSampleMetadata(file);
+
+    const ReducedPicture reduced = DecodeReducedPicture(file, QSize(300, 300), DefaultMaxPixels());
+    const QImage whole = LoadPicture(file);
+    QCOMPARE(reduced.fullSize, whole.size());
+    QCOMPARE(reduced.reduction, 4);
+    // At a quarter, rounded up: the picture as shown within 300 x 300 loses nothing.
+    const QSize expected((whole.width() + 3) / 4, (whole.height() + 3) / 4);
+    QCOMPARE(reduced.picture.size(), expected);
+    QCOMPARE(reduced.picture.format(), QImage::Format_RGB32);
+    const QImage scaled = whole.scaled(expected, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    const double error = meanError(reduced.picture, scaled);
+    QVERIFY2(error < 4.0, qPrintable(QString::number(error)));
+}
+
+void TestCompose::reducedDecodeStopsWhenNoLongerWanted() {
+    writeFile(path("stopped.jpg"), makeJpeg(photoLike(640, 480), 2, 2));
+    const std::atomic<bool> stop{true};
+    QVERIFY_THROWS_EXCEPTION(Failure, DecodeReducedPicture(path("stopped.jpg"), QSize(100, 100),
+                                                           DefaultMaxPixels(), &stop));
+    QVERIFY_THROWS_EXCEPTION(Failure,
+                             DecodeReducedPicture(path("missing.jpg"), QSize(100, 100), 1 << 20));
+    // libjpeg reads a progressive picture whole before its first row: it gives up within.
+    writeFile(path("progressive.jpg"),
+              makeJpeg(photoLike(640, 480), 2, 2, 85, JpegKind::Progressive));
+    const std::unique_ptr<PictureReader> reader = PictureReader::open(path("progressive.jpg"));
+    reader->stopWhen(&stop);
+    QCOMPARE(failureOf([&] { reader->readAll(); }), kNoLongerWantedText);
+    // The ceiling counts the picture's full size, not what is decoded of it.
+    QVERIFY_THROWS_EXCEPTION(Failure,
+                             DecodeReducedPicture(path("stopped.jpg"), QSize(100, 100), 640 * 479));
+}
+
+void TestCompose::reducedPreviewStampsWhereTheRunDoes_data() {
+    QTest::addColumn<int>("placement");
+    QTest::addColumn<double>("scale");
+    QTest::addColumn<int>("margin");
+    for (int placement = 0; placement < 9; ++placement)
+        QTest::addRow("placement %d, own size", placement) << placement << 0.0 << kUsualMargins;
+    QTest::newRow("bottom-right, a fifth of the width") << 8 << 0.2 << kUsualMargins;
+    QTest::newRow("upper-left, 100 pixels in") << 0 << 0.0 << 100;
+    QTest::newRow("middle-right, a tenth, 48 pixels in") << 5 << 0.1 << 48;
+    QTest::newRow("no placement: the corner") << -1 << 0.0 << kUsualMargins;
+}
+
+void TestCompose::reducedPreviewStampsWhereTheRunDoes() {
+    QFETCH(int, placement);
+    QFETCH(double, scale);
+    QFETCH(int, margin);
+    writeFile(path("photo.jpg"), makeJpeg(SolidImage(1600, 1200, qRgb(20, 40, 200)), 1, 1));
+    WriteImage(SolidImage(40, 30, kRed), path("mark.png"), "png");
+    PreviewRequest request;
+    request.imagePath = path("photo.jpg");
+    request.watermarkPath = path("mark.png");
+    request.placement = placement;
+    request.style.scale = scale;
+    request.style.margin = margin;
+    request.maxPixels = DefaultMaxPixels();
+    QList<int> failed;
+    Guard guard([&](int step, const QString&) { failed << step; });
+
+    const ReducedPicture whole = ComposePreview(request, guard, 30);
+    request.room = QSize(300, 300);
+    const ReducedPicture reduced = ComposePreview(request, guard, 30);
+    QVERIFY(failed.isEmpty());
+    QCOMPARE(whole.reduction, 1);
+    QCOMPARE(reduced.reduction, 4);
+    QCOMPARE(reduced.picture.size(), QSize(400, 300));
+
+    // The whole picture is stamped where the run stamps it.
+    QPoint at(0, 0);
+    const QSize mark =
+        scale > 0 ? QSize(int(1600 * scale), int(1600 * scale * 30 / 40)) : QSize(40, 30);
+    PlaceWatermark(placement, 1600, 1200, float(mark.width()), float(mark.height()), at, margin);
+    const QRect full = RedArea(whole.picture);
+    QCOMPARE(full, QRect(at, mark));
+    // The reduced one a quarter as far in and a quarter as large, to the pixel.
+    const QRect shown = RedArea(reduced.picture);
+    for (const auto& [got, wanted] :
+         {std::pair(shown.left(), full.left()), std::pair(shown.top(), full.top()),
+          std::pair(shown.right() + 1, full.right() + 1),
+          std::pair(shown.bottom() + 1, full.bottom() + 1)})
+        QVERIFY2(qAbs(got * 4 - wanted) <= 4,
+                 qPrintable(QStringLiteral("%1 shown for %2").arg(got).arg(wanted)));
+}
+
+void TestCompose::composeFailureNamesItsStepAndShowsNothing_data() {
+    QTest::addColumn<bool>("watermarkThere");
+    QTest::addColumn<bool>("pictureThere");
+    QTest::addColumn<QList<int>>("failed");
+    QTest::newRow("watermark missing") << false << true << QList<int>{70};
+    QTest::newRow("picture missing") << true << false << QList<int>{71};
+    QTest::newRow("both missing: both reported") << false << false << QList<int>{70, 71};
+}
+
+void TestCompose::composeFailureNamesItsStepAndShowsNothing() {
+    QFETCH(bool, watermarkThere);
+    QFETCH(bool, pictureThere);
+    QFETCH(QList<int>, failed);
     WriteImage(SolidImage(10, 4, qRgb(0, 0, 200)), path("mark.png"), "png");
     WriteImage(SolidImage(30, 20, qRgb(0, 100, 0)), path("image.png"), "png");
-    Surface watermark(QSize(25, 21)), composing(QSize(119, 104));
+    PreviewRequest request;
+    request.imagePath = path(pictureThere ? "image.png" : "nothing.png");
+    request.watermarkPath = path(watermarkThere ? "mark.png" : "nothing.png");
+    request.maxPixels = DefaultMaxPixels();
     QList<int> steps;
     Guard guard([&](int step, const QString&) { steps << step; });
-
-    // The watermark fails: its empty white design surface is placed and keyed out entirely.
-    QPoint position;
-    ComposeOutcome outcome = ComposeWatermark(path("image.png"), path("nothing.png"), 4, kWhite,
-                                              position, watermark, composing, guard, 70);
-    QCOMPARE(steps, QList<int>{70});
-    QVERIFY(!outcome.watermarkLoaded && outcome.imageLoaded);
-    QCOMPARE(position, QPoint(2, 0));
-    QCOMPARE(composing.image(), LoadPicture(path("image.png")));
-
-    // The image fails: the surface keeps the previous image, and the watermark still lands on it.
-    ComposeWatermark(path("nothing.png"), path("mark.png"), 0, kWhite, position, watermark,
-                     composing, guard, 70);
-    QCOMPARE(steps, (QList<int>{70, 71}));
-    QCOMPARE(composing.size(), QSize(30, 20));
-    QCOMPARE(composing.image().pixel(1, 1), qRgb(0, 0, 200));
+    QVERIFY(ComposePreview(request, guard, 70).picture.isNull());
+    QCOMPARE(steps, failed);
 }
 
 QTEST_GUILESS_MAIN(TestCompose)

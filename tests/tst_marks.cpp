@@ -1,10 +1,12 @@
 // Marks sized by the picture, turned, tiled, drawn from SVG and layered: their geometry, their
 // pixels on every way a picture is stamped, and runs that give the same bytes twice.
 #include "engine/run/stampfile.h"
+#include "engine/stamping/compose.h"
 #include "engine/stamping/decode.h"
 #include "engine/stamping/jpeglossless.h"
 #include "engine/stamping/markshape.h"
 #include "engine/stamping/marksource.h"
+#include "support/errorreport.h"
 #include "tests/clikit.h"
 #include "tests/codecsamples.h"
 #include "tests/testkit.h"
@@ -59,6 +61,8 @@ private slots:
     void enlargedRasterIsSmoothAndSvgSharp();
     void bandsStampWhatTheWholePictureGets_data();
     void bandsStampWhatTheWholePictureGets();
+    void previewShowsTheTileTheRunStamps_data();
+    void previewShowsTheTileTheRunStamps();
     void furtherMarksGoOverTheFirstInOrder();
     void losslessTileKeepsUntouchedBlocksAndSaysWhenMostAreTouched();
     void twoRunsGiveTheSameBytes_data();
@@ -297,6 +301,46 @@ void TestMarks::bandsStampWhatTheWholePictureGets() {
                                    MarkPlaces(0, picture.size(), mark.drawnSizeFor(picture.size()),
                                               mark.sizeFor(picture.size()), job.Style)});
     QCOMPARE(LoadPicture(path("out.png")).convertToFormat(QImage::Format_RGB32), expected);
+}
+
+void TestMarks::previewShowsTheTileTheRunStamps_data() {
+    QTest::addColumn<QSize>("room");
+    QTest::newRow("whole") << QSize();
+    QTest::newRow("reduced to a half") << QSize(120, 90);
+}
+
+// The preview composes the turned, tiled SVG mark where the run stamps it: exactly at full size,
+// and reduced with the picture when the window shows it smaller.
+void TestMarks::previewShowsTheTileTheRunStamps() {
+    QFETCH(QSize, room);
+    const QImage picture = SolidImage(240, 180, qRgb(0, 0, 80));
+    WriteImage(picture, path("in.png"), "png");
+    writeFile(path("mark.svg"), kCircleSvg.toUtf8());
+    PreviewRequest request;
+    request.imagePath = path("in.png");
+    request.watermarkPath = path("mark.svg");
+    request.style = StampStyle{.scale = 0.1, .rotation = 90, .tile = true, .tileStagger = true};
+    request.room = room;
+    request.maxPixels = 1 << 20;
+    Guard guard(
+        [](int step, const QString& text) { QFAIL(qPrintable(QString::number(step) + text)); });
+    const ReducedPicture shown = ComposePreview(request, guard, 1);
+    QVERIFY(!shown.picture.isNull());
+
+    const StampMark mark = LoadMark(request.watermarkPath, kWhite, request.style, 1 << 20);
+    QImage expected = picture;
+    StampImage(expected, StampPlan{mark.forPicture(picture.size()),
+                                   MarkPlaces(0, picture.size(), mark.drawnSizeFor(picture.size()),
+                                              mark.sizeFor(picture.size()), request.style)});
+    const QImage got = shown.picture.convertToFormat(QImage::Format_RGB32);
+    if (room.isEmpty()) {
+        QCOMPARE(got, expected);
+    } else {
+        QCOMPARE(got.size(), room);
+        const QImage smaller =
+            expected.scaled(room, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        QVERIFY2(meanError(got, smaller) < 6, qPrintable(QString::number(meanError(got, smaller))));
+    }
 }
 
 void TestMarks::furtherMarksGoOverTheFirstInOrder() {

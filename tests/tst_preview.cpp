@@ -1,11 +1,13 @@
 // The preview window: its design, its size on and beyond the screen, its picture and position,
-// and its life beside the batch run.
+// the picture made on a worker while the window answers, and its life beside the batch run.
 #include "app/appearance.h"
 #include "app/form1.h"
 #include "engine/run/batch.h"
+#include "engine/stamping/compose.h"
 #include "filelist/imagelist.h"
 #include "options/optionspanel.h"
 #include "options/preview.h"
+#include "options/previewmaker.h"
 #include "support/errorreport.h"
 #include "support/imaging.h"
 #include "support/paths.h"
@@ -13,10 +15,15 @@
 
 #include <QComboBox>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QImageWriter>
 #include <QLineEdit>
+#include <QRandomGenerator>
 #include <QScreen>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <memory>
 
@@ -32,6 +39,11 @@ QImage MarkImage() {
         for (int x = 10; x < 30; ++x)
             mark.setPixel(x, y, qRgb(255, 255, 255));
     return mark;
+}
+
+// Colours alike but for smooth scaling and JPEG's rounding.
+bool Near(QRgb a, QRgb b) {
+    return qAbs(qRed(a) - qRed(b)) + qAbs(qGreen(a) - qGreen(b)) + qAbs(qBlue(a) - qBlue(b)) <= 12;
 }
 
 // What a preview must show: the image with the watermark's non-white pixels at `at`.
@@ -66,9 +78,18 @@ private slots:
     void failedPreviewNamesTheFileAndOpensNoWindow();
     void runUpdatesOpenPreview();
 
+    void theWindowAnswersWhileThePictureDecodes();
+    void aLaterPreviewSupersedesOne();
+    void closingDuringAPreviewDropsIt();
+
 private:
     QString makeImage(const QString& name, QSize size);
+    // Clicks Preview and waits until the preview is shown or its failure reported; false when
+    // that takes too long.
+    bool clickPreview();
     Form2* previewOf(const QString& image, int placement);
+    // A JPEG too large for the test screen, made once: its preview is decoded reduced.
+    QString photo();
 
     QTemporaryDir temp_;
     QString watermark_;
@@ -99,14 +120,40 @@ QString TestPreview::makeImage(const QString& name, QSize size) {
     return path;
 }
 
+bool TestPreview::clickPreview() {
+    PreviewMaker* maker = form_->previewMaker();
+    QSignalSpy done(maker, &PreviewMaker::finished);
+    form_->PushButton5_Click();
+    return !maker->isWorking() || done.wait(20000);
+}
+
 Form2* TestPreview::previewOf(const QString& image, int placement) {
     form_->ListView1->clearEntries();
     form_->ListView1->append(image);
     form_->ListView1->select(1);
     form_->options->Text1->setText(watermark_);
     form_->options->Combo1->setCurrentIndex(placement);
-    form_->PushButton5_Click();
-    return form_->existingForm2();
+    return clickPreview() ? form_->existingForm2() : nullptr;
+}
+
+QString TestPreview::photo() {
+    const QString path = temp_.filePath(QStringLiteral("images/photo.jpg"));
+    if (QFile::exists(path))
+        return path;
+    // Progressive, with noise over its left half: libjpeg must read every coefficient of it,
+    // which takes long enough to tell a click that waits for it from one that does not.
+    QImage picture = SolidImage(4000, 3000, kImageColor);
+    QRandomGenerator noise(7);
+    for (int y = 0; y < picture.height(); ++y) {
+        auto* line = reinterpret_cast<QRgb*>(picture.scanLine(y));
+        for (int x = 0; x < picture.width() / 2; ++x)
+            line[x] = noise.generate() | 0xFF000000u;
+    }
+    QImageWriter writer(path, "jpeg");
+    writer.setProgressiveScanWrite(true);
+    if (!writer.write(picture))
+        return {};
+    return path;
 }
 
 void TestPreview::previewWindowDesign() {
@@ -191,24 +238,26 @@ void TestPreview::previewLargerThanTheScreen() {
     QVERIFY(qAbs(shown.width() * image.height() - shown.height() * image.width()) <=
             std::max(image.width(), image.height()));
     QCOMPARE(preview->pPreview()->geometry(), QRect(QPoint(0, 0), shown));
-    // The run writes the composed image at its full size; only the window shows it smaller.
-    QCOMPARE(preview->surface().size(), image);
+    // The picture was decoded reduced, by the most that leaves it at least as large as shown.
+    const int reduction = ReductionFor(image, preview->pictureRoom());
+    QVERIFY(reduction > 1);
+    const QSize decoded = preview->surface().size();
+    QCOMPARE(decoded, QSize((image.width() + reduction - 1) / reduction,
+                            (image.height() + reduction - 1) / reduction));
+    QVERIFY(decoded.width() >= shown.width() && decoded.height() >= shown.height());
 
     // The watermark in the bottom-right corner is on the screen, smoothly scaled: its red border
-    // (10 pixels wide) and the image around it keep their colours.
+    // along the picture's edge (10 pixels wide, which its hole does not reach) and the image
+    // around it keep their colours.
     const QImage picture = preview->pPreview()->grab().toImage();
     QCOMPARE(picture.size(), shown);
     auto shownAt = [&](QPoint p) {
         return picture.pixel(p.x() * shown.width() / image.width(),
                              p.y() * shown.height() / image.height());
     };
-    auto near = [](QRgb a, QRgb b) {
-        return qAbs(qRed(a) - qRed(b)) + qAbs(qGreen(a) - qGreen(b)) + qAbs(qBlue(a) - qBlue(b)) <=
-               12;
-    };
     const QPoint mark(image.width() - kMarkSize.width(), image.height() - kMarkSize.height());
-    QVERIFY(near(shownAt(mark + QPoint(5, 5)), kMarkColor));
-    QVERIFY(near(shownAt(mark - QPoint(20, 20)), kImageColor));
+    QVERIFY(Near(shownAt(mark + QPoint(35, 15)), kMarkColor));
+    QVERIFY(Near(shownAt(mark - QPoint(20, 20)), kImageColor));
 }
 
 void TestPreview::noPlacementLeavesWatermarkAtOrigin() {
@@ -284,7 +333,7 @@ void TestPreview::nothingSelectedPreviewsTheFirstEntry() {
     form_->ListView1->append(makeImage(QStringLiteral("second.png"), QSize(300, 200)));
     form_->options->Combo1->setCurrentIndex(0);
     QCOMPARE(form_->ListView1->selectedPosition(), 0);
-    form_->PushButton5_Click();
+    QVERIFY(clickPreview());
     QCOMPARE(prompter_->shown.size(), 1);
     Form2* preview = form_->existingForm2();
     QVERIFY(preview->isVisible());
@@ -309,7 +358,7 @@ void TestPreview::failedPreviewNamesTheFileAndOpensNoWindow() {
     form_->ListView1->append(badWatermark ? makeImage(QStringLiteral("kept.png"), {50, 40})
                                           : picture);
     form_->options->Text1->setText(badWatermark ? damaged : watermark_);
-    form_->PushButton5_Click();
+    QVERIFY(clickPreview());
     QCOMPARE(prompter_->count(QStringLiteral("message")), 1);
     QCOMPARE(prompter_->shown.first().title, kErrorReportTitle);
     QVERIFY2(prompter_->shown.first().text.contains(badWatermark ? damaged : picture),
@@ -330,6 +379,108 @@ void TestPreview::runUpdatesOpenPreview() {
     QCOMPARE(preview->size(), QSize(160, 120));
     QCOMPARE(preview->pPreview()->geometry(), QRect(0, 0, 160, 120));
     QCOMPARE(preview->surface().image(), Stamped(SolidImage(160, 120, kImageColor), {120, 90}));
+}
+
+void TestPreview::theWindowAnswersWhileThePictureDecodes() {
+    start();
+    const QString image = photo();
+    QVERIFY(!image.isEmpty());
+    form_->ListView1->append(image);
+    form_->options->Text1->setText(watermark_);
+    form_->options->Combo1->setCurrentIndex(8);
+    PreviewMaker* maker = form_->previewMaker();
+    QSignalSpy done(maker, &PreviewMaker::finished);
+    QElapsedTimer clock;
+    clock.start();
+    form_->PushButton5_Click();
+    const qint64 click = clock.elapsed();
+    // The click returns at once: the picture decodes on a worker, and the window's loop, which
+    // alone can show it, has not run yet.
+    Form2* preview = form_->existingForm2();
+    QVERIFY(maker->isWorking());
+    QVERIFY(!preview->isVisible());
+    QVERIFY(QGuiApplication::overrideCursor());
+    QCOMPARE(QGuiApplication::overrideCursor()->shape(), Qt::BusyCursor);
+    int answered = 0;
+    QTimer tick;
+    connect(&tick, &QTimer::timeout, this, [&] { ++answered; });
+    tick.start(0);
+    QVERIFY(done.wait(20000));
+    const qint64 decode = clock.elapsed();
+    qDebug("click %lld ms, preview shown after %lld ms", click, decode);
+    QVERIFY(click * 4 < decode);
+    QVERIFY(answered > 0);
+    QVERIFY(!maker->isWorking());
+    QVERIFY(!QGuiApplication::overrideCursor());
+    QVERIFY(preview->isVisible());
+    QCOMPARE(prompter_->shown.size(), 0);
+
+    // Decoded at a fraction of its size, with the mark in the bottom-right corner, reduced alike.
+    const int reduction = ReductionFor(QSize(4000, 3000), preview->pictureRoom());
+    QVERIFY(reduction > 1);
+    const QImage shown = preview->surface().image();
+    QCOMPARE(shown.size(), QSize(4000 / reduction, 3000 / reduction));
+    const QRect mark =
+        ReducedRect(QRect(QPoint(3960, 2970), kMarkSize), QSize(4000, 3000), shown.size());
+    QCOMPARE(mark.bottomRight(), QPoint(shown.width() - 1, shown.height() - 1));
+    QVERIFY(Near(shown.pixel(mark.topLeft()), kMarkColor));
+    QVERIFY(Near(shown.pixel(mark.bottomRight()), kMarkColor));
+    // The white hole in the middle of the mark is left out, and the picture shows around it.
+    QVERIFY(Near(shown.pixel(mark.center()), kImageColor));
+    QVERIFY(Near(shown.pixel(mark.topLeft() - QPoint(2, 2)), kImageColor));
+}
+
+void TestPreview::aLaterPreviewSupersedesOne() {
+    start();
+    QVERIFY(!photo().isEmpty());
+    form_->ListView1->append(photo());
+    const QString small = makeImage(QStringLiteral("small.png"), QSize(200, 100));
+    form_->ListView1->append(small);
+    form_->options->Text1->setText(watermark_);
+    form_->options->Combo1->setCurrentIndex(0);
+    const QImage expected = Stamped(SolidImage(200, 100, kImageColor), QPoint(1, 1));
+    PreviewMaker* maker = form_->previewMaker();
+    QSignalSpy done(maker, &PreviewMaker::finished);
+
+    // Another entry selected while the photograph decodes: the preview follows the selection.
+    form_->ListView1->select(1);
+    form_->PushButton5_Click();
+    QVERIFY(maker->isWorking());
+    form_->ListView1->select(2);
+    QVERIFY(done.wait(20000));
+    QCOMPARE(form_->existingForm2()->surface().image(), expected);
+
+    // A second click while the first decodes: only the second is shown.
+    form_->ListView1->select(1);
+    form_->PushButton5_Click();
+    form_->PushButton5_Click();
+    QVERIFY(done.wait(20000));
+    QTest::qWait(300);
+    QCOMPARE(done.count(), 2);
+    QCOMPARE(form_->existingForm2()->surface().size(),
+             QSize(4000, 3000) /
+                 ReductionFor(QSize(4000, 3000), form_->existingForm2()->pictureRoom()));
+    QVERIFY(!QGuiApplication::overrideCursor());
+    QCOMPARE(prompter_->shown.size(), 0);
+}
+
+void TestPreview::closingDuringAPreviewDropsIt() {
+    start();
+    QVERIFY(!photo().isEmpty());
+    form_->ListView1->append(photo());
+    form_->options->Text1->setText(watermark_);
+    QSignalSpy done(form_->previewMaker(), &PreviewMaker::finished);
+    form_->PushButton5_Click();
+    QVERIFY(form_->previewMaker()->isWorking());
+    form_->close();
+    // The window and its preview go at once; the picture that was decoding never shows.
+    QVERIFY(!form_->isVisible());
+    QVERIFY(!form_->existingForm2());
+    QVERIFY(!form_->previewMaker()->isWorking());
+    QVERIFY(!QGuiApplication::overrideCursor());
+    QTest::qWait(500);
+    QCOMPARE(done.count(), 0);
+    QCOMPARE(prompter_->shown.size(), 0);
 }
 
 QTEST_MAIN(TestPreview)

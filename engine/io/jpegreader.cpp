@@ -40,13 +40,18 @@ public:
     void readHeader();
 
     PictureFormat format() const override { return PictureFormat::Jpeg; }
-    QSize size() const override { return QSize(int(info_.image_width), int(info_.image_height)); }
+    QSize size() const override {
+        return scaled_ ? QSize(int(info_.output_width), int(info_.output_height))
+                       : QSize(int(info_.image_width), int(info_.image_height));
+    }
     bool hasAlpha() const override { return false; }
     const PictureMetadata& metadata() const override { return metadata_; }
     int orientation() const override { return orientation_; }
     bool canStream() const override { return !cmyk_ && !multipleScans_; }
     void readRows(uchar* rows, qsizetype bytesPerLine, int count) override;
     std::optional<JpegTables> jpegTables() const override;
+    bool scaleDown(int denominator) override;
+    void stopWhen(const std::atomic<bool>* stop) override { jpeg_.errors.stop = stop; }
 
 private:
     template <typename Step> void run(const Step& step) { jpeg_.run(step); }
@@ -62,6 +67,7 @@ private:
     // until the last scan is read: they are held whole, like any picture decoded whole.
     bool multipleScans_ = false;
     bool started_ = false;
+    bool scaled_ = false;
     std::vector<uchar> cmykRow_;
 };
 
@@ -82,8 +88,7 @@ std::optional<PixelDensity> DensityOf(const jpeg_decompress_struct& info) {
         (info.density_unit == 0 && info.X_density == info.Y_density))
         return std::nullopt;
     const double perInch = info.density_unit == 2 ? 2.54 : 1;
-    return PixelDensity{info.X_density * perInch, info.Y_density * perInch,
-                        info.density_unit == 0};
+    return PixelDensity{info.X_density * perInch, info.Y_density * perInch, info.density_unit == 0};
 }
 
 void JpegReader::readHeader() {
@@ -149,6 +154,18 @@ void JpegReader::readRows(uchar* rows, qsizetype bytesPerLine, int count) {
     // The rest of the file up to its end marker: a file cut after the last row is cut all the same.
     if (info_.output_scanline == info_.output_height)
         run([&] { jpeg_finish_decompress(&info_); });
+}
+
+bool JpegReader::scaleDown(int denominator) {
+    if (started_ || (denominator != 2 && denominator != 4 && denominator != 8))
+        return false;
+    // The inverse DCT makes the smaller picture directly: at 1/8 each block gives one pixel, and
+    // the picture's rows never exist at full size.
+    info_.scale_num = 1;
+    info_.scale_denom = unsigned(denominator);
+    run([&] { jpeg_calc_output_dimensions(&info_); });
+    scaled_ = true;
+    return true;
 }
 
 std::optional<JpegTables> JpegReader::jpegTables() const {

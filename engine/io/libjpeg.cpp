@@ -105,6 +105,12 @@ void onMessage(j_common_ptr info, int level) {
 
 // libjpeg calls this between pieces of its work, and at every row read.
 void onProgress(j_common_ptr info) {
+    JpegErrors& stopping = errorsOf(info);
+    if (stopping.stop && stopping.stop->load()) {
+        std::snprintf(stopping.message, sizeof stopping.message, "%s",
+                      kNoLongerWantedText.toLocal8Bit().constData());
+        std::longjmp(stopping.jump, 1);
+    }
     if (!info->is_decompressor ||
         reinterpret_cast<j_decompress_ptr>(info)->input_scan_number <= kMostScans)
         return;
@@ -179,7 +185,9 @@ JpegMarkers markersFor(const PictureMetadata& metadata) {
 void setJpegDensity(jpeg_compress_struct& info, const std::optional<PixelDensity>& density) {
     if (!density)
         return;
-    const auto clamped = [](double value) { return UINT16(std::clamp(std::lround(value), 1L, 65535L)); };
+    const auto clamped = [](double value) {
+        return UINT16(std::clamp(std::lround(value), 1L, 65535L));
+    };
     info.density_unit = density->aspectOnly ? 0 : 1;
     info.X_density = clamped(density->x);
     info.Y_density = clamped(density->y);

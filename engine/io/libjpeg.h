@@ -9,6 +9,7 @@
 #include <QtGlobal>
 
 #include <array>
+#include <atomic>
 #include <csetjmp>
 #include <optional>
 #include <cstdio>
@@ -38,6 +39,9 @@ struct JpegErrors {
     std::jmp_buf jump;
     char message[JMSG_LENGTH_MAX];
     bool endedEarly;
+    // When set and true, the step gives up at libjpeg's next report of progress: the picture is
+    // no longer wanted.
+    const std::atomic<bool>* stop;
 };
 
 // Hands libjpeg's output to a device a large buffer at a time. A device that takes fewer bytes

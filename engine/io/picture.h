@@ -85,3 +85,5 @@ struct JpegSettings {
 // The reason a picture whose data stops before its declared size gets no stamped copy.
 inline const QString kDataEndsEarlyText = QStringLiteral("image data ends early");
 inline const QString kNotRegularFileText = QStringLiteral("not a regular file");
+// A decode given up because its picture is no longer wanted (a preview superseded or closed).
+inline const QString kNoLongerWantedText = QStringLiteral("the picture is no longer wanted");

@@ -5,6 +5,7 @@
 
 #include "engine/io/picture.h"
 
+#include <atomic>
 #include <memory>
 
 // Decodes one picture file, chosen by its content. JPEG and PNG are read by their own libraries
@@ -38,6 +39,18 @@ public:
     virtual QImage readAll();
     // A JPEG's own tables and sampling; nothing for other formats.
     virtual std::optional<JpegTables> jpegTables() const { return std::nullopt; }
+    // Before any row is read: asks for the rows at 1/denominator (2, 4 or 8) of the stored size,
+    // rounded up, made by the decoder itself at a fraction of the work and memory (libjpeg's DCT
+    // scaling, or a Qt plug-in that decodes to a given size). True when the decoder does so, and
+    // size() then gives the reduced size; false leaves the reader as it was.
+    // A decoder that works through much of the picture in one call (libjpeg on a progressive
+    // JPEG, before its first row) gives up at its next step with a Failure once `stop` turns
+    // true; the caller checks it between bands of rows itself.
+    virtual void stopWhen(const std::atomic<bool>* stop) { Q_UNUSED(stop); }
+    virtual bool scaleDown(int denominator) {
+        Q_UNUSED(denominator);
+        return false;
+    }
 };
 
 // The whole file, opened as PictureReader::open opens it, for a codec that works on the file's

@@ -183,8 +183,8 @@ void PngReader::collectPixelFacts() {
         color.gamma = quint32(gamma);
     std::array<png_fixed_point, 8> c{};
     if (png_get_cHRM_fixed(png_, info_, &c[0], &c[1], &c[2], &c[3], &c[4], &c[5], &c[6], &c[7]))
-        color.chromaticities = std::array<qint32, 8>{c[0], c[1], c[2], c[3],
-                                                     c[4], c[5], c[6], c[7]};
+        color.chromaticities =
+            std::array<qint32, 8>{c[0], c[1], c[2], c[3], c[4], c[5], c[6], c[7]};
     int intent = 0;
     if (png_get_sRGB(png_, info_, &intent))
         color.srgbIntent = intent;

@@ -105,6 +105,7 @@ public:
         held_.copy(*this, rows, bytesPerLine, count);
     }
     QImage readAll() override;
+    bool scaleDown(int denominator) override;
 
 private:
     PictureFile file_;
@@ -180,6 +181,19 @@ QImage QtReader::readAll() {
         throw Failure(SystemErrorText(ENOMEM));
     useDefaultResolution(decoded_);
     return decoded_;
+}
+
+bool QtReader::scaleDown(int denominator) {
+    // Only a plug-in that decodes to a given size saves anything; the others would decode whole
+    // and scale, which the caller does as well.
+    if (!decoded_.isNull() || denominator < 2 || !size_.isValid() ||
+        !reader_.supportsOption(QImageIOHandler::ScaledSize))
+        return false;
+    const QSize reduced((size_.width() + denominator - 1) / denominator,
+                        (size_.height() + denominator - 1) / denominator);
+    reader_.setScaledSize(reduced);
+    size_ = reduced;
+    return true;
 }
 
 } // namespace

@@ -90,5 +90,8 @@ struct WatermarkJob {
     // path, size and time), the same watermark content and the same options.
     bool UpdateOnly = false;
     ExistingFiles Existing = ExistingFiles::Number;
+    // The name of each copy, without its extension, from the variables of a text mark
+    // ("{name}-web", "{n:04}-{name}"); empty for the input's own name.
+    QString NamePattern;
     RunShard Shard;
 };

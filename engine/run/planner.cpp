@@ -1,7 +1,14 @@
 // Planning the run: each image's output name, format and folder, and what is never written over.
 #include "engine/run/planner.h"
 
+#include "engine/io/picturefacts.h"
+#include "engine/io/picturereader.h"
+#include "engine/stamping/marktext.h"
+#include "engine/stamping/stamp.h"
+#include "support/failure.h"
 #include "support/paths.h"
+
+#include <QFileInfo>
 
 #include <QCryptographicHash>
 #include <QFile>
@@ -29,6 +36,28 @@ QString NumberedName(const QString& name, int number) {
     return dot < 0 ? name + suffix : name.left(dot) + suffix + name.mid(dot);
 }
 
+// The copy's name from the pattern, with the dot before the extension. A picture that cannot
+// be read fills only the variables of its name and place; it fails when it is stamped.
+QString NamedWithDot(const QString& pattern, const QString& inputPath, int position) {
+    MarkTextValues values;
+    values.path = inputPath;
+    values.place = position;
+    if (MarkTextNeedsPicture(pattern)) {
+        values.modified = QFileInfo(inputPath).lastModified();
+        try {
+            const std::unique_ptr<PictureReader> reader = PictureReader::open(inputPath);
+            values.facts = FactsOf(reader->metadata());
+            values.upright = OrientedSize(reader->size(), reader->orientation());
+        } catch (const Failure&) {
+        }
+    }
+    QString name = FillMarkText(pattern, values).text;
+    name.replace(QLatin1Char('/'), QLatin1Char('_')).replace(QChar(0), QLatin1Char('_'));
+    if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String(".."))
+        name = BaseNameWithDot(FileNameOfPath(inputPath)).chopped(1);
+    return name + QLatin1Char('.');
+}
+
 QString SubfolderAt(const WatermarkJob& job, int position) {
     return job.OutputSubfolders.value(position - 1);
 }
@@ -52,7 +81,7 @@ QString BaseNameWithDot(const QString& fileName) {
 }
 
 std::optional<OutputPlan> PlanOutput(const WatermarkJob& job, const QString& inputPath,
-                                     const QString& subfolder) {
+                                     const QString& subfolder, int position) {
     if (!job.Format)
         return std::nullopt;
     const QString fileName = FileNameOfPath(inputPath);
@@ -60,7 +89,10 @@ std::optional<OutputPlan> PlanOutput(const WatermarkJob& job, const QString& inp
     const QString extension = dot < 0 ? fileName : fileName.mid(dot + 1);
     const QString folder =
         subfolder.isEmpty() ? job.OutputFolder : job.OutputFolder + kSeparator + subfolder;
-    const QString outputBase = folder + kSeparator + BaseNameWithDot(fileName);
+    const QString outputBase =
+        folder + kSeparator +
+        (job.NamePattern.isEmpty() ? BaseNameWithDot(fileName)
+                                   : NamedWithDot(job.NamePattern, inputPath, position));
     switch (*job.Format) {
     case OutputFormat::Automatic:
         for (const AutomaticFormat& format : kAutomaticFormats) {
@@ -118,7 +150,7 @@ ImagePlan RunPlanner::plan(int position) {
 
 QString RunPlanner::shardKey(int position) const {
     const QString& input = job_.InputPaths.at(position - 1);
-    const std::optional<OutputPlan> output = PlanOutput(job_, input);
+    const std::optional<OutputPlan> output = PlanOutput(job_, input, {}, position);
     const QString name = FileNameOfPath(output ? output->path : input);
     const QString subfolder = SubfolderAt(job_, position);
     return subfolder.isEmpty() ? name : subfolder + kSeparator + name;
@@ -179,7 +211,8 @@ ImagePlan RunPlanner::planName(int position) {
         }
         stamped_.insert(*id);
     }
-    const std::optional<OutputPlan> output = PlanOutput(job_, input, SubfolderAt(job_, position));
+    const std::optional<OutputPlan> output =
+        PlanOutput(job_, input, SubfolderAt(job_, position), position);
     if (!output) {
         plan.kind = ImagePlan::Kind::NoOutput;
         return plan;

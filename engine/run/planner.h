@@ -31,8 +31,11 @@ struct OutputPlan {
 // The output path is the output folder, "/", the subfolder and "/" when there is one, the input's
 // base name with its final dot, and the extension. The folder is used as typed: a trailing "/"
 // gives a doubled one, passed on.
+//
+// With a name pattern, the base name is the pattern filled for the input at that place in the
+// list (from 1), any "/" in a filled value made "_".
 std::optional<OutputPlan> PlanOutput(const WatermarkJob& job, const QString& inputPath,
-                                     const QString& subfolder = {});
+                                     const QString& subfolder = {}, int position = 1);
 
 // The part of a run shared among count machines (1 to count) that an image belongs to, from its
 // output's path below the output folder before any numbering, or its own name there when it gets

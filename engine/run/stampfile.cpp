@@ -129,17 +129,6 @@ QString Naming(const QString& path, const QString& text) {
 }
 } // namespace
 
-StampMark LoadMark(const QString& path, BgrColor transparent, const StampStyle& style,
-                   qint64 maxPixels) {
-    try {
-        if (IsSvgFile(path))
-            return StampMark(SvgMarkSource(path), style);
-        return StampMark(DecodePicture(path, true, maxPixels), transparent, style);
-    } catch (const Failure& failure) {
-        throw Failure(Naming(path, failure.text()));
-    }
-}
-
 RunWatermark::RunWatermark(const WatermarkJob& job, qint64 maxPixels) {
     RunMarkLayer first{{}, job.Text, job.Placement, job.Style};
     if (job.Text.text.isEmpty())

@@ -69,11 +69,6 @@ private:
     std::map<std::tuple<qsizetype, int, int>, StampMark> bySize_;
 };
 
-// A watermark file's mark: an SVG drawn at each size, or a raster picture decoded upright and
-// keyed. Raises a Failure naming the file.
-StampMark LoadMark(const QString& path, BgrColor transparent, const StampStyle& style,
-                   qint64 maxPixels);
-
 struct StampRequest {
     QString inputPath;
     OutputPlan output;

@@ -1,14 +1,18 @@
 #pragma once
 
+#include "engine/stamping/decode.h"
 #include "engine/stamping/stamp.h"
 #include "support/color.h"
 
 #include <QPoint>
+#include <QRect>
+#include <QSize>
 #include <QString>
+
+#include <atomic>
 
 class Guard;
 class QImage;
-class Surface;
 
 // Copies the watermark onto the image with its top-left corner at `at`, leaving out every opaque
 // watermark pixel of the transparent colour, blending the others by their own alpha, and
@@ -16,17 +20,27 @@ class Surface;
 void TransparentCopy(QImage& image, QPoint at, const QImage& watermark, BgrColor transparent,
                      int keyTolerance = 0);
 
-// What a compose managed; a caller that writes files leaves out an image that did not load.
-struct ComposeOutcome {
-    bool watermarkLoaded = false;
-    bool imageLoaded = false;
+// Where a mark placed at `full` on a picture of the size `fullSize` lands on the same picture
+// reduced to `reducedSize`: its corners scaled alike and rounded, never less than a pixel.
+QRect ReducedRect(QRect full, QSize fullSize, QSize reducedSize);
+
+// One preview: the picture, the watermark and how the run would stamp it, with the room the
+// window has to show it in.
+struct PreviewRequest {
+    QString imagePath;
+    QString watermarkPath;
+    int placement = 0;
+    BgrColor transparent = kWhite;
+    StampStyle style;
+    QSize room; // what the screen shows of a picture at most; empty for the picture whole
+    qint64 maxPixels = 0;
+    const std::atomic<bool>* stop = nullptr; // see DecodeReducedPicture
 };
 
-// The five steps of stamping one image, each run through the caller's guard so that a failing
-// step is reported and the next one still runs: load the watermark (with its own alpha), load the
-// image, clear the composing surface, place, copy. The window's preview composes this way. The
-// steps take the numbers firstStep to firstStep + 4.
-ComposeOutcome ComposeWatermark(const QString& imagePath, const QString& watermarkPath,
-                                int placement, BgrColor transparent, QPoint& position,
-                                Surface& watermarkSurface, Surface& composingSurface, Guard& guard,
-                                int firstStep, int keyTolerance = 0);
+// The preview's compose, in the steps firstStep to firstStep + 4, each run through the caller's
+// guard: load the watermark (with its own alpha), load the picture reduced for the room, (a
+// step kept for its number: nothing is left over to clear), place, copy. The mark's size and
+// place are those the run gives it on the full picture, reduced with the picture, so the preview
+// shows it where and as large as the copy has it. When a step fails, the ones that need it are
+// left out and the picture comes back null: a preview shows the picture as stamped or nothing.
+ReducedPicture ComposePreview(const PreviewRequest& request, Guard& guard, int firstStep);

@@ -4,7 +4,10 @@
 // stamp, the watermark and the tests. Streaming stamps read rows from PictureReader instead.
 
 #include <QImage>
+#include <QSize>
 #include <QString>
+
+#include <atomic>
 
 class PictureReader;
 
@@ -15,6 +18,27 @@ QImage DecodePicture(const QString& path, bool keepAlpha, qint64 maxPixels);
 // The same from a reader already open whose rows were not read yet, for a caller that checked
 // its size itself.
 QImage DecodePicture(PictureReader& reader, bool keepAlpha);
+
+// A picture decoded for a window that shows it scaled down: at 1/reduction of its size (rounded
+// up), upright and flattened onto white. fullSize is what the run stamps, upright.
+struct ReducedPicture {
+    QImage picture;
+    QSize fullSize;
+    int reduction = 1;
+};
+
+// The reduction (1, 2, 4 or 8) for a picture of the upright size `full` shown within `room`
+// (scaled down to fit it, proportions kept): the largest that leaves the picture at least as
+// large as it is shown, so that nothing visible is lost. An empty room shows the picture whole.
+int ReductionFor(QSize full, QSize room);
+
+// Decodes the picture reduced for showing within `room`, as ReductionFor chooses: JPEG through
+// libjpeg's scaling, a format whose decoder can decode to a size that way, a picture read by rows
+// a band at a time scaled as it comes, and any other decoded whole and then scaled. Refused
+// beyond maxPixels like DecodePicture. When `stop` turns true the decode gives up at its next
+// band with a Failure: the picture is no longer wanted.
+ReducedPicture DecodeReducedPicture(const QString& path, QSize room, qint64 maxPixels,
+                                    const std::atomic<bool>* stop = nullptr);
 
 // The largest picture a whole-image stamp decodes by default: a quarter of physical memory at
 // four bytes a pixel. Streamed pictures need no such limit.

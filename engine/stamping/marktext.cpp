@@ -176,6 +176,18 @@ FilledMarkText FillMarkText(const QString& pattern, const MarkTextValues& values
     return filled;
 }
 
+bool MarkTextNeedsPicture(const QString& pattern) {
+    bool needs = false;
+    Walk(
+        pattern, [](const QString&) {},
+        [&](const Variable& variable, const QString&) {
+            needs = needs ||
+                    (variable.name != QLatin1String("name") &&
+                     variable.name != QLatin1String("ext") && variable.name != QLatin1String("n"));
+        });
+    return needs;
+}
+
 QString EmptyVariablesNote(const QStringList& empty) {
     return QStringLiteral("the mark's %1 %2 empty for this picture")
         .arg(empty.join(QStringLiteral(", ")),

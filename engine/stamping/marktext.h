@@ -32,5 +32,8 @@ QString MarkTextRefusal(const QString& pattern);
 // part as written.
 FilledMarkText FillMarkText(const QString& pattern, const MarkTextValues& values);
 
+// Whether filling the pattern needs more than the file's name and place: its EXIF, time or size.
+bool MarkTextNeedsPicture(const QString& pattern);
+
 // The note for a picture whose variables came out empty.
 QString EmptyVariablesNote(const QStringList& empty);

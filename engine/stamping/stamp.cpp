@@ -1,6 +1,7 @@
 // Stamping the mark: its size and strength, the nine placements, rows blended, orientation.
 #include "engine/stamping/stamp.h"
 
+#include "engine/stamping/decode.h"
 #include "engine/stamping/markshape.h"
 #include "engine/stamping/marksource.h"
 #include "support/failure.h"
@@ -134,6 +135,27 @@ StampMark StampMark::forPicture(QSize picture) const {
     const QSize drawn = drawnSizeFor(picture);
     return finishedWith(
         TurnedMark(source_->drawn(drawn), style_.rotation, TurnedBox(drawn, picture, style_)));
+}
+
+StampMark StampMark::forSize(QSize drawn) const {
+    if (finished_ || !source_)
+        return *this;
+    StampStyle alone = style_;
+    alone.tile = false;
+    return finishedWith(
+        TurnedMark(source_->drawn(drawn), style_.rotation, TurnedBox(drawn, QSize(), alone)));
+}
+
+StampMark LoadMark(const QString& path, BgrColor transparent, const StampStyle& style,
+                   qint64 maxPixels) {
+    try {
+        if (IsSvgFile(path))
+            return StampMark(SvgMarkSource(path), style);
+        return StampMark(DecodePicture(path, true, maxPixels), transparent, style);
+    } catch (const Failure& failure) {
+        const QString text = failure.text();
+        throw Failure(text.startsWith(path + QLatin1Char(':')) ? text : path + ": " + text);
+    }
 }
 
 StampMark StampMark::partForPicture(QSize picture, QRect visible) const {

@@ -71,6 +71,9 @@ public:
     // Only the part `visible` (in the finished mark's pixels) of an unturned mark: a mark scaled
     // far beyond a narrow picture is made only where it lands on it. A turned mark is made whole.
     StampMark partForPicture(QSize picture, QRect visible) const;
+    // The mark drawn at exactly this size before its turn, turned and weakened: the mark of a
+    // picture shown reduced, sized as it is stamped on the full picture and reduced alike.
+    StampMark forSize(QSize drawn) const;
 
     // The mark as stamped on a picture stored turned, whose EXIF orientation turns it upright:
     // turned back the other way, so that it stands upright when the picture is shown upright.
@@ -90,6 +93,11 @@ struct StampPlan {
     StampMark mark;
     std::vector<QPoint> places;
 };
+
+// A watermark file's mark: an SVG drawn at each size, or a raster picture decoded upright and
+// keyed, refused like any picture above maxPixels. Raises a Failure naming the file.
+StampMark LoadMark(const QString& path, BgrColor transparent, const StampStyle& style,
+                   qint64 maxPixels);
 
 // Sets the watermark's top-left corner for the placement from the image size W x H and the
 // watermark size w x h. Left and top placements sit 1 pixel in; right and bottom ones touch the
