@@ -97,40 +97,83 @@ QColor ContrastOf(QRgb color) {
                                : QColor(255, 255, 255, qAlpha(color));
 }
 
-// One pass of a box blur of the given radius along rows (or columns, with `vertical`), over the
-// four premultiplied channels.
-void BoxBlur(QImage& image, int radius, bool vertical) {
-    const int length = vertical ? image.height() : image.width();
-    const int lines = vertical ? image.width() : image.height();
-    const int window = 2 * radius + 1;
-    // Pixels one apart along the line, and lines one apart, in QRgb steps.
-    auto* const bits = reinterpret_cast<QRgb*>(image.bits());
-    const qsizetype row = image.bytesPerLine() / qsizetype(sizeof(QRgb));
-    const qsizetype step = vertical ? row : 1;
-    const qsizetype across = vertical ? 1 : row;
-    std::vector<QRgb> source(static_cast<size_t>(length));
-    for (int line = 0; line < lines; ++line) {
-        QRgb* const first = bits + line * across;
-        for (int i = 0; i < length; ++i)
-            source[size_t(i)] = first[i * step];
-        int sum[4] = {};
-        auto add = [&](int i, int sign) {
-            if (i < 0 || i >= length)
-                return;
-            const QRgb value = source[size_t(i)];
-            sum[0] += sign * qAlpha(value);
-            sum[1] += sign * qRed(value);
-            sum[2] += sign * qGreen(value);
-            sum[3] += sign * qBlue(value);
-        };
-        for (int i = -radius; i < radius; ++i)
-            add(i, 1);
-        for (int i = 0; i < length; ++i) {
-            add(i + radius, 1);
-            first[i * step] =
-                qRgba(sum[1] / window, sum[2] / window, sum[3] / window, sum[0] / window);
-            add(i - radius, -1);
+// The sums of a box blur's window divided by its size, rounded down, by a multiplication: the
+// quotient is exact for every sum below 2^40 / window, far above 255 x window for any window a
+// picture's text asks for.
+class WindowDivider {
+public:
+    explicit WindowDivider(int window)
+        : factor_(((quint64(1) << kShift) + quint64(window) - 1) / quint64(window)) {}
+    int operator()(int sum) const { return int((quint64(sum) * factor_) >> kShift); }
+
+private:
+    static constexpr int kShift = 40;
+    quint64 factor_;
+};
+
+// Running sums of the four premultiplied channels over a window.
+struct ChannelSums {
+    int alpha = 0, red = 0, green = 0, blue = 0;
+    void add(QRgb value, int sign) {
+        alpha += sign * qAlpha(value);
+        red += sign * qRed(value);
+        green += sign * qGreen(value);
+        blue += sign * qBlue(value);
+    }
+    QRgb mean(const WindowDivider& divide) const {
+        return qRgba(divide(red), divide(green), divide(blue), divide(alpha));
+    }
+};
+
+// One pass of a box blur of the given radius along each row, pixels beyond the ends taken as
+// clear. A row clear from end to end stays so.
+void BlurRows(QImage& image, int radius) {
+    const int width = image.width();
+    const WindowDivider divide(2 * radius + 1);
+    std::vector<QRgb> source(size_t(width), 0);
+    for (int y = 0; y < image.height(); ++y) {
+        auto* const line = reinterpret_cast<QRgb*>(image.scanLine(y));
+        if (std::all_of(line, line + width, [](QRgb value) { return value == 0; }))
+            continue;
+        std::copy(line, line + width, source.begin());
+        ChannelSums sums;
+        for (int x = 0; x < std::min(radius, width); ++x)
+            sums.add(source[size_t(x)], 1);
+        for (int x = 0; x < width; ++x) {
+            if (x + radius < width)
+                sums.add(source[size_t(x + radius)], 1);
+            line[x] = sums.mean(divide);
+            if (x - radius >= 0)
+                sums.add(source[size_t(x - radius)], -1);
         }
+    }
+}
+
+// The same down each column, all columns at once a row at a time, so that memory is read in
+// order.
+void BlurColumns(QImage& image, int radius) {
+    const int width = image.width(), height = image.height();
+    const WindowDivider divide(2 * radius + 1);
+    const QImage source = image.copy();
+    const auto row = [&source](int y) {
+        return reinterpret_cast<const QRgb*>(source.scanLine(y));
+    };
+    std::vector<ChannelSums> sums(static_cast<size_t>(width));
+    const auto add = [&](int y, int sign) {
+        const QRgb* line = row(y);
+        for (int x = 0; x < width; ++x)
+            sums[size_t(x)].add(line[x], sign);
+    };
+    for (int y = 0; y < std::min(radius, height); ++y)
+        add(y, 1);
+    for (int y = 0; y < height; ++y) {
+        if (y + radius < height)
+            add(y + radius, 1);
+        auto* const line = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int x = 0; x < width; ++x)
+            line[x] = sums[size_t(x)].mean(divide);
+        if (y - radius >= 0)
+            add(y - radius, -1);
     }
 }
 
@@ -144,8 +187,8 @@ QImage ShadowOf(const QPainterPath& letters, QSize size, QColor color, int radiu
         painter.fillPath(letters, color);
     }
     for (int pass = 0; pass < 3; ++pass) {
-        BoxBlur(shadow, radius, false);
-        BoxBlur(shadow, radius, true);
+        BlurRows(shadow, radius);
+        BlurColumns(shadow, radius);
     }
     return shadow;
 }
