@@ -2,6 +2,8 @@
 // complete or absent, distinct names for same-named inputs, nothing stamped twice, the watermark
 // and the inputs never written over, and a failed write that keeps the earlier file. Hostile
 // inputs, truncated and special files among them, have a table of their own (tst_hostile).
+#include "engine/io/picturereader.h"
+#include "engine/io/picturewriter.h"
 #include "engine/run/planner.h"
 #include "tests/clikit.h"
 
@@ -34,6 +36,8 @@ private slots:
     void sameNamedInputsGetTheirOwnOutputs();
     void namesFollowThePattern_data();
     void namesFollowThePattern();
+    void aJpegKeepsItsChromaSampling_data();
+    void aJpegKeepsItsChromaSampling();
     void aFileListedTwiceIsStampedOnce();
     void theWatermarkIsNeverWrittenOver();
     void theOutputFolderInsideAnInputIsLeftOut();
@@ -96,6 +100,32 @@ void TestCliOutputs::namesFollowThePattern() {
     if (!names.isEmpty())
         QCOMPARE(QImage(out(names.last())).pixel(30, 30),
                  QImage(in(names.last().startsWith("web") ? "a.png" : "b.png")).pixel(30, 30));
+}
+
+void TestCliOutputs::aJpegKeepsItsChromaSampling_data() {
+    QTest::addColumn<int>("h"); // the luminance's sampling against the chroma's
+    QTest::addColumn<int>("v");
+    QTest::newRow("4:4:4") << 1 << 1;
+    QTest::newRow("4:2:2") << 2 << 1;
+    QTest::newRow("4:2:0") << 2 << 2;
+}
+
+void TestCliOutputs::aJpegKeepsItsChromaSampling() {
+    QFETCH(int, h);
+    QFETCH(int, v);
+    JpegTables sampling;
+    sampling.hSampling = {h, 1, 1};
+    sampling.vSampling = {v, 1, 1};
+    QFile photo(in("photo.jpg"));
+    QVERIFY(photo.open(QIODevice::WriteOnly));
+    const QImage picture = Gradient(64, 48, 3).convertToFormat(QImage::Format_RGB32);
+    WritePicture(picture, PictureFormat::Jpeg, photo, {90, {}, sampling}, {});
+    photo.close();
+    QCOMPARE(RunCli(base() + QStringList{"--quality", "80", in("photo.jpg")}).code, 0);
+    const std::optional<JpegTables> kept = PictureReader::open(out("photo.jpg"))->jpegTables();
+    QVERIFY(kept);
+    QCOMPARE(kept->hSampling, sampling.hSampling);
+    QCOMPARE(kept->vSampling, sampling.vSampling);
 }
 
 void TestCliOutputs::aFileListedTwiceIsStampedOnce() {

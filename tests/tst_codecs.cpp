@@ -475,7 +475,8 @@ void TestCodecs::jpegTables_data() {
 void TestCodecs::jpegTables() {
     QFETCH(int, quality);
     QFETCH(QByteArray, input);
-    JpegSettings settings{quality, std::nullopt};
+    JpegSettings settings;
+    settings.quality = quality;
     if (!input.isEmpty())
         settings.tables =
             PictureReader::open(writeSample(QStringLiteral("in.jpg"), input))->jpegTables();

@@ -4,12 +4,16 @@
 // leaves to the normal one; and the bytes after a JPEG's end, which it never reads.
 #include "engine/run/stampfile.h"
 #include "engine/stamping/jpeglossless.h"
+#include "support/failure.h"
 #include "tests/codecsamples.h"
 #include "tests/testkit.h"
 
+#include <QBuffer>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <bit>
 
 namespace {
 const QSize kPicture(203, 157); // no MCU ends evenly at the right or bottom edge
@@ -92,6 +96,124 @@ bool sameMcuRow(const JpegBlocksRead& a, const JpegBlocksRead& b, int row) {
     }
     return true;
 }
+
+// A Huffman table whose symbols take the lengths given, in canonical order.
+JHUFF_TBL tableOf(const std::vector<std::pair<int, int>>& lengths) {
+    JHUFF_TBL table{};
+    std::vector<std::pair<int, int>> sorted = lengths; // length, symbol
+    std::stable_sort(sorted.begin(), sorted.end());
+    for (size_t i = 0; i < sorted.size(); ++i) {
+        ++table.bits[sorted[i].first];
+        table.huffval[i] = UINT8(sorted[i].second);
+    }
+    return table;
+}
+
+// DC categories 0-11 with codes of 2 to 16 bits.
+JHUFF_TBL dcTable() {
+    constexpr int kLengths[] = {2, 2, 3, 3, 4, 5, 6, 7, 8, 9, 16, 16};
+    std::vector<std::pair<int, int>> lengths;
+    for (int symbol = 0; symbol < 12; ++symbol)
+        lengths.emplace_back(kLengths[symbol], symbol);
+    return tableOf(lengths);
+}
+
+// Every AC symbol of 8-bit samples: the end of a block and a few small values take 2 to 4 bits,
+// sixteen zeros `zerosLength`, the rest 10 bits or, every third one, the longest 16.
+JHUFF_TBL acTable(int zerosLength) {
+    std::vector<std::pair<int, int>> lengths{{2, 0x00}, {3, 0x01}, {3, 0x02}, {4, 0x11}};
+    lengths.emplace_back(zerosLength, 0xF0);
+    int n = 0;
+    for (int run = 0; run < 16; ++run)
+        for (int size = 1; size <= 10; ++size) {
+            const int symbol = run << 4 | size;
+            if (symbol != 0x01 && symbol != 0x02 && symbol != 0x11)
+                lengths.emplace_back(++n % 3 == 0 ? 16 : 10, symbol);
+        }
+    return tableOf(lengths);
+}
+
+int magnitude(int value) {
+    return int(std::bit_width(unsigned(std::abs(value))));
+}
+
+// Codes a block as JPEG does: its DC difference, then each value with the zeros before it. With
+// `zerosBeforeEnd`, sixteen zeros before the end of a block that ends in more than sixteen, as
+// libjpeg never codes them but decoders read them; whether it put them.
+bool putBlock(ScanWriter& writer, const HuffmanEncoding& dc, const HuffmanEncoding& ac,
+              const std::array<int, 64>& block, int difference, bool zerosBeforeEnd = false) {
+    const auto put = [&](const HuffmanEncoding& table, int symbol, int value, int size) {
+        writer.put(table.code[size_t(symbol)], table.length[size_t(symbol)]);
+        if (size > 0)
+            writer.put(uint32_t(value < 0 ? value - 1 : value) & ((1u << size) - 1), size);
+    };
+    put(dc, magnitude(difference), difference, magnitude(difference));
+    int zeros = 0;
+    for (int k = 1; k < 64; ++k) {
+        if (block[size_t(k)] == 0) {
+            ++zeros;
+            continue;
+        }
+        for (; zeros > 15; zeros -= 16)
+            put(ac, 0xF0, 0, 0);
+        put(ac, zeros << 4 | magnitude(block[size_t(k)]), block[size_t(k)],
+            magnitude(block[size_t(k)]));
+        zeros = 0;
+    }
+    const bool sixteen = zerosBeforeEnd && zeros > 16;
+    if (sixteen)
+        put(ac, 0xF0, 0, 0);
+    if (zeros > 0)
+        put(ac, 0x00, 0, 0);
+    return sixteen;
+}
+
+// The block's DC difference read one symbol at a time, as libjpeg's decoder reads it.
+int readBlockSymbolBySymbol(ScanReader& reader, const HuffmanDecoding& dc,
+                            const HuffmanDecoding& ac) {
+    const int difference = reader.value(reader.decode(dc));
+    for (int k = 1; k < 64; ++k) {
+        const int symbol = reader.decode(ac);
+        const int size = symbol & 0x0F;
+        reader.value(size);
+        if (size == 0 && symbol != 0xF0)
+            break;
+        k += size == 0 ? 15 : symbol >> 4;
+    }
+    return difference;
+}
+
+// Blocks in the order of their scan, by the kind of values they hold.
+std::vector<std::array<int, 64>> blocksOf(const QString& kind, int count) {
+    std::vector<std::array<int, 64>> blocks(static_cast<size_t>(count));
+    quint32 noise = 12345;
+    const auto next = [&](int below) {
+        noise = noise * 1103515245u + 12345u;
+        return int((noise >> 8) % unsigned(below));
+    };
+    for (auto& block : blocks) {
+        block.fill(0);
+        block[0] = next(2047) - 1023;
+        const int last = kind == QLatin1String("last value at 63")      ? 63
+                         : kind == QLatin1String("sixteen zeros to 63") ? 47
+                                                                        : 1 + next(63);
+        for (int k = 1; k <= last; ++k) {
+            const bool small = kind == QLatin1String("small values");
+            const bool sparse = kind == QLatin1String("long zero runs") ||
+                                kind == QLatin1String("sixteen zeros to 63");
+            if (sparse ? next(19) == 0 : next(3) != 0)
+                block[size_t(k)] = (small ? 1 + next(2) : 1 + next(1023)) * (next(2) ? 1 : -1);
+        }
+        if (kind == QLatin1String("sixteen zeros to 63")) {
+            std::fill(block.begin() + 48, block.end(), 0);
+            block[47] = 1;
+            block[63] = next(2) ? 1 : -3;
+        } else if (kind == QLatin1String("last value at 63")) {
+            block[63] = 2;
+        }
+    }
+    return blocks;
+}
 } // namespace
 
 class TestSplice : public QObject {
@@ -108,6 +230,10 @@ private slots:
     void valuesBeyondEightBitsGoThroughAllBlocks();
     void bytesAfterTheEndAreNeverRead_data();
     void bytesAfterTheEndAreNeverRead();
+    void scanWalkMatchesSymbolBySymbol_data();
+    void scanWalkMatchesSymbolBySymbol();
+    void zerosBeforeTheEndOfABlockAreCodedAsTheEnd();
+    void dcSizesBeyondFifteenAreLeftToLibjpeg();
 
 private:
     QString path(const QString& name) const { return dir_.filePath(name); }
@@ -268,6 +394,28 @@ void TestSplice::valuesBeyondEightBitsGoThroughAllBlocks() {
     QVERIFY(!limited.written);
     QVERIFY2(limited.failures.value(0).text.contains(QStringLiteral("picture too large")),
              qPrintable(limited.failures.value(0).text));
+
+    // The run admitted the splice's memory alone: it is asked before all the blocks are held, and
+    // may stop there.
+    LosslessJpeg jpeg(input);
+    QVERIFY(jpeg.spliced());
+    const QSize size = readWhole(input).size();
+    QVERIFY(jpeg.refusal(1, false, qint64(1) << 30).isEmpty());
+    int asked = 0;
+    jpeg.beforeAllBlocks([&] {
+        ++asked;
+        throw Failure(QStringLiteral("no memory left"));
+    });
+    jpeg.read();
+    QString failure;
+    try {
+        jpeg.stamp(QPoint(size.width() - kMarkSize.width(), size.height() - kMarkSize.height()),
+                   StampMark(markPicture(), kWhite), 1);
+    } catch (const Failure& caught) {
+        failure = caught.text();
+    }
+    QCOMPARE(asked, 1);
+    QCOMPARE(failure, QStringLiteral("no memory left"));
 }
 
 void TestSplice::bytesAfterTheEndAreNeverRead_data() {
@@ -290,6 +438,141 @@ void TestSplice::bytesAfterTheEndAreNeverRead() {
     QVERIFY(maxResidentKilobytes() - before < 64 * 1024);
     QVERIFY(stampFile(path("plain.jpg"), path("from plain.jpg"), true).written);
     QCOMPARE(readFile(path("from tailed.jpg")), readFile(path("from plain.jpg")));
+}
+
+// The walk that passes over several AC symbols in one look stops where the block ends: at its end
+// of block, at its 64th coefficient without one, after sixteen zeros that reach it, and where a
+// long code or a stuffed byte comes. Each block must end where libjpeg's reading ends it, in each
+// restart interval.
+void TestSplice::scanWalkMatchesSymbolBySymbol_data() {
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<int>("zerosLength");
+    for (const char* kind : {"small values", "any values", "long zero runs", "last value at 63",
+                             "sixteen zeros to 63"})
+        for (const int zerosLength : {2, 11})
+            QTest::addRow("%s, sixteen zeros in %d bits", kind, zerosLength)
+                << QString::fromLatin1(kind) << zerosLength;
+}
+
+void TestSplice::scanWalkMatchesSymbolBySymbol() {
+    QFETCH(QString, kind);
+    QFETCH(int, zerosLength);
+    const JHUFF_TBL dc = dcTable(), ac = acTable(zerosLength);
+    const HuffmanEncoding dcCodes(dc), acCodes(ac);
+    const std::vector<std::array<int, 64>> blocks = blocksOf(kind, 3000);
+    constexpr int kInterval = 700;
+    QByteArray scan;
+    {
+        QBuffer buffer(&scan);
+        buffer.open(QIODevice::WriteOnly);
+        ScanWriter writer(buffer);
+        for (size_t i = 0; i < blocks.size(); ++i) {
+            if (i % kInterval == 0 && i > 0) {
+                writer.pad();
+                const uint8_t restart[] = {0xFF, uint8_t(0xD0 + (i / kInterval - 1) % 8)};
+                writer.raw(restart, 2);
+            }
+            const int previous = i % kInterval == 0 ? 0 : blocks[i - 1][0];
+            putBlock(writer, dcCodes, acCodes, blocks[i], blocks[i][0] - previous);
+        }
+        writer.pad();
+        const uint8_t end[] = {0xFF, 0xD9};
+        writer.raw(end, 2);
+        writer.flush();
+    }
+    QVERIFY(scan.contains(QByteArray("\xFF\x00", 2)));
+    writeFile(path("scan.bin"), scan);
+    const HuffmanDecoding dcDecoding(dc), acDecoding(ac);
+    ScanReader walk(path("scan.bin"), 0), symbols(path("scan.bin"), 0);
+    for (size_t i = 0; i < blocks.size(); ++i) {
+        if (i % kInterval == 0) {
+            if (i > 0) {
+                QCOMPARE(walk.copyToMarker(nullptr), symbols.copyToMarker(nullptr));
+            }
+            walk.startInterval();
+            symbols.startInterval();
+        }
+        const int walked = walk.skipBlock(dcDecoding, acDecoding);
+        const int read = readBlockSymbolBySymbol(symbols, dcDecoding, acDecoding);
+        QCOMPARE(read, blocks[i][0] - (i % kInterval == 0 ? 0 : blocks[i - 1][0]));
+        QCOMPARE(walked, read);
+        QVERIFY2(walk.position() == symbols.position(),
+                 qPrintable(QStringLiteral("block %1").arg(i)));
+    }
+    QVERIFY(!walk.overran());
+    QCOMPARE(walk.copyToMarker(nullptr), 0xD9);
+}
+
+// A scan coded as libjpeg never codes it, sixteen zeros before the end of a block, in a picture
+// whose full tables have the MCUs with long codes coded anew as they are read: those come out as
+// libjpeg codes them, every block as through all blocks.
+void TestSplice::zerosBeforeTheEndOfABlockAreCodedAsTheEnd() {
+    const QSize size(640, 480);
+    writeFile(path("full.jpg"), makeJpeg(speckled(size), 2, 2, 90, JpegKind::Optimised));
+    const JpegHead head(path("full.jpg"));
+    const jpeg_decompress_struct& info = head.info();
+    const JpegBlocksRead read = readJpegBlocks(path("full.jpg"));
+    std::vector<HuffmanEncoding> dcCodes, acCodes;
+    for (int c = 0; c < 3; ++c) {
+        dcCodes.emplace_back(*info.dc_huff_tbl_ptrs[info.comp_info[c].dc_tbl_no]);
+        acCodes.emplace_back(*info.ac_huff_tbl_ptrs[info.comp_info[c].ac_tbl_no]);
+    }
+    QByteArray scan;
+    QBuffer buffer(&scan);
+    buffer.open(QIODevice::WriteOnly);
+    ScanWriter writer(buffer);
+    std::array<int, 3> dc{};
+    int sixteens = 0;
+    for (int y = 0; y < size.height() / 16; ++y)
+        for (int x = 0; x < size.width() / 16; ++x)
+            for (size_t c = 0; c < 3; ++c) {
+                const JpegBlocksRead::Component& component = read.components[c];
+                for (int v = 0; v < component.v; ++v)
+                    for (int h = 0; h < component.h; ++h) {
+                        const qint16* natural =
+                            read.block(c, x * component.h + h, y * component.v + v);
+                        std::array<int, 64> block{};
+                        for (size_t k = 0; k < 64; ++k)
+                            block[k] = natural[kZigzagPlace[k]];
+                        sixteens += putBlock(writer, dcCodes[c], acCodes[c], block,
+                                             block[0] - dc[c], acCodes[c].length[0xF0] > 0);
+                        dc[c] = block[0];
+                    }
+            }
+    writer.pad();
+    writer.flush();
+    QVERIFY(sixteens > 1000);
+    writeFile(path("zeros.jpg"), head.bytes() + scan + QByteArray("\xFF\xD9", 2));
+    QVERIFY(readJpegBlocks(path("zeros.jpg")).components[0].coefficients ==
+            read.components[0].coefficients);
+
+    for (const int placement : {0, 8}) {
+        QVERIFY(stampInto(path("zeros.jpg"), path("spliced.jpg"), true, placement));
+        QVERIFY(!stampInto(path("zeros.jpg"), path("blocks.jpg"), false, placement));
+        const JpegBlocksRead spliced = readJpegBlocks(path("spliced.jpg"));
+        const JpegBlocksRead blocks = readJpegBlocks(path("blocks.jpg"));
+        QCOMPARE(spliced.components.size(), size_t(3));
+        for (size_t c = 0; c < 3; ++c)
+            QVERIFY(spliced.components[c].coefficients == blocks.components[c].coefficients);
+    }
+}
+
+// A DC table with a symbol for a difference of 64 bits, more than any reader can take: libjpeg
+// refuses the table, and the splice leaves the picture to it rather than walk the data by it.
+void TestSplice::dcSizesBeyondFifteenAreLeftToLibjpeg() {
+    QByteArray file = makeJpeg(photoLike(kPicture.width(), kPicture.height()), 2, 2, 90);
+    const qsizetype table = file.indexOf(QByteArray("\xFF\xC4", 2));
+    QCOMPARE(int(uchar(file[table + 4])), 0x00); // the first DC table
+    int symbols = 0;
+    for (int length = 1; length <= 16; ++length)
+        symbols += uchar(file[table + 4 + length]);
+    file[table + 4 + 16 + symbols] = char(64); // its rarest symbol
+    writeFile(path("bogus.jpg"), file);
+    QVERIFY(!LosslessJpeg(path("bogus.jpg")).spliced());
+    const StampResult result = stampFile(path("bogus.jpg"), path("bogus-copy.jpg"), true);
+    QVERIFY(!result.written);
+    QVERIFY2(result.failures.value(0).text.contains(QStringLiteral("Huffman table")),
+             qPrintable(result.failures.value(0).text));
 }
 
 QTEST_GUILESS_MAIN(TestSplice)

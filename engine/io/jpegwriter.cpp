@@ -31,6 +31,13 @@ void applyTables(jpeg_compress_struct& info, const JpegTables& tables) {
     }
 }
 
+void applySampling(jpeg_compress_struct& info, const JpegTables& tables) {
+    for (int c = 0; c < 3 && c < info.num_components; ++c) {
+        info.comp_info[c].h_samp_factor = tables.hSampling[size_t(c)];
+        info.comp_info[c].v_samp_factor = tables.vSampling[size_t(c)];
+    }
+}
+
 class JpegRowWriter final : public RowWriter {
 public:
     JpegRowWriter(QIODevice& device, const PictureMetadata& metadata)
@@ -59,12 +66,15 @@ void JpegRowWriter::start(QSize size, const JpegSettings& settings) {
         info_.image_height = JDIMENSION(size.height());
         info_.input_components = 4;
         info_.in_color_space = kRowColorSpace;
-        // The standard tables with 4:2:0 sampling, baseline, without optimised Huffman tables:
-        // what Qt's writer produced before, at the same size and speed.
+        // The standard tables with 4:2:0 sampling (a JPEG input's own sampling where it is
+        // kept), baseline, without optimised Huffman tables: what Qt's writer produced before,
+        // at the same size and speed.
         jpeg_set_defaults(&info_);
         jpeg_set_quality(&info_, settings.quality, TRUE);
         if (settings.tables)
             applyTables(info_, *settings.tables);
+        else if (settings.sampling && settings.sampling->components == 3)
+            applySampling(info_, *settings.sampling);
         setJpegDensity(info_, density_);
         jpeg_start_compress(&info_, TRUE);
         writeJpegMarkers(info_, markers_, icc_);

@@ -80,6 +80,9 @@ inline constexpr int kDefaultJpegQuality = 75;
 struct JpegSettings {
     int quality = kDefaultJpegQuality;
     std::optional<JpegTables> tables;
+    // At a quality, a colour JPEG input's chroma sampling (4:4:4, 4:2:2 ...), taken from these
+    // tables' sampling alone, so that its copy keeps the colour detail it had.
+    std::optional<JpegTables> sampling;
 };
 
 // The reason a picture whose data stops before its declared size gets no stamped copy.

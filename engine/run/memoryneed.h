@@ -22,8 +22,9 @@ qint64 StreamNeed(QSize stored);
 // transparency onto white make, and what the encoder builds beside it.
 qint64 WholeNeed(const PictureReader& reader, PictureFormat output);
 
-// A JPEG stamped in its blocks: the file, every coefficient of every component, and the copy as
-// it is encoded.
+// A JPEG stamped in all of its blocks: the file, every coefficient of every component, and the
+// copy as it is encoded. A spliced one holds only the blocks around the mark
+// (LosslessJpeg::bytesNeeded).
 qint64 LosslessNeed(const PictureReader& reader, qint64 fileBytes);
 
 // The visible part of a mark as it is made: the scaled pixels and their premultiplied and

@@ -102,6 +102,8 @@ Encoding EncodingFor(const StampRequest& request, const PictureReader& reader, Q
     encoding.jpeg.quality = request.choices->jpegQuality;
     if (request.choices->keepJpegQuality)
         encoding.jpeg.tables = reader.jpegTables();
+    else if (request.output.format == PictureFormat::Jpeg)
+        encoding.jpeg.sampling = reader.jpegTables();
     if (CarriesMetadata(request.output.format)) {
         encoding.metadata =
             MetadataForOutput(reader.metadata(), upright, request.choices->stripMetadata);
@@ -184,15 +186,24 @@ bool LosslessWanted(const StampRequest& request, const PictureReader& reader) {
            request.output.format == PictureFormat::Jpeg;
 }
 
-// The picture's blocks when the lossless way is chosen and takes the picture; nothing otherwise,
-// with a note when the lossless way was chosen for a JPEG that it cannot take.
-std::unique_ptr<LosslessJpeg> LosslessWayFor(const StampRequest& request,
-                                             const PictureReader& reader, bool fits, bool oneCopy,
-                                             QStringList& notes) {
+// The lossless way's reading of the picture's head when that way is chosen for it; nothing
+// otherwise. Copies spread over the picture (a tile, several marks) go through all of its
+// blocks, and their need counts them so.
+std::unique_ptr<LosslessJpeg> LosslessHeadFor(const StampRequest& request,
+                                              const PictureReader& reader, bool oneCopy) {
     if (!LosslessWanted(request, reader))
         return nullptr;
-    // Copies spread over the picture go through all of its blocks, as its need counts them.
-    auto jpeg = std::make_unique<LosslessJpeg>(request.inputPath, oneCopy);
+    return std::make_unique<LosslessJpeg>(request.inputPath, oneCopy);
+}
+
+// The picture's lossless way when it takes the picture; nothing otherwise, with a note when the
+// lossless way was chosen for a JPEG that it cannot take.
+std::unique_ptr<LosslessJpeg> LosslessWayFor(std::unique_ptr<LosslessJpeg> jpeg,
+                                             const StampRequest& request,
+                                             const PictureReader& reader, bool fits,
+                                             QStringList& notes) {
+    if (!jpeg)
+        return nullptr;
     const QString refusal = jpeg->refusal(reader.orientation(), request.choices->stripMetadata,
                                           fits ? request.maxPixels : 0);
     if (refusal.isEmpty())
@@ -218,6 +229,8 @@ struct PictureWay {
     bool streams = false;
     bool losslessFits = false;
     qint64 need = 0;
+    // What a spliced picture takes when its splice fails and it goes through all of its blocks.
+    qint64 allBlocksNeed = 0;
     QList<MarkWay> marks;
 
     size_t copies() const {
@@ -228,19 +241,29 @@ struct PictureWay {
     }
 };
 
-qint64 PictureNeed(const StampRequest& request, const PictureReader& reader, PictureWay& way) {
+qint64 PictureNeed(const StampRequest& request, const PictureReader& reader,
+                   const LosslessJpeg* lossless, PictureWay& way) {
     const qint64 normal =
         way.streams ? StreamNeed(reader.size()) : WholeNeed(reader, request.output.format);
     qint64 mark = 0;
     for (const MarkWay& markWay : way.marks)
         mark += MarkNeed(markWay.visible.size());
-    if (!LosslessWanted(request, reader))
+    if (!lossless)
         return normal + mark;
     const qint64 shown = request.wantPicture ? WholeNeed(reader, PictureFormat::Jpeg) : 0;
-    const qint64 lossless =
-        LosslessNeed(reader, QFileInfo(request.inputPath).size()) + shown + mark;
-    way.losslessFits = !request.budget || lossless <= request.budget->total();
-    return way.losslessFits ? std::max(lossless, normal + mark) : normal + mark;
+    way.allBlocksNeed = LosslessNeed(reader, QFileInfo(request.inputPath).size()) + shown + mark;
+    // A spliced picture holds the blocks around its one mark, not the picture's.
+    QSize storedMark;
+    for (const MarkWay& markWay : way.marks)
+        if (markWay.places.size() == 1)
+            storedMark = StoredRect(QRect(markWay.places.front() + markWay.visible.topLeft(),
+                                          markWay.visible.size()),
+                                    reader.size(), reader.orientation())
+                             .size();
+    const qint64 need =
+        lossless->spliced() ? lossless->bytesNeeded(storedMark) + shown + mark : way.allBlocksNeed;
+    way.losslessFits = !request.budget || need <= request.budget->total();
+    return way.losslessFits ? std::max(need, normal + mark) : normal + mark;
 }
 
 // The text of a mark drawn for the picture, its variables filled from it, with a note when one
@@ -307,7 +330,6 @@ PictureWay WayFor(const StampRequest& request, const PictureReader& reader,
                                .intersected(picture)
                                .translated(-mark.places.front());
     }
-    way.need = PictureNeed(request, reader, way);
     return way;
 }
 
@@ -365,12 +387,22 @@ QImage WrittenPicture(const StampRequest& request) {
 void StampAndCommit(const StampRequest& request, PictureReader& reader, StampResult& result,
                     RunWatermark& watermark, Stage& stage) {
     stage = Stage::Place;
-    const PictureWay way = WayFor(request, reader, watermark, result.notes);
+    PictureWay way = WayFor(request, reader, watermark, result.notes);
     stage = Stage::Decode;
-    const MemoryBudget::Admission admission =
+    std::unique_ptr<LosslessJpeg> head = LosslessHeadFor(request, reader, way.copies() <= 1);
+    stage = Stage::Place;
+    way.need = PictureNeed(request, reader, head.get(), way);
+    stage = Stage::Decode;
+    MemoryBudget::Admission admission =
         request.budget ? request.budget->admit(way.need, way.upright) : MemoryBudget::Admission();
     const std::unique_ptr<LosslessJpeg> lossless =
-        LosslessWayFor(request, reader, way.losslessFits, way.copies() <= 1, result.notes);
+        LosslessWayFor(std::move(head), request, reader, way.losslessFits, result.notes);
+    if (lossless && request.budget)
+        lossless->beforeAllBlocks([&] {
+            // Given back first: a worker that waits holds no admission, so none waits on it.
+            admission = MemoryBudget::Admission();
+            admission = request.budget->admit(way.allBlocksNeed, way.upright);
+        });
     const bool streams = way.streams && !lossless;
     if (!streams && !lossless && PixelCount(way.upright) > request.maxPixels)
         throw Failure(TooLargeText(way.upright, request.maxPixels));

@@ -27,12 +27,10 @@ void StampBlocks(JpegBlocks& blocks, QRect place, const StampMark& storedMark) {
 } // namespace
 
 LosslessJpeg::LosslessJpeg(const QString& path, bool maySplice) : path_(path), head_(path) {
-    if (maySplice && head_.spliceable()) {
+    // The head tells what the picture is; the file is read whole only once it is known to fit.
+    blocks_ = std::make_unique<JpegBlocks>(head_.bytes());
+    if (maySplice && head_.spliceable())
         splice_ = std::make_unique<JpegSplice>(path_, head_);
-        blocks_ = std::make_unique<JpegBlocks>(head_.bytes());
-    } else {
-        readWhole();
-    }
 }
 
 void LosslessJpeg::readWhole() {
@@ -73,8 +71,10 @@ qint64 LosslessJpeg::bytesNeeded(QSize mark) const {
 }
 
 void LosslessJpeg::read() {
-    if (!splice_)
-        blocks_->readBlocks();
+    if (splice_)
+        return;
+    readWhole();
+    blocks_->readBlocks();
 }
 
 void LosslessJpeg::stamp(QPoint at, const StampMark& mark, int orientation) {
@@ -102,6 +102,8 @@ void LosslessJpeg::readAllBlocks() {
     const QSize stored = blocks_->size();
     if (qint64(stored.width()) * stored.height() > maxPixels_)
         throw Failure(TooLargeText(stored, maxPixels_));
+    if (beforeAllBlocks_)
+        beforeAllBlocks_();
     splice_.reset();
     readWhole();
     blocks_->readBlocks();

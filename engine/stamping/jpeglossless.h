@@ -16,6 +16,7 @@
 #include <QPoint>
 #include <QString>
 
+#include <functional>
 #include <limits>
 #include <memory>
 #include <vector>
@@ -44,8 +45,8 @@ inline const QString kZeroQuantisationReason =
 class LosslessJpeg {
 public:
     // Reads the file's head as a stream; a picture that is not spliced is read whole, up to its
-    // end-of-image marker. Without `maySplice`, every picture goes through all of its blocks, to
-    // be measured against. Raises a Failure as the picture reader does.
+    // end-of-image marker, by read(). Without `maySplice`, every picture goes through all of its
+    // blocks, to be measured against. Raises a Failure as the picture reader does.
     explicit LosslessJpeg(const QString& path, bool maySplice = true);
 
     // Why the picture goes the normal way: a colour model other than YCbCr or RGB, an
@@ -58,6 +59,10 @@ public:
     bool spliced() const { return splice_ != nullptr; }
     // The memory stamping takes for a watermark of this stored size.
     qint64 bytesNeeded(QSize mark) const;
+    // Called before a spliced picture whose values or codes leave no room for the stamped blocks
+    // goes through all of its blocks after all, which takes far more memory than its splice: the
+    // caller may wait for that memory, or raise a Failure to stop there.
+    void beforeAllBlocks(std::function<void()> call) { beforeAllBlocks_ = std::move(call); }
 
     // Reads every block of a picture that is not spliced. Raises a Failure as the picture reader
     // does.
@@ -85,6 +90,7 @@ private:
     // The most pixels whose blocks may be held, as the refusal was told.
     mutable qint64 maxPixels_ = std::numeric_limits<qint64>::max();
     std::unique_ptr<JpegSplice> splice_;
-    std::unique_ptr<JpegBlocks> blocks_; // of the head alone while the picture is spliced
+    std::unique_ptr<JpegBlocks> blocks_; // of the head alone until the whole file is read
+    std::function<void()> beforeAllBlocks_;
     double stampedShare_ = 0;
 };

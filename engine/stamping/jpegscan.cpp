@@ -51,6 +51,31 @@ HuffmanDecoding::HuffmanDecoding(const JHUFF_TBL& table) {
         for (uint32_t rest = 0; rest < (1u << (kSkipBits - length)); ++rest)
             skip[(code << (kSkipBits - length)) | rest] = uint16_t(taken << 8 | advance);
     });
+    fillRuns();
+}
+
+// Each entry of `run` follows the single symbols of `skip` through its bits for as long as whole
+// symbols fit, they stay within a block, and no end of the block has come.
+void HuffmanDecoding::fillRuns() {
+    constexpr int kMost = DCTSIZE2;
+    for (uint32_t ahead = 0; ahead < run.size(); ++ahead) {
+        int taken = 0, step = 0;
+        bool ended = false;
+        while (!ended) {
+            const uint32_t rest = (ahead << taken) & ((1u << kSkipBits) - 1);
+            const uint16_t one = skip[rest];
+            const int bits = one >> 8;
+            if (one == 0 || taken + bits > kSkipBits)
+                break;
+            const int advance = one & 0xFF;
+            ended = advance == DCTSIZE2;
+            if (step + (ended ? 1 : advance) > kMost)
+                break;
+            taken += bits;
+            step += ended ? 1 : advance;
+        }
+        run[ahead] = taken == 0 ? kNoRun : uint16_t(step << 5 | (ended ? 0x10 : 0) | taken);
+    }
 }
 
 HuffmanEncoding::HuffmanEncoding(const JHUFF_TBL& table) {
@@ -201,23 +226,8 @@ bool ScanReader::slowByte(uint8_t& byte) {
 }
 
 void ScanReader::fill() {
-    // Eight bytes at once where none of them is 0xFF, which would need a look at the next.
-    if (end_ - at_ >= 8) {
-        uint64_t word = 0;
-        std::memcpy(&word, buffer_.data() + at_, sizeof word);
-        if constexpr (std::endian::native == std::endian::little)
-            word = __builtin_bswap64(word);
-        const uint64_t inverse = ~word;
-        if (((inverse - 0x0101010101010101ULL) & ~inverse & 0x8080808080808080ULL) == 0) {
-            const int count = (63 - bits_) / 8;
-            front_ |= (word >> (64 - 8 * count)) << (64 - bits_ - 8 * count);
-            at_ += size_t(count);
-            bits_ += 8 * count;
-            fedBits_ += 8 * count;
-            realBits_ += 8 * count;
-            return;
-        }
-    }
+    if (fillQuick(front_, bits_))
+        return;
     while (bits_ <= 56) {
         uint8_t byte = 0;
         if (at_ < end_ && buffer_[at_] != 0xFF) {
@@ -312,28 +322,29 @@ ScanWriter::ScanWriter(QIODevice& device) : device_(device) {
 }
 
 void ScanWriter::drain() {
-    // Four bytes at once where none of them is 0xFF, which takes a stuffed 0 after it.
+    // Whole words only, four bytes at once where none of them is 0xFF, which takes a stuffed 0
+    // after it; the bits short of a word wait for the next put.
     while (pendingBits_ >= 32) {
         const auto word = uint32_t(pending_ >> (pendingBits_ - 32));
+        pendingBits_ -= 32;
         const uint32_t inverse = ~word;
-        if (((inverse - 0x01010101u) & ~inverse & 0x80808080u) != 0)
-            break;
+        if (((inverse - 0x01010101u) & ~inverse & 0x80808080u) != 0) {
+            for (int shift = 24; shift >= 0; shift -= 8)
+                byte(uint8_t(word >> shift));
+            continue;
+        }
         const uint32_t big =
             std::endian::native == std::endian::little ? __builtin_bswap32(word) : word;
         std::memcpy(out_.data() + used_, &big, sizeof big);
         used_ += sizeof big;
-        pendingBits_ -= 32;
-    }
-    while (pendingBits_ >= 8) {
-        pendingBits_ -= 8;
-        byte(uint8_t(pending_ >> pendingBits_));
     }
     if (used_ >= kBufferBytes)
         flush();
 }
 
 void ScanWriter::copy(ScanReader& reader, qint64 count) {
-    constexpr int kStep = ScanReader::kLargestTake;
+    // A word at a time: a filling leaves at least 56 bits, and put() at most 31 waiting.
+    constexpr int kStep = 32;
     for (; count >= kStep; count -= kStep)
         put(reader.takeFilled(kStep), kStep);
     if (count > 0)
@@ -345,6 +356,10 @@ void ScanWriter::pad() {
     if (spare > 0)
         put((1u << spare) - 1, spare);
     drain();
+    while (pendingBits_ >= 8) {
+        pendingBits_ -= 8;
+        byte(uint8_t(pending_ >> pendingBits_));
+    }
 }
 
 void ScanWriter::raw(const uint8_t* bytes, size_t count) {

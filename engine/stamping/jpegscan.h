@@ -9,7 +9,9 @@
 #include <QString>
 
 #include <array>
+#include <bit>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include <jpeglib.h>
@@ -39,6 +41,15 @@ struct HuffmanDecoding {
     static constexpr int kSkipBits = 12;
     static constexpr int kLongCode = 11;
     std::array<uint16_t, 1 << kSkipBits> skip{};
+    // The same for as many whole symbols as the next kSkipBits bits hold, up to the end of the
+    // block: the bits they take (0-3), whether the last is the end of the block (bit 4), and how
+    // far they go in the block with the end of the block counted as one more (bits 5-11), which
+    // tells where they may be taken together. kNoRun where no symbol fits.
+    static constexpr uint16_t kNoRun = 0x7F << 5;
+    std::array<uint16_t, 1 << kSkipBits> run{};
+
+private:
+    void fillRuns();
 };
 
 // A Huffman table made ready for encoding: each symbol's code and its length, 0 when it has none.
@@ -100,58 +111,33 @@ public:
         deepest_ = 0;
         return deepest;
     }
-    // Passes over a block, returning its DC difference. The data bits stay in locals here,
-    // where the compiler need not fear that a table's entries alias them.
+    // Passes over a block, returning its DC difference.
     int skipBlock(const HuffmanDecoding& dcTable, const HuffmanDecoding& acTable) {
-        // A quick DC code of up to 9 bits and up to 15 value bits; decode() fills for a long one.
-        if (bits_ < 24)
-            fill();
         uint64_t front = front_;
         int bits = bits_;
-        const uint16_t quick = dcTable.quick[size_t(front >> 55)];
-        int size = quick & 0xFF;
-        if (quick != 0) {
-            front <<= quick >> 8;
-            bits -= quick >> 8;
-        } else {
-            size = decode(dcTable);
-            front = front_;
-            bits = bits_;
-        }
-        int difference = 0;
-        if (size != 0) {
-            const int raw = int(front >> (64 - size));
-            front <<= size;
-            bits -= size;
-            difference = raw < (1 << (size - 1)) ? raw - (1 << size) + 1 : raw;
-        }
-        for (int k = 1; k < DCTSIZE2;) {
-            // The quick look needs no more bits than it reads; decode() fills for a long code.
-            if (bits < HuffmanDecoding::kSkipBits)
-                refill(front, bits);
-            const uint16_t skip = acTable.skip[size_t(front >> (64 - HuffmanDecoding::kSkipBits))];
-            if (skip == 0) {
-                front_ = front;
-                bits_ = bits;
-                const int symbol = decode(acTable);
-                const int size = symbol & 0x0F;
-                value(size);
-                front = front_;
-                bits = bits_;
-                if (size == 0 && symbol != 0xF0)
-                    break;
-                k += size == 0 ? 16 : (symbol >> 4) + 1;
-                continue;
-            }
-            front <<= skip >> 8;
-            bits -= skip >> 8;
-            k += skip & 0xFF;
-        }
+        const int difference = skipBlockIn(front, bits, dcTable, acTable);
         front_ = front;
         bits_ = bits;
         return difference;
     }
-    // Up to 28 bits, filling first: two such takes after each filling.
+    // Passes over the blocks of an MCU, each with its tables, adding each block's DC difference
+    // to its component's DC value. Returns whether a DC value went beyond what a coefficient
+    // holds.
+    bool skipBlocks(const HuffmanDecoding* const* dcTables, const HuffmanDecoding* const* acTables,
+                    const int* components, size_t count, std::array<int, 4>& dc) {
+        uint64_t front = front_;
+        int bits = bits_;
+        bool wild = false;
+        for (size_t b = 0; b < count; ++b) {
+            int& value = dc[size_t(components[b])];
+            value += skipBlockIn(front, bits, *dcTables[b], *acTables[b]);
+            wild = wild || value != int16_t(value);
+        }
+        front_ = front;
+        bits_ = bits;
+        return wild;
+    }
+    // Up to 32 bits, filling first: a filling leaves at least 56, two takes of 28.
     static constexpr int kLargestTake = 28;
     uint32_t takeFilled(int count) {
         if (bits_ < count)
@@ -174,8 +160,94 @@ public:
     int copyToMarker(class ScanWriter* to);
 
 private:
+    // Passes over a block, returning its DC difference. The data bits stay in locals of the
+    // caller, where the compiler need not fear that a table's entries alias them.
+    [[gnu::always_inline]] int skipBlockIn(uint64_t& front, int& bits,
+                                           const HuffmanDecoding& dcTable,
+                                           const HuffmanDecoding& acTable) {
+        // A quick DC code of up to 9 bits and up to 15 value bits; decode() fills for a long one.
+        if (bits < 24)
+            refill(front, bits);
+        const uint16_t quick = dcTable.quick[size_t(front >> 55)];
+        int size = quick & 0xFF;
+        if (quick != 0) {
+            front <<= quick >> 8;
+            bits -= quick >> 8;
+        } else {
+            front_ = front;
+            bits_ = bits;
+            size = decode(dcTable);
+            front = front_;
+            bits = bits_;
+        }
+        int difference = 0;
+        if (size != 0) {
+            const int raw = int(front >> (64 - size));
+            front <<= size;
+            bits -= size;
+            difference = raw < (1 << (size - 1)) ? raw - (1 << size) + 1 : raw;
+        }
+        for (int k = 1; k < DCTSIZE2;) {
+            // The quick look needs no more bits than it reads; decode() fills for a long code.
+            if (bits < HuffmanDecoding::kSkipBits)
+                refill(front, bits);
+            const size_t ahead = size_t(front >> (64 - HuffmanDecoding::kSkipBits));
+            // Several symbols in one look, where all of them still belong to this block.
+            const unsigned run = acTable.run[ahead];
+            const int step = int(run >> 5);
+            if (k + step <= DCTSIZE2) {
+                front <<= run & 0x0F;
+                bits -= int(run & 0x0F);
+                if (run & 0x10)
+                    break;
+                k += step;
+                continue;
+            }
+            const uint16_t skip = acTable.skip[ahead];
+            if (skip == 0) {
+                front_ = front;
+                bits_ = bits;
+                const int symbol = decode(acTable);
+                const int size = symbol & 0x0F;
+                value(size);
+                front = front_;
+                bits = bits_;
+                if (size == 0 && symbol != 0xF0)
+                    break;
+                k += size == 0 ? 16 : (symbol >> 4) + 1;
+                continue;
+            }
+            front <<= skip >> 8;
+            bits -= skip >> 8;
+            k += skip & 0xFF;
+        }
+        return difference;
+    }
     void fill();
-    void refill(uint64_t& front, int& bits) {
+    // Eight bytes at once where at least eight are at hand and none of them is 0xFF, which would
+    // need a look at the next; false, nothing taken, otherwise.
+    [[gnu::always_inline]] bool fillQuick(uint64_t& front, int& bits) {
+        if (end_ - at_ < 8 || bits >= 56)
+            return false;
+        uint64_t word = 0;
+        std::memcpy(&word, buffer_.data() + at_, sizeof word);
+        if constexpr (std::endian::native == std::endian::little)
+            word = __builtin_bswap64(word);
+        const uint64_t inverse = ~word;
+        if (((inverse - 0x0101010101010101ULL) & ~inverse & 0x8080808080808080ULL) != 0)
+            return false;
+        const int count = (63 - bits) / 8;
+        front |= (word >> (64 - 8 * count)) << (64 - bits - 8 * count);
+        at_ += size_t(count);
+        bits += 8 * count;
+        fedBits_ += 8 * count;
+        realBits_ += 8 * count;
+        return true;
+    }
+    // fill() for the bits in the caller's locals.
+    [[gnu::always_inline]] void refill(uint64_t& front, int& bits) {
+        if (fillQuick(front, bits))
+            return;
         front_ = front;
         bits_ = bits;
         fill();
@@ -202,6 +274,7 @@ class ScanWriter {
 public:
     explicit ScanWriter(QIODevice& device);
 
+    // Up to 32 bits.
     void put(uint32_t code, int length) {
         pending_ = (pending_ << length) | code;
         pendingBits_ += length;

@@ -37,12 +37,13 @@ int divideRoundingUp(int value, int divisor) {
 
 qint64 JpegSplice::bytesFor(QSize mcu, int blocksPerMcu, QSize mark) {
     // The MCUs under the mark and one more on every side, their blocks, their pixels three times
-    // over (decoded, stamped, encoded), the MCUs with long codes noted at most, the read and
-    // write buffers and libjpeg's own.
+    // over (decoded, stamped, encoded), the MCUs with long codes noted at most (half as many
+    // again while their list grows into its last room), the read and write buffers and libjpeg's
+    // own.
     const qint64 wide = mark.width() / mcu.width() + 3, high = mark.height() / mcu.height() + 3;
     const qint64 pixels = wide * high * mcu.width() * mcu.height();
     return wide * high * (blocksPerMcu * DCTSIZE2 * qint64(sizeof(JCOEF)) + qint64(sizeof(Slot))) +
-           pixels * 4 * 3 + qint64(kMostDeep * sizeof(Deep)) + 4 * 1024 * 1024;
+           pixels * 4 * 3 + qint64(kMostDeep * sizeof(Deep) * 3 / 2) + 4 * 1024 * 1024;
 }
 
 JpegSplice::JpegSplice(const QString& path, const JpegHead& head)
@@ -64,6 +65,10 @@ JpegSplice::JpegSplice(const QString& path, const JpegHead& head)
         acDecoding_.emplace_back(acTables_[size_t(component.ac_tbl_no)]);
         readAll_ = readAll_ || !hasRoom(dcTables_[size_t(component.dc_tbl_no)]) ||
                    !hasRoom(acTables_[size_t(component.ac_tbl_no)]);
+    }
+    for (const int c : blockComponent_) {
+        blockDc_.push_back(&dcDecoding_[size_t(c)]);
+        blockAc_.push_back(&acDecoding_[size_t(c)]);
     }
 }
 
@@ -146,7 +151,7 @@ void JpegSplice::readInterval(ScanReader& reader, qint64 first, qint64 count, si
         const int longest = reader.takeDeepest();
         if (longest >= kDeepCode && !tooManyDeep_) {
             deep_.push_back({mcu, position, before, longest});
-            tooManyDeep_ = deep_.size() > kMostDeep;
+            tooManyDeep_ = deep_.size() >= kMostDeep;
         }
     }
     if (reader.overran())
@@ -154,13 +159,14 @@ void JpegSplice::readInterval(ScanReader& reader, qint64 first, qint64 count, si
 }
 
 void JpegSplice::decodeMcu(ScanReader& reader, JCOEF* blocks, std::array<int, 4>& dc) {
+    if (!blocks) {
+        const bool wild = reader.skipBlocks(blockDc_.data(), blockAc_.data(),
+                                            blockComponent_.data(), blockComponent_.size(), dc);
+        wild_ = wild_ || wild;
+        return;
+    }
     for (size_t b = 0; b < blockComponent_.size(); ++b) {
         const auto c = size_t(blockComponent_[b]);
-        if (!blocks) {
-            dc[c] += reader.skipBlock(dcDecoding_[c], acDecoding_[c]);
-            wild_ = wild_ || dc[c] != JCOEF(dc[c]);
-            continue;
-        }
         JCOEF* block = blocks + b * DCTSIZE2;
         dc[c] += reader.value(reader.decode(dcDecoding_[c]));
         // A kept block goes through libjpeg's encoder, which codes only what 8-bit samples give.

@@ -30,7 +30,8 @@ public:
     const jpeg_decompress_struct& info() const { return reader_.info; }
 
     // Whether the splicer takes the picture: 8-bit samples coded sequentially with Huffman codes,
-    // in one scan that holds every component in the frame's order, its tables all given.
+    // in one scan that holds every component in the frame's order, its tables all given and none
+    // with a DC difference beyond 15 bits.
     bool spliceable() const;
     // Whether a table the picture uses holds a 0, by which no encoder can divide.
     bool zeroInQuantisation() const;
@@ -97,6 +98,8 @@ private:
     void decodeMcu(ScanReader& reader, JCOEF* blocks, std::array<int, 4>& dc);
     template <typename Sink>
     void encodeMcu(Sink& sink, const JCOEF* blocks, std::array<int, 4>& dc) const;
+    void recodeMcu(ScanReader& reader, Coder& coder, std::array<int, 4>& stored,
+                   std::array<int, 4>& dc) const;
     template <typename Each> void forEachRegionBlock(const Each& each);
     Slot& slotAt(qint64 mcu);
     JCOEF* blockOf(qint64 mcu, int block);
@@ -115,8 +118,9 @@ private:
     qint64 mcus_ = 0;
     qint64 interval_ = 0;             // MCUs in a restart interval, all of them without restarts
     std::vector<int> blockComponent_; // the component of each block of an MCU, in order
-    std::array<int, MAX_COMPONENTS> firstBlock_{}; // each component's first block in an MCU
-    std::vector<HuffmanDecoding> dcDecoding_, acDecoding_;
+    std::array<int, MAX_COMPONENTS> firstBlock_{};         // each component's first block in an MCU
+    std::vector<HuffmanDecoding> dcDecoding_, acDecoding_; // by component
+    std::vector<const HuffmanDecoding*> blockDc_, blockAc_; // by block of an MCU
     std::array<JHUFF_TBL, NUM_HUFF_TBLS> dcTables_{}, acTables_{};
     QRect regionMcus_, areaMcus_;
     QRect regionPixels_;

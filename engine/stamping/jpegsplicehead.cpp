@@ -5,6 +5,8 @@
 
 #include <QBuffer>
 
+#include <algorithm>
+
 namespace {
 constexpr int kStartOfScan = 0xDA;
 constexpr int kEndOfImage = 0xD9;
@@ -40,8 +42,17 @@ bool JpegHead::spliceable() const {
     int blocks = 0;
     for (int c = 0; c < info.num_components; ++c) {
         const jpeg_component_info& component = info.comp_info[c];
-        if (info.cur_comp_info[c] != &component || !info.dc_huff_tbl_ptrs[component.dc_tbl_no] ||
+        const JHUFF_TBL* dc = info.dc_huff_tbl_ptrs[component.dc_tbl_no];
+        if (info.cur_comp_info[c] != &component || !dc ||
             !info.ac_huff_tbl_ptrs[component.ac_tbl_no])
+            return false;
+        // A DC difference of more than 15 bits, which libjpeg refuses as a bogus table: the
+        // picture is left to it, which names the fault.
+        int symbols = 0;
+        for (int length = 1; length <= 16; ++length)
+            symbols += dc->bits[length];
+        if (std::any_of(dc->huffval, dc->huffval + std::min(symbols, 256),
+                        [](UINT8 size) { return size > 15; }))
             return false;
         blocks += component.h_samp_factor * component.v_samp_factor;
     }

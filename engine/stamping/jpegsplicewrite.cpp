@@ -72,22 +72,63 @@ void JpegSplice::encodeMcu(Sink& sink, const JCOEF* blocks, std::array<int, 4>& 
         dc[size_t(c)] = block[0];
         sink.dcSymbol(c, magnitudeBits(difference));
         sink.bits(difference, magnitudeBits(difference));
-        int zeros = 0;
-        for (int k = 1; k < DCTSIZE2; ++k) {
-            const int value = block[kZigzagPlace[size_t(k)]];
-            if (value == 0) {
-                ++zeros;
-                continue;
-            }
+        // Which coefficients are not 0, in the scan's order: the runs of zeros between them are
+        // counted at once rather than tested one by one.
+        uint64_t set = 0;
+        for (int k = 1; k < DCTSIZE2; ++k)
+            set |= uint64_t(block[kZigzagPlace[size_t(k)]] != 0) << k;
+        int last = 0;
+        while (set != 0) {
+            const int k = std::countr_zero(set);
+            set &= set - 1;
+            int zeros = k - last - 1;
             for (; zeros > 15; zeros -= 16)
                 sink.acSymbol(c, kSixteenZeros);
+            const int value = block[kZigzagPlace[size_t(k)]];
             const int size = magnitudeBits(value);
             sink.acSymbol(c, zeros << 4 | size);
             sink.bits(value, size);
-            zeros = 0;
+            last = k;
         }
-        if (zeros > 0)
+        if (last < DCTSIZE2 - 1)
             sink.acSymbol(c, kEndOfBlock);
+    }
+}
+
+// Codes an MCU anew as it is read, symbol by symbol, exactly as encodeMcu codes its blocks: the
+// symbols of its values with the copy's codes and their value bits as they are, its DC values
+// against those before it in the copy, and the zeros after its last value as one end of block
+// however the picture coded them. `stored` holds the DC values before it in the picture.
+void JpegSplice::recodeMcu(ScanReader& reader, Coder& coder, std::array<int, 4>& stored,
+                           std::array<int, 4>& dc) const {
+    for (size_t b = 0; b < blockComponent_.size(); ++b) {
+        const auto c = size_t(blockComponent_[b]);
+        stored[c] += reader.value(reader.decode(dcDecoding_[c]));
+        const int difference = stored[c] - dc[c];
+        dc[c] = stored[c];
+        coder.dcSymbol(int(c), magnitudeBits(difference));
+        coder.bits(difference, magnitudeBits(difference));
+        int last = 0;
+        for (int k = 1; k < DCTSIZE2; ++k) {
+            const int symbol = reader.decode(acDecoding_[c]);
+            const int run = symbol >> 4, size = symbol & 0x0F;
+            if (size == 0) {
+                if (run != 15)
+                    break;
+                k += 15;
+                continue;
+            }
+            // A run beyond the block puts its value last, as libjpeg's decoder does.
+            k = std::min(k + run, DCTSIZE2 - 1);
+            const uint32_t bits = reader.take(size);
+            for (int zeros = k - last - 1; zeros > 15; zeros -= 16)
+                coder.acSymbol(int(c), kSixteenZeros);
+            coder.acSymbol(int(c), (k - last - 1) % 16 << 4 | size);
+            coder.writer.put(bits, size);
+            last = k;
+        }
+        if (last < DCTSIZE2 - 1)
+            coder.acSymbol(int(c), kEndOfBlock);
     }
 }
 
@@ -228,7 +269,6 @@ void JpegSplice::write(QIODevice& device, const PictureMetadata& metadata) {
 void JpegSplice::writeInterval(ScanReader& reader, Coder& coder, qint64 end, qint64 endBits,
                                size_t& next, size_t& nextDeep) {
     std::array<int, 4> dc{};
-    std::vector<JCOEF> decoded(blockComponent_.size() * DCTSIZE2);
     for (qint64 after = -1;;) {
         while (nextDeep < deep_.size() && deep_[nextDeep].longest < recodeFrom_)
             ++nextDeep;
@@ -249,8 +289,7 @@ void JpegSplice::writeInterval(ScanReader& reader, Coder& coder, qint64 end, qin
             reader.skip((mcu + 1 < end ? slotAt(mcu + 1).position : endBits) - reader.position());
         } else {
             std::array<int, 4> stored = deep->dc;
-            decodeMcu(reader, decoded.data(), stored);
-            encodeMcu(coder, decoded.data(), dc);
+            recodeMcu(reader, coder, stored, dc);
         }
         after = mcu + 1;
     }
