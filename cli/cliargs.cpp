@@ -1,6 +1,7 @@
 #include "cli/cliargs.h"
 
 #include "cli/clioptions.h"
+#include "engine/io/picturewriter.h"
 #include "engine/stamping/marktext.h"
 
 #include <QFileInfo>
@@ -60,9 +61,30 @@ QString SetColor(CliRequest& request, const QString& value) {
                 "unknown colour \"%1\" (RRGGBB or #RRGGBB)", value);
 }
 
+// The name of a format this build was made without; empty for one it writes.
+QString LeftOutName(OutputFormat format) {
+    const auto name = [](PictureFormat written, const char* text) {
+        return WritesFormat(written) ? QString() : QString::fromLatin1(text);
+    };
+    switch (format) {
+    case OutputFormat::Webp:
+        return name(PictureFormat::Webp, "WebP");
+    case OutputFormat::Avif:
+        return name(PictureFormat::Avif, "AVIF");
+    case OutputFormat::Jxl:
+        return name(PictureFormat::Jxl, "JPEG XL");
+    default:
+        return {};
+    }
+}
+
 QString SetFormat(CliRequest& request, const QString& value) {
-    return Take(ParseFormat(value), request.job.Format,
-                "unknown format \"%1\" (auto, jpg, bmp, png, tif or gif)", value);
+    const std::optional<OutputFormat> format = ParseFormat(value);
+    if (const QString missing = format ? LeftOutName(*format) : QString(); !missing.isEmpty())
+        return QStringLiteral("--format %1: this build of tintorel-cli leaves out %2")
+            .arg(value.toLower(), missing);
+    return Take(format, request.job.Format,
+                "unknown format \"%1\" (auto, jpg, bmp, png, tif, gif, webp, avif or jxl)", value);
 }
 
 QString AddExtensions(CliRequest& request, const QString& value) {
@@ -278,9 +300,10 @@ const CliOption kOptions[] = {
      "(default 0: only the colour itself)",
      SetKeyTolerance},
     {"format", "F",
-     "auto, jpg, bmp, png, tif or gif (default auto: each image in\n"
-     "its own format, for bmp, jpg, jpeg, jpe, jfif, gif, png, tif,\n"
-     "tiff)",
+     "auto, jpg, bmp, png, tif, gif, webp, avif or jxl (default\n"
+     "auto: each image in its own format, for bmp, jpg, jpeg, jpe,\n"
+     "jfif, gif, png, tif, tiff, webp, avif, jxl; heic and heif\n"
+     "as jpg, with a note)",
      SetFormat},
     {"name", "PATTERN",
      "name each copy by PATTERN with the variables of --text, such\n"
@@ -358,7 +381,8 @@ const CliOption kOptions[] = {
     {"quality", "Q",
      "JPEG quality 1-100 (default 75), or keep: a JPEG input's\n"
      "own quantisation tables; unused for JPEGs that --jpeg\n"
-     "lossless stamps, which keep their own tables",
+     "lossless stamps, which keep their own tables; WebP, AVIF\n"
+     "and JPEG XL copies are written at Q (75 with keep)",
      SetQuality},
     {"jpeg", "WAY",
      "how a JPEG input written as JPEG is stamped: reencode\n"
@@ -530,9 +554,10 @@ std::optional<QRgb> ParseTextColor(const QString& text) {
 }
 
 std::optional<OutputFormat> ParseFormat(const QString& text) {
-    static const QStringList names = {QStringLiteral("auto"), QStringLiteral("jpg"),
-                                      QStringLiteral("bmp"),  QStringLiteral("png"),
-                                      QStringLiteral("tif"),  QStringLiteral("gif")};
+    static const QStringList names = {
+        QStringLiteral("auto"), QStringLiteral("jpg"),  QStringLiteral("bmp"),
+        QStringLiteral("png"),  QStringLiteral("tif"),  QStringLiteral("gif"),
+        QStringLiteral("webp"), QStringLiteral("avif"), QStringLiteral("jxl")};
     const qsizetype index = names.indexOf(text.toLower());
     return index < 0 ? std::nullopt : std::optional(OutputFormat(index));
 }

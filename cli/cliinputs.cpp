@@ -102,8 +102,8 @@ FolderScanHooks ScanHooks(const CliRequest& request, const FolderFilter& filter,
 bool IsPictureName(const QString& fileName) {
     static const QSet<QString> extensions = [] {
         QSet<QString> known;
-        for (const char* written :
-             {"bmp", "jpg", "jpeg", "jpe", "jfif", "gif", "png", "tif", "tiff"})
+        for (const char* written : {"bmp", "jpg", "jpeg", "jpe", "jfif", "gif", "png", "tif",
+                                    "tiff", "webp", "avif", "heic", "heif", "jxl"})
             known.insert(QString::fromLatin1(written));
         for (const QByteArray& format : QImageReader::supportedImageFormats())
             known.insert(QString::fromLatin1(format).toLower());

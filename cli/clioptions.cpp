@@ -1,5 +1,7 @@
 #include "cli/clioptions.h"
 
+#include "engine/io/picturereader.h"
+
 #include <QStringList>
 
 namespace {
@@ -46,5 +48,14 @@ QString UsageText() {
         "skipped or the report could not be written (an earlier report is then kept), 2 when\n"
         "the run could not start, 130 or 143 when stopped by SIGINT or SIGTERM (the images in\n"
         "hand are finished first; no file is left half written).\n");
+    QStringList without = NewerFormats().without;
+    if (!without.isEmpty()) {
+        const QString last = without.takeLast();
+        const QString named =
+            without.isEmpty() ? last : without.join(QStringLiteral(", ")) + " and " + last;
+        text += QStringLiteral("\nThis build leaves out %1:\nit writes none of them, and reads "
+                               "them only where Qt's image plug-ins do.\n")
+                    .arg(named);
+    }
     return text;
 }

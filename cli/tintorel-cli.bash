@@ -36,7 +36,7 @@ _tintorel_cli() {
         return
         ;;
     --placement) values=$placements ;;
-    --format) values="auto jpg bmp png" ;;
+    --format) values="auto jpg bmp png tif gif webp avif jxl" ;;
     --quality) values="keep" ;;
     --jpeg) values="reencode lossless" ;;
     --existing) values="number replace skip" ;;

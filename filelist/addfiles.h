@@ -15,8 +15,9 @@ inline const QString kAddFilesDialogTitle =
 // The picture filter of the open dialog. The upper-case patterns are there for the desktop's own
 // dialogs, whose patterns are case-sensitive: a camera's "IMG_0001.JPG" must be offered too.
 inline const QString kPictureFilter =
-    QStringLiteral("All Pictures (*.bmp *.jpg *.jpeg *.gif *.png *.tif *.tiff "
-                   "*.BMP *.JPG *.JPEG *.GIF *.PNG *.TIF *.TIFF)");
+    QStringLiteral("All Pictures (*.bmp *.jpg *.jpeg *.gif *.png *.tif *.tiff *.webp *.avif *.heic "
+                   "*.heif *.jxl *.BMP *.JPG *.JPEG *.GIF *.PNG *.TIF *.TIFF *.WEBP *.AVIF *.HEIC "
+                   "*.HEIF *.JXL)");
 inline const QString kExtensionPromptText =
     QStringLiteral("Enter file extension to load:\r\r"
                    "(* for all files, txt for all txt files, doc for all doc files, etc.)");

@@ -231,7 +231,8 @@ void TestCliOptions::refusalsNameTheOptionAndTheValue_data() {
     row("colour", {"--transparent-color", "FFF"}, "unknown colour \"FFF\" (RRGGBB or #RRGGBB)");
     row("key tolerance", {"--key-tolerance", "256"},
         "--key-tolerance takes a number from 0 to 255, not \"256\"");
-    row("format", {"--format=webp"}, "unknown format \"webp\" (auto, jpg, bmp, png, tif or gif)");
+    row("format", {"--format=heic"},
+        "unknown format \"heic\" (auto, jpg, bmp, png, tif, gif, webp, avif or jxl)");
     row("extension", {"--extension", ",."},
         "--extension takes extensions such as jpg or jpg,.png, not \",.\"");
     row("shard", {"--shard", "4/3"}, "--shard takes K/N with 1 <= K <= N, not \"4/3\"");
@@ -277,7 +278,7 @@ void TestCliOptions::refusalsNameTheOptionAndTheValue() {
 void TestCliOptions::malformedOptionsExitWithTwo_data() {
     QTest::addColumn<QStringList>("extra");
     QTest::newRow("placement 9") << QStringList{"--placement", "9"};
-    QTest::newRow("unknown format") << QStringList{"--format", "webp"};
+    QTest::newRow("unknown format") << QStringList{"--format", "heic"};
     QTest::newRow("short colour") << QStringList{"--transparent-color", "FFF"};
     QTest::newRow("unknown option") << QStringList{"--bogus"};
     QTest::newRow("missing value") << QStringList{"--placement"};

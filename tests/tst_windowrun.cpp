@@ -314,8 +314,8 @@ void TestWindowRun::aWatermarkThatIsNoPictureIsNotDone() {
 }
 
 void TestWindowRun::everyListedPictureIsAccountedFor() {
-    // Automatic writes no WebP, and a note is no picture at all: both are skipped, with why.
-    for (const QString name : {"photo.webp", "notes.txt"}) {
+    // Automatic writes no PCX, and a note is no picture at all: both are skipped, with why.
+    for (const QString name : {"photo.pcx", "notes.txt"}) {
         QFile file(home_->path() + "/in/" + name);
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write("x");
@@ -327,7 +327,7 @@ void TestWindowRun::everyListedPictureIsAccountedFor() {
     const ScriptedPrompter::Shown box = onlyBox();
     QCOMPARE(box.text, kDoneCountsMessage.arg(inputs_).arg(0).arg(2));
     QVERIFY(box.details.contains(home_->path() + "/in/notes.txt: " + kNoAutomaticFormatReason));
-    QVERIFY(box.details.contains(home_->path() + "/in/photo.webp: " + kNoAutomaticFormatReason));
+    QVERIFY(box.details.contains(home_->path() + "/in/photo.pcx: " + kNoAutomaticFormatReason));
 }
 
 void TestWindowRun::aFileOfOthersIsReplacedOnlyWhenTheUserSays_data() {

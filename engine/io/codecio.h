@@ -31,6 +31,23 @@ template <typename Reader> std::unique_ptr<PictureReader> readerWithHeader(Pictu
     reader->readHeader();
     return reader;
 }
+// The newer formats, each with its own library, from the whole file's bytes; and their encoders,
+// lossy at a quality of 1 to 100, with the metadata's EXIF, XMP and colour profile.
+std::unique_ptr<PictureReader> openWebp(PictureFile file);
+std::unique_ptr<PictureReader> openAvif(PictureFile file);
+std::unique_ptr<PictureReader> openHeif(PictureFile file);
+std::unique_ptr<PictureReader> openJxl(PictureFile file);
+QByteArray encodeWebp(const QImage& pixels, int quality, const PictureMetadata& metadata);
+QByteArray encodeAvif(const QImage& pixels, int quality, const PictureMetadata& metadata);
+QByteArray encodeJxl(const QImage& pixels, int quality, const PictureMetadata& metadata);
+
+// The whole file from its start, for the decoders that take a file's bytes. Raises a Failure.
+QByteArray readWholeFile(std::FILE* file);
+
+// An EXIF block as the ISO formats box it (a 4-byte offset before the TIFF header) or JPEG's
+// "Exif\0\0" before it, cut to start at its TIFF header; empty when none is found.
+QByteArray exifFromTiffHeader(const QByteArray& block);
+
 // Any format Qt reads; BMP is checked for missing pixel data first.
 std::unique_ptr<PictureReader> openWithQt(PictureFile file, PictureFormat format,
                                           const QString& path);

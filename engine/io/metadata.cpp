@@ -158,6 +158,41 @@ int OrientationOf(const PictureMetadata& metadata) {
     return orientation >= 1 && orientation <= 8 ? int(orientation) : 1;
 }
 
+int OrientationOfTransform(int quarterTurns, int mirror) {
+    // By quarter turns; then without a mirror, top-bottom, left-right.
+    static constexpr int kOrientations[4][3] = {{1, 4, 2}, {8, 5, 7}, {3, 2, 4}, {6, 7, 5}};
+    return kOrientations[quarterTurns & 3][mirror < 0 ? 0 : mirror == 0 ? 1 : 2];
+}
+
+void SetOrientation(PictureMetadata& metadata, int orientation) {
+    if (!metadata.exif.isEmpty() && OrientationOf(metadata) != orientation) {
+        const QByteArray exif = guarded([&] {
+            Exiv2::ExifData data;
+            const Exiv2::ByteOrder order = decodeExif(metadata.exif, data);
+            replace<Exiv2::ExifData, Exiv2::ExifKey>(data, "Exif.Image.Orientation",
+                                                     uint16_t(orientation));
+            return encodeExif(data, order);
+        });
+        if (!exif.isEmpty())
+            metadata.exif = exif;
+    }
+    if (!metadata.xmp.isEmpty()) {
+        const QByteArray xmp = guarded([&] {
+            Exiv2::XmpData data;
+            if (Exiv2::XmpParser::decode(data, metadata.xmp.toStdString()) != 0 ||
+                data.findKey(Exiv2::XmpKey("Xmp.tiff.Orientation")) == data.end())
+                return QByteArray();
+            replace<Exiv2::XmpData, Exiv2::XmpKey>(data, "Xmp.tiff.Orientation",
+                                                   std::to_string(orientation));
+            std::string packet;
+            return Exiv2::XmpParser::encode(packet, data) == 0 ? QByteArray::fromStdString(packet)
+                                                               : QByteArray();
+        });
+        if (!xmp.isEmpty())
+            metadata.xmp = xmp;
+    }
+}
+
 PictureMetadata MetadataForOutput(const PictureMetadata& input, QSize size, bool strip,
                                   bool keepOrientation) {
     PictureMetadata output;
@@ -301,6 +336,20 @@ QStringList exifTagsLeftOut(const QByteArray& input, const QByteArray& output) {
     return missing;
 }
 
+// The formats that carry EXIF, XMP and a colour profile but no IPTC.
+QString NewerFormatName(PictureFormat format) {
+    switch (format) {
+    case PictureFormat::Webp:
+        return QStringLiteral("WebP");
+    case PictureFormat::Avif:
+        return QStringLiteral("AVIF");
+    case PictureFormat::Jxl:
+        return QStringLiteral("JPEG XL");
+    default:
+        return {};
+    }
+}
+
 QString sizeText(qsizetype bytes) {
     return QStringLiteral("%1 KB").arg((bytes + 1023) / 1024);
 }
@@ -331,6 +380,10 @@ QStringList FitMetadata(const PictureMetadata& input, PictureMetadata& output, P
                    photoshopFromIptc(output.iptc).size() > kLargestJpegPhotoshop,
                "IPTC");
         dropIf(output.icc, output.icc.size() > kLargestJpegProfile, "colour profile");
+    } else if (const QString name = NewerFormatName(format); !name.isEmpty()) {
+        if (!output.iptc.isEmpty())
+            notes << QStringLiteral("IPTC left out: %1 has no place for it").arg(name);
+        output.iptc.clear();
     } else if (format == PictureFormat::Png && !output.icc.isEmpty()) {
         if (const QString refusal = PngProfileRefusal(output.icc); !refusal.isEmpty()) {
             notes << QStringLiteral("colour profile left out: libpng refuses it (%1)").arg(refusal);

@@ -13,6 +13,15 @@
 // The EXIF orientation the metadata names, 1 to 8; 1 when it names none or an invalid one.
 int OrientationOf(const PictureMetadata& metadata);
 
+// The EXIF orientation that shows a picture as an ISO format's stored transform does: a turn of
+// quarterTurns anticlockwise, then a mirror (-1 none, 0 top and bottom exchanged, 1 left and
+// right, as HEIF's imir mode says).
+int OrientationOfTransform(int quarterTurns, int mirror);
+
+// The orientation the EXIF and XMP of the metadata name, where they name one, set to the one the
+// picture's reader applies: a HEIC's, AVIF's or JPEG XL's own transform overrules its EXIF.
+void SetOrientation(PictureMetadata& metadata, int orientation);
+
 // The metadata for a stamped copy of the given (upright) size: orientation 1, pixel dimensions
 // updated, the EXIF preview thumbnail dropped. With strip, only the colour profile stays. A copy
 // stored turned as its input was keeps the orientation, and size is then the stored size.
@@ -23,7 +32,8 @@ PictureMetadata MetadataForOutput(const PictureMetadata& input, QSize size, bool
 // went and why: a JPEG segment holds at most 64 KB (XMP is first written again without the room
 // a packet keeps for editing), a JPEG's colour profile at most 255 segments, and a PNG only a
 // profile that libpng takes (not, for instance, the widespread faulty sRGB profile of 1998).
-// EXIF tags that had to go to keep the EXIF within a segment are named too.
+// WebP, AVIF and JPEG XL hold no IPTC. EXIF tags that had to go to keep the EXIF within a segment
+// are named too.
 // With stripped, the copy was meant to carry no EXIF, which then goes without a note.
 QStringList FitMetadata(const PictureMetadata& input, PictureMetadata& output, PictureFormat format,
                         bool stripped = false);

@@ -61,7 +61,8 @@ struct PictureMetadata {
     }
 };
 
-enum class PictureFormat { Jpeg, Png, Gif, Bmp, Tiff, Other };
+// Heif is HEIC and the other HEIF pictures that libheif decodes (AVIF excepted: it has its own).
+enum class PictureFormat { Jpeg, Png, Gif, Bmp, Tiff, Webp, Avif, Heif, Jxl, Other };
 
 // A JPEG's quantisation tables and sampling, taken from an input to write its copy without
 // quantising it more coarsely than it was.

@@ -6,6 +6,7 @@
 
 #include <QFile>
 #include <QIODevice>
+#include <QtEndian>
 
 #include <algorithm>
 #include <array>
@@ -31,6 +32,29 @@ template <size_t N> bool startsWith(const QByteArray& head, const std::array<uch
     return startsWith(head, magic.data(), N);
 }
 
+constexpr std::array<uchar, 2> kJxlCodestreamMagic = {0xFF, 0x0A};
+constexpr std::array<uchar, 12> kJxlContainerMagic = {0,   0,   0,    0x0C, 'J',  'X',
+                                                      'L', ' ', 0x0D, 0x0A, 0x87, 0x0A};
+// The bytes read to tell a format: an ISO file's type box names its brands in them.
+constexpr qsizetype kHeadBytes = 64;
+
+// An ISO base media file (HEIF, AVIF) says what it is in its first box, "ftyp": a major brand and
+// the brands it is compatible with. AVIF is told first, as libheif would read it too.
+PictureFormat isoFormatOf(const QByteArray& head) {
+    if (head.size() < 16 || head.mid(4, 4) != "ftyp")
+        return PictureFormat::Other;
+    const qsizetype end = std::min<qsizetype>(head.size(), qFromBigEndian<quint32>(head.data()));
+    QList<QByteArray> brands{head.mid(8, 4)};
+    for (qsizetype at = 16; at + 4 <= end; at += 4)
+        brands << head.mid(at, 4);
+    if (brands.contains("avif") || brands.contains("avis"))
+        return PictureFormat::Avif;
+    for (const char* heif : {"heic", "heix", "heim", "heis", "hevc", "hevx", "mif1", "msf1"})
+        if (brands.contains(heif))
+            return PictureFormat::Heif;
+    return PictureFormat::Other;
+}
+
 PictureFormat formatOf(const QByteArray& head) {
     if (startsWith(head, kJpegMagic))
         return PictureFormat::Jpeg;
@@ -42,7 +66,11 @@ PictureFormat formatOf(const QByteArray& head) {
         return PictureFormat::Bmp;
     if (head.startsWith(QByteArray("II*\0", 4)) || head.startsWith(QByteArray("MM\0*", 4)))
         return PictureFormat::Tiff;
-    return PictureFormat::Other;
+    if (head.startsWith("RIFF") && head.mid(8, 4) == "WEBP")
+        return PictureFormat::Webp;
+    if (startsWith(head, kJxlCodestreamMagic) || startsWith(head, kJxlContainerMagic))
+        return PictureFormat::Jxl;
+    return isoFormatOf(head);
 }
 
 // A pipe, a device or a folder is refused from its directory entry, before it is opened at all;
@@ -84,7 +112,7 @@ PictureFile fileOn(int fd) {
 }
 
 QByteArray headOf(std::FILE* file) {
-    QByteArray head(16, '\0');
+    QByteArray head(kHeadBytes, '\0');
     const size_t got = std::fread(head.data(), 1, size_t(head.size()), file);
     if (std::ferror(file))
         throw Failure(SystemErrorText(errno));
@@ -104,6 +132,22 @@ std::unique_ptr<PictureReader> openAs(PictureFormat format, PictureFile file, co
         return openPng(std::move(file));
     case PictureFormat::Gif:
         return openGif(std::move(file));
+#ifdef TINTOREL_HAS_WEBP
+    case PictureFormat::Webp:
+        return openWebp(std::move(file));
+#endif
+#ifdef TINTOREL_HAS_AVIF
+    case PictureFormat::Avif:
+        return openAvif(std::move(file));
+#endif
+#ifdef TINTOREL_HAS_HEIF
+    case PictureFormat::Heif:
+        return openHeif(std::move(file));
+#endif
+#ifdef TINTOREL_HAS_JXL
+    case PictureFormat::Jxl:
+        return openJxl(std::move(file));
+#endif
     default:
         return openWithQt(std::move(file), format, path);
     }
@@ -122,17 +166,59 @@ std::unique_ptr<PictureReader> PictureReader::open(const QString& path) {
 
 QByteArray ReadPictureFile(const QString& path) {
     const PictureFile file = fileOn(openRegularFile(path));
+    return readWholeFile(file.get());
+}
+
+QByteArray readWholeFile(std::FILE* file) {
+    std::rewind(file);
     QByteArray bytes;
     struct stat status {};
-    if (::fstat(::fileno(file.get()), &status) == 0)
+    if (::fstat(::fileno(file), &status) == 0)
         bytes.reserve(qsizetype(status.st_size));
     std::array<char, kReadBufferBytes> chunk;
     size_t got = 0;
-    while ((got = std::fread(chunk.data(), 1, chunk.size(), file.get())) > 0)
+    while ((got = std::fread(chunk.data(), 1, chunk.size(), file)) > 0)
         bytes.append(chunk.data(), qsizetype(got));
-    if (std::ferror(file.get()))
+    if (std::ferror(file))
         throw Failure(SystemErrorText(errno));
     return bytes;
+}
+
+QByteArray exifFromTiffHeader(const QByteArray& block) {
+    // The header stands within the first few bytes: after a 4-byte offset, "Exif\0\0", or both.
+    constexpr qsizetype kFarthest = 16;
+    const qsizetype little = block.indexOf(QByteArray("II*\0", 4));
+    const qsizetype big = block.indexOf(QByteArray("MM\0*", 4));
+    const qsizetype at = little < 0 ? big : big < 0 ? little : std::min(little, big);
+    return at < 0 || at > kFarthest ? QByteArray() : block.mid(at);
+}
+
+BuiltFormats NewerFormats() {
+    BuiltFormats formats;
+    const auto add = [&formats](bool built, const char* name) {
+        (built ? formats.with : formats.without) << QString::fromLatin1(name);
+    };
+#ifdef TINTOREL_HAS_HEIF
+    add(true, "HEIC/HEIF");
+#else
+    add(false, "HEIC/HEIF");
+#endif
+#ifdef TINTOREL_HAS_AVIF
+    add(true, "AVIF");
+#else
+    add(false, "AVIF");
+#endif
+#ifdef TINTOREL_HAS_WEBP
+    add(true, "WebP");
+#else
+    add(false, "WebP");
+#endif
+#ifdef TINTOREL_HAS_JXL
+    add(true, "JPEG XL");
+#else
+    add(false, "JPEG XL");
+#endif
+    return formats;
 }
 
 QString TooLargeText(QSize size, qint64 maxPixels) {

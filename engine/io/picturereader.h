@@ -5,6 +5,8 @@
 
 #include "engine/io/picture.h"
 
+#include <QStringList>
+
 #include <atomic>
 #include <memory>
 
@@ -51,7 +53,24 @@ public:
         Q_UNUSED(denominator);
         return false;
     }
+    // What the copy will lack of the picture, for the run's notes (the frames after the first of
+    // an animation).
+    virtual QStringList notes() const { return {}; }
 };
+
+// The note of an animated picture, of which only the first frame is read; with the number of
+// frames where the file gives it without decoding them.
+inline const QString kAnimatedNote =
+    QStringLiteral("stamped its first frame alone: an animated picture");
+inline const QString kFirstFrameNote = kAnimatedNote + QStringLiteral(" of %1 frames");
+
+// The formats this build reads and writes beyond those Qt gives it, as the command line names
+// them, and those it was built without.
+struct BuiltFormats {
+    QStringList with;
+    QStringList without;
+};
+BuiltFormats NewerFormats();
 
 // The whole file, opened as PictureReader::open opens it, for a codec that works on the file's
 // bytes. Raises a Failure like PictureReader::open.

@@ -38,10 +38,59 @@ QByteArray encodeWithQt(const QImage& image, const char* format) {
     return bytes;
 }
 
+// Unused in a build without the newer codecs.
+[[maybe_unused]] void writeBytes(QIODevice& device, const QByteArray& bytes) {
+    writeAllToDevice(device, bytes.constData(), bytes.size());
+}
+
 } // namespace
+
+bool WritesFormat(PictureFormat format) {
+    switch (format) {
+    case PictureFormat::Webp:
+#ifdef TINTOREL_HAS_WEBP
+        return true;
+#else
+        return false;
+#endif
+    case PictureFormat::Avif:
+#ifdef TINTOREL_HAS_AVIF
+        return true;
+#else
+        return false;
+#endif
+    case PictureFormat::Jxl:
+#ifdef TINTOREL_HAS_JXL
+        return true;
+#else
+        return false;
+#endif
+    case PictureFormat::Heif:
+    case PictureFormat::Other:
+        return false;
+    default:
+        return true;
+    }
+}
+
+bool KeepsAlpha(PictureFormat format) {
+    switch (format) {
+    case PictureFormat::Png:
+    case PictureFormat::Tiff:
+    case PictureFormat::Gif:
+    case PictureFormat::Webp:
+    case PictureFormat::Avif:
+    case PictureFormat::Jxl:
+        return true;
+    default:
+        return false;
+    }
+}
 
 void WritePicture(const QImage& image, PictureFormat format, QIODevice& device,
                   const JpegSettings& jpeg, const PictureMetadata& metadata) {
+    if (!WritesFormat(format))
+        throw Failure(kNoOutputEncoderText);
     const bool alpha =
         image.hasAlphaChannel() && format != PictureFormat::Jpeg && format != PictureFormat::Bmp;
     const QImage pixels =
@@ -66,7 +115,19 @@ void WritePicture(const QImage& image, PictureFormat format, QIODevice& device,
         const QByteArray bytes = tiffWithMetadata(encodeWithQt(pixels, "tiff"), metadata);
         return writeAllToDevice(device, bytes.constData(), bytes.size());
     }
-    case PictureFormat::Other:
+#ifdef TINTOREL_HAS_WEBP
+    case PictureFormat::Webp:
+        return writeBytes(device, encodeWebp(pixels, jpeg.quality, metadata));
+#endif
+#ifdef TINTOREL_HAS_AVIF
+    case PictureFormat::Avif:
+        return writeBytes(device, encodeAvif(pixels, jpeg.quality, metadata));
+#endif
+#ifdef TINTOREL_HAS_JXL
+    case PictureFormat::Jxl:
+        return writeBytes(device, encodeJxl(pixels, jpeg.quality, metadata));
+#endif
+    default:
         break;
     }
     throw Failure(kNoOutputEncoderText);

@@ -27,8 +27,16 @@ QString PngProfileRefusal(const QByteArray& icc);
 std::unique_ptr<RowWriter> StartPngWriter(QIODevice& device, QSize size, bool alpha,
                                           const PictureMetadata& metadata);
 
-// Encodes a whole picture in the format (JPEG, PNG, GIF, BMP or TIFF), with the metadata where
-// the format holds it (JPEG, PNG, TIFF). GIF keeps an alpha channel as a transparent colour
-// index; BMP and JPEG are written opaque. Raises a Failure.
+// Whether this build encodes the format: HEIF never, WebP, AVIF and JPEG XL when built with their
+// libraries.
+bool WritesFormat(PictureFormat format);
+// Whether the format's copies keep a picture's transparency (PNG, TIFF, GIF, WebP, AVIF, JPEG
+// XL); the others are flattened onto white.
+bool KeepsAlpha(PictureFormat format);
+
+// Encodes a whole picture in the format (JPEG, PNG, GIF, BMP, TIFF, WebP, AVIF or JPEG XL), with
+// the metadata where the format holds it (all but GIF and BMP). GIF keeps an alpha channel as a
+// transparent colour index; BMP and JPEG are written opaque. WebP, AVIF and JPEG XL are lossy at
+// the JPEG settings' quality. Raises a Failure.
 void WritePicture(const QImage& image, PictureFormat format, QIODevice& device,
                   const JpegSettings& jpeg, const PictureMetadata& metadata);

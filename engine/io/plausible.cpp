@@ -104,6 +104,11 @@ qint64 MostPixelsHeld(const PictureCoding& coding) {
         return BmpMostPixels(coding);
     case PictureFormat::Tiff:
         return Saturated(double(coding.fileBytes) * kBitsPerByte * kTiffPixelsPerBit);
+    case PictureFormat::Webp:
+    case PictureFormat::Avif:
+    case PictureFormat::Heif:
+    case PictureFormat::Jxl:
+        // Their decoders take the whole file and stop at its end.
     case PictureFormat::Other:
         break;
     }

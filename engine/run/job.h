@@ -27,7 +27,17 @@ inline constexpr int kPlacementCount = 9;
 
 // The indices of the output-format buttons, as the setting "Save Option" stores them, then the
 // formats that Automatic writes beyond the buttons.
-enum class OutputFormat : int { Automatic = 0, Jpg = 1, Bmp = 2, Png = 3, Tif = 4, Gif = 5 };
+enum class OutputFormat : int {
+    Automatic = 0,
+    Jpg = 1,
+    Bmp = 2,
+    Png = 3,
+    Tif = 4,
+    Gif = 5,
+    Webp = 6,
+    Avif = 7,
+    Jxl = 8,
+};
 
 inline constexpr int kOutputFormatCount = 4; // the buttons
 

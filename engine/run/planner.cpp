@@ -3,6 +3,7 @@
 
 #include "engine/io/picturefacts.h"
 #include "engine/io/picturereader.h"
+#include "engine/io/picturewriter.h"
 #include "engine/stamping/marktext.h"
 #include "engine/stamping/stamp.h"
 #include "support/failure.h"
@@ -12,6 +13,7 @@
 
 #include <QCryptographicHash>
 #include <QFile>
+#include <QFileInfo>
 #include <QtEndian>
 
 #include <sys/stat.h>
@@ -22,11 +24,14 @@ struct AutomaticFormat {
     PictureFormat format;
 };
 
-// Automatic writes each known extension under its own spelling, in the format it names.
+// Automatic writes each known extension under its own spelling, in the format it names, where
+// this build writes that format. HEIC and HEIF, which it only reads, become JPEG.
 const AutomaticFormat kAutomaticFormats[] = {
-    {"bmp", PictureFormat::Bmp},  {"jpg", PictureFormat::Jpeg},  {"jpeg", PictureFormat::Jpeg},
-    {"jpe", PictureFormat::Jpeg}, {"jfif", PictureFormat::Jpeg}, {"gif", PictureFormat::Gif},
-    {"png", PictureFormat::Png},  {"tif", PictureFormat::Tiff},  {"tiff", PictureFormat::Tiff},
+    {"bmp", PictureFormat::Bmp},   {"jpg", PictureFormat::Jpeg},  {"jpeg", PictureFormat::Jpeg},
+    {"jpe", PictureFormat::Jpeg},  {"jfif", PictureFormat::Jpeg}, {"gif", PictureFormat::Gif},
+    {"png", PictureFormat::Png},   {"tif", PictureFormat::Tiff},  {"tiff", PictureFormat::Tiff},
+    {"webp", PictureFormat::Webp}, {"avif", PictureFormat::Avif}, {"jxl", PictureFormat::Jxl},
+    {"heic", PictureFormat::Heif}, {"heif", PictureFormat::Heif},
 };
 
 // The numbered form of a file name: "1.jpg" gives "1 (2).jpg", "README" gives "README (2)".
@@ -96,8 +101,13 @@ std::optional<OutputPlan> PlanOutput(const WatermarkJob& job, const QString& inp
     switch (*job.Format) {
     case OutputFormat::Automatic:
         for (const AutomaticFormat& format : kAutomaticFormats) {
-            if (extension.toLower() == QLatin1String(format.extension))
-                return OutputPlan{outputBase + extension, format.format};
+            if (extension.toLower() != QLatin1String(format.extension))
+                continue;
+            if (format.format == PictureFormat::Heif)
+                return OutputPlan{outputBase + QStringLiteral("jpg"), PictureFormat::Jpeg};
+            if (!WritesFormat(format.format))
+                return std::nullopt;
+            return OutputPlan{outputBase + extension, format.format};
         }
         return std::nullopt;
     case OutputFormat::Jpg:
@@ -110,8 +120,23 @@ std::optional<OutputPlan> PlanOutput(const WatermarkJob& job, const QString& inp
         return OutputPlan{outputBase + QStringLiteral("tif"), PictureFormat::Tiff};
     case OutputFormat::Gif:
         return OutputPlan{outputBase + QStringLiteral("gif"), PictureFormat::Gif};
+    case OutputFormat::Webp:
+        return OutputPlan{outputBase + QStringLiteral("webp"), PictureFormat::Webp};
+    case OutputFormat::Avif:
+        return OutputPlan{outputBase + QStringLiteral("avif"), PictureFormat::Avif};
+    case OutputFormat::Jxl:
+        return OutputPlan{outputBase + QStringLiteral("jxl"), PictureFormat::Jxl};
     }
     return std::nullopt;
+}
+
+QString FormatNote(const WatermarkJob& job, const QString& inputPath) {
+    if (job.Format != OutputFormat::Automatic)
+        return {};
+    const QString extension = QFileInfo(inputPath).suffix().toLower();
+    return extension == QLatin1String("heic") || extension == QLatin1String("heif")
+               ? kHeifAsJpegNote
+               : QString();
 }
 
 int ShardOf(const QString& relativeOutput, int count) {
@@ -218,6 +243,7 @@ ImagePlan RunPlanner::planName(int position) {
         return plan;
     }
     plan.output = *output;
+    plan.note = FormatNote(job_, input);
     chooseName(plan);
     return plan;
 }

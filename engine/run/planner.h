@@ -25,6 +25,9 @@ struct OutputPlan {
     PictureFormat format = PictureFormat::Jpeg;
 };
 
+inline const QString kHeifAsJpegNote = QStringLiteral(
+    "written as JPEG: Tintorel reads HEIC and HEIF pictures but does not write them");
+
 // The output path and format for an input under the job's format, or nothing when no file is
 // written for it (an extension that Automatic does not know, or no format selected).
 //
@@ -36,6 +39,9 @@ struct OutputPlan {
 // list (from 1), any "/" in a filled value made "_".
 std::optional<OutputPlan> PlanOutput(const WatermarkJob& job, const QString& inputPath,
                                      const QString& subfolder = {}, int position = 1);
+// What the user is told of the format PlanOutput chose: Automatic writes a HEIC or HEIF as JPEG.
+// Empty for the others.
+QString FormatNote(const WatermarkJob& job, const QString& inputPath);
 
 // The part of a run shared among count machines (1 to count) that an image belongs to, from its
 // output's path below the output folder before any numbering, or its own name there when it gets
@@ -79,6 +85,7 @@ struct ImagePlan {
     OutputPlan output;
     Renamed renamed = Renamed::No;
     QString refusal; // the message of a refused output
+    QString note;    // what the user is told of the output's format (FormatNote)
     QByteArray mark; // what the copy is made from, set on it when it is written
 };
 

@@ -186,6 +186,7 @@ ImageReport BatchRunner::process(int position, const ImagePlan& plan) {
         request.inputPath = job_.InputPaths.at(position - 1);
         request.output = plan.output;
         request.mark = plan.mark;
+        request.formatNote = plan.note;
         // A copy below the output folder goes into a folder that may not exist yet.
         if (!job_.OutputSubfolders.value(position - 1).isEmpty())
             request.folderToMake = FolderOfPath(plan.output.path).chopped(1);

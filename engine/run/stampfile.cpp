@@ -31,14 +31,8 @@ qint64 PixelCount(QSize size) {
     return qint64(size.width()) * qint64(size.height());
 }
 
-bool KeepsAlpha(PictureFormat format) {
-    return format == PictureFormat::Png || format == PictureFormat::Tiff ||
-           format == PictureFormat::Gif;
-}
-
 bool CarriesMetadata(PictureFormat format) {
-    return format == PictureFormat::Jpeg || format == PictureFormat::Png ||
-           format == PictureFormat::Tiff;
+    return format != PictureFormat::Gif && format != PictureFormat::Bmp;
 }
 
 // A copy whose mark is lost is taken for someone else's file by a rerun, which keeps it and
@@ -370,7 +364,9 @@ void StampAndCommit(const StampRequest& request, PictureReader& reader, StampRes
         StreamStamp(reader, file, request.output, encoding, plans, stage);
     else
         picture = WholeStamp(reader, file, request.output, encoding, plans, stage);
-    result.notes << encoding.notes;
+    result.notes << reader.notes() << encoding.notes;
+    if (!request.formatNote.isEmpty())
+        result.notes << request.formatNote;
     stage = Stage::Write;
     const bool marked = MarkCopy(file, request.mark);
     file.commit();

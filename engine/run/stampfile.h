@@ -51,6 +51,8 @@ struct StampRequest {
     // What the copy is made from (see provenance.h), set on it before it takes its name; empty
     // for none.
     QByteArray mark;
+    // What the user is told of the copy's format, such as a HEIC written as JPEG; empty for none.
+    QString formatNote;
 };
 
 struct StampResult {
