@@ -37,6 +37,8 @@ const QStringList kOutputOptions = {
     QStringLiteral("name"),
 };
 
+constexpr qint64 kMostPresetBytes = 1 << 20;
+
 const QString kOutputSection = QStringLiteral("Output");
 const QString kMarkSection = QStringLiteral("Mark");
 
@@ -114,6 +116,11 @@ std::optional<Preset> ReadPreset(const QString& path, QString& error) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         error = QStringLiteral("cannot read the preset %1: %2").arg(path, file.errorString());
+        return std::nullopt;
+    }
+    // A device or pipe could give bytes without end; a preset is a short text file.
+    if (!QFileInfo(path).isFile() || file.size() > kMostPresetBytes) {
+        error = QStringLiteral("the preset %1 is not a text file of at most 1 MB").arg(path);
         return std::nullopt;
     }
     Preset preset;
