@@ -185,8 +185,12 @@ std::optional<Preset> ReadPreset(const QString& path, QString& error) {
             value = folder + QLatin1Char('/') + value;
         section->append({name, value});
     }
-    // A gap in the numbering ([Mark 1] and [Mark 3]) leaves no empty mark between.
+    // A gap in the numbering ([Mark 1] and [Mark 3]) leaves no empty mark between; a preset
+    // without [Mark 1] leaves the first mark to the command line.
+    const bool firstGiven = !preset.marks.isEmpty() && !preset.marks[0].isEmpty();
     preset.marks.removeIf([](const QList<PresetOption>& mark) { return mark.isEmpty(); });
+    if (!firstGiven && !preset.marks.isEmpty())
+        preset.marks.prepend({});
     return preset;
 }
 

@@ -129,6 +129,16 @@ void TestCliPreset::furtherMarksAndTheCommandLineOverThePreset() {
     QVERIFY(back->marks[0].contains(PresetOption{"watermark", "  \"odd\" name "}));
     QVERIFY(!back->marks[0].contains(PresetOption{"opacity", "40"}));
     QCOMPARE(back->marks[1], saving->presetToSave.marks[1]);
+
+    // Without [Mark 1], the first mark is the command line's and the preset's mark comes after.
+    const std::optional<CliRequest> under =
+        ParseArguments({"--preset", writePreset("second.ini", "[Mark 3]\ntext = {name}\n"),
+                        "--watermark", "w.png"},
+                       error);
+    QVERIFY2(under, qPrintable(error));
+    QCOMPARE(under->job.WatermarkPath, QStringLiteral("w.png"));
+    QCOMPARE(under->job.MoreMarks.size(), 1);
+    QCOMPARE(under->job.MoreMarks[0].Text.text, QStringLiteral("{name}"));
 }
 
 void TestCliPreset::aSavedPresetStampsAsItsOptionsDo() {

@@ -111,84 +111,79 @@ private:
     quint64 factor_;
 };
 
-// Running sums of the four premultiplied channels over a window.
-struct ChannelSums {
-    int alpha = 0, red = 0, green = 0, blue = 0;
-    void add(QRgb value, int sign) {
-        alpha += sign * qAlpha(value);
-        red += sign * qRed(value);
-        green += sign * qGreen(value);
-        blue += sign * qBlue(value);
-    }
-    QRgb mean(const WindowDivider& divide) const {
-        return qRgba(divide(red), divide(green), divide(blue), divide(alpha));
-    }
-};
-
-// One pass of a box blur of the given radius along each row, pixels beyond the ends taken as
-// clear. A row clear from end to end stays so.
-void BlurRows(QImage& image, int radius) {
-    const int width = image.width();
+// One pass of a box blur of the given radius along each row of an 8-bit alpha picture, values
+// beyond the ends taken as clear. A row clear from end to end stays so.
+void BlurRows(QImage& alpha, int radius) {
+    const int width = alpha.width();
     const WindowDivider divide(2 * radius + 1);
-    std::vector<QRgb> source(size_t(width), 0);
-    for (int y = 0; y < image.height(); ++y) {
-        auto* const line = reinterpret_cast<QRgb*>(image.scanLine(y));
-        if (std::all_of(line, line + width, [](QRgb value) { return value == 0; }))
+    std::vector<uchar> source(size_t(width), 0);
+    for (int y = 0; y < alpha.height(); ++y) {
+        uchar* const line = alpha.scanLine(y);
+        if (std::all_of(line, line + width, [](uchar value) { return value == 0; }))
             continue;
         std::copy(line, line + width, source.begin());
-        ChannelSums sums;
+        int sum = 0;
         for (int x = 0; x < std::min(radius, width); ++x)
-            sums.add(source[size_t(x)], 1);
+            sum += source[size_t(x)];
         for (int x = 0; x < width; ++x) {
             if (x + radius < width)
-                sums.add(source[size_t(x + radius)], 1);
-            line[x] = sums.mean(divide);
+                sum += source[size_t(x + radius)];
+            line[x] = uchar(divide(sum));
             if (x - radius >= 0)
-                sums.add(source[size_t(x - radius)], -1);
+                sum -= source[size_t(x - radius)];
         }
     }
 }
 
 // The same down each column, all columns at once a row at a time, so that memory is read in
 // order.
-void BlurColumns(QImage& image, int radius) {
-    const int width = image.width(), height = image.height();
+void BlurColumns(QImage& alpha, int radius) {
+    const int width = alpha.width(), height = alpha.height();
     const WindowDivider divide(2 * radius + 1);
-    const QImage source = image.copy();
-    const auto row = [&source](int y) {
-        return reinterpret_cast<const QRgb*>(source.scanLine(y));
-    };
-    std::vector<ChannelSums> sums(static_cast<size_t>(width));
+    const QImage source = alpha.copy();
+    std::vector<int> sums(static_cast<size_t>(width), 0);
     const auto add = [&](int y, int sign) {
-        const QRgb* line = row(y);
+        const uchar* line = source.constScanLine(y);
         for (int x = 0; x < width; ++x)
-            sums[size_t(x)].add(line[x], sign);
+            sums[size_t(x)] += sign * line[x];
     };
     for (int y = 0; y < std::min(radius, height); ++y)
         add(y, 1);
     for (int y = 0; y < height; ++y) {
         if (y + radius < height)
             add(y + radius, 1);
-        auto* const line = reinterpret_cast<QRgb*>(image.scanLine(y));
+        uchar* const line = alpha.scanLine(y);
         for (int x = 0; x < width; ++x)
-            line[x] = sums[size_t(x)].mean(divide);
+            line[x] = uchar(divide(sums[size_t(x)]));
         if (y - radius >= 0)
             add(y - radius, -1);
     }
 }
 
 // The letters' shape in the shadow's colour, blurred: three box passes come close to a gaussian.
+// The shadow is one colour, so only its coverage is blurred, and coloured afterwards.
 QImage ShadowOf(const QPainterPath& letters, QSize size, QColor color, int radius) {
-    QImage shadow(size, QImage::Format_ARGB32_Premultiplied);
-    shadow.fill(Qt::transparent);
+    QImage alpha(size, QImage::Format_Alpha8);
+    alpha.fill(0);
     {
-        QPainter painter(&shadow);
+        QPainter painter(&alpha);
         painter.setRenderHint(QPainter::Antialiasing);
-        painter.fillPath(letters, color);
+        painter.fillPath(letters, Qt::black);
     }
     for (int pass = 0; pass < 3; ++pass) {
-        BlurRows(shadow, radius);
-        BlurColumns(shadow, radius);
+        BlurRows(alpha, radius);
+        BlurColumns(alpha, radius);
+    }
+    QImage shadow(size, QImage::Format_ARGB32_Premultiplied);
+    const QRgb shade = qPremultiply(color.rgba());
+    for (int y = 0; y < size.height(); ++y) {
+        const uchar* coverage = alpha.constScanLine(y);
+        auto* const line = reinterpret_cast<QRgb*>(shadow.scanLine(y));
+        for (int x = 0; x < size.width(); ++x) {
+            const uint a = coverage[x];
+            line[x] = qRgba(qRed(shade) * a / 255, qGreen(shade) * a / 255, qBlue(shade) * a / 255,
+                            qAlpha(shade) * a / 255);
+        }
     }
     return shadow;
 }
