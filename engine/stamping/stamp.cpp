@@ -9,6 +9,9 @@
 #include <QPainter>
 #include <QTransform>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -68,6 +71,45 @@ inline void StampPixel(QRgb& out, QRgb pixel, bool imageHasAlpha) {
 // a turned mark's corners and a text's gaps are mostly so.
 constexpr int kRun = 8;
 
+// BlendOverOpaque without a branch, for a run of the mark where something shows: a clear pixel
+// leaves the picture's and an opaque one gives the mark's, exactly as StampPixel's branches do,
+// and (t + 127) / 255 is the same as (u + (u >> 8)) >> 8 with u = t + 128 for every t up to
+// 255 x 255, so that the compiler blends several pixels at once.
+inline QRgb BlendRunPixel(QRgb mark, QRgb image) {
+    const uint a = mark >> 24;
+    const uint rest = 255 - a;
+    const auto mix = [&](int shift) {
+        const uint u = ((mark >> shift) & 0xFF) * a + ((image >> shift) & 0xFF) * rest + 128;
+        return ((u + (u >> 8)) >> 8) << shift;
+    };
+    return kOpaque | mix(16) | mix(8) | mix(0);
+}
+
+// Four pixels at once with SSE2, which every x86-64 processor has, the same numbers as
+// BlendRunPixel: each channel in 16 bits, m * a + o * (255 - a) + 128 at most 65153.
+#if defined(__SSE2__)
+inline void BlendRun4(QRgb* out, const QRgb* mark) {
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i full = _mm_set1_epi16(255);
+    const __m128i half = _mm_set1_epi16(128);
+    const __m128i m = _mm_loadu_si128(reinterpret_cast<const __m128i*>(mark));
+    const __m128i o = _mm_loadu_si128(reinterpret_cast<const __m128i*>(out));
+    const auto blend = [&](__m128i m16, __m128i o16) {
+        // Each pixel's alpha (its fourth 16-bit lane) in all four lanes.
+        const __m128i a = _mm_shufflehi_epi16(_mm_shufflelo_epi16(m16, 0xFF), 0xFF);
+        const __m128i u = _mm_add_epi16(
+            _mm_add_epi16(_mm_mullo_epi16(m16, a), _mm_mullo_epi16(o16, _mm_sub_epi16(full, a))),
+            half);
+        return _mm_srli_epi16(_mm_add_epi16(u, _mm_srli_epi16(u, 8)), 8);
+    };
+    const __m128i low = blend(_mm_unpacklo_epi8(m, zero), _mm_unpacklo_epi8(o, zero));
+    const __m128i high = blend(_mm_unpackhi_epi8(m, zero), _mm_unpackhi_epi8(o, zero));
+    const __m128i blended =
+        _mm_or_si128(_mm_packus_epi16(low, high), _mm_set1_epi32(static_cast<int>(kOpaque)));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), blended);
+}
+#endif
+
 void StampLine(QRgb* out, const QRgb* mark, int count, bool imageHasAlpha) {
     int x = 0;
     for (; x + kRun <= count; x += kRun) {
@@ -76,8 +118,18 @@ void StampLine(QRgb* out, const QRgb* mark, int count, bool imageHasAlpha) {
             any |= mark[x + i];
         if ((any & ~RGB_MASK) == 0)
             continue;
-        for (int i = 0; i < kRun; ++i)
-            StampPixel(out[x + i], mark[x + i], imageHasAlpha);
+        if (imageHasAlpha) {
+            for (int i = 0; i < kRun; ++i)
+                StampPixel(out[x + i], mark[x + i], true);
+        } else {
+#if defined(__SSE2__)
+            for (int i = 0; i < kRun; i += 4)
+                BlendRun4(out + x + i, mark + x + i);
+#else
+            for (int i = 0; i < kRun; ++i)
+                out[x + i] = BlendRunPixel(mark[x + i], out[x + i]);
+#endif
+        }
     }
     for (; x < count; ++x)
         StampPixel(out[x], mark[x], imageHasAlpha);
