@@ -27,7 +27,13 @@ SET_KINDS = {"jpeg12": "JPEGs of 12 MP", "png2": "PNGs of 2 MP", "jpeg108": "JPE
 TOOL_TITLES = {"tintorel": "tintorel-cli", "lossless": "tintorel-cli --jpeg lossless",
                "lossless-centre": "tintorel-cli --jpeg lossless, logo at the centre",
                "vips": "vips composite2", "im6": "ImageMagick 6 convert",
-               "floor": "djpeg \\| cjpeg (no stamp)"}
+               "floor": "djpeg \\| cjpeg (no stamp)",
+               "tiled": "tintorel-cli, logo tiled and turned",
+               "text-tiled": "tintorel-cli, logo tiled and turned, text at the bottom right"}
+# The marks of the tiled cases: the logo at a tenth of the width, turned 30 degrees, staggered
+# over the whole picture; and a text with its variables over it.
+TILE_OPTIONS = ["--tile", "--tile-stagger", "--scale", "0.1", "--rotate", "30"]
+TEXT_MARK = {"--text": "(c) {year} {name}", "--text-size": "3", "--text-shadow": ""}
 HOW_TITLES = {"1": "1 process per image, 1 at a time", "2": "1 process per image, 2 at a time",
               "all": "1 process for all images, its default workers"}
 
@@ -60,8 +66,22 @@ def tintorel_command(c, sources, out, tool="tintorel"):
     leaves alone and encodes those under it with the picture's own tables."""
     way = ["--jpeg", "lossless"] if tool.startswith("lossless") else ["--quality", "75"]
     placement = "middle-middle" if tool == "lossless-centre" else "bottom-right"
+    marks = list(TILE_OPTIONS) if tool in ("tiled", "text-tiled") else []
+    if tool == "text-tiled":
+        marks += ["--preset", text_preset(c)]
     return [c["cli"], "--watermark", c["logo"], "--output", out, "--placement", placement,
-            "--quiet"] + way + sources
+            "--quiet"] + way + marks + sources
+
+
+def text_preset(c):
+    """A preset whose second mark is the text at the bottom right, in the scratch folder."""
+    path = os.path.join(c["scratch"], "text-mark.ini")
+    with open(path, "w") as f:
+        f.write(f"[Mark 1]\nwatermark = {c['logo']}\n\n[Mark 2]\nplacement = bottom-right\n"
+                "margin = 2%\n" +
+                "".join(f"{k[2:]} = {v}\n" if v else f"{k[2:]} = true\n"
+                        for k, v in TEXT_MARK.items()))
+    return path
 
 
 def logo_at(tool, size):
@@ -240,7 +260,7 @@ def check_outputs(tool, sources, out, size, c, scratch):
                     raise ValueError("djpeg: " + (decode.stderr.strip() or f"exit {decode.returncode}"))
             if (w, h) != size:
                 raise ValueError(f"{w}x{h}, expected {size[0]}x{size[1]}")
-            if tool == "floor":
+            if tool in ("floor", "tiled", "text-tiled"):
                 continue
             at = logo_at(tool, size)
             plain, stamped = expected_corner(src, at, c, scratch)
@@ -299,7 +319,10 @@ COMPARISONS = [("tintorel", "1", peer, "1", "rate") for peer in ("vips", "im6", 
      ("tintorel", "1", "im6", "1", "peak"), ("tintorel", "all", "vips", "2", "peak"),
      ("lossless", "1", "tintorel", "1", "rate"), ("lossless", "all", "tintorel", "all", "rate"),
      ("lossless", "all", "vips", "2", "rate"), ("lossless", "all", "im6", "2", "rate"),
-     ("lossless-centre", "all", "tintorel", "all", "rate")]
+     ("lossless-centre", "all", "tintorel", "all", "rate"),
+     ("tiled", "all", "tintorel", "all", "rate"), ("tiled", "all", "tintorel", "all", "peak"),
+     ("text-tiled", "all", "tintorel", "all", "rate"),
+     ("text-tiled", "all", "tintorel", "all", "peak")]
 WAYS = {"1": "per image, 1 at a time", "2": "per image, 2 at a time", "all": "one process"}
 
 
@@ -392,6 +415,7 @@ def main():
                         help="the folder holding tintorel-cli")
     parser.add_argument("--out", help="scratch folder for the outputs (default: under /dev/shm)")
     parser.add_argument("--report", default=os.path.join(HERE, "last-report.md"))
+    parser.add_argument("--tools", help="only these tools, such as tintorel,tiled (default: all)")
     args = parser.parse_args()
     args.reps = args.reps or (1 if args.quick else 3)
     if args.job == "web":
@@ -409,6 +433,7 @@ def main():
     base = args.out or tempfile.mkdtemp(prefix="tintorel-bench-",
                                         dir="/dev/shm" if os.path.isdir("/dev/shm") else None)
     os.makedirs(os.path.join(base, "logs"), exist_ok=True)
+    c["scratch"] = base
     version = subprocess.run([c["cli"], "--version"], capture_output=True, text=True).stdout
     lines = machine() + [f"Measured: {c['cli']} ({version.strip()})"]
     if args.job == "web":
@@ -421,6 +446,7 @@ def main():
             shutil.rmtree(base, ignore_errors=True)
         return 0 if ok else 1
 
+    help_text = subprocess.run([c["cli"], "--help"], capture_output=True, text=True).stdout
     cases = []
     for set_name in sets:
         tools = ["tintorel", "vips", "im6"] + (["floor"] if set_name.startswith("jpeg") else [])
@@ -428,7 +454,11 @@ def main():
         cases.append((set_name, "tintorel", "all"))
         if set_name.startswith("jpeg"):
             cases += [(set_name, "lossless", "1"), (set_name, "lossless", "all"),
-                      (set_name, "lossless-centre", "all")]
+                      (set_name, "lossless-centre", "all"), (set_name, "tiled", "all")]
+        if set_name == "jpeg12" and "--text " in help_text:
+            cases.append((set_name, "text-tiled", "all"))
+    if args.tools:
+        cases = [key for key in cases if key[1] in args.tools.split(",")]
 
     results, sizes, problems = {}, {}, {}
     rounds = args.reps + (0 if args.quick else 1)

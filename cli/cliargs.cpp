@@ -9,6 +9,7 @@
 #include <QRegularExpression>
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 const QStringList kPlacementNames = {
@@ -106,13 +107,56 @@ QString SetScale(CliRequest& request, const QString& value) {
     const double scale = value.toDouble(&isNumber);
     return Take(isNumber && scale > 0 && scale <= 1 ? std::optional(scale) : std::nullopt,
                 request.job.Style.scale,
-                "--scale takes a share of the image width above 0 and at most 1, not \"%1\"",
+                "--scale takes a share of the image above 0 and at most 1, not \"%1\"", value);
+}
+
+QString SetScaleOf(CliRequest& request, const QString& value) {
+    return Take(ParseScaleOf(value), request.job.Style.scaleOf,
+                "--scale-of takes width, height, short or long, not \"%1\"", value);
+}
+
+// The most a margin in percent may be: half the short edge, from both sides, meets in the middle.
+constexpr double kMostMarginPercent = 50;
+
+QString SetMargin(CliRequest& request, const QString& value) {
+    StampStyle& style = request.job.Style;
+    const char* refusal = "--margin takes a number of pixels, 0 or more, or a percentage of the "
+                          "short edge from 0% to 50%, not \"%1\"";
+    if (value.endsWith(QLatin1Char('%'))) {
+        bool isNumber = false;
+        const double percent = value.chopped(1).toDouble(&isNumber);
+        const bool fits = isNumber && percent >= 0 && percent <= kMostMarginPercent;
+        return Take(fits ? std::optional(percent) : std::nullopt, style.marginPercent, refusal,
+                    value);
+    }
+    style.marginPercent = -1;
+    return Take(ParseCount(value, 0, 1 << 20), style.margin, refusal, value);
+}
+
+// A turn beyond a few whole turns is a typing slip, not an angle.
+constexpr double kMostTurn = 3600;
+
+QString SetRotation(CliRequest& request, const QString& value) {
+    bool isNumber = false;
+    const double degrees = value.toDouble(&isNumber);
+    const bool fits = isNumber && std::abs(degrees) <= kMostTurn;
+    return Take(fits ? std::optional(degrees) : std::nullopt, request.job.Style.rotation,
+                "--rotate takes an angle in degrees from -3600 to 3600, such as 30 or -45, not "
+                "\"%1\"",
                 value);
 }
 
-QString SetMargin(CliRequest& request, const QString& value) {
-    return Take(ParseCount(value, 0, 1 << 20), request.job.Style.margin,
-                "--margin takes a number of pixels, 0 or more, not \"%1\"", value);
+// A gap of a hundred marks leaves at most one copy on the picture.
+constexpr double kMostTileGap = 10000;
+
+QString SetTileGap(CliRequest& request, const QString& value) {
+    bool isNumber = false;
+    const double gap = value.toDouble(&isNumber);
+    const bool fits = isNumber && gap >= 0 && gap <= kMostTileGap;
+    return Take(fits ? std::optional(gap) : std::nullopt, request.job.Style.tileGap,
+                "--tile-gap takes a percentage of the watermark's size from 0 to 10000, not "
+                "\"%1\"",
+                value);
 }
 
 QString SetOpacity(CliRequest& request, const QString& value) {
@@ -215,7 +259,9 @@ QString SetNothing(CliRequest&, const QString&) {
 // Every option, in the order --help lists them. A new option is one row here and its paragraph in
 // the manual page, which a test holds to this table.
 const CliOption kOptions[] = {
-    {"watermark", "FILE", "the watermark picture",
+    {"watermark", "FILE",
+     "the watermark picture; an SVG is drawn at the size it is\n"
+     "stamped at, sharp at any size",
      Keep<&CliRequest::job, &WatermarkJob::WatermarkPath>},
     {"text", "TEXT",
      "stamp TEXT as the mark, in place of a watermark picture;\n"
@@ -310,14 +356,37 @@ const CliOption kOptions[] = {
      "whole run",
      SetShard},
     {"scale", "F",
-     "the watermark's width as a share F of each image's width\n"
-     "(0 < F <= 1), its aspect kept (default: its own size)",
+     "the watermark's size as a share F (0 < F <= 1) of each\n"
+     "image's measure that --scale-of names, its aspect kept\n"
+     "(default: its own size; an SVG is drawn at that size)",
      SetScale},
+    {"scale-of", "EDGE",
+     "what F is a share of: width (default: the watermark's\n"
+     "width of the image's width), height (its height of the\n"
+     "height), short or long (its longer side of the image's\n"
+     "short or long edge, alike for portrait and landscape)",
+     SetScaleOf},
     {"margin", "N",
      "N pixels between the watermark and the edges it is placed\n"
      "against (default: 1 at the left and top, 0 at the right\n"
-     "and bottom)",
+     "and bottom), or P% of the image's short edge on every side",
      SetMargin},
+    {"rotate", "DEG",
+     "turn the watermark DEG degrees counter-clockwise; the\n"
+     "placement and margin apply to the turned box; 90, 180 and\n"
+     "270 turn it pixel for pixel",
+     SetRotation},
+    {"tile", nullptr,
+     "repeat the watermark over the whole image on a grid\n"
+     "centred on the image's centre, turned with --rotate;\n"
+     "--placement and --margin mean nothing then",
+     TurnOn<&CliRequest::job, &WatermarkJob::Style, &StampStyle::tile>},
+    {"tile-gap", "P",
+     "with --tile: the gap between copies as P percent of the\n"
+     "watermark's size (default 100)",
+     SetTileGap},
+    {"tile-stagger", nullptr, "with --tile: every second row shifted by half a step",
+     TurnOn<&CliRequest::job, &WatermarkJob::Style, &StampStyle::tileStagger>},
     {"opacity", "P", "the watermark at P percent of its strength (default 100)", SetOpacity},
     {"quality", "Q",
      "JPEG quality 1-100 (default 75), or keep: a JPEG input's\n"
@@ -509,6 +578,13 @@ std::optional<OutputFormat> ParseFormat(const QString& text) {
         QStringLiteral("webp"), QStringLiteral("avif"), QStringLiteral("jxl")};
     const qsizetype index = names.indexOf(text.toLower());
     return index < 0 ? std::nullopt : std::optional(OutputFormat(index));
+}
+
+std::optional<ScaleOf> ParseScaleOf(const QString& text) {
+    static const QStringList names = {QStringLiteral("width"), QStringLiteral("height"),
+                                      QStringLiteral("short"), QStringLiteral("long")};
+    const qsizetype index = names.indexOf(text.toLower());
+    return index < 0 ? std::nullopt : std::optional(ScaleOf(index));
 }
 
 std::optional<bool> ParseJpegWay(const QString& text) {

@@ -46,6 +46,8 @@ std::optional<OutputFormat> ParseFormat(const QString& text);
 
 // The way JPEGs are stamped, reencode or lossless in any letter case: true for lossless.
 std::optional<bool> ParseJpegWay(const QString& text);
+// width, height, short or long, in any letter case.
+std::optional<ScaleOf> ParseScaleOf(const QString& text);
 
 // What to do with a file at an output name that Tintorel did not write: number, replace or skip,
 // in any letter case.

@@ -37,6 +37,8 @@ const QStringList kOutputOptions = {
     QStringLiteral("name"),
 };
 
+constexpr qint64 kMostPresetBytes = 1 << 20;
+
 const QString kOutputSection = QStringLiteral("Output");
 const QString kMarkSection = QStringLiteral("Mark");
 
@@ -116,6 +118,11 @@ std::optional<Preset> ReadPreset(const QString& path, QString& error) {
         error = QStringLiteral("cannot read the preset %1: %2").arg(path, file.errorString());
         return std::nullopt;
     }
+    // A device or pipe could give bytes without end; a preset is a short text file.
+    if (!QFileInfo(path).isFile() || file.size() > kMostPresetBytes) {
+        error = QStringLiteral("the preset %1 is not a text file of at most 1 MB").arg(path);
+        return std::nullopt;
+    }
     Preset preset;
     QList<PresetOption>* section = nullptr;
     PresetPart part = PresetPart::None;
@@ -178,8 +185,12 @@ std::optional<Preset> ReadPreset(const QString& path, QString& error) {
             value = folder + QLatin1Char('/') + value;
         section->append({name, value});
     }
-    // A gap in the numbering ([Mark 1] and [Mark 3]) leaves no empty mark between.
+    // A gap in the numbering ([Mark 1] and [Mark 3]) leaves no empty mark between; a preset
+    // without [Mark 1] leaves the first mark to the command line.
+    const bool firstGiven = !preset.marks.isEmpty() && !preset.marks[0].isEmpty();
     preset.marks.removeIf([](const QList<PresetOption>& mark) { return mark.isEmpty(); });
+    if (!firstGiven && !preset.marks.isEmpty())
+        preset.marks.prepend({});
     return preset;
 }
 

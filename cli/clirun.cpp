@@ -257,8 +257,13 @@ bool MakeOutputFolder(const QString& folder, QTextStream& errors) {
 // report started. False, with the reason told, when the run cannot start.
 bool StartRun(CliWindow& window, const CliRequest& request, const CliInputs& inputs,
               RunReport& report, QTextStream& errors) {
-    const TextStyle& text = request.job.Text;
-    if (!text.text.isEmpty()) {
+    // Every text mark's font, the further marks' too: never a mark left out for want of one.
+    QList<TextStyle> texts{request.job.Text};
+    for (const MarkLayer& layer : request.job.MoreMarks)
+        texts << layer.Text;
+    for (const TextStyle& text : texts) {
+        if (text.text.isEmpty())
+            continue;
         if (const std::optional<QString> refusal = FontRefusal(text.font)) {
             errors << "tintorel-cli: " << *refusal << '\n';
             return false;
@@ -280,10 +285,8 @@ bool StartRun(CliWindow& window, const CliRequest& request, const CliInputs& inp
     // message, not one for every image.
     QString error;
     try {
-        if (text.text.isEmpty())
-            window.useWatermark(std::make_shared<RunWatermark>(
-                request.job.WatermarkPath, request.job.TransparentColor, request.job.Style,
-                WatermarkPixelCeiling(window.runSettings())));
+        window.useWatermark(std::make_shared<RunWatermark>(
+            request.job, WatermarkPixelCeiling(window.runSettings())));
     } catch (const Failure& failure) {
         error = failure.text();
     }

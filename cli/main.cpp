@@ -2,37 +2,44 @@
 #include "cli/clioptions.h"
 #include "cli/clirun.h"
 
+#include "engine/stamping/marksource.h"
+
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QTextStream>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <memory>
-#include <string_view>
 #include <unistd.h>
 
 namespace {
-// A text mark needs Qt's fonts, which come with a QGuiApplication; it costs some 35 ms of start-up
-// that a run with a picture mark does without.
-bool WantsFonts(int argc, char* argv[]) {
-    for (int i = 1; i < argc; ++i) {
-        const std::string_view argument(argv[i]);
-        if (argument == "--")
-            break;
-        // A preset may hold a text mark.
-        for (const std::string_view option : {"--text", "--preset"})
-            if (argument == option ||
-                (argument.starts_with(option) && argument.substr(option.size()).starts_with('=')))
-                return true;
-    }
-    return false;
+// The command line as Qt reads it, before there is an application to ask.
+QStringList Arguments(int argc, char* argv[]) {
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    return arguments;
 }
 
-// The fonts' application draws nothing on a screen: it runs on the offscreen platform, unless the
-// environment names one, and Qt's warning of a missing runtime folder, which that platform never
-// uses, stays out of the run's messages.
-std::unique_ptr<QCoreApplication> FontApplication(int& argc, char* argv[]) {
+// Whether a mark draws letters: a text, or an SVG, which may hold text. Qt's fonts come only with
+// a QGuiApplication, whose start a run of raster marks does without.
+bool DrawsLetters(const CliRequest& request) {
+    const WatermarkJob& job = request.job;
+    if (!job.Text.text.isEmpty() || IsSvgFile(job.WatermarkPath))
+        return true;
+    return std::any_of(job.MoreMarks.begin(), job.MoreMarks.end(), [](const MarkLayer& layer) {
+        return !layer.Text.text.isEmpty() || IsSvgFile(layer.WatermarkPath);
+    });
+}
+
+// The application for the run: with fonts, on the offscreen platform unless the environment names
+// another, since it shows nothing on a screen; Qt's warning of a missing runtime folder, which that
+// platform never uses, stays out of the run's messages.
+std::unique_ptr<QCoreApplication> Application(int& argc, char* argv[], bool fonts) {
+    if (!fonts)
+        return std::make_unique<QCoreApplication>(argc, argv);
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     const QtMessageHandler previous =
@@ -50,17 +57,15 @@ int main(int argc, char* argv[]) {
     // A report reader that goes away (a closed pipe) fails the report, told at the end, instead of
     // killing the run while it stamps.
     std::signal(SIGPIPE, SIG_IGN);
+    QString error;
+    const std::optional<CliRequest> request = ParseArguments(Arguments(argc, argv), error);
     const std::unique_ptr<QCoreApplication> app =
-        WantsFonts(argc, argv) ? FontApplication(argc, argv)
-                               : std::make_unique<QCoreApplication>(argc, argv);
+        Application(argc, argv, request && DrawsLetters(*request));
     QCoreApplication::setApplicationName(QStringLiteral("tintorel-cli"));
     QCoreApplication::setApplicationVersion(QStringLiteral(TINTOREL_VERSION));
     QTextStream out(stdout);
     QTextStream errors(stderr);
 
-    QString error;
-    const std::optional<CliRequest> request =
-        ParseArguments(QCoreApplication::arguments().mid(1), error);
     if (!request) {
         errors << "tintorel-cli: " << error << "\nTry 'tintorel-cli --help' for more.\n";
         return 2;

@@ -12,7 +12,7 @@ trap 'rm -rf "$work"' EXIT
 # upright, 800 x 1200, for the mark that follows the short edge.
 scene() {
     convert -size "$1" gradient:'#5d8fc9-#f3d9a4' \
-        \( -size "$1" plasma:'#2e5d34-#6f8f3a' -blur 0x2 \) \
+        \( -size "$1" plasma:'#2e5d34-#6f8f3a' -blur 0x2 -modulate 90,35 \) \
         \( -size "$1" xc:black -fill white -draw "$2" -blur 0x1.5 \) -composite \
         -fill '#ffe9a8' -draw "$3" -quality 92 "$4"
 }
@@ -26,7 +26,8 @@ touch -d '2026-06-21 19:30' "$work/lake.jpg" "$work/tower.jpg"
 #    same size on either orientation.
 "$cli" --quiet --watermark assets/tintorel.svg --placement bottom-right --scale 0.22 \
     --scale-of short --margin 3% --output "$work/logo" "$work/lake.jpg" "$work/tower.jpg"
-montage "$work/logo/lake.jpg" "$work/logo/tower.jpg" -geometry 'x480+8+8' -background white \
+# Both at the same reduction, so that the marks' sizes compare as they are.
+montage "$work/logo/lake.jpg" "$work/logo/tower.jpg" -resize 40% -geometry +8+8 -background white \
     -quality 88 docs/marks-logo.jpg
 
 # 2. A text line with variables, with a soft shadow.

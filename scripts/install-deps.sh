@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
     cmake ninja-build g++ pkg-config
-    qt6-base-dev qt6-image-formats-plugins libgl-dev
+    qt6-base-dev qt6-svg-dev qt6-image-formats-plugins libgl-dev
     libgif-dev libjpeg62-turbo-dev libpng-dev libexiv2-dev
     # HEIC/HEIF in (libheif1 brings libde265 to decode HEVC and x265, which the tests encode
     # their HEIC with), AVIF, WebP and JPEG XL in and out.

@@ -216,8 +216,8 @@ void TestBudget::markPartMatchesWholeMark() {
     QFETCH(int, opacity);
     QFETCH(QRect, visible);
     const StampMark mark(redLineMark(), 0xFFFFFF, StampStyle{.scale = scale, .opacity = opacity});
-    const QImage whole = mark.forImageWidth(600).pixels().copy(visible);
-    const QImage part = mark.partForImageWidth(600, visible).pixels();
+    const QImage whole = mark.forPicture(QSize(600, 400)).pixels().copy(visible);
+    const QImage part = mark.partForPicture(QSize(600, 400), visible).pixels();
     QCOMPARE(part.size(), visible.size());
     // Drawn on its own, the part may round differently at an edge of the red line.
     int largest = 0;
@@ -248,7 +248,8 @@ void TestBudget::markBeyondNarrowPictureLandsWhereWholeOneWould() {
     const QString input = made_.filePath("narrow.png"), output = made_.filePath("narrow-out.png");
     writeFile(input, encoded(picture, PictureFormat::Png));
     const StampStyle style{.scale = 1.0};
-    const StampMark whole = StampMark(redLineMark(), 0xFFFFFF, style).forImageWidth(3000);
+    const StampMark whole =
+        StampMark(redLineMark(), 0xFFFFFF, style).forPicture(QSize(3000, height));
     QPoint at;
     PlaceWatermark(placement, 3000, float(height), float(whole.size().width()),
                    float(whole.size().height()), at, -1);

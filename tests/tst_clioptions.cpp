@@ -74,7 +74,13 @@ QStringList Described(const CliRequest& request) {
         "update=" + number(job.UpdateOnly),
         QStringLiteral("shard=%1/%2").arg(job.Shard.index).arg(job.Shard.count),
         "scale=" + number(job.Style.scale),
+        "scale-of=" + number(int(job.Style.scaleOf)),
         "margin=" + number(job.Style.margin),
+        "margin-percent=" + number(job.Style.marginPercent),
+        "rotate=" + number(job.Style.rotation),
+        "tile=" + number(job.Style.tile),
+        "tile-gap=" + number(job.Style.tileGap),
+        "tile-stagger=" + number(job.Style.tileStagger),
         "opacity=" + number(job.Style.opacity),
         "quality=" + number(job.Output.jpegQuality),
         "keep-quality=" + number(job.Output.keepJpegQuality),
@@ -170,7 +176,13 @@ void TestCliOptions::eachOptionSetsItsOwnValue_data() {
     row("update", {"--update"}, {"update=1"});
     row("shard", {"--shard", "2/8"}, {"shard=2/8"});
     row("scale", {"--scale", "0.25"}, {"scale=0.25"});
+    row("scale of the short edge", {"--scale-of", "Short"}, {"scale-of=2"});
     row("margin", {"--margin", "0"}, {"margin=0"});
+    row("margin in percent", {"--margin", "2.5%"}, {"margin-percent=2.5"});
+    row("the last margin wins", {"--margin", "3%", "--margin", "7"}, {"margin=7"});
+    row("rotate", {"--rotate", "-30"}, {"rotate=-30"});
+    row("tile", {"--tile", "--tile-gap", "0", "--tile-stagger"},
+        {"tile=1", "tile-gap=0", "tile-stagger=1"});
     row("opacity", {"--opacity", "40"}, {"opacity=40"});
     row("quality", {"--quality", "90"}, {"quality=90"});
     row("quality kept", {"--quality", "keep"}, {"keep-quality=1"});
@@ -225,8 +237,22 @@ void TestCliOptions::refusalsNameTheOptionAndTheValue_data() {
         "--extension takes extensions such as jpg or jpg,.png, not \",.\"");
     row("shard", {"--shard", "4/3"}, "--shard takes K/N with 1 <= K <= N, not \"4/3\"");
     row("scale", {"--scale", "1.5"},
-        "--scale takes a share of the image width above 0 and at most 1, not \"1.5\"");
-    row("margin", {"--margin", "-1"}, "--margin takes a number of pixels, 0 or more, not \"-1\"");
+        "--scale takes a share of the image above 0 and at most 1, not \"1.5\"");
+    row("scale of", {"--scale-of", "diagonal"},
+        "--scale-of takes width, height, short or long, not \"diagonal\"");
+    row("margin", {"--margin", "-1"},
+        "--margin takes a number of pixels, 0 or more, or a percentage of the short edge from 0% "
+        "to 50%, not \"-1\"");
+    row("margin beyond the middle", {"--margin", "50.5%"},
+        "--margin takes a number of pixels, 0 or more, or a percentage of the short edge from 0% "
+        "to 50%, not \"50.5%\"");
+    row("rotate", {"--rotate", "left"},
+        "--rotate takes an angle in degrees from -3600 to 3600, such as 30 or -45, not \"left\"");
+    row("rotate without end", {"--rotate", "inf"},
+        "--rotate takes an angle in degrees from -3600 to 3600, such as 30 or -45, not \"inf\"");
+    row("tile gap", {"--tile-gap", "-5"},
+        "--tile-gap takes a percentage of the watermark's size from 0 to 10000, not \"-5\"");
+    row("tile without a value", {"--tile=yes"}, "--tile takes no value");
     row("opacity", {"--opacity", "101"}, "--opacity takes a percentage from 0 to 100, not \"101\"");
     row("quality", {"--quality", "best"}, "--quality takes 1 to 100 or keep, not \"best\"");
     row("JPEG way", {"--jpeg", "best"}, "--jpeg takes reencode or lossless, not \"best\"");
@@ -265,6 +291,10 @@ void TestCliOptions::malformedOptionsExitWithTwo_data() {
     QTest::newRow("no megapixels") << QStringList{"--max-megapixels", "0"};
     QTest::newRow("megapixels not a number") << QStringList{"--max-megapixels", "lots"};
     QTest::newRow("megapixels beyond any memory") << QStringList{"--max-megapixels", "1e300"};
+    QTest::newRow("scale of the diagonal") << QStringList{"--scale-of", "diagonal"};
+    QTest::newRow("margin in per mille") << QStringList{"--margin", "5%%"};
+    QTest::newRow("rotate not a number") << QStringList{"--rotate", "NaN"};
+    QTest::newRow("negative tile gap") << QStringList{"--tile-gap", "-1"};
 }
 
 void TestCliOptions::malformedOptionsExitWithTwo() {

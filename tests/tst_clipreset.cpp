@@ -64,6 +64,7 @@ void TestCliPreset::presetFilesAreReadOrRefusedByTheirLine_data() {
                                      << "[Mark 1]: --opacity takes a percentage" << 0 << 0 << false;
     QTest::newRow("a flag's odd value") << QByteArray("[Output]\nstrip-metadata = maybe\n")
                                         << "strip-metadata takes true or false" << 0 << 0 << false;
+    QTest::newRow("a device") << QByteArray("/dev/zero") << "is not a text file" << 0 << 0 << false;
     QTest::newRow("the colour of a further mark")
         << QByteArray("[Mark 1]\nopacity = 5\n[Mark 2]\ntransparent-color = 000000\n")
         << "transparent-color belongs to Mark 1 alone" << 0 << 0 << false;
@@ -72,7 +73,7 @@ void TestCliPreset::presetFilesAreReadOrRefusedByTheirLine_data() {
 void TestCliPreset::presetFilesAreReadOrRefusedByTheirLine() {
     QFETCH(QByteArray, text);
     QFETCH(QString, refusal);
-    const QString path = writePreset("look.ini", text);
+    const QString path = text == "/dev/zero" ? QString(text) : writePreset("look.ini", text);
     QString error;
     const std::optional<CliRequest> request = ParseArguments({"--preset", path}, error);
     if (!refusal.isEmpty()) {
@@ -128,6 +129,16 @@ void TestCliPreset::furtherMarksAndTheCommandLineOverThePreset() {
     QVERIFY(back->marks[0].contains(PresetOption{"watermark", "  \"odd\" name "}));
     QVERIFY(!back->marks[0].contains(PresetOption{"opacity", "40"}));
     QCOMPARE(back->marks[1], saving->presetToSave.marks[1]);
+
+    // Without [Mark 1], the first mark is the command line's and the preset's mark comes after.
+    const std::optional<CliRequest> under =
+        ParseArguments({"--preset", writePreset("second.ini", "[Mark 3]\ntext = {name}\n"),
+                        "--watermark", "w.png"},
+                       error);
+    QVERIFY2(under, qPrintable(error));
+    QCOMPARE(under->job.WatermarkPath, QStringLiteral("w.png"));
+    QCOMPARE(under->job.MoreMarks.size(), 1);
+    QCOMPARE(under->job.MoreMarks[0].Text.text, QStringLiteral("{name}"));
 }
 
 void TestCliPreset::aSavedPresetStampsAsItsOptionsDo() {

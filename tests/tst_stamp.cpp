@@ -178,7 +178,7 @@ void TestStamp::scaledMarkTakesItsShareWithoutKeyBleeding() {
                 logo.setPixel(x, y, qRgb(255, 0, 0));
     StampStyle style;
     style.scale = 0.25;
-    const StampMark mark = StampMark(logo, kWhite, style).forImageWidth(4000);
+    const StampMark mark = StampMark(logo, kWhite, style).forPicture(QSize(4000, 3000));
     QCOMPARE(mark.size(), QSize(1000, 500));
     int partial = 0;
     for (int y = 0; y < mark.size().height(); ++y)
@@ -191,15 +191,16 @@ void TestStamp::scaledMarkTakesItsShareWithoutKeyBleeding() {
                      qPrintable(QStringLiteral("%1,%2").arg(x).arg(y)));
         }
     QVERIFY(partial > 0); // the edge is soft, and still pure red
-    QCOMPARE(StampMark(logo, kWhite, style).forImageWidth(3).size(), QSize(1, 1));
+    QCOMPARE(StampMark(logo, kWhite, style).forPicture(QSize(3, 3)).size(), QSize(1, 1));
 }
 
 void TestStamp::opacityWeakensTheMark() {
     StampStyle style;
     style.opacity = 50;
     QImage image = SolidImage(10, 10, qRgb(100, 100, 100));
-    StampImage(image, QPoint(0, 0),
-               StampMark(SolidImage(4, 4, qRgb(200, 0, 100)), kWhite, style).forImageWidth(10));
+    StampImage(
+        image, QPoint(0, 0),
+        StampMark(SolidImage(4, 4, qRgb(200, 0, 100)), kWhite, style).forPicture(QSize(10, 10)));
     QCOMPARE(image.pixel(1, 1), qRgb(150, 50, 100));
     QCOMPARE(image.pixel(5, 5), qRgb(100, 100, 100));
 }

@@ -156,8 +156,7 @@ void RunPlanner::learnFiles() {
     }
     watermark_ = IdentityOf(job_.WatermarkPath);
     // By content: a watermark put back by a copy that keeps the old time is still a new one.
-    watermarkDigest_ =
-        ContentDigest(job_.Text.text.isEmpty() ? job_.WatermarkPath : job_.Text.font);
+    watermarkDigest_ = MarksDigest(job_);
 }
 
 ImagePlan RunPlanner::plan(int position) {

@@ -34,23 +34,23 @@ QByteArray Field(const QByteArray& name, const QByteArray& value) {
     return name + '=' + QByteArray::number(value.size()) + ':' + value + '\n';
 }
 
-// What of the job changes the bytes of a copy in the format; the output's place does not.
-QByteArray OptionFields(const WatermarkJob& job, PictureFormat format) {
-    QByteArray fields = Field("placement", QByteArray::number(job.Placement)) +
-                        Field("transparent", QByteArray::number(job.TransparentColor)) +
-                        Field("format", QByteArray::number(int(format))) +
-                        Field("scale", QByteArray::number(job.Style.scale, 'g', 17)) +
-                        Field("margin", QByteArray::number(job.Style.margin)) +
-                        Field("opacity", QByteArray::number(job.Style.opacity)) +
-                        Field("strip", QByteArray::number(job.Output.stripMetadata));
-    // Absent without a resize, so that copies made before resizing existed stay current.
-    if (job.Output.resize.resizes())
-        fields += Field("resize", ResizeSpecText(job.Output.resize).toUtf8());
-    // The JPEG choices change JPEG copies only, so that a new quality leaves PNG copies alone.
-    if (format == PictureFormat::Jpeg)
-        fields += Field("quality", QByteArray::number(job.Output.jpegQuality)) +
-                  Field("keep", QByteArray::number(job.Output.keepJpegQuality)) +
-                  Field("lossless", QByteArray::number(job.Output.losslessJpeg));
+QByteArray Number(double value) {
+    return QByteArray::number(value, 'g', 17);
+}
+
+// The style's choices beyond scale, margin and opacity, each only where it differs from what a
+// style holds without it, so that copies made before the choice existed keep their marks.
+QByteArray ShapeFields(const StampStyle& style) {
+    const StampStyle usual;
+    QByteArray fields;
+    if (style.scaleOf != usual.scaleOf)
+        fields += Field("scale-of", QByteArray::number(int(style.scaleOf)));
+    if (style.marginPercent >= 0)
+        fields += Field("margin-percent", Number(style.marginPercent));
+    if (style.rotation != usual.rotation)
+        fields += Field("rotate", Number(style.rotation));
+    if (style.tile)
+        fields += Field("tile", Number(style.tileGap) + (style.tileStagger ? " stagger" : ""));
     return fields;
 }
 
@@ -65,6 +65,42 @@ QByteArray TextFields(const TextStyle& text, int place) {
                         Field("shadow", QByteArray::number(text.shadow));
     if (text.text.contains(QLatin1String("{n")))
         fields += Field("place", QByteArray::number(place));
+    return fields;
+}
+
+// Each further mark in its order, its file's content counted in MarksDigest.
+QByteArray MoreMarkFields(const QList<MarkLayer>& layers, int place) {
+    QByteArray fields;
+    for (const MarkLayer& layer : layers)
+        fields += Field("layer", QFile::encodeName(layer.WatermarkPath)) +
+                  TextFields(layer.Text, place) +
+                  Field("placement", QByteArray::number(layer.Placement)) +
+                  Field("scale", Number(layer.Style.scale)) +
+                  Field("margin", QByteArray::number(layer.Style.margin)) +
+                  Field("opacity", QByteArray::number(layer.Style.opacity)) +
+                  Field("key-tolerance", QByteArray::number(layer.Style.keyTolerance)) +
+                  ShapeFields(layer.Style);
+    return fields;
+}
+
+// What of the job changes the bytes of a copy in the format; the output's place does not.
+QByteArray OptionFields(const WatermarkJob& job, PictureFormat format, int place) {
+    QByteArray fields = Field("placement", QByteArray::number(job.Placement)) +
+                        Field("transparent", QByteArray::number(job.TransparentColor)) +
+                        Field("format", QByteArray::number(int(format))) +
+                        Field("scale", QByteArray::number(job.Style.scale, 'g', 17)) +
+                        Field("margin", QByteArray::number(job.Style.margin)) +
+                        Field("opacity", QByteArray::number(job.Style.opacity)) +
+                        Field("strip", QByteArray::number(job.Output.stripMetadata)) +
+                        ShapeFields(job.Style) + MoreMarkFields(job.MoreMarks, place);
+    // Absent without a resize, so that copies made before resizing existed stay current.
+    if (job.Output.resize.resizes())
+        fields += Field("resize", ResizeSpecText(job.Output.resize).toUtf8());
+    // The JPEG choices change JPEG copies only, so that a new quality leaves PNG copies alone.
+    if (format == PictureFormat::Jpeg)
+        fields += Field("quality", QByteArray::number(job.Output.jpegQuality)) +
+                  Field("keep", QByteArray::number(job.Output.keepJpegQuality)) +
+                  Field("lossless", QByteArray::number(job.Output.losslessJpeg));
     return fields;
 }
 
@@ -85,6 +121,18 @@ QByteArray ContentDigest(const QString& path) {
     return hash.result().toHex();
 }
 
+QByteArray MarksDigest(const WatermarkJob& job) {
+    const QByteArray first =
+        ContentDigest(job.Text.text.isEmpty() ? job.WatermarkPath : job.Text.font);
+    if (job.MoreMarks.isEmpty())
+        return first;
+    QByteArray digests = first;
+    for (const MarkLayer& layer : job.MoreMarks)
+        digests +=
+            ' ' + ContentDigest(layer.Text.text.isEmpty() ? layer.WatermarkPath : layer.Text.font);
+    return QCryptographicHash::hash(digests, QCryptographicHash::Sha256).toHex();
+}
+
 QByteArray SourceMark(const WatermarkJob& job, const QString& input, PictureFormat format,
                       const QByteArray& watermarkDigest, int place) {
     struct stat info {};
@@ -96,7 +144,7 @@ QByteArray SourceMark(const WatermarkJob& job, const QString& input, PictureForm
         Field("size", QByteArray::number(qint64(info.st_size))) +
         Field("modified", QByteArray::number(qint64(info.st_mtim.tv_sec)) + '.' +
                               QByteArray::number(qint64(info.st_mtim.tv_nsec))) +
-        Field("watermark", watermarkDigest) + OptionFields(job, format) +
+        Field("watermark", watermarkDigest) + OptionFields(job, format, place) +
         TextFields(job.Text, place);
     return QCryptographicHash::hash(recipe, QCryptographicHash::Sha256).toHex();
 }

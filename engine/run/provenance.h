@@ -24,9 +24,13 @@ inline const QString kMarksFileName = QStringLiteral(".tintorel-marks");
 // be read.
 QByteArray ContentDigest(const QString& path);
 
+// The digest of what every mark of the job is drawn from: the watermark file's content, and each
+// further mark's picture or font file after it.
+QByteArray MarksDigest(const WatermarkJob& job);
+
 // The mark of the copy of an input made under the job in the format, given the digest of the
-// watermark's content (for a text mark, of its font file's). A text mark's copy depends on the
-// input's place in the list when its text names it.
+// marks' content (MarksDigest). A text mark's copy depends on the input's place in the list when
+// its text names it.
 QByteArray SourceMark(const WatermarkJob& job, const QString& input, PictureFormat format,
                       const QByteArray& watermarkDigest, int place = 0);
 

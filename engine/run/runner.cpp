@@ -157,14 +157,10 @@ bool BatchRunner::setUp() {
     // The first worker learns which files the inputs and the watermark are and decodes the
     // watermark, once for the whole run; the others wait for it.
     planner_.learnFiles();
-    // A text mark is drawn for each picture; the run's mark stays empty.
-    if (!settings_.watermark && !job_.Text.text.isEmpty())
-        settings_.watermark = std::make_shared<RunWatermark>(StampMark());
     if (!settings_.watermark) {
         try {
             settings_.watermark =
-                std::make_shared<RunWatermark>(job_.WatermarkPath, job_.TransparentColor,
-                                               job_.Style, WatermarkPixelCeiling(settings_));
+                std::make_shared<RunWatermark>(job_, WatermarkPixelCeiling(settings_));
         } catch (const Failure& error) {
             failure = error.text();
         } catch (const std::bad_alloc&) {

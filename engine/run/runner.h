@@ -33,7 +33,7 @@ struct ImageReport {
     ImageOutcome outcome = ImageOutcome::Skipped;
     QString outputPath;
     QList<StepFailure> failures;
-    QStringList notes;    // what the run says of a written copy besides its failures
+    QStringList notes; // what the run says of a written copy besides its failures
     ImagePlan::Renamed renamed = ImagePlan::Renamed::No; // whether and why it took a numbered name
     qint64 milliseconds = 0;
 };

@@ -10,6 +10,8 @@
 #include "engine/run/outputfile.h"
 #include "engine/run/provenance.h"
 #include "engine/stamping/jpeglossless.h"
+#include "engine/stamping/markshape.h"
+#include "engine/stamping/marksource.h"
 #include "engine/stamping/marktext.h"
 #include "engine/stamping/textmark.h"
 #include "support/failure.h"
@@ -25,8 +27,6 @@
 
 namespace {
 constexpr qint64 kBytesPerPixel = 4;
-// A mark up to this size is kept for the next picture of the same width.
-constexpr qint64 kKeptMarkBytes = 16 * 1024 * 1024;
 
 qint64 PixelCount(QSize size) {
     return qint64(size.width()) * qint64(size.height());
@@ -51,8 +51,11 @@ struct Encoding {
     QStringList notes; // what of the metadata the copy's format could not hold
 };
 
+// The marks of one picture, finished for it, each with the places of its copies.
+using Plans = std::vector<StampPlan>;
+
 void StreamStamp(PictureReader& reader, OutputFile& file, const OutputPlan& output,
-                 const Encoding& encoding, QPoint at, const StampMark& mark, Stage& stage) {
+                 const Encoding& encoding, const Plans& plans, Stage& stage) {
     const QSize size = reader.size();
     const bool alphaOut = reader.hasAlpha() && KeepsAlpha(output.format);
     stage = Stage::Write;
@@ -70,7 +73,8 @@ void StreamStamp(PictureReader& reader, OutputFile& file, const OutputPlan& outp
         reader.readRows(band.get(), bytesPerLine, count);
         if (reader.hasAlpha() && !alphaOut)
             FlattenRows(band.get(), bytesPerLine, size.width(), count);
-        StampRows(band.get(), bytesPerLine, y, count, size.width(), alphaOut, at, mark);
+        for (const StampPlan& plan : plans)
+            StampRows(band.get(), bytesPerLine, y, count, size.width(), alphaOut, plan);
         stage = Stage::Write;
         writer->writeRows(band.get(), bytesPerLine, count);
     }
@@ -78,10 +82,11 @@ void StreamStamp(PictureReader& reader, OutputFile& file, const OutputPlan& outp
 }
 
 QImage WholeStamp(PictureReader& reader, OutputFile& file, const OutputPlan& output,
-                  const Encoding& encoding, QPoint at, const StampMark& mark, Stage& stage) {
+                  const Encoding& encoding, const Plans& plans, Stage& stage) {
     stage = Stage::Decode;
     QImage picture = DecodePicture(reader, KeepsAlpha(output.format));
-    StampImage(picture, at, mark);
+    for (const StampPlan& plan : plans)
+        StampImage(picture, plan);
     stage = Stage::Write;
     WritePicture(picture, output.format, file, encoding.jpeg, encoding.metadata);
     return picture;
@@ -121,39 +126,6 @@ QString Naming(const QString& path, const QString& text) {
 }
 } // namespace
 
-RunWatermark::RunWatermark(const QString& path, BgrColor transparent, const StampStyle& style,
-                           qint64 maxPixels) {
-    try {
-        mark_ = StampMark(DecodePicture(path, true, maxPixels), transparent, style);
-    } catch (const Failure& failure) {
-        throw Failure(Naming(path, failure.text()));
-    }
-}
-
-StampMark RunWatermark::forImageWidth(int width) {
-    QMutexLocker lock(&mutex_);
-    auto found = byWidth_.find(width);
-    if (found == byWidth_.end()) {
-        // A run meets few widths; a handful of sizes is all a camera's pictures take.
-        constexpr size_t kKeptSizes = 8;
-        if (byWidth_.size() >= kKeptSizes)
-            byWidth_.clear();
-        found = byWidth_.emplace(width, mark_.forImageWidth(width)).first;
-    }
-    return found->second;
-}
-
-StampMark RunWatermark::forPicture(int width, QRect visible) {
-    const QSize whole = mark_.sizeForImageWidth(width);
-    const qint64 wholeBytes = qint64(whole.width()) * whole.height() * kBytesPerPixel;
-    const qint64 visibleBytes = qint64(visible.width()) * visible.height() * kBytesPerPixel;
-    if (wholeBytes <= kKeptMarkBytes)
-        return forImageWidth(width);
-    // Made for this picture alone, counted in its admission; a partly visible one is cut.
-    return mark_.partForImageWidth(width, visibleBytes < wholeBytes ? visible
-                                                                    : QRect(QPoint(0, 0), whole));
-}
-
 namespace {
 // Whether the lossless way may take the picture: chosen, JPEG to JPEG, and its blocks fit in the
 // budget. A resized picture has new blocks throughout.
@@ -163,12 +135,13 @@ bool LosslessWanted(const StampRequest& request, const PictureReader& reader) {
 }
 
 // The lossless way's reading of the picture's head when that way is chosen for it; nothing
-// otherwise.
+// otherwise. Copies spread over the picture (a tile, several marks) go through all of its
+// blocks, and their need counts them so.
 std::unique_ptr<LosslessJpeg> LosslessHeadFor(const StampRequest& request,
-                                              const PictureReader& reader) {
+                                              const PictureReader& reader, bool oneCopy) {
     if (!LosslessWanted(request, reader))
         return nullptr;
-    return std::make_unique<LosslessJpeg>(request.inputPath);
+    return std::make_unique<LosslessJpeg>(request.inputPath, oneCopy);
 }
 
 // The picture's lossless way when it takes the picture; nothing otherwise, with a note when the
@@ -187,7 +160,18 @@ std::unique_ptr<LosslessJpeg> LosslessWayFor(std::unique_ptr<LosslessJpeg> jpeg,
     return nullptr;
 }
 
-// How the picture goes, what it holds on its way, and where the mark lands on it.
+// One mark on the picture: unsized, its placement and style, and where its copies land.
+struct MarkWay {
+    StampMark mark;
+    bool text = false;
+    int placement = 0;
+    StampStyle style;
+    QSize box;                  // the finished mark's size
+    std::vector<QPoint> places; // its copies' top-left corners, top to bottom
+    QRect visible;              // of a lone copy, the part on the picture, in the mark's own pixels
+};
+
+// How the picture goes, what it holds on its way, and where its marks land on it.
 struct PictureWay {
     QSize upright;
     bool streams = false;
@@ -195,53 +179,139 @@ struct PictureWay {
     qint64 need = 0;
     // What a spliced picture takes when its splice fails and it goes through all of its blocks.
     qint64 allBlocksNeed = 0;
-    QPoint at;
-    QRect visible; // the part of the mark on the picture, in the mark's own pixels
+    QList<MarkWay> marks;
+
+    size_t copies() const {
+        size_t count = 0;
+        for (const MarkWay& mark : marks)
+            count += mark.places.size();
+        return count;
+    }
 };
 
 qint64 PictureNeed(const StampRequest& request, const PictureReader& reader,
                    const LosslessJpeg* lossless, PictureWay& way) {
     const qint64 normal = way.streams ? StreamNeed(reader, request.output.format)
                                       : WholeNeed(reader, request.output.format);
-    const qint64 mark = MarkNeed(way.visible.size());
+    qint64 mark = 0;
+    for (const MarkWay& markWay : way.marks)
+        mark += MarkNeed(markWay.visible.size());
     if (!lossless)
         return normal + mark;
     const qint64 shown = request.wantPicture ? WholeNeed(reader, PictureFormat::Jpeg) : 0;
     way.allBlocksNeed = LosslessNeed(reader, QFileInfo(request.inputPath).size()) + shown + mark;
-    // A spliced picture holds the blocks around the mark, not the picture's.
-    const QSize storedMark = StoredRect(QRect(way.at + way.visible.topLeft(), way.visible.size()),
-                                        reader.size(), reader.orientation())
-                                 .size();
+    // A spliced picture holds the blocks around its one mark, not the picture's.
+    QSize storedMark;
+    for (const MarkWay& markWay : way.marks)
+        if (markWay.places.size() == 1)
+            storedMark = StoredRect(QRect(markWay.places.front() + markWay.visible.topLeft(),
+                                          markWay.visible.size()),
+                                    reader.size(), reader.orientation())
+                             .size();
     const qint64 need =
         lossless->spliced() ? lossless->bytesNeeded(storedMark) + shown + mark : way.allBlocksNeed;
     way.losslessFits = !request.budget || need <= request.budget->total();
     return way.losslessFits ? std::max(need, normal + mark) : normal + mark;
 }
 
+// The text of a mark drawn for the picture, its variables filled from it, with a note when one
+// came out empty. Null when nothing is drawn (a font that cannot be had).
+QImage DrawnText(const TextStyle& text, const StampRequest& request, const PictureReader& reader,
+                 QSize upright, QStringList& notes) {
+    const MarkTextValues values{request.inputPath, request.place, FactsOf(reader.metadata()),
+                                QFileInfo(request.inputPath).lastModified(), upright};
+    const FilledMarkText filled = FillMarkText(text.text, values);
+    if (!filled.empty.isEmpty())
+        notes << EmptyVariablesNote(filled.empty);
+    return RenderTextMark(text, filled.text, upright);
+}
+
+// The picture's marks, a text drawn for it, unsized: the first placed as the request says.
+QList<MarkWay> MarksFor(const StampRequest& request, const PictureReader& reader, QSize upright,
+                        const RunWatermark& watermark, QStringList& notes) {
+    QList<MarkWay> marks;
+    for (qsizetype i = 0; i < watermark.layers().size(); ++i) {
+        const RunMarkLayer& layer = watermark.layers().at(i);
+        MarkWay way;
+        way.mark = layer.mark;
+        way.placement = layer.placement;
+        way.style = layer.style;
+        const TextStyle* text = &layer.text;
+        if (i == 0) {
+            way.placement = request.placement;
+            way.style = *request.style;
+            if (request.text && !request.text->text.isEmpty())
+                text = request.text;
+        }
+        way.text = !text->text.isEmpty();
+        if (way.text) {
+            // A text takes the size its style gives it, whatever the scale.
+            StampStyle textStyle = way.style;
+            textStyle.scale = 0;
+            const QImage drawn = DrawnText(*text, request, reader, upright, notes);
+            if (drawn.isNull())
+                continue;
+            way.mark = StampMark(PixelsMarkSource(drawn), textStyle);
+        }
+        marks << way;
+    }
+    return marks;
+}
+
 PictureWay WayFor(const StampRequest& request, const PictureReader& reader,
-                  const LosslessJpeg* lossless, RunWatermark& watermark) {
+                  const RunWatermark& watermark, QStringList& notes) {
     PictureWay way;
     way.upright = OrientedSize(reader.size(), reader.orientation());
     const PictureFormat format = request.output.format;
     way.streams = !request.wantPicture && reader.canStream() && reader.orientation() == 1 &&
                   (format == PictureFormat::Jpeg || format == PictureFormat::Png ||
                    (format == PictureFormat::Webp && WritesFormat(format)));
-    const QSize mark = watermark.sizeForImageWidth(way.upright.width());
-    PlaceWatermark(request.placement, float(way.upright.width()), float(way.upright.height()),
-                   float(mark.width()), float(mark.height()), way.at, request.style->margin);
-    way.visible = QRect(way.at, mark).intersected(QRect(QPoint(0, 0), way.upright));
-    way.visible.translate(-way.at);
-    way.need = PictureNeed(request, reader, lossless, way);
+    const QRect picture(QPoint(0, 0), way.upright);
+    way.marks = MarksFor(request, reader, way.upright, watermark, notes);
+    for (MarkWay& mark : way.marks) {
+        mark.box = mark.mark.sizeFor(way.upright);
+        mark.places = MarkPlaces(mark.placement, way.upright, mark.mark.drawnSizeFor(way.upright),
+                                 mark.box, mark.style);
+        mark.visible = QRect(QPoint(0, 0), mark.box);
+        // A turned mark is made whole (see StampMark::partForPicture).
+        if (mark.places.size() == 1 && NormalTurn(mark.style.rotation) == 0)
+            mark.visible = QRect(mark.places.front(), mark.box)
+                               .intersected(picture)
+                               .translated(-mark.places.front());
+    }
     return way;
 }
 
+// The marks finished for the picture, each copy at its place.
+Plans PlansFor(const PictureWay& way, RunWatermark& watermark) {
+    Plans plans;
+    for (qsizetype i = 0; i < way.marks.size(); ++i) {
+        const MarkWay& markWay = way.marks.at(i);
+        StampPlan plan{markWay.text ? markWay.mark.forPicture(way.upright)
+                                    : watermark.forPicture(i, way.upright, markWay.visible),
+                       markWay.places};
+        // A mark made only where it lands starts there.
+        if (plan.mark.size() != markWay.box && plan.places.size() == 1)
+            plan.places.front() += markWay.visible.topLeft();
+        plans.push_back(std::move(plan));
+    }
+    return plans;
+}
+
 void LosslessStamp(LosslessJpeg& jpeg, const PictureReader& reader, const StampRequest& request,
-                   QPoint at, const StampMark& mark, OutputFile& file, Stage& stage,
-                   QStringList& notes) {
+                   const Plans& plans, OutputFile& file, Stage& stage, QStringList& notes) {
     stage = Stage::Decode;
     jpeg.read();
     // A spliced picture's scan is read as the mark's blocks are taken from it.
-    jpeg.stamp(at, mark, reader.orientation());
+    jpeg.stamp(plans, reader.orientation());
+    // A tile over most of the picture codes most of it anew: hardly the lossless way the user
+    // chose. (A lone mark larger than the picture is the user's own evident choice.)
+    constexpr double kMostlyRecoded = 0.5;
+    size_t copies = 0;
+    for (const StampPlan& plan : plans)
+        copies += plan.places.size();
+    if (copies > 1 && jpeg.stampedShare() > kMostlyRecoded)
+        notes << kMostlyRecodedNote.arg(std::lround(jpeg.stampedShare() * 100));
     stage = Stage::Write;
     // The copy is stored as its input was: a turned picture keeps its orientation and size.
     const bool turned = reader.orientation() != 1;
@@ -262,41 +332,15 @@ QImage WrittenPicture(const StampRequest& request) {
     }
 }
 
-// The mark of this picture: a text mark is drawn for it, its variables filled from the picture,
-// and noted when one came out empty; otherwise the run's mark. A text drawn at the size the
-// picture asks for is not scaled again.
-RunWatermark& MarkFor(const StampRequest& request, const PictureReader& reader,
-                      RunWatermark& watermark, std::optional<RunWatermark>& drawn,
-                      QStringList& notes) {
-    if (!request.text || request.text->text.isEmpty())
-        return watermark;
-    const QSize upright = OrientedSize(reader.size(), reader.orientation());
-    const MarkTextValues values{request.inputPath, request.place, FactsOf(reader.metadata()),
-                                QFileInfo(request.inputPath).lastModified(), upright};
-    const FilledMarkText filled = FillMarkText(request.text->text, values);
-    if (!filled.empty.isEmpty())
-        notes << EmptyVariablesNote(filled.empty);
-    QImage pixels = RenderTextMark(*request.text, filled.text, upright);
-    if (pixels.isNull()) {
-        pixels = QImage(1, 1, QImage::Format_ARGB32);
-        pixels.fill(Qt::transparent);
-    }
-    StampStyle style = *request.style;
-    style.scale = 0;
-    drawn.emplace(StampMark(pixels, kWhite, style));
-    return *drawn;
-}
-
 // Stamps the picture the way that suits it and puts the finished copy in place.
 void StampAndCommit(const StampRequest& request, PictureReader& reader, StampResult& result,
-                    RunWatermark& runMark, Stage& stage) {
+                    RunWatermark& watermark, Stage& stage) {
     stage = Stage::Place;
-    std::optional<RunWatermark> drawn;
-    RunWatermark& watermark = MarkFor(request, reader, runMark, drawn, result.notes);
+    PictureWay way = WayFor(request, reader, watermark, result.notes);
     stage = Stage::Decode;
-    std::unique_ptr<LosslessJpeg> head = LosslessHeadFor(request, reader);
+    std::unique_ptr<LosslessJpeg> head = LosslessHeadFor(request, reader, way.copies() <= 1);
     stage = Stage::Place;
-    const PictureWay way = WayFor(request, reader, head.get(), watermark);
+    way.need = PictureNeed(request, reader, head.get(), way);
     stage = Stage::Decode;
     MemoryBudget::Admission admission =
         request.budget ? request.budget->admit(way.need, way.upright) : MemoryBudget::Admission();
@@ -312,19 +356,18 @@ void StampAndCommit(const StampRequest& request, PictureReader& reader, StampRes
     if (!streams && !lossless && PixelCount(way.upright) > request.maxPixels)
         throw Failure(TooLargeText(way.upright, request.maxPixels));
     stage = Stage::Place;
-    const StampMark mark = watermark.forPicture(way.upright.width(), way.visible);
-    const QPoint at = mark.size() == way.visible.size() ? way.at + way.visible.topLeft() : way.at;
+    const Plans plans = PlansFor(way, watermark);
     stage = Stage::Write;
     MakeOutputFolder(request.folderToMake);
     OutputFile file(request.output.path);
     const Encoding encoding = lossless ? Encoding{} : EncodingFor(request, reader, way.upright);
     QImage picture;
     if (lossless)
-        LosslessStamp(*lossless, reader, request, at, mark, file, stage, result.notes);
+        LosslessStamp(*lossless, reader, request, plans, file, stage, result.notes);
     else if (streams)
-        StreamStamp(reader, file, request.output, encoding, at, mark, stage);
+        StreamStamp(reader, file, request.output, encoding, plans, stage);
     else
-        picture = WholeStamp(reader, file, request.output, encoding, at, mark, stage);
+        picture = WholeStamp(reader, file, request.output, encoding, plans, stage);
     result.notes << reader.notes() << encoding.notes;
     if (!request.formatNote.isEmpty())
         result.notes << request.formatNote;

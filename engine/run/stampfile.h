@@ -3,16 +3,15 @@
 #include "engine/run/budget.h"
 #include "engine/run/job.h"
 #include "engine/run/planner.h"
+#include "engine/run/runmarks.h"
 #include "engine/stamping/decode.h"
 #include "engine/stamping/stamp.h"
 
 #include <QImage>
 #include <QList>
-#include <QMutex>
 #include <QString>
 #include <QStringList>
 
-#include <map>
 
 // Step numbers of one image of the run, as the error report shows them after "at line ".
 namespace RunStep {
@@ -30,28 +29,6 @@ struct StepFailure {
     friend bool operator==(const StepFailure&, const StepFailure&) = default;
 };
 
-// The watermark of a run, decoded once and shared by every worker. With a scale, the mark is
-// resized once for each image width met, not once per image.
-class RunWatermark {
-public:
-    // Decodes and orients the watermark picture, refused like any picture above maxPixels.
-    // Raises a Failure naming the watermark file.
-    RunWatermark(const QString& path, BgrColor transparent, const StampStyle& style,
-                 qint64 maxPixels);
-    explicit RunWatermark(StampMark mark) : mark_(std::move(mark)) {}
-
-    StampMark forImageWidth(int width);
-    QSize sizeForImageWidth(int width) const { return mark_.sizeForImageWidth(width); }
-    // The mark for a picture of the given width where only `visible` of it lands on the picture.
-    // A mark much larger than its visible part is made only there, and is not kept for others.
-    StampMark forPicture(int width, QRect visible);
-
-private:
-    StampMark mark_;
-    QMutex mutex_;
-    std::map<int, StampMark> byWidth_;
-};
-
 struct StampRequest {
     QString inputPath;
     OutputPlan output;
@@ -60,8 +37,9 @@ struct StampRequest {
     int placement = 0;
     const OutputChoices* choices = nullptr;
     const StampStyle* style = nullptr;
-    // A text drawn as the mark for this picture, in place of the run's mark, when its text is
-    // not empty; place is the picture's place in the list, from 1, for its variables.
+    // A text drawn as the first mark for this picture, in place of the run's first mark, when its
+    // text is not empty; place is the picture's place in the list, from 1, for the variables of
+    // every text mark.
     const TextStyle* text = nullptr;
     int place = 1;
     // The largest picture held whole; above it a picture fails with its size.
@@ -81,7 +59,7 @@ struct StampResult {
     bool written = false;
     QList<StepFailure> failures;
     // What the user may want to know of a written copy, such as a JPEG re-encoded although the
-    // lossless way was chosen.
+    // lossless way was chosen, or a text's variables that came out empty.
     QStringList notes;
     QImage picture; // flattened, when asked for
 };

@@ -7,6 +7,8 @@
 
 #include <QBuffer>
 
+#include <algorithm>
+
 namespace {
 // Stamps the mark onto the blocks as the normal way stamps pixels, `place` in the blocks' own
 // picture.
@@ -79,6 +81,10 @@ void LosslessJpeg::stamp(QPoint at, const StampMark& mark, int orientation) {
     const QSize stored = blocks_->size();
     const QRect place = StoredRect(QRect(at, mark.size()), stored, orientation);
     const StampMark storedMark = mark.storedFor(orientation);
+    // Whole MCUs, those at the picture's edge cut as the picture is.
+    const QRect covered = blocks_->mcuArea(place);
+    stampedShare_ =
+        double(covered.width()) * covered.height() / (double(stored.width()) * stored.height());
     if (!splice_) {
         StampBlocks(*blocks_, place, storedMark);
         return;
@@ -88,6 +94,12 @@ void LosslessJpeg::stamp(QPoint at, const StampMark& mark, int orientation) {
         return;
     // The picture's values or codes leave no room for the stamped blocks: all of its blocks are
     // coded again, if they may be held.
+    readAllBlocks();
+    StampBlocks(*blocks_, place, storedMark);
+}
+
+void LosslessJpeg::readAllBlocks() {
+    const QSize stored = blocks_->size();
     if (qint64(stored.width()) * stored.height() > maxPixels_)
         throw Failure(TooLargeText(stored, maxPixels_));
     if (beforeAllBlocks_)
@@ -95,7 +107,91 @@ void LosslessJpeg::stamp(QPoint at, const StampMark& mark, int orientation) {
     splice_.reset();
     readWhole();
     blocks_->readBlocks();
-    StampBlocks(*blocks_, place, storedMark);
+}
+
+void LosslessJpeg::stamp(const std::vector<StampPlan>& plans, int orientation) {
+    size_t copies = 0;
+    for (const StampPlan& plan : plans)
+        copies += plan.mark.isNull() ? 0 : plan.places.size();
+    if (copies == 1) {
+        for (const StampPlan& plan : plans) {
+            if (!plan.mark.isNull() && !plan.places.empty())
+                stamp(plan.places.front(), plan.mark, orientation);
+        }
+        return;
+    }
+    if (splice_)
+        readAllBlocks();
+    // The copies as the picture stores them, its orientation undone.
+    const QSize stored = blocks_->size();
+    std::vector<StampPlan> storedPlans;
+    for (const StampPlan& plan : plans) {
+        StampPlan storedPlan{plan.mark.storedFor(orientation), {}};
+        for (QPoint at : plan.places)
+            storedPlan.places.push_back(
+                StoredRect(QRect(at, plan.mark.size()), stored, orientation).topLeft());
+        std::stable_sort(storedPlan.places.begin(), storedPlan.places.end(),
+                         [](QPoint a, QPoint b) { return a.y() < b.y(); });
+        storedPlans.push_back(std::move(storedPlan));
+    }
+    stampBands(storedPlans);
+}
+
+namespace {
+// The MCU columns that copies cover in one row of MCUs, counted once however many overlap.
+int CoveredColumns(std::vector<std::pair<int, int>> spans) {
+    std::sort(spans.begin(), spans.end());
+    int covered = 0, reached = 0;
+    for (const auto& [first, end] : spans) {
+        covered += std::max(0, end - std::max(first, reached));
+        reached = std::max(reached, end);
+    }
+    return covered;
+}
+} // namespace
+
+void LosslessJpeg::stampBands(const std::vector<StampPlan>& storedPlans) {
+    // A row of MCUs at a time, each block decoded and coded once whatever the copies over it.
+    const QSize stored = blocks_->size();
+    const QSize mcu = blocks_->mcuSize();
+    const QRect picture(QPoint(0, 0), stored);
+    qint64 covered = 0;
+    for (int top = 0; top < stored.height(); top += mcu.height()) {
+        const QRect band(0, top, stored.width(), std::min(mcu.height(), stored.height() - top));
+        std::vector<StampPlan> meeting;
+        std::vector<std::pair<int, int>> spans;
+        QRect reach;
+        for (const StampPlan& plan : storedPlans) {
+            StampPlan part{plan.mark, {}};
+            for (QPoint at : plan.places) {
+                const QRect copy = QRect(at, plan.mark.size()).intersected(picture);
+                if (!copy.intersects(band))
+                    continue;
+                part.places.push_back(at);
+                reach |= copy;
+                spans.emplace_back(copy.left() / mcu.width(), copy.right() / mcu.width() + 1);
+            }
+            if (!part.places.empty())
+                meeting.push_back(std::move(part));
+        }
+        if (meeting.empty())
+            continue;
+        covered += CoveredColumns(std::move(spans));
+        const QRect area =
+            blocks_->mcuArea(QRect(reach.left(), band.top(), reach.width(), band.height()));
+        const QImage before = blocks_->decode(area);
+        QImage pixels = before;
+        for (StampPlan& part : meeting) {
+            for (QPoint& at : part.places)
+                at.rx() -= area.left();
+            StampRows(pixels.bits(), pixels.bytesPerLine(), area.top(), area.height(), area.width(),
+                      false, part);
+        }
+        blocks_->replace(area, pixels, before);
+    }
+    const qint64 columns = (stored.width() + mcu.width() - 1) / mcu.width();
+    const qint64 rows = (stored.height() + mcu.height() - 1) / mcu.height();
+    stampedShare_ = double(covered) / double(std::max<qint64>(1, columns * rows));
 }
 
 bool LosslessJpeg::spliceStamp(QRect place, const StampMark& storedMark) {

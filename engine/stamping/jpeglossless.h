@@ -19,9 +19,11 @@
 #include <functional>
 #include <limits>
 #include <memory>
+#include <vector>
 
 class QIODevice;
 class StampMark;
+struct StampPlan;
 struct PictureMetadata;
 
 // The note of a JPEG that the lossless way leaves to the normal one, with the reason.
@@ -33,6 +35,10 @@ inline const QString kOtherColourReason = QStringLiteral("a JPEG neither YCbCr n
 inline const QString kStrippedOrientationReason = QStringLiteral(
     "its EXIF orientation, which stands it upright, would go with the stripped metadata");
 inline const QString kTooLargeReason = QStringLiteral("too large to hold its blocks in memory");
+// The note of a JPEG stamped losslessly whose marks lie over most of it, a tile above all.
+inline const QString kMostlyRecodedNote =
+    QStringLiteral("stamped losslessly, but the watermark covers %1 % of the picture's blocks, "
+                   "which are encoded again");
 inline const QString kZeroQuantisationReason =
     QStringLiteral("a 0 in its quantisation tables, which no encoder can divide by");
 
@@ -63,11 +69,19 @@ public:
     void read();
     // Stamps the mark, its top-left corner at `at` on the upright picture.
     void stamp(QPoint at, const StampMark& mark, int orientation);
+    // Stamps every copy of the plans, in their order, at their places on the upright picture.
+    // Several copies (a tile, several marks) go through all of the picture's blocks.
+    void stamp(const std::vector<StampPlan>& plans, int orientation);
+    // The share of the picture's MCUs under the copies stamped, whose blocks are coded anew where
+    // the copies change them: 0 to 1.
+    double stampedShare() const { return stampedShare_; }
     // Writes the copy with the metadata's markers. Raises a Failure with the device's reason.
     void write(QIODevice& device, const PictureMetadata& metadata);
 
 private:
     void readWhole();
+    void readAllBlocks();
+    void stampBands(const std::vector<StampPlan>& storedPlans);
     bool spliceStamp(QRect place, const StampMark& storedMark);
 
     QString path_;
@@ -78,4 +92,5 @@ private:
     std::unique_ptr<JpegSplice> splice_;
     std::unique_ptr<JpegBlocks> blocks_; // of the head alone until the whole file is read
     std::function<void()> beforeAllBlocks_;
+    double stampedShare_ = 0;
 };

@@ -181,9 +181,9 @@ bool MarkTextNeedsPicture(const QString& pattern) {
     Walk(
         pattern, [](const QString&) {},
         [&](const Variable& variable, const QString&) {
-            needs = needs || (variable.name != QLatin1String("name") &&
-                              variable.name != QLatin1String("ext") &&
-                              variable.name != QLatin1String("n"));
+            needs = needs ||
+                    (variable.name != QLatin1String("name") &&
+                     variable.name != QLatin1String("ext") && variable.name != QLatin1String("n"));
         });
     return needs;
 }

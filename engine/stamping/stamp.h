@@ -2,10 +2,15 @@
 
 #include "support/color.h"
 
+#include <memory>
+#include <vector>
+
 #include <QImage>
 #include <QPoint>
 #include <QRect>
 #include <QSize>
+
+class MarkSource;
 
 // The margins a placement keeps unless told otherwise, in pixels: left and top placements sit 1
 // pixel in, right and bottom ones touch the edge. kUsualMargins asks for them.
@@ -40,42 +45,59 @@ struct StampStyle {
     bool tileStagger = false; // every second row shifted by half a step
 };
 
-// A watermark ready to stamp: ARGB32 (not premultiplied). A watermark without transparency of its
-// own has every pixel of exactly the transparent colour made fully transparent (and, with a key
-// tolerance, the colours near it partly), so that leaving out the key and blending by alpha are
-// one and the same operation: without a tolerance it stamps exactly as a colour-key copy does. A
-// watermark whose alpha says what is transparent is blended by that alpha alone.
+// A watermark ready to stamp: ARGB32 (not premultiplied), made from its source (a raster picture
+// keyed by the transparent colour, an SVG, a text; see marksource.h) for the pictures it is
+// stamped on: sized as the style asks, turned, weakened by its opacity.
 class StampMark {
 public:
     StampMark() = default;
+    // A raster picture: see RasterMarkSource.
     StampMark(const QImage& picture, BgrColor transparent, const StampStyle& style = {});
+    StampMark(std::shared_ptr<const MarkSource> source, const StampStyle& style);
 
-    bool isNull() const { return pixels_.isNull(); }
-    QSize size() const { return pixels_.size(); }
+    bool isNull() const { return !source_ && pixels_.isNull(); }
+    QSize size() const;
+    // A finished mark's pixels, or a raster picture's own.
     const QImage& pixels() const { return pixels_; }
+    const StampStyle& style() const { return style_; }
 
-    // The mark as stamped on an image of the given width: resized when the style asks for a share
-    // of the image's width, then weakened by the style's opacity. Raises a Failure when the
-    // mark's pixels cannot be had.
-    StampMark forImageWidth(int imageWidth) const;
-    // The mark made at exactly this size and weakened by the style's opacity: the mark of a
+    // Its size on a picture of the given upright size before it is turned, and the box it takes
+    // once turned, without making it.
+    QSize drawnSizeFor(QSize picture) const;
+    QSize sizeFor(QSize picture) const;
+    // The mark as stamped on a picture of the given upright size: sized, turned and weakened.
+    // Raises a Failure when the mark's pixels cannot be had.
+    StampMark forPicture(QSize picture) const;
+    // Only the part `visible` (in the finished mark's pixels) of an unturned mark: a mark scaled
+    // far beyond a narrow picture is made only where it lands on it. A turned mark is made whole.
+    StampMark partForPicture(QSize picture, QRect visible) const;
+    // The mark drawn at exactly this size before its turn, turned and weakened: the mark of a
     // picture shown reduced, sized as it is stamped on the full picture and reduced alike.
-    StampMark forSize(QSize size) const;
-    // Its size on an image of the given width, without making it.
-    QSize sizeForImageWidth(int imageWidth) const;
-    // Only the part `visible` (in the mark's own pixels) of the mark for that width: a mark
-    // scaled far beyond a narrow picture is made only where it lands on it.
-    StampMark partForImageWidth(int imageWidth, QRect visible) const;
+    StampMark forSize(QSize drawn) const;
 
     // The mark as stamped on a picture stored turned, whose EXIF orientation turns it upright:
     // turned back the other way, so that it stands upright when the picture is shown upright.
     StampMark storedFor(int orientation) const;
 
 private:
+    StampMark finishedWith(QImage pixels) const;
+
+    std::shared_ptr<const MarkSource> source_;
     QImage pixels_;
     StampStyle style_;
-    bool finished_ = false; // scaled and weakened: ready for one image width
+    bool finished_ = false; // sized, turned and weakened: ready for one picture size
 };
+
+// A mark finished for one picture and the top-left corners of its copies on it, top to bottom.
+struct StampPlan {
+    StampMark mark;
+    std::vector<QPoint> places;
+};
+
+// A watermark file's mark: an SVG drawn at each size, or a raster picture decoded upright and
+// keyed, refused like any picture above maxPixels. Raises a Failure naming the file.
+StampMark LoadMark(const QString& path, BgrColor transparent, const StampStyle& style,
+                   qint64 maxPixels);
 
 // Sets the watermark's top-left corner for the placement from the image size W x H and the
 // watermark size w x h. Left and top placements sit 1 pixel in; right and bottom ones touch the
@@ -95,8 +117,13 @@ void PlaceWatermark(int placement, float W, float H, float w, float h, QPoint& p
 void StampRows(uchar* rows, qsizetype bytesPerLine, int firstRow, int count, int imageWidth,
                bool imageHasAlpha, QPoint at, const StampMark& mark);
 
+// Stamps every copy of the plan that meets the rows.
+void StampRows(uchar* rows, qsizetype bytesPerLine, int firstRow, int count, int imageWidth,
+               bool imageHasAlpha, const StampPlan& plan);
+
 // Stamps the mark onto a whole RGB32 or ARGB32 image.
 void StampImage(QImage& image, QPoint at, const StampMark& mark);
+void StampImage(QImage& image, const StampPlan& plan);
 
 // Puts transparent pixels onto white, the background JPEG, BMP and the screen give them.
 void FlattenRows(uchar* rows, qsizetype bytesPerLine, int width, int count);

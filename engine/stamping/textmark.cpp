@@ -97,55 +97,93 @@ QColor ContrastOf(QRgb color) {
                                : QColor(255, 255, 255, qAlpha(color));
 }
 
-// One pass of a box blur of the given radius along rows (or columns, with `vertical`), over the
-// four premultiplied channels.
-void BoxBlur(QImage& image, int radius, bool vertical) {
-    const int length = vertical ? image.height() : image.width();
-    const int lines = vertical ? image.width() : image.height();
-    const int window = 2 * radius + 1;
-    // Pixels one apart along the line, and lines one apart, in QRgb steps.
-    auto* const bits = reinterpret_cast<QRgb*>(image.bits());
-    const qsizetype row = image.bytesPerLine() / qsizetype(sizeof(QRgb));
-    const qsizetype step = vertical ? row : 1;
-    const qsizetype across = vertical ? 1 : row;
-    std::vector<QRgb> source(static_cast<size_t>(length));
-    for (int line = 0; line < lines; ++line) {
-        QRgb* const first = bits + line * across;
-        for (int i = 0; i < length; ++i)
-            source[size_t(i)] = first[i * step];
-        int sum[4] = {};
-        auto add = [&](int i, int sign) {
-            if (i < 0 || i >= length)
-                return;
-            const QRgb value = source[size_t(i)];
-            sum[0] += sign * qAlpha(value);
-            sum[1] += sign * qRed(value);
-            sum[2] += sign * qGreen(value);
-            sum[3] += sign * qBlue(value);
-        };
-        for (int i = -radius; i < radius; ++i)
-            add(i, 1);
-        for (int i = 0; i < length; ++i) {
-            add(i + radius, 1);
-            first[i * step] =
-                qRgba(sum[1] / window, sum[2] / window, sum[3] / window, sum[0] / window);
-            add(i - radius, -1);
+// The sums of a box blur's window divided by its size, rounded down, by a multiplication: the
+// quotient is exact for every sum below 2^40 / window, far above 255 x window for any window a
+// picture's text asks for.
+class WindowDivider {
+public:
+    explicit WindowDivider(int window)
+        : factor_(((quint64(1) << kShift) + quint64(window) - 1) / quint64(window)) {}
+    int operator()(int sum) const { return int((quint64(sum) * factor_) >> kShift); }
+
+private:
+    static constexpr int kShift = 40;
+    quint64 factor_;
+};
+
+// One pass of a box blur of the given radius along each row of an 8-bit alpha picture, values
+// beyond the ends taken as clear. A row clear from end to end stays so.
+void BlurRows(QImage& alpha, int radius) {
+    const int width = alpha.width();
+    const WindowDivider divide(2 * radius + 1);
+    std::vector<uchar> source(size_t(width), 0);
+    for (int y = 0; y < alpha.height(); ++y) {
+        uchar* const line = alpha.scanLine(y);
+        if (std::all_of(line, line + width, [](uchar value) { return value == 0; }))
+            continue;
+        std::copy(line, line + width, source.begin());
+        int sum = 0;
+        for (int x = 0; x < std::min(radius, width); ++x)
+            sum += source[size_t(x)];
+        for (int x = 0; x < width; ++x) {
+            if (x + radius < width)
+                sum += source[size_t(x + radius)];
+            line[x] = uchar(divide(sum));
+            if (x - radius >= 0)
+                sum -= source[size_t(x - radius)];
         }
     }
 }
 
+// The same down each column, all columns at once a row at a time, so that memory is read in
+// order.
+void BlurColumns(QImage& alpha, int radius) {
+    const int width = alpha.width(), height = alpha.height();
+    const WindowDivider divide(2 * radius + 1);
+    const QImage source = alpha.copy();
+    std::vector<int> sums(static_cast<size_t>(width), 0);
+    const auto add = [&](int y, int sign) {
+        const uchar* line = source.constScanLine(y);
+        for (int x = 0; x < width; ++x)
+            sums[size_t(x)] += sign * line[x];
+    };
+    for (int y = 0; y < std::min(radius, height); ++y)
+        add(y, 1);
+    for (int y = 0; y < height; ++y) {
+        if (y + radius < height)
+            add(y + radius, 1);
+        uchar* const line = alpha.scanLine(y);
+        for (int x = 0; x < width; ++x)
+            line[x] = uchar(divide(sums[size_t(x)]));
+        if (y - radius >= 0)
+            add(y - radius, -1);
+    }
+}
+
 // The letters' shape in the shadow's colour, blurred: three box passes come close to a gaussian.
+// The shadow is one colour, so only its coverage is blurred, and coloured afterwards.
 QImage ShadowOf(const QPainterPath& letters, QSize size, QColor color, int radius) {
-    QImage shadow(size, QImage::Format_ARGB32_Premultiplied);
-    shadow.fill(Qt::transparent);
+    QImage alpha(size, QImage::Format_Alpha8);
+    alpha.fill(0);
     {
-        QPainter painter(&shadow);
+        QPainter painter(&alpha);
         painter.setRenderHint(QPainter::Antialiasing);
-        painter.fillPath(letters, color);
+        painter.fillPath(letters, Qt::black);
     }
     for (int pass = 0; pass < 3; ++pass) {
-        BoxBlur(shadow, radius, false);
-        BoxBlur(shadow, radius, true);
+        BlurRows(alpha, radius);
+        BlurColumns(alpha, radius);
+    }
+    QImage shadow(size, QImage::Format_ARGB32_Premultiplied);
+    const QRgb shade = qPremultiply(color.rgba());
+    for (int y = 0; y < size.height(); ++y) {
+        const uchar* coverage = alpha.constScanLine(y);
+        auto* const line = reinterpret_cast<QRgb*>(shadow.scanLine(y));
+        for (int x = 0; x < size.width(); ++x) {
+            const uint a = coverage[x];
+            line[x] = qRgba(qRed(shade) * a / 255, qGreen(shade) * a / 255, qBlue(shade) * a / 255,
+                            qAlpha(shade) * a / 255);
+        }
     }
     return shadow;
 }
