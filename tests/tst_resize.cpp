@@ -306,20 +306,34 @@ void TestResize::aWebpWrittenInBandsIsTheWholePicture() {
 
 void TestResize::theMarkFollowsTheResizedPicture() {
     WriteImage(Gradient(800, 600, 3), in("photo.png"), "png");
-    // Half the picture's width: 200 x 133 on the 400 x 300 copy, at its bottom right; the mark's
-    // red line runs along its row 4 of 8, from column 2 to 9 of 12.
-    const ProcessResult run =
-        RunCli(base() + QStringList{"--resize", "400", "--scale", "0.5", "--placement",
-                                    "bottom-right", in("photo.png")});
-    QCOMPARE(run.code, 0);
-    const QImage copy(out("photo.png"));
-    QCOMPARE(copy.size(), QSize(400, 300));
-    const QRgb red = copy.pixel(300, 300 - 133 + 75);
-    QVERIFY(qRed(red) > 180 && qGreen(red) < 60 && qBlue(red) < 60);
-    // Outside the mark the copy is the resized picture, untouched by it.
     const QImage plain = Resized(in("photo.png"), *Spec("400", false), 32);
-    for (const QPoint& p : {QPoint(190, 150), QPoint(399, 160), QPoint(10, 299), QPoint(0, 0)})
-        QCOMPARE(copy.pixel(p), plain.pixel(p));
+    // Half the copy's width: 200 x 133 on the 400 x 300 copy, at its bottom right, flush or 10 %
+    // of the copy's short edge (30 pixels) in; the mark's red line runs along its row 4 of 8, from
+    // column 2 to 9 of 12.
+    struct Case {
+        QStringList options;
+        QPoint red;
+        QList<QPoint> untouched;
+    };
+    const Case cases[] = {
+        {{}, {300, 300 - 133 + 75}, {{190, 150}, {399, 160}, {10, 299}, {0, 0}}},
+        {{"--margin", "10%"}, {270, 137 + 75}, {{165, 200}, {395, 295}, {300, 280}, {10, 299}}},
+    };
+    for (const Case& c : cases) {
+        QDir(out()).removeRecursively();
+        const ProcessResult run =
+            RunCli(base() + c.options +
+                   QStringList{"--resize", "400", "--scale", "0.5", "--placement", "bottom-right",
+                               "--quiet", in("photo.png")});
+        QVERIFY2(run.code == 0, qPrintable(run.errors));
+        const QImage copy(out("photo.png"));
+        QCOMPARE(copy.size(), QSize(400, 300));
+        const QRgb red = copy.pixel(c.red);
+        QVERIFY(qRed(red) > 180 && qGreen(red) < 60 && qBlue(red) < 60);
+        // Outside the mark the copy is the resized picture, untouched by it.
+        for (const QPoint& p : c.untouched)
+            QCOMPARE(copy.pixel(p), plain.pixel(p));
+    }
 }
 
 void TestResize::theCommandLineResizesOrRefuses() {
