@@ -9,6 +9,8 @@
 #include <QImageReader>
 #include <QTest>
 
+#include <exiv2/exiv2.hpp>
+
 #include <cmath>
 #include <numbers>
 
@@ -276,6 +278,12 @@ void TestResize::aTurnedPictureIsSizedUpright() {
         RunCli(base() + QStringList{"--resize", "x200", "--format", "jpg", in("turned.jpg")});
     QCOMPARE(run.code, 0);
     QCOMPARE(UprightSize(out("turned.jpg")), QSize(150, 200));
+    // The copy's EXIF gives the copy's own size, upright.
+    const auto image =
+        Exiv2::ImageFactory::open(QFile::encodeName(out("turned.jpg")).toStdString());
+    image->readMetadata();
+    QCOMPARE(exifText(image->exifData(), "Exif.Photo.PixelXDimension"), QStringLiteral("150"));
+    QCOMPARE(exifText(image->exifData(), "Exif.Photo.PixelYDimension"), QStringLiteral("200"));
 }
 
 void TestResize::aWebpWrittenInBandsIsTheWholePicture() {
