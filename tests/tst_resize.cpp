@@ -364,6 +364,12 @@ void TestResize::theCommandLineResizesOrRefuses() {
         QVERIFY2(run.code == 0, qPrintable(run.errors));
         QCOMPARE(QImage(out("small.png")).size(), c.size);
     }
+    // A picture held whole before it is made smaller counts at its own size.
+    WriteImage(Gradient(100, 100, 4), in("whole.bmp"), "bmp");
+    const ProcessResult held = RunCli(
+        base() + QStringList{"--resize", "50", "--max-megapixels", "0.005", in("whole.bmp")});
+    QCOMPARE(held.code, 1);
+    QVERIFY2(held.errors.contains("picture too large: 100 x 100 pixels"), qPrintable(held.errors));
     const ProcessResult refused = RunCli(base() + QStringList{"--resize", "big", in("small.png")});
     QVERIFY(refused.code != 0);
     QVERIFY2(refused.errors.contains("--resize takes N, Nx, xN, WxH or P%, not \"big\""),

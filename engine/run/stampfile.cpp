@@ -397,6 +397,11 @@ StampResult StampFile(const StampRequest& request, RunWatermark& watermark) {
         // The marks are sized and placed on the picture as it is published.
         if (request.choices && request.choices->resize.resizes())
             reader = ResizeReader(std::move(reader), request.choices->resize);
+        // A picture decoded whole before it is made smaller is held at its own size.
+        if (const auto* resizing = dynamic_cast<const ResizingReader*>(reader.get());
+            resizing && !resizing->source().canStream() &&
+            PixelCount(resizing->source().size()) > request.maxPixels)
+            throw Failure(TooLargeText(resizing->source().size(), request.maxPixels));
         StampAndCommit(request, *reader, result, watermark, stage);
         result.written = true;
     } catch (const Failure& failure) {
