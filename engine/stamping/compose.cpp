@@ -28,6 +28,16 @@ QRect ReducedRect(QRect full, QSize fullSize, QSize reducedSize) {
     return QRect(left, top, std::max(1, right - left), std::max(1, bottom - top));
 }
 
+void StampOnReduced(ReducedPicture& shown, const StampMark& mark, int placement,
+                    const StampStyle& style) {
+    const QSize size = mark.sizeForImageWidth(shown.fullSize.width());
+    QPoint at(0, 0);
+    PlaceWatermark(placement, float(shown.fullSize.width()), float(shown.fullSize.height()),
+                   float(size.width()), float(size.height()), at, style.margin);
+    const QRect area = ReducedRect(QRect(at, size), shown.fullSize, shown.picture.size());
+    StampImage(shown.picture, area.topLeft(), mark.forSize(area.size()));
+}
+
 ReducedPicture ComposePreview(const PreviewRequest& request, Guard& guard, int firstStep) {
     StampMark mark;
     ReducedPicture shown;
@@ -41,17 +51,7 @@ ReducedPicture ComposePreview(const PreviewRequest& request, Guard& guard, int f
     });
     if (!markLoaded || !pictureLoaded)
         return {};
-    QRect area;
-    const bool placed = guard.step(firstStep + 3, [&] {
-        const QSize size = mark.sizeForImageWidth(shown.fullSize.width());
-        QPoint at(0, 0);
-        PlaceWatermark(request.placement, float(shown.fullSize.width()),
-                       float(shown.fullSize.height()), float(size.width()), float(size.height()),
-                       at, request.style.margin);
-        area = ReducedRect(QRect(at, size), shown.fullSize, shown.picture.size());
-    });
-    const bool copied = placed && guard.step(firstStep + 4, [&] {
-        StampImage(shown.picture, area.topLeft(), mark.forSize(area.size()));
-    });
+    const bool copied = guard.step(
+        firstStep + 4, [&] { StampOnReduced(shown, mark, request.placement, request.style); });
     return copied ? shown : ReducedPicture();
 }

@@ -37,6 +37,11 @@ struct PreviewRequest {
     const std::atomic<bool>* stop = nullptr; // see DecodeReducedPicture
 };
 
+// Stamps the mark on a picture decoded reduced, where and as large as the run stamps it on the
+// full picture, reduced alike.
+void StampOnReduced(ReducedPicture& shown, const StampMark& mark, int placement,
+                    const StampStyle& style);
+
 // The preview's compose, in the steps firstStep to firstStep + 4, each run through the caller's
 // guard: load the watermark (with its own alpha), load the picture reduced for the room, (a
 // step kept for its number: nothing is left over to clear), place, copy. The mark's size and

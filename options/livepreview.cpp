@@ -1,0 +1,100 @@
+#include "options/livepreview.h"
+
+#include "engine/stamping/compose.h"
+#include "engine/stamping/marktext.h"
+#include "engine/stamping/textmark.h"
+#include "support/failure.h"
+
+#include <QFileInfo>
+#include <QPixmap>
+#include <QtConcurrent/QtConcurrentRun>
+
+LivePreview::LivePreview(std::function<WatermarkJob()> options, std::function<QString()> picture,
+                         QWidget* parent)
+    : QLabel(parent), options_(std::move(options)), picture_(std::move(picture)) {
+    setObjectName(QStringLiteral("livePreview"));
+    setAccessibleName(QStringLiteral("Preview of the selected picture"));
+    setMinimumSize(kRoom);
+    setAlignment(Qt::AlignCenter);
+    setFrameShape(QFrame::StyledPanel);
+    settle_.setSingleShot(true);
+    settle_.setInterval(kSettleMs);
+    connect(&settle_, &QTimer::timeout, this, &LivePreview::redraw);
+    connect(&decoding_, &QFutureWatcherBase::finished, this, &LivePreview::decoded);
+}
+
+void LivePreview::changed() {
+    if (!settle_.isActive())
+        sinceChange_.start();
+    settle_.start();
+}
+
+void LivePreview::redraw() {
+    const QString path = picture_();
+    if (path != shownPath_) {
+        // A photograph is decoded once, reduced, on a worker; the marks are stamped when it is in.
+        if (path != decodingPath_) {
+            decodingPath_ = path;
+            decoding_.setFuture(QtConcurrent::run([path] {
+                try {
+                    return DecodeReducedPicture(path, kRoom, DefaultMaxPixels());
+                } catch (const Failure&) {
+                    return ReducedPicture();
+                }
+            }));
+        }
+        return;
+    }
+    if (reduced_.picture.isNull()) {
+        setText(path.isEmpty() ? QStringLiteral("Add a picture to the list to see it here")
+                               : QStringLiteral("This picture cannot be shown"));
+        return;
+    }
+    ReducedPicture shown = reduced_;
+    shown.picture.detach();
+    const WatermarkJob job = options_();
+    try {
+        const StampMark first(markFor(job.WatermarkPath, job.Text), job.TransparentColor,
+                              job.Style);
+        if (!first.isNull())
+            StampOnReduced(shown, first, job.Placement, job.Style);
+        for (const MarkLayer& layer : job.MoreMarks) {
+            const StampMark further(markFor(layer.WatermarkPath, layer.Text), job.TransparentColor,
+                                    layer.Style);
+            if (!further.isNull())
+                StampOnReduced(shown, further, layer.Placement, layer.Style);
+        }
+    } catch (const Failure&) {
+        // A mark that cannot be made is the run's to report; the picture shows without it.
+    }
+    setPixmap(QPixmap::fromImage(shown.picture));
+    repaint();
+    lastRedrawMs_ = sinceChange_.elapsed();
+    emit redrawn();
+}
+
+void LivePreview::decoded() {
+    if (decoding_.future().isCanceled())
+        return;
+    reduced_ = decoding_.result();
+    shownPath_ = decodingPath_;
+    decodingPath_.clear();
+    redraw();
+}
+
+QImage LivePreview::markFor(const QString& watermark, const TextStyle& text) {
+    if (!text.text.isEmpty()) {
+        MarkTextValues values;
+        values.path = shownPath_;
+        values.modified = QFileInfo(shownPath_).lastModified();
+        values.upright = reduced_.fullSize;
+        return RenderTextMark(text, FillMarkText(text.text, values).text, reduced_.fullSize);
+    }
+    if (watermark.isEmpty() || !QFileInfo(watermark).isFile())
+        return {};
+    if (watermark != markPath_) {
+        markPicture_ = DecodePicture(watermark, true, DefaultMaxPixels());
+        markPath_ = watermark;
+    }
+    return markPicture_;
+}
