@@ -157,11 +157,11 @@ QWidget* MoreOptionsDialog::buildMarkTab() {
     opacity = Named(new QSpinBox, QStringLiteral("Opacity, percent"));
     opacity->setRange(0, 100);
     opacity->setSuffix(QStringLiteral(" %"));
-    form->addRow(QStringLiteral("O&pacity:"), opacity);
+    form->addRow(QStringLiteral("Opacit&y:"), opacity);
     rotation = Named(Spin(-360, 360, 1, QStringLiteral(" °")),
                      QStringLiteral("Rotation, degrees counter-clockwise"));
     form->addRow(QStringLiteral("&Rotation:"), rotation);
-    tile = Named(new QCheckBox(QStringLiteral("T&ile")), QStringLiteral("Tile over the picture"));
+    tile = Named(new QCheckBox(QStringLiteral("Ti&le")), QStringLiteral("Tile over the picture"));
     tileGap = Named(Spin(0, 10000, 0, QStringLiteral(" % gap")),
                     QStringLiteral("Gap between tiles, percent of the mark"));
     stagger = Named(new QCheckBox(QStringLiteral("St&agger")), QStringLiteral("Stagger the rows"));
@@ -186,7 +186,7 @@ QWidget* MoreOptionsDialog::buildOutputTab() {
                                                   "change")),
                      QStringLiteral("Lossless JPEG"));
     form->addRow(QString(), lossless);
-    stripMetadata = Named(new QCheckBox(QStringLiteral("Leave out &metadata (EXIF, XMP, IPTC)")),
+    stripMetadata = Named(new QCheckBox(QStringLiteral("Leave out meta&data (EXIF, XMP, IPTC)")),
                           QStringLiteral("Leave out metadata"));
     form->addRow(QString(), stripMetadata);
     moreFormat = Named(new QComboBox, QStringLiteral("More formats"));
