@@ -83,6 +83,14 @@ QWidget* Row(std::initializer_list<QWidget*> widgets) {
     return row;
 }
 
+// A labelled row of the form whose label's letter reaches the row's first control: a label's
+// buddy must take the focus itself, which a row of several controls does not.
+void AddRow(QFormLayout* form, const QString& caption, QWidget* field, QWidget* buddy = nullptr) {
+    auto* label = new QLabel(caption);
+    label->setBuddy(buddy ? buddy : field);
+    form->addRow(label, field);
+}
+
 void ShowColor(QPushButton* button, QRgb color) {
     button->setText(QColor(color).name().toUpper());
     QPixmap swatch(16, 16);
@@ -111,9 +119,13 @@ MoreOptionsDialog::MoreOptionsDialog(OptionsPanel& panel, Prompter& prompter, QW
     auto* layout = new QHBoxLayout(this);
     layout->addWidget(tabs, 1);
     layout->addLayout(side);
+    // Return in a field is no click on a button of the dialog.
+    for (QPushButton* button : findChildren<QPushButton*>())
+        button->setAutoDefault(false);
     offerWhatTheCommandLineTakes();
     showChoices();
     connectControls();
+    (pictureMark->isChecked() ? pictureMark : textMark)->setFocus();
     setTabOrder(presets, usePreset);
     setTabOrder(remove, close);
 }
@@ -124,7 +136,7 @@ QWidget* MoreOptionsDialog::buildMarkTab() {
     pictureMark = Named(new QRadioButton(QStringLiteral("&Picture")),
                         QStringLiteral("Mark: the watermark picture"));
     textMark = Named(new QRadioButton(QStringLiteral("&Text")), QStringLiteral("Mark: a text"));
-    form->addRow(QStringLiteral("Mark:"), Row({pictureMark, textMark}));
+    AddRow(form, QStringLiteral("Mark:"), Row({pictureMark, textMark}), pictureMark);
     text = Named(new QLineEdit, QStringLiteral("Text of the mark"));
     textVariables = VariablesButton(text, QStringLiteral("Insert a variable into the text"));
     auto* textRow = new QWidget;
@@ -132,13 +144,14 @@ QWidget* MoreOptionsDialog::buildMarkTab() {
     textLayout->setContentsMargins(0, 0, 0, 0);
     textLayout->addWidget(text, 1);
     textLayout->addWidget(textVariables);
-    form->addRow(QStringLiteral("Te&xt:"), textRow);
+    AddRow(form, QStringLiteral("Te&xt:"), textRow, text);
     font = Named(new QFontComboBox, QStringLiteral("Font of the text"));
-    form->addRow(QStringLiteral("&Font:"), font);
+    AddRow(form, QStringLiteral("&Font:"), font);
     textColor = Named(new QPushButton, QStringLiteral("Colour of the text, press Space to choose"));
+    AddRow(form, QStringLiteral("&Colour:"), Row({textColor}), textColor);
     textSize = Named(Spin(0.1, 100, 1, QStringLiteral(" % of the short edge")),
                      QStringLiteral("Text size, percent of the short edge"));
-    form->addRow(QStringLiteral("&Colour:"), Row({textColor, textSize}));
+    AddRow(form, QStringLiteral("Text si&ze:"), Row({textSize}), textSize);
     outline = Named(new QCheckBox(QStringLiteral("O&utline")), QStringLiteral("Outline"));
     shadow = Named(new QCheckBox(QStringLiteral("S&hadow")), QStringLiteral("Shadow"));
     form->addRow(QString(), Row({outline, shadow}));
@@ -148,24 +161,24 @@ QWidget* MoreOptionsDialog::buildMarkTab() {
     scaleOf = Named(new QComboBox, QStringLiteral("Size as a share of"));
     scaleOf->addItems({QStringLiteral("of the width"), QStringLiteral("of the height"),
                        QStringLiteral("of the short edge"), QStringLiteral("of the long edge")});
-    form->addRow(QStringLiteral("Si&ze:"), Row({scale, scaleOf}));
+    AddRow(form, QStringLiteral("Mark s&ize:"), Row({scale, scaleOf}), scale);
     margin = Named(Spin(-1, 100000, 1, QString()), QStringLiteral("Margin"));
     margin->setSpecialValueText(QStringLiteral("usual"));
     marginUnit = Named(new QComboBox, QStringLiteral("Margin unit"));
     marginUnit->addItems({QStringLiteral("pixels"), QStringLiteral("% of the short edge")});
-    form->addRow(QStringLiteral("Mar&gin:"), Row({margin, marginUnit}));
+    AddRow(form, QStringLiteral("Mar&gin:"), Row({margin, marginUnit}), margin);
     opacity = Named(new QSpinBox, QStringLiteral("Opacity, percent"));
     opacity->setRange(0, 100);
     opacity->setSuffix(QStringLiteral(" %"));
-    form->addRow(QStringLiteral("Opacit&y:"), opacity);
+    AddRow(form, QStringLiteral("Opacit&y:"), opacity);
     rotation = Named(Spin(-360, 360, 1, QStringLiteral(" °")),
                      QStringLiteral("Rotation, degrees counter-clockwise"));
-    form->addRow(QStringLiteral("&Rotation:"), rotation);
+    AddRow(form, QStringLiteral("&Rotation:"), rotation);
     tile = Named(new QCheckBox(QStringLiteral("Ti&le")), QStringLiteral("Tile over the picture"));
     tileGap = Named(Spin(0, 10000, 0, QStringLiteral(" % gap")),
                     QStringLiteral("Gap between tiles, percent of the mark"));
     stagger = Named(new QCheckBox(QStringLiteral("St&agger")), QStringLiteral("Stagger the rows"));
-    form->addRow(QStringLiteral("Tiling:"), Row({tile, tileGap, stagger}));
+    AddRow(form, QStringLiteral("Tiling:"), Row({tile, tileGap, stagger}), tile);
     return page;
 }
 
@@ -176,12 +189,12 @@ QWidget* MoreOptionsDialog::buildOutputTab() {
     resize->addItem(QStringLiteral("keep the size"));
     resize->setEnabled(false);
     resize->setToolTip(kComing);
-    form->addRow(QStringLiteral("Resi&ze:"), resize);
+    AddRow(form, QStringLiteral("Resi&ze:"), resize);
     quality = Named(new QSpinBox, QStringLiteral("JPEG quality"));
     quality->setRange(1, 100);
     keepQuality = Named(new QCheckBox(QStringLiteral("&Keep the picture's own tables")),
                         QStringLiteral("Keep a JPEG's own quality tables"));
-    form->addRow(QStringLiteral("JPEG &quality:"), Row({quality, keepQuality}));
+    AddRow(form, QStringLiteral("JPEG &quality:"), Row({quality, keepQuality}), quality);
     lossless = Named(new QCheckBox(QStringLiteral("&Lossless JPEG: only the blocks under the mark "
                                                   "change")),
                      QStringLiteral("Lossless JPEG"));
@@ -193,7 +206,7 @@ QWidget* MoreOptionsDialog::buildOutputTab() {
     moreFormat->addItem(QStringLiteral("as the Output Format buttons say"));
     for (const MoreFormat& format : kMoreFormats)
         moreFormat->addItem(QLatin1String(format.caption), int(format.format));
-    form->addRow(QStringLiteral("&Format:"), moreFormat);
+    AddRow(form, QStringLiteral("&Format:"), moreFormat);
     namePattern = Named(new QLineEdit, QStringLiteral("Name pattern of the copies"));
     namePattern->setPlaceholderText(QStringLiteral("the picture's own name"));
     nameVariables = VariablesButton(namePattern, QStringLiteral("Insert a variable into the name"));
@@ -202,7 +215,7 @@ QWidget* MoreOptionsDialog::buildOutputTab() {
     nameLayout->setContentsMargins(0, 0, 0, 0);
     nameLayout->addWidget(namePattern, 1);
     nameLayout->addWidget(nameVariables);
-    form->addRow(QStringLiteral("&Names:"), nameRow);
+    AddRow(form, QStringLiteral("&Names:"), nameRow, namePattern);
     return page;
 }
 
