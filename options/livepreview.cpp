@@ -1,8 +1,6 @@
 #include "options/livepreview.h"
 
 #include "engine/stamping/compose.h"
-#include "engine/stamping/marktext.h"
-#include "engine/stamping/textmark.h"
 #include "support/failure.h"
 
 #include <QFileInfo>
@@ -83,13 +81,8 @@ void LivePreview::decoded() {
 }
 
 QImage LivePreview::markFor(const QString& watermark, const TextStyle& text) {
-    if (!text.text.isEmpty()) {
-        MarkTextValues values;
-        values.path = shownPath_;
-        values.modified = QFileInfo(shownPath_).lastModified();
-        values.upright = reduced_.fullSize;
-        return RenderTextMark(text, FillMarkText(text.text, values).text, reduced_.fullSize);
-    }
+    if (!text.text.isEmpty())
+        return TextMarkFor(text, shownPath_, reduced_.fullSize);
     if (watermark.isEmpty() || !QFileInfo(watermark).isFile())
         return {};
     if (watermark != markPath_) {

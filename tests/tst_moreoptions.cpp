@@ -6,6 +6,8 @@
 #include "options/livepreview.h"
 #include "options/moreoptions.h"
 #include "options/optionspanel.h"
+#include "options/preview.h"
+#include "options/previewmaker.h"
 #include "support/paths.h"
 #include "support/settings.h"
 #include "tests/clikit.h"
@@ -121,6 +123,7 @@ private slots:
     void presetsAreSavedUsedAndDeleted();
     void theWindowWritesWhatTheCommandLineWrites();
     void theLivePreviewRedrawsSoonAfterAChange();
+    void bothPreviewsShowTheTextMark();
     void everyControlIsNamedAndReachedByTab();
 
 private:
@@ -457,6 +460,35 @@ void TestMoreOptions::theLivePreviewRedrawsSoonAfterAChange() {
     qInfo("change to repaint on a 12 MP JPEG: at most %lld ms", slowest);
     QVERIFY2(slowest < 100 * kSlowdown, qPrintable(QString::number(slowest)));
     QVERIFY(dialog->preview->pixmap().toImage() != before);
+}
+
+void TestMoreOptions::bothPreviewsShowTheTextMark() {
+    start();
+    const QString photo = home_->path() + "/in/grey.png";
+    WriteImage(SolidImage(400, 300, qRgb(90, 90, 90)), photo, "png");
+    form_->ListView1->append(photo);
+    form_->show();
+    MoreOptionsDialog* dialog = open();
+    QVERIFY(dialog);
+    QSignalSpy redrawn(dialog->preview, &LivePreview::redrawn);
+    QVERIFY(redrawn.wait(5000));
+    const QImage plain = dialog->preview->pixmap().toImage();
+    QTest::mouseClick(dialog->textMark, Qt::LeftButton);
+    dialog->textSize->setValue(20);
+    dialog->text->setText("{name}"); // no watermark picture named: the text needs none
+    QVERIFY(redrawn.wait(5000));
+    QVERIFY(dialog->preview->pixmap().toImage() != plain);
+
+    // The main window's preview draws it too, in place of refusing a missing watermark picture.
+    PreviewMaker* maker = form_->previewMaker();
+    QSignalSpy done(maker, &PreviewMaker::finished);
+    form_->PushButton5_Click();
+    QVERIFY(!maker->isWorking() || done.wait(20000));
+    QCOMPARE(prompter_->messages(), QStringList());
+    QVERIFY(form_->existingForm2());
+    const QImage shown = form_->existingForm2()->surface().image();
+    QCOMPARE(shown.size(), QSize(400, 300));
+    QVERIFY(shown != SolidImage(400, 300, qRgb(90, 90, 90)).convertToFormat(shown.format()));
 }
 
 void TestMoreOptions::everyControlIsNamedAndReachedByTab() {

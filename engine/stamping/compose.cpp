@@ -2,8 +2,12 @@
 // places it and reduced alike, in guarded steps.
 #include "engine/stamping/compose.h"
 
+#include "engine/stamping/marktext.h"
+#include "engine/stamping/textmark.h"
+
 #include "support/errorreport.h"
 
+#include <QFileInfo>
 #include <QImage>
 
 #include <algorithm>
@@ -28,6 +32,14 @@ QRect ReducedRect(QRect full, QSize fullSize, QSize reducedSize) {
     return QRect(left, top, std::max(1, right - left), std::max(1, bottom - top));
 }
 
+QImage TextMarkFor(const TextStyle& text, const QString& path, QSize picture) {
+    MarkTextValues values;
+    values.path = path;
+    values.modified = QFileInfo(path).lastModified();
+    values.upright = picture;
+    return RenderTextMark(text, FillMarkText(text.text, values).text, picture);
+}
+
 void StampOnReduced(ReducedPicture& shown, const StampMark& mark, int placement,
                     const StampStyle& style) {
     const QSize size = mark.sizeForImageWidth(shown.fullSize.width());
@@ -41,7 +53,8 @@ void StampOnReduced(ReducedPicture& shown, const StampMark& mark, int placement,
 ReducedPicture ComposePreview(const PreviewRequest& request, Guard& guard, int firstStep) {
     StampMark mark;
     ReducedPicture shown;
-    const bool markLoaded = guard.step(firstStep, [&] {
+    const bool text = !request.text.text.isEmpty();
+    const bool markLoaded = text || guard.step(firstStep, [&] {
         mark = StampMark(DecodePicture(request.watermarkPath, true, request.maxPixels),
                          request.transparent, request.style);
     });
@@ -50,6 +63,12 @@ ReducedPicture ComposePreview(const PreviewRequest& request, Guard& guard, int f
             DecodeReducedPicture(request.imagePath, request.room, request.maxPixels, request.stop);
     });
     if (!markLoaded || !pictureLoaded)
+        return {};
+    // A text is drawn for the picture's own size and names: only now are they known.
+    if (text && !guard.step(firstStep + 3, [&] {
+            mark = StampMark(TextMarkFor(request.text, request.imagePath, shown.fullSize),
+                             request.transparent, request.style);
+        }))
         return {};
     const bool copied = guard.step(
         firstStep + 4, [&] { StampOnReduced(shown, mark, request.placement, request.style); });

@@ -2,6 +2,7 @@
 
 #include "engine/stamping/decode.h"
 #include "engine/stamping/stamp.h"
+#include "engine/stamping/textstyle.h"
 #include "support/color.h"
 
 #include <QPoint>
@@ -29,6 +30,7 @@ QRect ReducedRect(QRect full, QSize fullSize, QSize reducedSize);
 struct PreviewRequest {
     QString imagePath;
     QString watermarkPath;
+    TextStyle text; // when its text is not empty, the mark in place of the watermark picture
     int placement = 0;
     BgrColor transparent = kWhite;
     StampStyle style;
@@ -36,6 +38,10 @@ struct PreviewRequest {
     qint64 maxPixels = 0;
     const std::atomic<bool>* stop = nullptr; // see DecodeReducedPicture
 };
+
+// The text drawn as the mark of the picture at the path, of that (upright) size, for a preview: the
+// variables of its name and time filled, those of its EXIF left empty.
+QImage TextMarkFor(const TextStyle& text, const QString& path, QSize picture);
 
 // Stamps the mark on a picture decoded reduced, where and as large as the run stamps it on the
 // full picture, reduced alike.
