@@ -65,7 +65,9 @@ void LivePreview::redraw() {
     } catch (const Failure&) {
         // A mark that cannot be made is the run's to report; the picture shows without it.
     }
-    setPixmap(QPixmap::fromImage(shown.picture));
+    // The reduced decode keeps at least the room's pixels; the rest is scaled away here.
+    setPixmap(QPixmap::fromImage(shown.picture.scaled(contentsRect().size(), Qt::KeepAspectRatio,
+                                                      Qt::SmoothTransformation)));
     repaint();
     lastRedrawMs_ = sinceChange_.elapsed();
     emit redrawn();

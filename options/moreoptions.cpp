@@ -162,7 +162,7 @@ QWidget* MoreOptionsDialog::buildMarkTab() {
     scaleOf->addItems({QStringLiteral("of the width"), QStringLiteral("of the height"),
                        QStringLiteral("of the short edge"), QStringLiteral("of the long edge")});
     AddRow(form, QStringLiteral("Mark s&ize:"), Row({scale, scaleOf}), scale);
-    margin = Named(Spin(-1, 100000, 1, QString()), QStringLiteral("Margin"));
+    margin = Named(Spin(-1, 100000, 0, QString()), QStringLiteral("Margin"));
     margin->setSpecialValueText(QStringLiteral("usual"));
     marginUnit = Named(new QComboBox, QStringLiteral("Margin unit"));
     marginUnit->addItems({QStringLiteral("pixels"), QStringLiteral("% of the short edge")});
@@ -273,6 +273,7 @@ void MoreOptionsDialog::showChoices() {
     scaleOf->setCurrentIndex(int(choices.style.scaleOf));
     const bool percent = choices.style.marginPercent >= 0;
     marginUnit->setCurrentIndex(percent ? kPercentMargin : kPixelsMargin);
+    margin->setDecimals(percent ? 1 : 0);
     margin->setValue(percent ? choices.style.marginPercent : choices.style.margin);
     opacity->setValue(choices.style.opacity);
     rotation->setValue(choices.style.rotation);
@@ -347,6 +348,8 @@ void MoreOptionsDialog::takeControls() {
     choices.style.scale = scale->value() / 100;
     choices.style.scaleOf = ScaleOf(scaleOf->currentIndex());
     const bool percent = marginUnit->currentIndex() == kPercentMargin;
+    // Whole pixels, or a percentage to a tenth.
+    margin->setDecimals(percent ? 1 : 0);
     margin->setMinimum(percent ? 0 : -1);
     margin->setMaximum(percent ? 50 : 100000);
     choices.style.marginPercent = percent ? margin->value() : -1;
