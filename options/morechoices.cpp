@@ -202,7 +202,9 @@ bool CommandLineTakes(const QString& option, const QString& value) {
     return row && row->set(scratch, value).isEmpty();
 }
 
-void SaveChoices(const MoreChoices& choices) {
+namespace {
+// Each key of the choices with the value it holds for them.
+QList<std::pair<QString, QString>> StoredValues(const MoreChoices& choices) {
     WatermarkJob job;
     job.Text = choices.text;
     job.Style = choices.style;
@@ -210,7 +212,9 @@ void SaveChoices(const MoreChoices& choices) {
     job.Output = choices.output;
     job.Output.losslessJpeg = false;
     job.NamePattern = choices.namePattern;
-    Options options = MarkOptions({}, job.Text, job.Placement, job.Style) + OutputOptions(job);
+    const Options options =
+        MarkOptions({}, job.Text, job.Placement, job.Style) + OutputOptions(job);
+    QList<std::pair<QString, QString>> values;
     for (const StoredOption& stored : kStoredOptions) {
         QString value;
         for (const PresetOption& option : options)
@@ -218,13 +222,25 @@ void SaveChoices(const MoreChoices& choices) {
                 value = FindCliOption(option.name) && !FindCliOption(option.name)->value
                             ? QStringLiteral("true")
                             : option.value;
-        SaveSetting(QLatin1String(stored.key), value);
+        values.append({QLatin1String(stored.key), value});
     }
-    SaveSetting(MoreSettingKey::MarkKind,
-                choices.useText ? QStringLiteral("text") : QStringLiteral("picture"));
-    SaveSetting(MoreSettingKey::MoreFormat,
-                choices.moreFormat ? FormatName(*choices.moreFormat) : QString());
-    SaveSetting(MoreSettingKey::Preset, choices.preset);
+    values.append({MoreSettingKey::MarkKind,
+                   choices.useText ? QStringLiteral("text") : QStringLiteral("picture")});
+    values.append({MoreSettingKey::MoreFormat,
+                   choices.moreFormat ? FormatName(*choices.moreFormat) : QString()});
+    values.append({MoreSettingKey::Preset, choices.preset});
+    return values;
+}
+} // namespace
+
+void SaveChoices(const MoreChoices& choices, const MoreChoices* before) {
+    const QList<std::pair<QString, QString>> values = StoredValues(choices);
+    const QList<std::pair<QString, QString>> earlier =
+        before ? StoredValues(*before) : QList<std::pair<QString, QString>>();
+    // Each key written is the settings file written anew: only the changed ones are.
+    for (qsizetype i = 0; i < values.size(); ++i)
+        if (!before || earlier[i] != values[i])
+            SaveSetting(values[i].first, values[i].second);
 }
 
 MoreChoices RestoreChoices() {

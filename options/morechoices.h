@@ -59,7 +59,8 @@ bool CommandLineTakes(const QString& option, const QString& value = QString());
 // The dialog's choices remembered in the group of the window's settings, each under its own key
 // holding the value the command line writes. Restoring leaves out a value that the command line
 // refuses, and the values of the window's own settings (JpegLossless, KeyTolerance) are theirs.
-void SaveChoices(const MoreChoices& choices);
+// Given the choices before, only the keys that changed are written.
+void SaveChoices(const MoreChoices& choices, const MoreChoices* before = nullptr);
 MoreChoices RestoreChoices();
 
 // The settings keys of the choices, in the group of the window's other settings.

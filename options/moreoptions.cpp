@@ -9,7 +9,6 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDoubleSpinBox>
-#include <QFile>
 #include <QFontComboBox>
 #include <QFormLayout>
 #include <QHBoxLayout>
@@ -39,18 +38,8 @@ const QString kComing = QStringLiteral("coming");
 const QString kNotYet =
     QStringLiteral("The command line does not take this yet, so the window "
                    "does not offer it either: a preset means the same in both.");
-const QString kPresetNamePrompt = QStringLiteral("Name of the preset:");
-const QString kDeleteQuestion = QStringLiteral("Delete the preset \"%1\"?");
-const QString kBadPresetName =
-    QStringLiteral("A preset's name cannot hold \"/\" or end in \".ini\", and cannot be empty.");
 constexpr int kPixelsMargin = 0;
 constexpr int kPercentMargin = 1;
-
-// A control with the name a screen reader reads out, and the label's letter for Alt.
-template <typename Control> Control* Named(Control* control, const QString& name) {
-    control->setAccessibleName(name);
-    return control;
-}
 
 QDoubleSpinBox* Spin(double low, double high, int decimals, const QString& suffix) {
     auto* spin = new QDoubleSpinBox;
@@ -219,27 +208,6 @@ QWidget* MoreOptionsDialog::buildOutputTab() {
     return page;
 }
 
-QWidget* MoreOptionsDialog::buildPresetsTab() {
-    auto* page = new QWidget;
-    presets = Named(new QListWidget, QStringLiteral("Presets"));
-    usePreset = Named(new QPushButton(QStringLiteral("&Use")), QStringLiteral("Use the preset"));
-    saveAs = Named(new QPushButton(QStringLiteral("Save &As...")),
-                   QStringLiteral("Save the options as a new preset"));
-    save = Named(new QPushButton(QStringLiteral("Sa&ve")),
-                 QStringLiteral("Save the options in the preset in use"));
-    remove = Named(new QPushButton(QStringLiteral("&Delete")),
-                   QStringLiteral("Delete the selected preset"));
-    auto* buttons = new QVBoxLayout;
-    for (QPushButton* button : {usePreset, saveAs, save, remove})
-        buttons->addWidget(button);
-    buttons->addStretch();
-    auto* layout = new QHBoxLayout(page);
-    layout->addWidget(presets, 1);
-    layout->addLayout(buttons);
-    fillPresets();
-    return page;
-}
-
 void MoreOptionsDialog::offerWhatTheCommandLineTakes() {
     // The window stamps what a preset would: a choice the command line lacks is not offered.
     const auto offer = [](QWidget* control, bool taken) {
@@ -382,77 +350,4 @@ void MoreOptionsDialog::chooseTextColor() {
                        qAlpha(rgb));
     ShowColor(textColor, textColor_);
     takeControls();
-}
-
-void MoreOptionsDialog::fillPresets() {
-    presets->clear();
-    presets->addItems(PresetNames());
-}
-
-void MoreOptionsDialog::usePresetClick() {
-    const QListWidgetItem* item = presets->currentItem();
-    if (!item)
-        return;
-    QString error;
-    const std::optional<WatermarkJob> job = JobOfPreset(PresetPath(item->text()), error);
-    if (!job) {
-        prompter_.showMessage(error, kTitle, Prompter::Icon::Warning);
-        return;
-    }
-    panel_.usePreset(item->text(), *job);
-    showChoices();
-}
-
-void MoreOptionsDialog::savePreset(const QString& name) {
-    const QString why = WritePreset(PresetOf(panel_.readOptions()), PresetPath(name));
-    if (!why.isEmpty()) {
-        prompter_.showMessage(why, kTitle, Prompter::Icon::Warning);
-        return;
-    }
-    MoreChoices choices = panel_.moreChoices();
-    choices.preset = name;
-    panel_.setMoreChoices(choices);
-    fillPresets();
-    showChoices();
-}
-
-void MoreOptionsDialog::saveAsClick() {
-    const std::optional<QString> name =
-        prompter_.askText(kTitle, kPresetNamePrompt, panel_.moreChoices().preset);
-    if (!name)
-        return;
-    const QString trimmed = name->trimmed();
-    if (trimmed.isEmpty() || PresetPath(trimmed) == trimmed) {
-        prompter_.showMessage(kBadPresetName, kTitle, Prompter::Icon::Warning);
-        return;
-    }
-    savePreset(trimmed);
-}
-
-void MoreOptionsDialog::saveClick() {
-    const QString inUse = panel_.moreChoices().preset;
-    if (inUse.isEmpty())
-        saveAsClick();
-    else
-        savePreset(inUse);
-}
-
-void MoreOptionsDialog::removeClick() {
-    const QListWidgetItem* item = presets->currentItem();
-    if (!item)
-        return;
-    const QString name = item->text();
-    if (!prompter_.askYesNo(kDeleteQuestion.arg(name), kTitle))
-        return;
-    QFile file(PresetPath(name));
-    if (!file.remove()) {
-        prompter_.showMessage(file.errorString(), kTitle, Prompter::Icon::Warning);
-        return;
-    }
-    if (panel_.moreChoices().preset == name) {
-        MoreChoices choices = panel_.moreChoices();
-        choices.preset.clear();
-        panel_.setMoreChoices(choices);
-    }
-    fillPresets();
 }

@@ -95,5 +95,11 @@ private:
     bool showing_ = false; // the controls are being filled: their signals change nothing
 };
 
+// The control, with the name a screen reader reads out for it.
+template <typename Control> Control* Named(Control* control, const QString& name) {
+    control->setAccessibleName(name);
+    return control;
+}
+
 // The variables a text mark and a name pattern take, as the menus insert them.
 extern const QStringList kMarkVariables;

@@ -341,9 +341,10 @@ void OptionsPanel::restoreMoreChoices() {
 }
 
 void OptionsPanel::setMoreChoices(const MoreChoices& choices) {
+    const MoreChoices before = more_;
     more_ = choices;
     Guard guard(prompter_, ErrorLocation::Options);
-    guard.step(1, [&] { SaveChoices(more_); });
+    guard.step(1, [&] { SaveChoices(more_, &before); });
     showMoreFormat();
 }
 

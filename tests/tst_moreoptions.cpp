@@ -450,6 +450,10 @@ void TestMoreOptions::theLivePreviewRedrawsSoonAfterAChange() {
     }
     form_->ListView1->append(photo);
     form_->options->Text1->setText(home_->path() + "/in/mark.png");
+    // Large enough that each opacity shows on the reduced picture.
+    MoreChoices large;
+    large.style.scale = 0.5;
+    form_->options->setMoreChoices(large);
     form_->show();
     QElapsedTimer opening;
     opening.start();
@@ -463,12 +467,16 @@ void TestMoreOptions::theLivePreviewRedrawsSoonAfterAChange() {
         QImage before = dialog->preview->pixmap().toImage();
         for (int opacity : {90, 50, 10}) {
             dialog->opacity->setValue(opacity);
-            if (!redrawn.wait(2000))
+            if (!redrawn.wait(5000)) {
+                qWarning("no redraw after the opacity became %d", opacity);
                 return qint64(-1);
+            }
             most = std::max(most, dialog->preview->lastRedrawMs());
             // Each change shows.
-            if (dialog->preview->pixmap().toImage() == before)
+            if (dialog->preview->pixmap().toImage() == before) {
+                qWarning("the opacity %d did not show", opacity);
                 return qint64(-1);
+            }
             before = dialog->preview->pixmap().toImage();
         }
         qInfo("change to repaint on %s with %s: at most %lld ms (%d ms of it settling)",
