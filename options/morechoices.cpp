@@ -2,6 +2,7 @@
 
 #include "cli/cliargs.h"
 #include "cli/clioptions.h"
+#include "engine/stamping/marktext.h"
 #include "support/settings.h"
 
 #include <QDir>
@@ -146,6 +147,23 @@ const StoredOption kStoredOptions[] = {
 };
 } // namespace
 
+MarkLayer TextLine(const MoreChoices& choices, const QString& text, int placement) {
+    MarkLayer line;
+    line.Text = choices.text;
+    line.Text.text = text;
+    line.Placement = placement;
+    line.Style.opacity = choices.style.opacity;
+    line.Style.margin = choices.style.margin;
+    line.Style.marginPercent = choices.style.marginPercent;
+    return line;
+}
+
+std::optional<MarkLayer> OwnTextLine(const MoreChoices& choices) {
+    if (choices.moreMarks.size() != 1 || choices.moreMarks[0].Text.text.isEmpty())
+        return std::nullopt;
+    return choices.moreMarks[0];
+}
+
 void ApplyChoices(const MoreChoices& choices, WatermarkJob& job) {
     if (choices.useText && !choices.text.text.isEmpty()) {
         job.Text = choices.text;
@@ -229,6 +247,10 @@ QList<std::pair<QString, QString>> StoredValues(const MoreChoices& choices) {
     values.append({MoreSettingKey::MoreFormat,
                    choices.moreFormat ? FormatName(*choices.moreFormat) : QString()});
     values.append({MoreSettingKey::Preset, choices.preset});
+    const std::optional<MarkLayer> line = OwnTextLine(choices);
+    values.append({MoreSettingKey::SecondText, line ? line->Text.text : QString()});
+    values.append(
+        {MoreSettingKey::SecondPlacement, line ? QString::number(line->Placement) : QString()});
     return values;
 }
 } // namespace
@@ -266,9 +288,14 @@ MoreChoices RestoreChoices() {
         format && int(*format) >= kOutputFormatCount)
         choices.moreFormat = format;
     choices.preset = GetSetting(MoreSettingKey::Preset);
-    // The further marks are the preset's own: they come from its file.
+    // A text line of the dialog's own, else the further marks of the preset's file.
+    const QString line = GetSetting(MoreSettingKey::SecondText);
+    const std::optional<int> placement =
+        ParsePlacement(GetSetting(MoreSettingKey::SecondPlacement));
     QString error;
-    if (!choices.preset.isEmpty())
+    if (!line.isEmpty() && MarkTextRefusal(line).isEmpty() && placement)
+        choices.moreMarks = {TextLine(choices, line, *placement)};
+    else if (!choices.preset.isEmpty())
         if (const auto job = JobOfPreset(PresetPath(choices.preset), error))
             choices.moreMarks = job->MoreMarks;
     return choices;

@@ -36,6 +36,13 @@ inline constexpr std::array kMoreFormats = {
     MoreFormat{OutputFormat::Gif, "GIF", "gif"},
 };
 
+// The dialog's second mark: a text line with the page's text style, its own text and placement,
+// at the first mark's opacity and margin, so that a logo and a line of text go together.
+MarkLayer TextLine(const MoreChoices& choices, const QString& text, int placement);
+// The further marks when they are one such text line, which the dialog edits; nothing otherwise
+// (none, or marks a preset brought, which it keeps as they are).
+std::optional<MarkLayer> OwnTextLine(const MoreChoices& choices);
+
 // The run's job with the choices in it: the mark, its style, the further marks, the encoding,
 // the name pattern and a format chosen beyond the buttons.
 void ApplyChoices(const MoreChoices& choices, WatermarkJob& job);
@@ -68,6 +75,8 @@ namespace MoreSettingKey {
 inline const QString MarkKind = QStringLiteral("MarkKind"); // "text" or "picture"
 inline const QString Preset = QStringLiteral("Preset");
 inline const QString MoreFormat = QStringLiteral("MoreFormat");
+inline const QString SecondText = QStringLiteral("Mark2Text");
+inline const QString SecondPlacement = QStringLiteral("Mark2Placement");
 } // namespace MoreSettingKey
 
 // The presets of the presets folder, by name, in alphabetical order.

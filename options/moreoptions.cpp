@@ -35,6 +35,8 @@ const QStringList kMarkVariables = {
 namespace {
 const QString kTitle = QStringLiteral("More Options");
 const QString kComing = QStringLiteral("coming");
+const QString kPresetMarks =
+    QStringLiteral("The preset in use brings further marks of its own; they are kept as they are.");
 const QString kNotYet =
     QStringLiteral("The command line does not take this yet, so the window "
                    "does not offer it either: a preset means the same in both.");
@@ -168,6 +170,16 @@ QWidget* MoreOptionsDialog::buildMarkTab() {
                     QStringLiteral("Gap between tiles, percent of the mark"));
     stagger = Named(new QCheckBox(QStringLiteral("St&agger")), QStringLiteral("Stagger the rows"));
     AddRow(form, QStringLiteral("Tiling:"), Row({tile, tileGap, stagger}), tile);
+    secondMark = Named(new QCheckBox(QStringLiteral("&With a text line")),
+                       QStringLiteral("A second mark: a text line"));
+    secondText = Named(new QLineEdit, QStringLiteral("Text of the second mark"));
+    secondText->setMinimumWidth(160);
+    secondPlacement = Named(new QComboBox, QStringLiteral("Placement of the second mark"));
+    for (const QString& placement : kPlacementTexts)
+        secondPlacement->addItem(placement.section(QLatin1Char(' '), 5, 5));
+    secondPlacement->setCurrentIndex(int(WatermarkPlacement::BottomRight));
+    AddRow(form, QStringLiteral("Second mark:"), Row({secondMark, secondText, secondPlacement}),
+           secondMark);
     return page;
 }
 
@@ -248,6 +260,7 @@ void MoreOptionsDialog::showChoices() {
     tile->setChecked(choices.style.tile);
     tileGap->setValue(choices.style.tileGap);
     stagger->setChecked(choices.style.tileStagger);
+    showSecondMark(choices);
     quality->setValue(choices.output.jpegQuality);
     keepQuality->setChecked(choices.output.keepJpegQuality);
     quality->setEnabled(!choices.output.keepJpegQuality);
@@ -263,6 +276,21 @@ void MoreOptionsDialog::showChoices() {
     preview->changed();
 }
 
+void MoreOptionsDialog::showSecondMark(const MoreChoices& choices) {
+    const std::optional<MarkLayer> line = OwnTextLine(choices);
+    const bool own = line || choices.moreMarks.isEmpty();
+    secondMark->setChecked(line.has_value());
+    if (line) {
+        secondText->setText(line->Text.text);
+        secondPlacement->setCurrentIndex(line->Placement);
+    }
+    for (QWidget* control : {static_cast<QWidget*>(secondMark), static_cast<QWidget*>(secondText),
+                             static_cast<QWidget*>(secondPlacement)}) {
+        control->setEnabled(own);
+        control->setToolTip(own ? QString() : kPresetMarks);
+    }
+}
+
 void MoreOptionsDialog::connectControls() {
     // Every control edits the panel's choices at once; the preview follows.
     const auto take = [this] {
@@ -270,7 +298,9 @@ void MoreOptionsDialog::connectControls() {
     };
     for (QRadioButton* button : {pictureMark, textMark})
         connect(button, &QRadioButton::toggled, this, take);
-    for (QLineEdit* field : {text, namePattern})
+    connect(secondMark, &QCheckBox::toggled, this, take);
+    connect(secondPlacement, &QComboBox::currentIndexChanged, this, take);
+    for (QLineEdit* field : {text, namePattern, secondText})
         connect(field, &QLineEdit::textChanged, this, take);
     // The usual font stays unnamed until another is chosen, as the command line's default.
     connect(font, &QFontComboBox::currentFontChanged, this, [this](const QFont& chosen) {
@@ -327,6 +357,12 @@ void MoreOptionsDialog::takeControls() {
     choices.style.tile = tile->isChecked();
     choices.style.tileGap = tileGap->value();
     choices.style.tileStagger = stagger->isChecked();
+    // Further marks a preset brought, other than one text line, are kept as they are.
+    if (secondMark->isEnabled())
+        choices.moreMarks =
+            secondMark->isChecked() && !secondText->text().isEmpty()
+                ? QList{TextLine(choices, secondText->text(), secondPlacement->currentIndex())}
+                : QList<MarkLayer>();
     choices.output.jpegQuality = quality->value();
     choices.output.keepJpegQuality = keepQuality->isChecked();
     quality->setEnabled(!keepQuality->isChecked());

@@ -53,6 +53,9 @@ public:
     QCheckBox* tile = nullptr;
     QDoubleSpinBox* tileGap = nullptr;
     QCheckBox* stagger = nullptr;
+    QCheckBox* secondMark = nullptr;
+    QLineEdit* secondText = nullptr;
+    QComboBox* secondPlacement = nullptr;
     // Output
     QComboBox* resize = nullptr;
     QSpinBox* quality = nullptr;
@@ -81,6 +84,7 @@ private:
     QWidget* buildOutputTab();
     QWidget* buildPresetsTab();
     void connectControls();
+    void showSecondMark(const MoreChoices& choices);
     void offerWhatTheCommandLineTakes();
     // The controls' state into the panel's choices, remembered, and the preview told.
     void takeControls();

@@ -5,6 +5,7 @@
 #include "engine/run/batch.h"
 #include "filelist/imagelist.h"
 #include "options/colorswatch.h"
+#include "options/moreoptions.h"
 #include "options/optionspanel.h"
 #include "support/errorreport.h"
 #include "support/imaging.h"
@@ -12,6 +13,7 @@
 #include "support/settings.h"
 #include "tests/windowkit.h"
 
+#include <QAbstractSpinBox>
 #include <QAccessible>
 #include <QButtonGroup>
 #include <QComboBox>
@@ -288,9 +290,18 @@ void TestApp::everyControlHasANameAScreenReaderReads() {
     // all tells a listener nothing.
     const auto form = loadForm();
     form->show();
+    // The "More Options" dialog's controls too, on every page.
+    form->options->MoreOptions_Click();
+    QWidget* dialog = form->options->moreOptionsDialog();
+    QVERIFY(dialog);
     QStringList silent;
-    for (QWidget* widget : form->findChildren<QWidget*>()) {
-        if (!(widget->focusPolicy() & Qt::TabFocus) || !widget->isVisibleTo(form))
+    for (QWidget* widget : form->findChildren<QWidget*>() + dialog->findChildren<QWidget*>()) {
+        // A box's own line edit is the box for a screen reader.
+        if (qobject_cast<QAbstractSpinBox*>(widget->parent()) ||
+            qobject_cast<QComboBox*>(widget->parent()))
+            continue;
+        if (!(widget->focusPolicy() & Qt::TabFocus) ||
+            !(widget->isVisibleTo(form) || widget->window() == dialog))
             continue;
         QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(widget);
         const QString name =

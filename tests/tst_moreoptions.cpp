@@ -306,6 +306,17 @@ void TestMoreOptions::theDialogFillsTheWindowsJob() {
     QCOMPARE(job.WatermarkPath, home_->path() + "/in/mark.png");
     QCOMPARE(job.Text.text, QString());
     QCOMPARE(form_->options->moreChoices().text.text, QString("(c) {year}"));
+    // A logo and a text line together: the line takes the page's text style.
+    dialog->tabs->setCurrentIndex(0);
+    dialog->secondMark->setChecked(true);
+    dialog->secondText->setText("{name}");
+    dialog->secondPlacement->setCurrentIndex(int(WatermarkPlacement::BottomLeft));
+    job = form_->options->readOptions();
+    QCOMPARE(job.MoreMarks.size(), 1);
+    QCOMPARE(job.MoreMarks[0].Text.text, QString("{name}"));
+    QVERIFY(job.MoreMarks[0].Text.outline);
+    QCOMPARE(job.MoreMarks[0].Placement, int(WatermarkPlacement::BottomLeft));
+    QCOMPARE(job.MoreMarks[0].Style.opacity, 60);
 
     // Everything is there after a restart.
     stop();
@@ -314,6 +325,14 @@ void TestMoreOptions::theDialogFillsTheWindowsJob() {
     QCOMPARE(job.Style.opacity, 60);
     QCOMPARE(job.Format, std::optional(OutputFormat::Png));
     QCOMPARE(form_->options->moreChoices().text.text, QString("(c) {year}"));
+    QCOMPARE(job.MoreMarks.size(), 1);
+    QCOMPARE(job.MoreMarks[0].Placement, int(WatermarkPlacement::BottomLeft));
+    dialog = open();
+    QVERIFY(dialog);
+    QVERIFY(dialog->secondMark->isChecked());
+    QCOMPARE(dialog->secondText->text(), QString("{name}"));
+    dialog->secondMark->setChecked(false);
+    QCOMPARE(form_->options->readOptions().MoreMarks.size(), 0);
 }
 
 void TestMoreOptions::presetsAreSavedUsedAndDeleted() {
@@ -326,6 +345,8 @@ void TestMoreOptions::presetsAreSavedUsedAndDeleted() {
     dialog->tabs->setCurrentIndex(1);
     dialog->quality->setValue(95);
     form_->options->Combo1->setCurrentIndex(4);
+    dialog->secondMark->setChecked(true);
+    dialog->secondText->setText("(c) {year}");
 
     prompter_->textAnswers << QString("a/b") << QString(" web ");
     dialog->saveAsClick();
@@ -382,6 +403,8 @@ void TestMoreOptions::theWindowWritesWhatTheCommandLineWrites() {
     dialog->textSize->setValue(8);
     dialog->shadow->setChecked(true);
     dialog->opacity->setValue(75);
+    dialog->secondMark->setChecked(true);
+    dialog->secondText->setText("{width} x {height}");
     form_->options->Combo1->setCurrentIndex(int(WatermarkPlacement::MiddleMiddle));
     if (dialog->tile->isEnabled()) {
         dialog->rotation->setValue(35);

@@ -125,7 +125,8 @@ def more_options(bin_dir, out_dir, suffix, env):
         settings.write("[Tintorel]\nCombo1=8\nText2=/home/ada/Pictures/Stamped/\n"
                        "MarkKind=text\nMarkText=(c) {year} Ada Lovelace\nMarkTextSize=5\n"
                        "MarkTextShadow=true\nMarkOpacity=85\nMarkMargin=24\nJpegQuality=90\n"
-                       "StripMetadata=true\nNamePattern={name}-web\n")
+                       "StripMetadata=true\nNamePattern={name}-web\nMark2Text={name}\n"
+                       "Mark2Placement=6\n")
     time.sleep(2)
     photo = os.path.join(bin_dir, "Samples", "sunset-hills.jpg")
     app = subprocess.Popen([os.path.join(bin_dir, "tintorel"), photo], env=env)
