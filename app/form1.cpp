@@ -9,10 +9,13 @@
 #include "filelist/dragreorder.h"
 #include "filelist/imagelist.h"
 #include "filelist/samples.h"
+#include "options/livepreview.h"
+#include "options/moreoptions.h"
 #include "options/optionspanel.h"
 #include "options/preview.h"
 #include "options/previewmaker.h"
 #include "support/errorreport.h"
+#include "support/failure.h"
 #include "support/geometry.h"
 #include "support/imaging.h"
 #include "support/paths.h"
@@ -204,6 +207,7 @@ void Form1::setTabOrder() {
                                    options->Option1[1],
                                    options->Option1[2],
                                    options->Option1[3],
+                                   options->MoreOptions,
                                    options->Text2,
                                    options->PushButton9,
                                    PushButton5,
@@ -229,6 +233,18 @@ void Form1::connectHandlers() {
             PushButton5_Click();
     });
     new ListReorder(ListView1, this);
+    // The "More Options" preview follows the list's selection.
+    options->setPictureSource([this] {
+        try {
+            return previewPicture();
+        } catch (const Failure&) {
+            return QString();
+        }
+    });
+    connect(ListView1, &QTreeWidget::itemSelectionChanged, this, [this] {
+        if (options->moreOptionsDialog())
+            options->moreOptionsDialog()->preview->changed();
+    });
 }
 
 void Form1::Form_Load() {
@@ -258,6 +274,7 @@ void Form1::Form_Load() {
     guard.step(110, [&] { options->restoreOutputFormat(); });
     guard.step(112, [&] { options->restoreWatermark(); });
     guard.step(114, [&] { options->restoreTransparentColor(); });
+    guard.step(116, [&] { options->restoreMoreChoices(); });
     guard.step(120, [&] { StartImaging(prompter_); });
     guard.step(130, [&] { pWatermark_ = Surface(pWatermark->size()); });
     guard.step(140, [&] { form2(); });
@@ -338,14 +355,16 @@ void Form1::PushButton3_Click() {
     guard.step(2, [&] { setBusy(false); });
 }
 
+QString Form1::previewPicture() const {
+    // With nothing selected the first entry is previewed; an empty list has nothing to show.
+    return ListView1->count() > 0 ? ListView1->textAt(std::max(ListView1->selectedPosition(), 1))
+                                  : QString();
+}
+
 void Form1::PushButton5_Click() {
     Guard guard(prompter_, ErrorLocation::Preview);
     QString imagePath;
-    // With nothing selected the first entry is previewed; an empty list has nothing to show.
-    guard.step(1, [&] {
-        if (ListView1->count() > 0)
-            imagePath = ListView1->textAt(std::max(ListView1->selectedPosition(), 1));
-    });
+    guard.step(1, [&] { imagePath = previewPicture(); });
     guard.step(2, [&] { preview_->preview(imagePath, options->readOptions()); });
 }
 

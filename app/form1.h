@@ -59,6 +59,8 @@ public:
     void PushButton1_Click();
     void PushButton2_Click();
     void PushButton3_Click();
+    // The picture a preview shows: the selected entry, else the first; empty for an empty list.
+    QString previewPicture() const;
     void PushButton5_Click();
     void PushButton7_Click();
     void PushButton8_Click();

@@ -1,6 +1,7 @@
 #include "options/optionspanel.h"
 
 #include "options/colorswatch.h"
+#include "options/moreoptions.h"
 #include "support/errorreport.h"
 #include "support/failure.h"
 #include "support/geometry.h"
@@ -163,6 +164,10 @@ void OptionsPanel::buildFormatFrame(QWidget* form) {
         Option1Group->addButton(Option1[i], i);
     }
     Option1[0]->setChecked(true);
+    // The frame's free right part, beside the four buttons.
+    MoreOptions = MakePushButton(Frame6, "MoreOptions", QStringLiteral("&More Options..."),
+                                 TwipsRect(5280, 285, 2280, 375));
+    MoreOptions->setAccessibleName(QStringLiteral("More Options"));
     Option1[int(OutputFormat::Jpg)]->setToolTip(JpgTip());
     Option1[int(OutputFormat::Jpg)]->installEventFilter(this);
 }
@@ -192,9 +197,18 @@ void OptionsPanel::connectHandlers() {
     connect(Combo1, &QComboBox::activated, this, [guarded](int index) {
         guarded([index] { SaveSetting(SettingKey::Placement, QString::number(index)); });
     });
-    connect(Option1Group, &QButtonGroup::idToggled, this, [guarded](int id, bool checked) {
-        if (checked)
-            guarded([id] { SaveSetting(SettingKey::SaveOption, QString::number(id)); });
+    connect(Option1Group, &QButtonGroup::idToggled, this, [this, guarded](int id, bool checked) {
+        if (!checked)
+            return;
+        guarded([id] { SaveSetting(SettingKey::SaveOption, QString::number(id)); });
+        // A button chosen after a format of the dialog's list is the format now.
+        if (more_.moreFormat) {
+            MoreChoices choices = more_;
+            choices.moreFormat.reset();
+            setMoreChoices(choices);
+            if (moreOptions_)
+                moreOptions_->showChoices();
+        }
     });
     connect(Text2, &QLineEdit::textChanged, this, [guarded](const QString& text) {
         guarded([&text] { SaveSetting(SettingKey::OutputFolder, text); });
@@ -206,6 +220,7 @@ void OptionsPanel::connectHandlers() {
     connect(PushButton4, &QPushButton::clicked, this, &OptionsPanel::PushButton4_Click);
     connect(PushButton6, &QPushButton::clicked, this, &OptionsPanel::PushButton6_Click);
     connect(PushButton9, &QPushButton::clicked, this, &OptionsPanel::PushButton9_Click);
+    connect(MoreOptions, &QPushButton::clicked, this, &OptionsPanel::MoreOptions_Click);
 }
 
 void OptionsPanel::fillPlacements() {
@@ -261,6 +276,7 @@ WatermarkJob OptionsPanel::readOptions() const {
     job.OutputFolder = Text2->text();
     job.Output.losslessJpeg = SettingIsTrue(SettingKey::JpegLossless);
     job.Style.keyTolerance = KeyToleranceSetting();
+    ApplyChoices(more_, job);
     return job;
 }
 
@@ -315,4 +331,59 @@ void OptionsPanel::useSampleWatermark() {
 void OptionsPanel::setEnabled(bool enabled) {
     for (QGroupBox* frame : {Frame2, Frame3, Frame4, Frame5, Frame6})
         frame->setEnabled(enabled);
+    if (moreOptions_)
+        moreOptions_->setEnabled(enabled);
+}
+
+void OptionsPanel::restoreMoreChoices() {
+    more_ = RestoreChoices();
+    showMoreFormat();
+}
+
+void OptionsPanel::setMoreChoices(const MoreChoices& choices) {
+    const MoreChoices before = more_;
+    more_ = choices;
+    Guard guard(prompter_, ErrorLocation::Options);
+    guard.step(1, [&] { SaveChoices(more_, &before); });
+    showMoreFormat();
+}
+
+void OptionsPanel::showMoreFormat() {
+    if (!more_.moreFormat || Option1Group->checkedId() < 0)
+        return;
+    // No button stands for the list's format: none is shown chosen.
+    Option1Group->setExclusive(false);
+    Option1Group->checkedButton()->setChecked(false);
+    Option1Group->setExclusive(true);
+}
+
+void OptionsPanel::usePreset(const QString& name, const WatermarkJob& job) {
+    Guard guard(prompter_, ErrorLocation::Options);
+    if (!job.WatermarkPath.isEmpty())
+        Text1->setText(job.WatermarkPath);
+    if (job.Placement >= 0 && job.Placement < Combo1->count()) {
+        Combo1->setCurrentIndex(job.Placement);
+        guard.step(1, [&] { SaveSetting(SettingKey::Placement, QString::number(job.Placement)); });
+    }
+    dialogColor_ = job.TransparentColor;
+    pColor->setColor(dialogColor_);
+    guard.step(2, [&] {
+        SaveSetting(PanelSettingKey::TransparentColor, QString::number(dialogColor_));
+        SaveSetting(SettingKey::KeyTolerance, QString::number(job.Style.keyTolerance));
+        SaveSetting(SettingKey::JpegLossless,
+                    job.Output.losslessJpeg ? QStringLiteral("true") : QStringLiteral("false"));
+    });
+    if (job.Format && int(*job.Format) < kOutputFormatCount)
+        Option1[int(*job.Format)]->setChecked(true);
+    MoreChoices choices = ChoicesOf(job);
+    choices.preset = name;
+    setMoreChoices(choices);
+}
+
+void OptionsPanel::MoreOptions_Click() {
+    if (!moreOptions_)
+        moreOptions_ = new MoreOptionsDialog(*this, prompter_, MoreOptions->window());
+    moreOptions_->show();
+    moreOptions_->raise();
+    moreOptions_->activateWindow();
 }

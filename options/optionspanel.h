@@ -1,13 +1,16 @@
 #pragma once
 
 #include "engine/run/job.h"
+#include "options/morechoices.h"
 #include "support/color.h"
 
 #include <QObject>
 #include <QRect>
 #include <array>
+#include <functional>
 
 class ColorSwatch;
+class MoreOptionsDialog;
 class Prompter;
 class QButtonGroup;
 class QComboBox;
@@ -34,6 +37,8 @@ public:
     void restoreOutputFormat();
     void restoreWatermark();
     void restoreTransparentColor();
+    // The "More Options" dialog's remembered choices; a value it cannot use is left out.
+    void restoreMoreChoices();
     void setDialogColor(BgrColor color) { dialogColor_ = color; }
 
     // Enables or disables every option control at once (a run disables them while it works).
@@ -50,6 +55,20 @@ public:
     void PushButton6_Click();
     void PushButton9_Click();
     void pColor_Click();
+    // Opens the "More Options" dialog, or raises it when it is open.
+    void MoreOptions_Click();
+    MoreOptionsDialog* moreOptionsDialog() const { return moreOptions_; }
+
+    // The choices of the "More Options" dialog, which readOptions() puts into every job.
+    const MoreChoices& moreChoices() const { return more_; }
+    // Takes and remembers new choices. A format chosen beyond the buttons clears the buttons.
+    void setMoreChoices(const MoreChoices& choices);
+    // Puts a preset's job into the window: the watermark, placement, colour and format of the
+    // main window, the window's JPEG and key settings, and the dialog's choices.
+    void usePreset(const QString& name, const WatermarkJob& job);
+    // The picture the dialog's preview shows: the one selected in the list, else the first.
+    void setPictureSource(std::function<QString()> source) { pictureSource_ = std::move(source); }
+    QString previewPicture() const { return pictureSource_ ? pictureSource_() : QString(); }
     // Puts the sample watermark that ships beside the program into the watermark box.
     void useSampleWatermark();
 
@@ -67,6 +86,7 @@ public:
     // | Combo1      | (the nine placements)                               | the placement       |
     // | Frame6      | "Output Format"                                     | the copies' format  |
     // | Option1     | "Automatic", "JPG", "BMP", "PNG"                    | the format buttons  |
+    // | MoreOptions | "More Options..."                                   | the dialog          |
     // | Frame5      | "Save Results To This Folder"                       | the output folder   |
     // | Text2       | (the output folder's path)                          | its path            |
     // | PushButton9 | "..."                                               | pick the folder     |
@@ -81,6 +101,7 @@ public:
     QGroupBox* Frame6 = nullptr;
     std::array<QRadioButton*, kOutputFormatCount> Option1{};
     QButtonGroup* Option1Group = nullptr;
+    QPushButton* MoreOptions = nullptr;
     QGroupBox* Frame5 = nullptr;
     QLineEdit* Text2 = nullptr;
     QPushButton* PushButton9 = nullptr;
@@ -92,11 +113,15 @@ private:
     void buildFormatFrame(QWidget* form);
     void buildFolderFrame(QWidget* form);
     void connectHandlers();
+    void showMoreFormat();
 
     Prompter& prompter_;
     BgrColor dialogColor_ = kWhite;
     // The output picker's starting folder, held for the window's lifetime.
     QString outputPickerFolder_;
+    MoreChoices more_;
+    MoreOptionsDialog* moreOptions_ = nullptr;
+    std::function<QString()> pictureSource_;
 };
 
 // A push button of the main window, named and placed as designed; Return and Enter press it when

@@ -51,7 +51,9 @@ void PreviewMaker::preview(const QString& imagePath, const WatermarkJob& options
     Guard guard(prompter_, ErrorLocation::Preview);
     bool found = false;
     // A lookup that fails is reported and counts as finding nothing.
-    guard.step(LookUpWatermark, [&] { found = WatermarkFileFound(options.WatermarkPath); });
+    guard.step(LookUpWatermark, [&] {
+        found = !options.Text.text.isEmpty() || WatermarkFileFound(options.WatermarkPath);
+    });
     if (!found) {
         prompter_.showMessage(kInvalidWatermarkPathMessage, ShortTitle(), Prompter::Icon::None);
         return;
@@ -67,6 +69,7 @@ void PreviewMaker::preview(const QString& imagePath, const WatermarkJob& options
     PreviewRequest request;
     request.imagePath = imagePath;
     request.watermarkPath = options.WatermarkPath;
+    request.text = options.Text;
     request.placement = options.Placement;
     request.transparent = options.TransparentColor;
     request.style = options.Style;

@@ -5,6 +5,7 @@
 #include "engine/run/batch.h"
 #include "filelist/imagelist.h"
 #include "options/colorswatch.h"
+#include "options/moreoptions.h"
 #include "options/optionspanel.h"
 #include "support/errorreport.h"
 #include "support/imaging.h"
@@ -12,6 +13,7 @@
 #include "support/settings.h"
 #include "tests/windowkit.h"
 
+#include <QAbstractSpinBox>
 #include <QAccessible>
 #include <QButtonGroup>
 #include <QComboBox>
@@ -99,6 +101,7 @@ void TestApp::layout_data() {
     QTest::newRow("jpg") << "Option1_1" << QRect(120, 24, 65, 17) << "JPG";
     QTest::newRow("bmp") << "Option1_2" << QRect(192, 24, 65, 17) << "BMP";
     QTest::newRow("png") << "Option1_3" << QRect(264, 24, 65, 17) << "PNG";
+    QTest::newRow("more options") << "MoreOptions" << QRect(352, 19, 152, 25) << "More Options...";
     QTest::newRow("folder frame") << "Frame5" << QRect(8, 434, 520, 54)
                                   << "Save Results To This Folder";
     QTest::newRow("output folder") << "Text2" << QRect(16, 20, 442, 23) << "";
@@ -263,9 +266,10 @@ void TestApp::tabOrder() {
     QVERIFY(QTest::qWaitForWindowActive(form));
     // The four format buttons are one stop, entered at the near end; the arrow keys move within.
     // The order the window is drawn in, top to bottom and left to right.
-    QStringList expected = {"PushButton1", "PushButton3", "PushButton7", "PushButton8", "Text1",
-                            "PushButton4", "pColor",      "PushButton6", "Combo1",      "Option1_0",
-                            "Text2",       "PushButton9", "PushButton5", "PushButton2"};
+    QStringList expected = {"PushButton1", "PushButton3", "PushButton7", "PushButton8",
+                            "Text1",       "PushButton4", "pColor",      "PushButton6",
+                            "Combo1",      "Option1_0",   "MoreOptions", "Text2",
+                            "PushButton9", "PushButton5", "PushButton2"};
     if (modifiers & Qt::ShiftModifier) {
         std::reverse(expected.begin(), expected.end());
         expected.replace(expected.indexOf("Option1_0"), "Option1_3");
@@ -286,9 +290,18 @@ void TestApp::everyControlHasANameAScreenReaderReads() {
     // all tells a listener nothing.
     const auto form = loadForm();
     form->show();
+    // The "More Options" dialog's controls too, on every page.
+    form->options->MoreOptions_Click();
+    QWidget* dialog = form->options->moreOptionsDialog();
+    QVERIFY(dialog);
     QStringList silent;
-    for (QWidget* widget : form->findChildren<QWidget*>()) {
-        if (!(widget->focusPolicy() & Qt::TabFocus) || !widget->isVisibleTo(form))
+    for (QWidget* widget : form->findChildren<QWidget*>() + dialog->findChildren<QWidget*>()) {
+        // A box's own line edit is the box for a screen reader.
+        if (qobject_cast<QAbstractSpinBox*>(widget->parent()) ||
+            qobject_cast<QComboBox*>(widget->parent()))
+            continue;
+        if (!(widget->focusPolicy() & Qt::TabFocus) ||
+            !(widget->isVisibleTo(form) || widget->window() == dialog))
             continue;
         QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(widget);
         const QString name =

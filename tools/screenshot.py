@@ -1,8 +1,9 @@
 #!/usr/bin/python3
 """Makes the README's screenshots from the real program under Xvfb: the main window as it opens,
 and the preview window with a sample image and the sample watermark, reached by clicking through
-the window as a person would, and the box that ends a run in which pictures failed, its details
-shown (needs Xvfb, xdotool and ImageMagick's import).
+the window as a person would, the box that ends a run in which pictures failed, its details
+shown, and the "More Options" dialog's Mark and Output pages with a text mark (needs Xvfb, xdotool
+and ImageMagick's import).
 
 With --dark the desktop has a dark palette (a KDE desktop with dark colours, which Qt reads from
 kdeglobals) and the pictures are named *-dark.png.
@@ -22,6 +23,7 @@ SAMPLES_BUTTON = (400, 182)
 FIRST_ENTRY = (100, 38)
 PREVIEW_BUTTON = (268, 509)
 START_BUTTON = (268, 544)
+MORE_OPTIONS_BUTTON = (436, 409)
 
 
 def run(*args, env):
@@ -117,6 +119,35 @@ def run_with_failures(bin_dir, out_dir, suffix, env, home):
         app.wait(timeout=10)
 
 
+def more_options(bin_dir, out_dir, suffix, env):
+    """The dialog with a text mark as a user would set it, over a sample photograph."""
+    with open(os.path.join(env["XDG_CONFIG_HOME"], "Varnholt.conf"), "w") as settings:
+        settings.write("[Tintorel]\nCombo1=8\nText2=/home/ada/Pictures/Stamped/\n"
+                       "MarkKind=text\nMarkText=(c) {year} Ada Lovelace\nMarkTextSize=5\n"
+                       "MarkTextShadow=true\nMarkOpacity=85\nMarkMargin=24\nJpegQuality=90\n"
+                       "StripMetadata=true\nNamePattern={name}-web\nMark2Text={name}\n"
+                       "Mark2Placement=6\n")
+    time.sleep(2)
+    photo = os.path.join(bin_dir, "Samples", "sunset-hills.jpg")
+    app = subprocess.Popen([os.path.join(bin_dir, "tintorel"), photo], env=env)
+    try:
+        main_window = wait_for_window("Tintorel", env)
+        time.sleep(1)
+        click(main_window, MORE_OPTIONS_BUTTON, env)
+        dialog = wait_for_window("More Options", env)
+        time.sleep(1.5)
+        run("import", "-window", dialog, os.path.join(out_dir, f"more-options-mark{suffix}.png"),
+            env=env)
+        run("xdotool", "windowfocus", "--sync", dialog, env=env)
+        run("xdotool", "key", "alt+o", env=env)
+        time.sleep(0.5)
+        run("import", "-window", dialog,
+            os.path.join(out_dir, f"more-options-output{suffix}.png"), env=env)
+    finally:
+        app.terminate()
+        app.wait(timeout=10)
+
+
 def main():
     bin_dir, out_dir = sys.argv[1], sys.argv[2]
     dark = "--dark" in sys.argv[3:]
@@ -150,6 +181,7 @@ def main():
             app.terminate()
             app.wait(timeout=10)
         try:
+            more_options(bin_dir, out_dir, suffix, env)
             run_with_failures(bin_dir, out_dir, suffix, env, home)
         finally:
             xvfb.terminate()

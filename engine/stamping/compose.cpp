@@ -3,8 +3,13 @@
 #include "engine/stamping/compose.h"
 
 #include "engine/stamping/markshape.h"
+#include "engine/stamping/marksource.h"
+#include "engine/stamping/marktext.h"
+#include "engine/stamping/textmark.h"
+
 #include "support/errorreport.h"
 
+#include <QFileInfo>
 #include <QImage>
 
 #include <algorithm>
@@ -29,6 +34,14 @@ QRect ReducedRect(QRect full, QSize fullSize, QSize reducedSize) {
     return QRect(left, top, std::max(1, right - left), std::max(1, bottom - top));
 }
 
+QImage TextMarkFor(const TextStyle& text, const QString& path, QSize picture) {
+    MarkTextValues values;
+    values.path = path;
+    values.modified = QFileInfo(path).lastModified();
+    values.upright = picture;
+    return RenderTextMark(text, FillMarkText(text.text, values).text, picture);
+}
+
 namespace {
 // Where the copies of a mark whose box on the full picture is `box` land on the picture shown
 // reduced, the reduced mark `shown` centred where each copy's box is reduced to.
@@ -49,10 +62,38 @@ std::vector<QPoint> ReducedPlaces(const std::vector<QPoint>& places, QSize box, 
 }
 } // namespace
 
+ReducedPlan PlanOnReduced(const ReducedPicture& shown, const StampMark& mark, int placement,
+                          const StampStyle& style) {
+    const QSize full = shown.fullSize;
+    ReducedPlan plan;
+    plan.drawn = mark.drawnSizeFor(full);
+    plan.box = mark.sizeFor(full);
+    plan.places = MarkPlaces(placement, full, plan.drawn, plan.box, style);
+    plan.mark = mark;
+    return plan;
+}
+
+void StampOnReduced(ReducedPicture& shown, const ReducedPlan& plan) {
+    const QSize full = shown.fullSize, reduced = shown.picture.size();
+    // Sized as on the full picture and reduced alike, each side by its own factor, as the first
+    // copy's place rounds it.
+    const QPoint first = plan.places.empty() ? QPoint(0, 0) : plan.places.front();
+    const QSize small = ReducedRect(QRect(first, plan.drawn), full, reduced).size();
+    StampPlan copies{plan.mark.forSize(small), {}};
+    copies.places = ReducedPlaces(plan.places, plan.box, copies.mark.size(), full, reduced);
+    StampImage(shown.picture, copies);
+}
+
+void StampOnReduced(ReducedPicture& shown, const StampMark& mark, int placement,
+                    const StampStyle& style) {
+    StampOnReduced(shown, PlanOnReduced(shown, mark, placement, style));
+}
+
 ReducedPicture ComposePreview(const PreviewRequest& request, Guard& guard, int firstStep) {
     StampMark mark;
     ReducedPicture shown;
-    const bool markLoaded = guard.step(firstStep, [&] {
+    const bool text = !request.text.text.isEmpty();
+    const bool markLoaded = text || guard.step(firstStep, [&] {
         mark =
             LoadMark(request.watermarkPath, request.transparent, request.style, request.maxPixels);
     });
@@ -62,22 +103,20 @@ ReducedPicture ComposePreview(const PreviewRequest& request, Guard& guard, int f
     });
     if (!markLoaded || !pictureLoaded)
         return {};
-    const QSize full = shown.fullSize, reduced = shown.picture.size();
-    QSize drawn, box;
-    std::vector<QPoint> places;
+    // A text is drawn for the picture's own size and names: only now are they known. It takes
+    // the size its style gives it, whatever the scale.
+    if (text && !guard.step(firstStep + 2, [&] {
+            StampStyle textStyle = request.style;
+            textStyle.scale = 0;
+            mark = StampMark(
+                PixelsMarkSource(TextMarkFor(request.text, request.imagePath, shown.fullSize)),
+                textStyle);
+        }))
+        return {};
+    ReducedPlan plan;
     const bool placed = guard.step(firstStep + 3, [&] {
-        drawn = mark.drawnSizeFor(full);
-        box = mark.sizeFor(full);
-        places = MarkPlaces(request.placement, full, drawn, box, request.style);
+        plan = PlanOnReduced(shown, mark, request.placement, request.style);
     });
-    const bool copied = placed && guard.step(firstStep + 4, [&] {
-        // Sized as on the full picture and reduced alike, each side by its own factor, as the
-        // first copy's place rounds it.
-        const QPoint first = places.empty() ? QPoint(0, 0) : places.front();
-        const QSize small = ReducedRect(QRect(first, drawn), full, reduced).size();
-        StampPlan plan{mark.forSize(small), {}};
-        plan.places = ReducedPlaces(places, box, plan.mark.size(), full, reduced);
-        StampImage(shown.picture, plan);
-    });
+    const bool copied = placed && guard.step(firstStep + 4, [&] { StampOnReduced(shown, plan); });
     return copied ? shown : ReducedPicture();
 }

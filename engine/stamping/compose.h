@@ -2,6 +2,7 @@
 
 #include "engine/stamping/decode.h"
 #include "engine/stamping/stamp.h"
+#include "engine/stamping/textstyle.h"
 #include "support/color.h"
 
 #include <QPoint>
@@ -10,6 +11,7 @@
 #include <QString>
 
 #include <atomic>
+#include <vector>
 
 class Guard;
 class QImage;
@@ -29,6 +31,7 @@ QRect ReducedRect(QRect full, QSize fullSize, QSize reducedSize);
 struct PreviewRequest {
     QString imagePath;
     QString watermarkPath;
+    TextStyle text; // when its text is not empty, the mark in place of the watermark picture
     int placement = 0;
     BgrColor transparent = kWhite;
     StampStyle style;
@@ -37,10 +40,32 @@ struct PreviewRequest {
     const std::atomic<bool>* stop = nullptr; // see DecodeReducedPicture
 };
 
+// The text drawn as the mark of the picture at the path, of that (upright) size, for a preview: the
+// variables of its name and time filled, those of its EXIF left empty.
+QImage TextMarkFor(const TextStyle& text, const QString& path, QSize picture);
+
+// Stamps the mark on a picture decoded reduced, where and as large as the run stamps it on the
+// full picture, reduced alike.
+void StampOnReduced(ReducedPicture& shown, const StampMark& mark, int placement,
+                    const StampStyle& style);
+
+// Where a mark's copies go on the full picture (its drawn size, its turned box and their places),
+// and those copies stamped on the picture reduced, each reduced alike.
+struct ReducedPlan {
+    StampMark mark;
+    QSize drawn;
+    QSize box;
+    std::vector<QPoint> places;
+};
+ReducedPlan PlanOnReduced(const ReducedPicture& shown, const StampMark& mark, int placement,
+                          const StampStyle& style);
+void StampOnReduced(ReducedPicture& shown, const ReducedPlan& plan);
+
 // The preview's compose, in the steps firstStep to firstStep + 4, each run through the caller's
-// guard: load the watermark (with its own alpha), load the picture reduced for the room, (a
-// step kept for its number: nothing is left over to clear), place, copy. The mark's size and
-// place are those the run gives it on the full picture, reduced with the picture, so the preview
-// shows it where and as large as the copy has it. When a step fails, the ones that need it are
-// left out and the picture comes back null: a preview shows the picture as stamped or nothing.
+// guard: load the watermark (with its own alpha), load the picture reduced for the room, draw a
+// text mark for the picture (the step kept for its number when the mark is a picture), place, copy.
+// The mark's size and place are those the run gives it on the full picture, reduced with the
+// picture, so the preview shows it where and as large as the copy has it. When a step fails, the
+// ones that need it are left out and the picture comes back null: a preview shows the picture as
+// stamped or nothing.
 ReducedPicture ComposePreview(const PreviewRequest& request, Guard& guard, int firstStep);

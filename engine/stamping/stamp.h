@@ -60,6 +60,8 @@ public:
     // A finished mark's pixels, or a raster picture's own.
     const QImage& pixels() const { return pixels_; }
     const StampStyle& style() const { return style_; }
+    // Where its pixels come from, to make the same mark in another style.
+    const std::shared_ptr<const MarkSource>& source() const { return source_; }
 
     // Its size on a picture of the given upright size before it is turned, and the box it takes
     // once turned, without making it.
