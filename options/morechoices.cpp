@@ -1,5 +1,7 @@
 #include "options/morechoices.h"
 
+#include "engine/io/resize.h"
+
 #include "cli/cliargs.h"
 #include "cli/clioptions.h"
 #include "engine/stamping/marktext.h"
@@ -115,6 +117,13 @@ Options OutputOptions(const WatermarkJob& job) {
         Add(options, "jpeg", QStringLiteral("lossless"));
     if (job.Output.stripMetadata)
         Add(options, "strip-metadata");
+    if (job.Output.resize.resizes()) {
+        ResizeSpec size = job.Output.resize;
+        size.enlarge = false;
+        Add(options, "resize", ResizeSpecText(size));
+        if (job.Output.resize.enlarge)
+            Add(options, "enlarge");
+    }
     if (!job.NamePattern.isEmpty())
         Add(options, "name", job.NamePattern);
     return options;
@@ -144,6 +153,8 @@ const StoredOption kStoredOptions[] = {
     {"quality", "JpegQuality"},
     {"strip-metadata", "StripMetadata"},
     {"name", "NamePattern"},
+    {"resize", "Resize"},
+    {"enlarge", "ResizeEnlarge"},
 };
 } // namespace
 

@@ -32,8 +32,9 @@ struct MoreFormat {
 
 // The formats of the dialog's list, in its order; a new one is a row here.
 inline constexpr std::array kMoreFormats = {
-    MoreFormat{OutputFormat::Tif, "TIFF", "tif"},
-    MoreFormat{OutputFormat::Gif, "GIF", "gif"},
+    MoreFormat{OutputFormat::Tif, "TIFF", "tif"},    MoreFormat{OutputFormat::Gif, "GIF", "gif"},
+    MoreFormat{OutputFormat::Webp, "WebP", "webp"},  MoreFormat{OutputFormat::Avif, "AVIF", "avif"},
+    MoreFormat{OutputFormat::Jxl, "JPEG XL", "jxl"},
 };
 
 // The dialog's second mark: a text line with the page's text style, its own text and placement,

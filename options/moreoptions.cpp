@@ -1,5 +1,7 @@
 #include "options/moreoptions.h"
 
+#include "engine/io/resize.h"
+
 #include "options/livepreview.h"
 #include "options/optionspanel.h"
 #include "support/errorreport.h"
@@ -34,7 +36,6 @@ const QStringList kMarkVariables = {
 
 namespace {
 const QString kTitle = QStringLiteral("More Options");
-const QString kComing = QStringLiteral("coming");
 const QString kPresetMarks =
     QStringLiteral("The preset in use brings further marks of its own; they are kept as they are.");
 const QString kNotYet =
@@ -187,10 +188,19 @@ QWidget* MoreOptionsDialog::buildOutputTab() {
     auto* page = new QWidget;
     auto* form = new QFormLayout(page);
     resize = Named(new QComboBox, QStringLiteral("Resize"));
-    resize->addItem(QStringLiteral("keep the size"));
-    resize->setEnabled(false);
-    resize->setToolTip(kComing);
-    AddRow(form, QStringLiteral("Resi&ze:"), resize);
+    for (const char* kind : {"keep the size", "the long edge", "the width", "the height",
+                             "fit inside", "percent of each edge"})
+        resize->addItem(QLatin1String(kind));
+    resizeWidth = Named(new QSpinBox, QStringLiteral("Resize to pixels or percent"));
+    resizeWidth->setRange(1, kMostResizeEdge);
+    resizeWidth->setValue(2048);
+    resizeHeight = Named(new QSpinBox, QStringLiteral("Resize to height, pixels"));
+    resizeHeight->setRange(1, kMostResizeEdge);
+    resizeHeight->setValue(2048);
+    enlarge = Named(new QCheckBox(QStringLiteral("&Enlarge smaller pictures")),
+                    QStringLiteral("Enlarge smaller pictures"));
+    AddRow(form, QStringLiteral("Resi&ze:"), Row({resize, resizeWidth, resizeHeight, enlarge}),
+           resize);
     quality = Named(new QSpinBox, QStringLiteral("JPEG quality"));
     quality->setRange(1, 100);
     keepQuality = Named(new QCheckBox(QStringLiteral("&Keep the picture's own tables")),
@@ -205,8 +215,10 @@ QWidget* MoreOptionsDialog::buildOutputTab() {
     form->addRow(QString(), stripMetadata);
     moreFormat = Named(new QComboBox, QStringLiteral("More formats"));
     moreFormat->addItem(QStringLiteral("as the Output Format buttons say"));
+    // A format this build leaves out is not offered.
     for (const MoreFormat& format : kMoreFormats)
-        moreFormat->addItem(QLatin1String(format.caption), int(format.format));
+        if (CommandLineTakes(QStringLiteral("format"), QLatin1String(format.option)))
+            moreFormat->addItem(QLatin1String(format.caption), int(format.format));
     AddRow(form, QStringLiteral("&Format:"), moreFormat);
     namePattern = Named(new QLineEdit, QStringLiteral("Name pattern of the copies"));
     namePattern->setPlaceholderText(QStringLiteral("the picture's own name"));
@@ -261,6 +273,7 @@ void MoreOptionsDialog::showChoices() {
     tileGap->setValue(choices.style.tileGap);
     stagger->setChecked(choices.style.tileStagger);
     showSecondMark(choices);
+    showResize(choices.output.resize);
     quality->setValue(choices.output.jpegQuality);
     keepQuality->setChecked(choices.output.keepJpegQuality);
     quality->setEnabled(!choices.output.keepJpegQuality);
@@ -311,11 +324,11 @@ void MoreOptionsDialog::connectControls() {
     });
     for (QDoubleSpinBox* spin : {textSize, scale, margin, rotation, tileGap})
         connect(spin, &QDoubleSpinBox::valueChanged, this, take);
-    for (QSpinBox* spin : {opacity, quality})
+    for (QSpinBox* spin : {opacity, quality, resizeWidth, resizeHeight})
         connect(spin, &QSpinBox::valueChanged, this, take);
-    for (QCheckBox* box : {outline, shadow, tile, stagger, keepQuality, stripMetadata})
+    for (QCheckBox* box : {outline, shadow, tile, stagger, keepQuality, stripMetadata, enlarge})
         connect(box, &QCheckBox::toggled, this, take);
-    for (QComboBox* combo : {scaleOf, marginUnit, moreFormat})
+    for (QComboBox* combo : {scaleOf, marginUnit, moreFormat, resize})
         connect(combo, &QComboBox::currentIndexChanged, this, take);
     connect(lossless, &QCheckBox::toggled, this, [this](bool on) {
         Guard guard(prompter_, ErrorLocation::Options);
@@ -363,6 +376,7 @@ void MoreOptionsDialog::takeControls() {
             secondMark->isChecked() && !secondText->text().isEmpty()
                 ? QList{TextLine(choices, secondText->text(), secondPlacement->currentIndex())}
                 : QList<MarkLayer>();
+    choices.output.resize = takeResize();
     choices.output.jpegQuality = quality->value();
     choices.output.keepJpegQuality = keepQuality->isChecked();
     quality->setEnabled(!keepQuality->isChecked());
@@ -373,6 +387,58 @@ void MoreOptionsDialog::takeControls() {
     choices.namePattern = namePattern->text();
     panel_.setMoreChoices(choices);
     preview->changed();
+}
+
+// The resize row's kinds, in the order of its list: the spec's own kinds.
+void MoreOptionsDialog::showResize(const ResizeSpec& spec) {
+    resize->setCurrentIndex(int(spec.kind));
+    if (spec.kind == ResizeKind::Percent)
+        resizeWidth->setValue(int(std::lround(spec.percent)));
+    else if (spec.kind == ResizeKind::Height)
+        resizeWidth->setValue(spec.height);
+    else if (spec.kind != ResizeKind::None)
+        resizeWidth->setValue(spec.width);
+    if (spec.kind == ResizeKind::Box)
+        resizeHeight->setValue(spec.height);
+    enlarge->setChecked(spec.enlarge);
+    showResizeFields();
+}
+
+void MoreOptionsDialog::showResizeFields() {
+    const auto kind = ResizeKind(resize->currentIndex());
+    resizeWidth->setVisible(kind != ResizeKind::None);
+    resizeWidth->setSuffix(kind == ResizeKind::Percent ? QStringLiteral(" %")
+                                                       : QStringLiteral(" px"));
+    resizeWidth->setMaximum(kind == ResizeKind::Percent ? 1000 : kMostResizeEdge);
+    resizeHeight->setVisible(kind == ResizeKind::Box);
+    resizeHeight->setSuffix(QStringLiteral(" px"));
+    enlarge->setVisible(kind != ResizeKind::None);
+}
+
+ResizeSpec MoreOptionsDialog::takeResize() {
+    showResizeFields();
+    ResizeSpec spec;
+    spec.kind = ResizeKind(resize->currentIndex());
+    switch (spec.kind) {
+    case ResizeKind::None:
+        return {};
+    case ResizeKind::Percent:
+        spec.percent = resizeWidth->value();
+        break;
+    case ResizeKind::Height:
+        spec.height = resizeWidth->value();
+        break;
+    case ResizeKind::Box:
+        spec.width = resizeWidth->value();
+        spec.height = resizeHeight->value();
+        break;
+    case ResizeKind::LongEdge:
+    case ResizeKind::Width:
+        spec.width = resizeWidth->value();
+        break;
+    }
+    spec.enlarge = enlarge->isChecked();
+    return spec;
 }
 
 void MoreOptionsDialog::chooseTextColor() {

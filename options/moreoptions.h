@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/io/resize.h"
+
 #include "options/morechoices.h"
 
 #include <QDialog>
@@ -58,6 +60,9 @@ public:
     QComboBox* secondPlacement = nullptr;
     // Output
     QComboBox* resize = nullptr;
+    QSpinBox* resizeWidth = nullptr;  // the long edge, width, height or percent, by the kind
+    QSpinBox* resizeHeight = nullptr; // the box's height
+    QCheckBox* enlarge = nullptr;
     QSpinBox* quality = nullptr;
     QCheckBox* keepQuality = nullptr;
     QCheckBox* lossless = nullptr;
@@ -85,6 +90,9 @@ private:
     QWidget* buildPresetsTab();
     void connectControls();
     void showSecondMark(const MoreChoices& choices);
+    void showResize(const ResizeSpec& spec);
+    void showResizeFields();
+    ResizeSpec takeResize();
     void offerWhatTheCommandLineTakes();
     // The controls' state into the panel's choices, remembered, and the preview told.
     void takeControls();

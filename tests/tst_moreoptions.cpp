@@ -2,6 +2,7 @@
 // read and written by the command line's own code, the window's run against tintorel-cli with the
 // same preset, the live preview's speed, and the dialog for the keyboard and a screen reader.
 #include "cli/cliargs.h"
+#include "engine/io/resize.h"
 #include "filelist/imagelist.h"
 #include "options/livepreview.h"
 #include "options/moreoptions.h"
@@ -200,6 +201,9 @@ void TestMoreOptions::aPresetReadsBackAsTheJob_data() {
     QTest::newRow("own tables, lossless, TIFF")
         << QStringList{"--quality", "keep", "--jpeg", "lossless", "--format", "tif"};
     QTest::newRow("GIF") << QStringList{"--format", "gif"};
+    QTest::newRow("the long edge, WebP") << QStringList{"--resize", "2048", "--format", "webp"};
+    QTest::newRow("a box, enlarged") << QStringList{"--resize", "800x600", "--enlarge"};
+    QTest::newRow("percent") << QStringList{"--resize", "50%"};
 }
 
 void TestMoreOptions::aPresetReadsBackAsTheJob() {
@@ -282,8 +286,12 @@ void TestMoreOptions::theDialogFillsTheWindowsJob() {
     dialog->stripMetadata->setChecked(true);
     dialog->namePattern->setText("{name}-web");
     dialog->moreFormat->setCurrentIndex(dialog->moreFormat->findText("GIF"));
+    dialog->resize->setCurrentIndex(int(ResizeKind::Box));
+    dialog->resizeWidth->setValue(1200);
+    dialog->resizeHeight->setValue(900);
 
     WatermarkJob job = form_->options->readOptions();
+    QCOMPARE(job.Output.resize, (ResizeSpec{ResizeKind::Box, 1200, 900, 0, false}));
     QCOMPARE(job.Text.text, QString("(c) {year}"));
     QVERIFY(job.Text.outline);
     QCOMPARE(job.WatermarkPath, QString()); // the text is the mark

@@ -74,19 +74,8 @@ constexpr int kRun = 8;
 // BlendOverOpaque without a branch, for a run of the mark where something shows: a clear pixel
 // leaves the picture's and an opaque one gives the mark's, exactly as StampPixel's branches do,
 // and (t + 127) / 255 is the same as (u + (u >> 8)) >> 8 with u = t + 128 for every t up to
-// 255 x 255, so that the compiler blends several pixels at once.
-inline QRgb BlendRunPixel(QRgb mark, QRgb image) {
-    const uint a = mark >> 24;
-    const uint rest = 255 - a;
-    const auto mix = [&](int shift) {
-        const uint u = ((mark >> shift) & 0xFF) * a + ((image >> shift) & 0xFF) * rest + 128;
-        return ((u + (u >> 8)) >> 8) << shift;
-    };
-    return kOpaque | mix(16) | mix(8) | mix(0);
-}
-
-// Four pixels at once with SSE2, which every x86-64 processor has, the same numbers as
-// BlendRunPixel: each channel in 16 bits, m * a + o * (255 - a) + 128 at most 65153.
+// 255 x 255. With SSE2, which every x86-64 processor has, four pixels at once, each channel in
+// 16 bits (m * a + o * (255 - a) + 128 is at most 65153); elsewhere one at a time.
 #if defined(__SSE2__)
 inline void BlendRun4(QRgb* out, const QRgb* mark) {
     const __m128i zero = _mm_setzero_si128();
@@ -107,6 +96,16 @@ inline void BlendRun4(QRgb* out, const QRgb* mark) {
     const __m128i blended =
         _mm_or_si128(_mm_packus_epi16(low, high), _mm_set1_epi32(static_cast<int>(kOpaque)));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out), blended);
+}
+#else
+inline QRgb BlendRunPixel(QRgb mark, QRgb image) {
+    const uint a = mark >> 24;
+    const uint rest = 255 - a;
+    const auto mix = [&](int shift) {
+        const uint u = ((mark >> shift) & 0xFF) * a + ((image >> shift) & 0xFF) * rest + 128;
+        return ((u + (u >> 8)) >> 8) << shift;
+    };
+    return kOpaque | mix(16) | mix(8) | mix(0);
 }
 #endif
 
