@@ -73,6 +73,8 @@ void PreviewMaker::preview(const QString& imagePath, const WatermarkJob& options
     request.placement = options.Placement;
     request.transparent = options.TransparentColor;
     request.style = options.Style;
+    for (const MarkLayer& layer : options.MoreMarks)
+        request.more << PreviewLayer{layer.WatermarkPath, layer.Text, layer.Placement, layer.Style};
     request.room = window->pictureRoom();
     request.maxPixels = DefaultMaxPixels();
     start(request);

@@ -551,6 +551,15 @@ void TestMoreOptions::bothPreviewsShowTheTextMark() {
     const QImage shown = form_->existingForm2()->surface().image();
     QCOMPARE(shown.size(), QSize(400, 300));
     QVERIFY(shown != SolidImage(400, 300, qRgb(90, 90, 90)).convertToFormat(shown.format()));
+
+    // And the second mark over it, as the run stamps both.
+    dialog->secondMark->setChecked(true);
+    dialog->secondText->setText("second line");
+    form_->PushButton5_Click();
+    QVERIFY(!maker->isWorking() || done.wait(20000));
+    const QImage both = form_->existingForm2()->surface().image();
+    QCOMPARE(both.size(), QSize(400, 300));
+    QVERIFY(both != shown);
 }
 
 void TestMoreOptions::everyControlIsNamedAndReachedByTab() {

@@ -93,6 +93,13 @@ ReducedPicture ComposePreview(const PreviewRequest& request, Guard& guard, int f
     StampMark mark;
     ReducedPicture shown;
     const bool text = !request.text.text.isEmpty();
+    // A text's size is its own, whatever the scale.
+    const auto textMark = [&](const TextStyle& style, const StampStyle& markStyle) {
+        StampStyle textStyle = markStyle;
+        textStyle.scale = 0;
+        return StampMark(PixelsMarkSource(TextMarkFor(style, request.imagePath, shown.fullSize)),
+                         textStyle);
+    };
     const bool markLoaded = text || guard.step(firstStep, [&] {
         mark =
             LoadMark(request.watermarkPath, request.transparent, request.style, request.maxPixels);
@@ -105,18 +112,22 @@ ReducedPicture ComposePreview(const PreviewRequest& request, Guard& guard, int f
         return {};
     // A text is drawn for the picture's own size and names: only now are they known. It takes
     // the size its style gives it, whatever the scale.
-    if (text && !guard.step(firstStep + 2, [&] {
-            StampStyle textStyle = request.style;
-            textStyle.scale = 0;
-            mark = StampMark(
-                PixelsMarkSource(TextMarkFor(request.text, request.imagePath, shown.fullSize)),
-                textStyle);
-        }))
+    if (text && !guard.step(firstStep + 2, [&] { mark = textMark(request.text, request.style); }))
         return {};
     ReducedPlan plan;
     const bool placed = guard.step(firstStep + 3, [&] {
         plan = PlanOnReduced(shown, mark, request.placement, request.style);
     });
-    const bool copied = placed && guard.step(firstStep + 4, [&] { StampOnReduced(shown, plan); });
+    // The further marks over the first, in their order, as the run stamps them.
+    const bool copied = placed && guard.step(firstStep + 4, [&] {
+        StampOnReduced(shown, plan);
+        for (const PreviewLayer& layer : request.more) {
+            const StampMark further = layer.text.text.isEmpty()
+                                          ? LoadMark(layer.watermarkPath, request.transparent,
+                                                     layer.style, request.maxPixels)
+                                          : textMark(layer.text, layer.style);
+            StampOnReduced(shown, further, layer.placement, layer.style);
+        }
+    });
     return copied ? shown : ReducedPicture();
 }

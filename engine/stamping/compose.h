@@ -5,6 +5,7 @@
 #include "engine/stamping/textstyle.h"
 #include "support/color.h"
 
+#include <QList>
 #include <QPoint>
 #include <QRect>
 #include <QSize>
@@ -28,6 +29,14 @@ QRect ReducedRect(QRect full, QSize fullSize, QSize reducedSize);
 
 // One preview: the picture, the watermark and how the run would stamp it, with the room the
 // window has to show it in.
+// A mark stamped over the first: a picture, or a text when its text is not empty.
+struct PreviewLayer {
+    QString watermarkPath;
+    TextStyle text;
+    int placement = 0;
+    StampStyle style;
+};
+
 struct PreviewRequest {
     QString imagePath;
     QString watermarkPath;
@@ -35,6 +44,7 @@ struct PreviewRequest {
     int placement = 0;
     BgrColor transparent = kWhite;
     StampStyle style;
+    QList<PreviewLayer> more; // further marks, in their order
     QSize room; // what the screen shows of a picture at most; empty for the picture whole
     qint64 maxPixels = 0;
     const std::atomic<bool>* stop = nullptr; // see DecodeReducedPicture
