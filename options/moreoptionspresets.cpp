@@ -13,6 +13,8 @@
 
 namespace {
 const QString kPresetNamePrompt = QStringLiteral("Name of the preset:");
+const QString kReplaceQuestion =
+    QStringLiteral("A preset named \"%1\" exists already. Replace it?");
 const QString kDeleteQuestion = QStringLiteral("Delete the preset \"%1\"?");
 const QString kBadPresetName =
     QStringLiteral("A preset's name cannot hold \"/\" or end in \".ini\", and cannot be empty.");
@@ -82,6 +84,10 @@ void MoreOptionsDialog::saveAsClick() {
         prompter_.showMessage(kBadPresetName, windowTitle(), Prompter::Icon::Warning);
         return;
     }
+    // Another preset of that name is replaced only when the user says so.
+    if (trimmed != panel_.moreChoices().preset && QFile::exists(PresetPath(trimmed)) &&
+        !prompter_.askYesNo(kReplaceQuestion.arg(trimmed), windowTitle()))
+        return;
     savePreset(trimmed);
 }
 

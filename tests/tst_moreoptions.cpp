@@ -397,6 +397,19 @@ void TestMoreOptions::presetsAreSavedUsedAndDeleted() {
     QVERIFY(!QFile::exists(PresetPath("web")));
     QCOMPARE(dialog->presets->count(), 0);
     QCOMPARE(form_->options->moreChoices().preset, QString());
+
+    // Save As over another preset than the one in use asks first: no keeps it, yes replaces it.
+    dialog->opacity->setValue(30);
+    prompter_->textAnswers << QString("shop") << QString("other") << QString("shop")
+                           << QString("shop");
+    dialog->saveAsClick();
+    dialog->saveAsClick();
+    dialog->opacity->setValue(40);
+    prompter_->yesNoAnswers << false << true;
+    dialog->saveAsClick();
+    QCOMPARE(JobOfPreset(PresetPath("shop"), error)->Style.opacity, 30);
+    dialog->saveAsClick();
+    QCOMPARE(JobOfPreset(PresetPath("shop"), error)->Style.opacity, 40);
 }
 
 void TestMoreOptions::theWindowWritesWhatTheCommandLineWrites() {
