@@ -186,9 +186,9 @@ QString SetJpegWay(CliRequest& request, const QString& value) {
 }
 
 QString SetResize(CliRequest& request, const QString& value) {
-    ResizeSpec& kept = request.job.Output.resize;
+    ResizeRule& kept = request.job.Output.resize;
     const bool enlarge = kept.enlarge;
-    const QString refusal = Take(ParseResizeSpec(value), kept,
+    const QString refusal = Take(ParseResizeRule(value), kept,
                                  "--resize takes N, Nx, xN, WxH or P%, not \"%1\"", value);
     kept.enlarge = enlarge;
     return refusal;
@@ -401,14 +401,14 @@ const CliOption kOptions[] = {
      "bit for bit; a CMYK or greyscale JPEG is re-encoded, with\n"
      "a note",
      SetJpegWay},
-    {"resize", "SPEC",
+    {"resize", "SIZE",
      "resize each picture in the same pass: N (the long edge N\n"
      "pixels), Nx (width N), xN (height N), WxH (inside W x H) or\n"
      "P%; never enlarged without --enlarge; the marks are sized\n"
      "and placed on the resized picture",
      SetResize},
     {"enlarge", nullptr, "let --resize make a smaller picture larger",
-     TurnOn<&CliRequest::job, &WatermarkJob::Output, &OutputChoices::resize, &ResizeSpec::enlarge>},
+     TurnOn<&CliRequest::job, &WatermarkJob::Output, &OutputChoices::resize, &ResizeRule::enlarge>},
     {"strip-metadata", nullptr,
      "no EXIF, XMP or IPTC in the outputs (the colour profile\n"
      "stays)",

@@ -118,9 +118,9 @@ Options OutputOptions(const WatermarkJob& job) {
     if (job.Output.stripMetadata)
         Add(options, "strip-metadata");
     if (job.Output.resize.resizes()) {
-        ResizeSpec size = job.Output.resize;
+        ResizeRule size = job.Output.resize;
         size.enlarge = false;
-        Add(options, "resize", ResizeSpecText(size));
+        Add(options, "resize", ResizeRuleText(size));
         if (job.Output.resize.enlarge)
             Add(options, "enlarge");
     }

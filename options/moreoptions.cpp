@@ -389,18 +389,18 @@ void MoreOptionsDialog::takeControls() {
     preview->changed();
 }
 
-// The resize row's kinds, in the order of its list: the spec's own kinds.
-void MoreOptionsDialog::showResize(const ResizeSpec& spec) {
-    resize->setCurrentIndex(int(spec.kind));
-    if (spec.kind == ResizeKind::Percent)
-        resizeWidth->setValue(int(std::lround(spec.percent)));
-    else if (spec.kind == ResizeKind::Height)
-        resizeWidth->setValue(spec.height);
-    else if (spec.kind != ResizeKind::None)
-        resizeWidth->setValue(spec.width);
-    if (spec.kind == ResizeKind::Box)
-        resizeHeight->setValue(spec.height);
-    enlarge->setChecked(spec.enlarge);
+// The resize row's kinds, in the order of its list: the rule's own kinds.
+void MoreOptionsDialog::showResize(const ResizeRule& rule) {
+    resize->setCurrentIndex(int(rule.kind));
+    if (rule.kind == ResizeKind::Percent)
+        resizeWidth->setValue(int(std::lround(rule.percent)));
+    else if (rule.kind == ResizeKind::Height)
+        resizeWidth->setValue(rule.height);
+    else if (rule.kind != ResizeKind::None)
+        resizeWidth->setValue(rule.width);
+    if (rule.kind == ResizeKind::Box)
+        resizeHeight->setValue(rule.height);
+    enlarge->setChecked(rule.enlarge);
     showResizeFields();
 }
 
@@ -415,30 +415,30 @@ void MoreOptionsDialog::showResizeFields() {
     enlarge->setVisible(kind != ResizeKind::None);
 }
 
-ResizeSpec MoreOptionsDialog::takeResize() {
+ResizeRule MoreOptionsDialog::takeResize() {
     showResizeFields();
-    ResizeSpec spec;
-    spec.kind = ResizeKind(resize->currentIndex());
-    switch (spec.kind) {
+    ResizeRule rule;
+    rule.kind = ResizeKind(resize->currentIndex());
+    switch (rule.kind) {
     case ResizeKind::None:
         return {};
     case ResizeKind::Percent:
-        spec.percent = resizeWidth->value();
+        rule.percent = resizeWidth->value();
         break;
     case ResizeKind::Height:
-        spec.height = resizeWidth->value();
+        rule.height = resizeWidth->value();
         break;
     case ResizeKind::Box:
-        spec.width = resizeWidth->value();
-        spec.height = resizeHeight->value();
+        rule.width = resizeWidth->value();
+        rule.height = resizeHeight->value();
         break;
     case ResizeKind::LongEdge:
     case ResizeKind::Width:
-        spec.width = resizeWidth->value();
+        rule.width = resizeWidth->value();
         break;
     }
-    spec.enlarge = enlarge->isChecked();
-    return spec;
+    rule.enlarge = enlarge->isChecked();
+    return rule;
 }
 
 void MoreOptionsDialog::chooseTextColor() {

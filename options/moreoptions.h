@@ -90,9 +90,9 @@ private:
     QWidget* buildPresetsTab();
     void connectControls();
     void showSecondMark(const MoreChoices& choices);
-    void showResize(const ResizeSpec& spec);
+    void showResize(const ResizeRule& rule);
     void showResizeFields();
-    ResizeSpec takeResize();
+    ResizeRule takeResize();
     void offerWhatTheCommandLineTakes();
     // The controls' state into the panel's choices, remembered, and the preview told.
     void takeControls();

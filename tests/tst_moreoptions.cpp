@@ -291,7 +291,7 @@ void TestMoreOptions::theDialogFillsTheWindowsJob() {
     dialog->resizeHeight->setValue(900);
 
     WatermarkJob job = form_->options->readOptions();
-    QCOMPARE(job.Output.resize, (ResizeSpec{ResizeKind::Box, 1200, 900, 0, false}));
+    QCOMPARE(job.Output.resize, (ResizeRule{ResizeKind::Box, 1200, 900, 0, false}));
     QCOMPARE(job.Text.text, QString("(c) {year}"));
     QVERIFY(job.Text.outline);
     QCOMPARE(job.WatermarkPath, QString()); // the text is the mark

@@ -15,8 +15,8 @@
 #include <numbers>
 
 namespace {
-QImage Resized(const QString& path, const ResizeSpec& spec, int band) {
-    std::unique_ptr<PictureReader> reader = ResizeReader(PictureReader::open(path), spec);
+QImage Resized(const QString& path, const ResizeRule& rule, int band) {
+    std::unique_ptr<PictureReader> reader = ResizeReader(PictureReader::open(path), rule);
     QImage image(reader->size(), reader->hasAlpha() ? QImage::Format_ARGB32 : QImage::Format_RGB32);
     for (int y = 0; y < image.height(); y += band) {
         const int count = std::min(band, image.height() - y);
@@ -101,11 +101,11 @@ QImage PhotoLike(int width, int height) {
     return image;
 }
 
-std::optional<ResizeSpec> Spec(const QString& text, bool enlarge) {
-    std::optional<ResizeSpec> spec = ParseResizeSpec(text);
-    if (spec)
-        spec->enlarge = enlarge;
-    return spec;
+std::optional<ResizeRule> Rule(const QString& text, bool enlarge) {
+    std::optional<ResizeRule> rule = ParseResizeRule(text);
+    if (rule)
+        rule->enlarge = enlarge;
+    return rule;
 }
 
 QSize UprightSize(const QString& path) {
@@ -134,8 +134,8 @@ private slots:
 
     void eachFormGivesItsSize_data();
     void eachFormGivesItsSize();
-    void specsAreReadOrRefused_data();
-    void specsAreReadOrRefused();
+    void sizesAreReadOrRefused_data();
+    void sizesAreReadOrRefused();
     void theFilterIsLanczos3_data();
     void theFilterIsLanczos3();
     void transparencyDoesNotLeakColour();
@@ -150,7 +150,7 @@ private slots:
 
 void TestResize::eachFormGivesItsSize_data() {
     QTest::addColumn<QSize>("upright");
-    QTest::addColumn<QString>("spec");
+    QTest::addColumn<QString>("rule");
     QTest::addColumn<bool>("enlarge");
     QTest::addColumn<QSize>("expected");
     QTest::newRow("long edge, landscape")
@@ -177,16 +177,16 @@ void TestResize::eachFormGivesItsSize_data() {
 
 void TestResize::eachFormGivesItsSize() {
     QFETCH(QSize, upright);
-    QFETCH(QString, spec);
+    QFETCH(QString, rule);
     QFETCH(bool, enlarge);
     QFETCH(QSize, expected);
-    const std::optional<ResizeSpec> parsed = Spec(spec, enlarge);
+    const std::optional<ResizeRule> parsed = Rule(rule, enlarge);
     QVERIFY(parsed);
     QCOMPARE(ResizedSize(upright, *parsed), expected);
 }
 
-void TestResize::specsAreReadOrRefused_data() {
-    QTest::addColumn<QString>("spec");
+void TestResize::sizesAreReadOrRefused_data() {
+    QTest::addColumn<QString>("rule");
     QTest::addColumn<QString>("readAs"); // empty: refused
     for (const char* kept : {"2048", "1000x", "x600", "800x600", "25%", "12.5%"})
         QTest::newRow(kept) << kept << kept;
@@ -195,16 +195,16 @@ void TestResize::specsAreReadOrRefused_data() {
         QTest::newRow(refused) << refused << "";
 }
 
-void TestResize::specsAreReadOrRefused() {
-    QFETCH(QString, spec);
+void TestResize::sizesAreReadOrRefused() {
+    QFETCH(QString, rule);
     QFETCH(QString, readAs);
-    const std::optional<ResizeSpec> parsed = ParseResizeSpec(spec);
-    QCOMPARE(parsed ? ResizeSpecText(*parsed) : QString(), readAs);
+    const std::optional<ResizeRule> parsed = ParseResizeRule(rule);
+    QCOMPARE(parsed ? ResizeRuleText(*parsed) : QString(), readAs);
 }
 
 void TestResize::theFilterIsLanczos3_data() {
     QTest::addColumn<QSize>("from");
-    QTest::addColumn<QString>("spec");
+    QTest::addColumn<QString>("rule");
     QTest::addColumn<int>("band");
     QTest::newRow("halved and more") << QSize(301, 199) << "97" << 7;
     QTest::newRow("a little smaller") << QSize(160, 120) << "150" << 32;
@@ -214,11 +214,11 @@ void TestResize::theFilterIsLanczos3_data() {
 
 void TestResize::theFilterIsLanczos3() {
     QFETCH(QSize, from);
-    QFETCH(QString, spec);
+    QFETCH(QString, rule);
     QFETCH(int, band);
     const QImage source = PhotoLike(from.width(), from.height());
     WriteImage(source, in("photo.png"), "png");
-    const ResizeSpec resize = *Spec(spec, true);
+    const ResizeRule resize = *Rule(rule, true);
     const QImage whole = Resized(in("photo.png"), resize, 1 << 20);
     // Bands of any height give the rows that one read of the whole picture gives.
     QVERIFY(sameBytes(Resized(in("photo.png"), resize, band), whole));
@@ -235,7 +235,7 @@ void TestResize::transparencyDoesNotLeakColour() {
         for (int x = 0; x < 60; ++x)
             picture.setPixel(x, y, qRgba(0, 0, 255, 255));
     WriteImage(picture, in("alpha.png"), "png");
-    const QImage resized = Resized(in("alpha.png"), *Spec("50", false), 8);
+    const QImage resized = Resized(in("alpha.png"), *Rule("50", false), 8);
     QCOMPARE(resized.size(), QSize(50, 17));
     QCOMPARE(qAlpha(resized.pixel(5, 8)), 255);
     QCOMPARE(qAlpha(resized.pixel(45, 8)), 0);
@@ -247,21 +247,21 @@ void TestResize::transparencyDoesNotLeakColour() {
 void TestResize::jpegsAreReducedByTheirDecoderFirst() {
     WriteImage(PhotoLike(1600, 1200), in("big.jpg"), "jpg");
     // A quarter is the size asked for: the decoder alone makes it.
-    const auto exact = ResizeReader(PictureReader::open(in("big.jpg")), *Spec("400", false));
+    const auto exact = ResizeReader(PictureReader::open(in("big.jpg")), *Rule("400", false));
     QCOMPARE(exact->size(), QSize(400, 300));
     QVERIFY(!dynamic_cast<ResizingReader*>(exact.get()));
     // 3/8 is the smallest reduction still above 500 pixels; the filter takes the rest.
-    const auto filtered = ResizeReader(PictureReader::open(in("big.jpg")), *Spec("500", false));
+    const auto filtered = ResizeReader(PictureReader::open(in("big.jpg")), *Rule("500", false));
     const auto* resizing = dynamic_cast<ResizingReader*>(filtered.get());
     QVERIFY(resizing);
     QCOMPARE(resizing->source().size(), QSize(600, 450));
     QCOMPARE(filtered->size(), QSize(500, 375));
     // A picture that keeps its size is read as it was.
-    const auto kept = ResizeReader(PictureReader::open(in("big.jpg")), *Spec("4000", false));
+    const auto kept = ResizeReader(PictureReader::open(in("big.jpg")), *Rule("4000", false));
     QCOMPARE(kept->size(), QSize(1600, 1200));
     // The decoder's reduction and the filter together stay close to the filter alone.
     WriteImage(Landscape(480, 360), in("small.jpg"), "jpg");
-    const QImage reduced = Resized(in("small.jpg"), *Spec("170", false), 16);
+    const QImage reduced = Resized(in("small.jpg"), *Rule("170", false), 16);
     const QImage direct =
         DirectLanczos(PictureReader::open(in("small.jpg"))->readAll(), {170, 128});
     QVERIFY2(Psnr(reduced, direct) >= 40, qPrintable(QString::number(Psnr(reduced, direct))));
@@ -271,7 +271,7 @@ void TestResize::aTurnedPictureIsSizedUpright() {
     // Stored 400 x 300 and turned by orientation 6: upright 300 x 400.
     WriteImage(PhotoLike(400, 300), in("turned.jpg"), "jpg");
     addSampleMetadata(in("turned.jpg"));
-    const auto reader = ResizeReader(PictureReader::open(in("turned.jpg")), *Spec("x200", false));
+    const auto reader = ResizeReader(PictureReader::open(in("turned.jpg")), *Rule("x200", false));
     QCOMPARE(reader->orientation(), 6);
     QCOMPARE(reader->size(), QSize(200, 150));
     const ProcessResult run =
@@ -314,7 +314,7 @@ void TestResize::aWebpWrittenInBandsIsTheWholePicture() {
 
 void TestResize::theMarkFollowsTheResizedPicture() {
     WriteImage(Gradient(800, 600, 3), in("photo.png"), "png");
-    const QImage plain = Resized(in("photo.png"), *Spec("400", false), 32);
+    const QImage plain = Resized(in("photo.png"), *Rule("400", false), 32);
     // Half the copy's width: 200 x 133 on the 400 x 300 copy, at its bottom right, flush or 10 %
     // of the copy's short edge (30 pixels) in; the mark's red line runs along its row 4 of 8, from
     // column 2 to 9 of 12.

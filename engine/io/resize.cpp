@@ -42,23 +42,23 @@ int Scaled(int edge, double factor) {
     return int(std::clamp<double>(std::llround(edge * factor), 1, kMostResizeEdge));
 }
 
-// The width and height that the factor gives the picture, each edge that the spec names exactly
+// The width and height that the factor gives the picture, each edge that the rule names exactly
 // as named.
-QSize ScaledSize(QSize upright, double factor, const ResizeSpec& spec) {
+QSize ScaledSize(QSize upright, double factor, const ResizeRule& rule) {
     QSize size(Scaled(upright.width(), factor), Scaled(upright.height(), factor));
     const bool wide = upright.width() >= upright.height();
-    switch (spec.kind) {
+    switch (rule.kind) {
     case ResizeKind::LongEdge:
-        (wide ? size.rwidth() : size.rheight()) = spec.width;
+        (wide ? size.rwidth() : size.rheight()) = rule.width;
         break;
     case ResizeKind::Width:
-        size.setWidth(spec.width);
+        size.setWidth(rule.width);
         break;
     case ResizeKind::Height:
-        size.setHeight(spec.height);
+        size.setHeight(rule.height);
         break;
     case ResizeKind::Box:
-        size = size.boundedTo(QSize(spec.width, spec.height));
+        size = size.boundedTo(QSize(rule.width, rule.height));
         break;
     default:
         break;
@@ -80,87 +80,87 @@ uchar Byte(float value) {
 }
 } // namespace
 
-std::optional<ResizeSpec> ParseResizeSpec(const QString& text) {
+std::optional<ResizeRule> ParseResizeRule(const QString& text) {
     static const QRegularExpression percent(QStringLiteral("^([0-9]+(\\.[0-9]+)?)%$"));
-    ResizeSpec spec;
+    ResizeRule rule;
     if (const auto match = percent.match(text); match.hasMatch()) {
-        spec.kind = ResizeKind::Percent;
-        spec.percent = match.captured(1).toDouble();
-        return spec.percent > 0 && spec.percent <= 100.0 * kMostResizeEdge ? std::optional(spec)
+        rule.kind = ResizeKind::Percent;
+        rule.percent = match.captured(1).toDouble();
+        return rule.percent > 0 && rule.percent <= 100.0 * kMostResizeEdge ? std::optional(rule)
                                                                            : std::nullopt;
     }
     const qsizetype x = text.indexOf(QLatin1Char('x'));
     if (x < 0) {
-        spec.kind = ResizeKind::LongEdge;
-        spec.width = ParseEdge(text).value_or(0);
-        return spec.width ? std::optional(spec) : std::nullopt;
+        rule.kind = ResizeKind::LongEdge;
+        rule.width = ParseEdge(text).value_or(0);
+        return rule.width ? std::optional(rule) : std::nullopt;
     }
     const QString left = text.left(x), right = text.mid(x + 1);
     const std::optional<int> width = ParseEdge(left), height = ParseEdge(right);
     if (width && height)
-        spec.kind = ResizeKind::Box;
+        rule.kind = ResizeKind::Box;
     else if (width && right.isEmpty())
-        spec.kind = ResizeKind::Width;
+        rule.kind = ResizeKind::Width;
     else if (height && left.isEmpty())
-        spec.kind = ResizeKind::Height;
+        rule.kind = ResizeKind::Height;
     else
         return std::nullopt;
-    spec.width = width.value_or(0);
-    spec.height = height.value_or(0);
-    return spec;
+    rule.width = width.value_or(0);
+    rule.height = height.value_or(0);
+    return rule;
 }
 
-QString ResizeSpecText(const ResizeSpec& spec) {
+QString ResizeRuleText(const ResizeRule& rule) {
     QString text;
-    switch (spec.kind) {
+    switch (rule.kind) {
     case ResizeKind::None:
         return {};
     case ResizeKind::LongEdge:
-        text = QString::number(spec.width);
+        text = QString::number(rule.width);
         break;
     case ResizeKind::Width:
-        text = QStringLiteral("%1x").arg(spec.width);
+        text = QStringLiteral("%1x").arg(rule.width);
         break;
     case ResizeKind::Height:
-        text = QStringLiteral("x%1").arg(spec.height);
+        text = QStringLiteral("x%1").arg(rule.height);
         break;
     case ResizeKind::Box:
-        text = QStringLiteral("%1x%2").arg(spec.width).arg(spec.height);
+        text = QStringLiteral("%1x%2").arg(rule.width).arg(rule.height);
         break;
     case ResizeKind::Percent:
-        text = QString::number(spec.percent, 'g', 17) + QLatin1Char('%');
+        text = QString::number(rule.percent, 'g', 17) + QLatin1Char('%');
         break;
     }
-    return spec.enlarge ? text + QStringLiteral(" enlarge") : text;
+    return rule.enlarge ? text + QStringLiteral(" enlarge") : text;
 }
 
-QSize ResizedSize(QSize upright, const ResizeSpec& spec) {
+QSize ResizedSize(QSize upright, const ResizeRule& rule) {
     if (upright.isEmpty())
         return upright;
     const double width = upright.width(), height = upright.height();
     double factor = 1;
-    switch (spec.kind) {
+    switch (rule.kind) {
     case ResizeKind::None:
         return upright;
     case ResizeKind::LongEdge:
-        factor = spec.width / std::max(width, height);
+        factor = rule.width / std::max(width, height);
         break;
     case ResizeKind::Width:
-        factor = spec.width / width;
+        factor = rule.width / width;
         break;
     case ResizeKind::Height:
-        factor = spec.height / height;
+        factor = rule.height / height;
         break;
     case ResizeKind::Box:
-        factor = std::min(spec.width / width, spec.height / height);
+        factor = std::min(rule.width / width, rule.height / height);
         break;
     case ResizeKind::Percent:
-        factor = spec.percent / 100;
+        factor = rule.percent / 100;
         break;
     }
-    if (factor >= 1 && !spec.enlarge)
+    if (factor >= 1 && !rule.enlarge)
         return upright;
-    return ScaledSize(upright, factor, spec);
+    return ScaledSize(upright, factor, rule);
 }
 
 ResizeTaps LanczosTaps(int from, int to) {
@@ -324,11 +324,11 @@ void ResizingReader::readRows(uchar* rows, qsizetype bytesPerLine, int count) {
 }
 
 std::unique_ptr<PictureReader> ResizeReader(std::unique_ptr<PictureReader> reader,
-                                            const ResizeSpec& spec) {
+                                            const ResizeRule& rule) {
     const QSize stored = reader->size();
     const bool turned = reader->orientation() >= 5;
     const QSize upright = turned ? stored.transposed() : stored;
-    const QSize wanted = ResizedSize(upright, spec);
+    const QSize wanted = ResizedSize(upright, rule);
     if (wanted == upright)
         return reader;
     const QSize target = turned ? wanted.transposed() : wanted;

@@ -21,7 +21,7 @@ enum class ResizeKind {
     Percent,  // `percent` of each edge
 };
 
-struct ResizeSpec {
+struct ResizeRule {
     ResizeKind kind = ResizeKind::None;
     int width = 0;
     int height = 0;
@@ -30,7 +30,7 @@ struct ResizeSpec {
     bool enlarge = false;
 
     bool resizes() const { return kind != ResizeKind::None; }
-    friend bool operator==(const ResizeSpec&, const ResizeSpec&) = default;
+    friend bool operator==(const ResizeRule&, const ResizeRule&) = default;
 };
 
 // The largest edge a size may ask for, in pixels.
@@ -38,15 +38,15 @@ inline constexpr int kMostResizeEdge = 1 << 20;
 
 // "N" (the long edge), "Nx" (the width), "xN" (the height), "WxH" (inside that box) or "P%"
 // (P above 0, decimals allowed); nothing for any other text. enlarge is left false.
-std::optional<ResizeSpec> ParseResizeSpec(const QString& text);
+std::optional<ResizeRule> ParseResizeRule(const QString& text);
 
-// The spec as ParseResizeSpec reads it, with " enlarge" after it when it enlarges; empty for
+// The rule as ParseResizeRule reads it, with " enlarge" after it when it enlarges; empty for
 // None. A run's copies are made again when this changes.
-QString ResizeSpecText(const ResizeSpec& spec);
+QString ResizeRuleText(const ResizeRule& rule);
 
 // The upright size a picture of the upright size `upright` is given; at least 1 x 1, and never
-// larger than `upright` on either edge unless the spec enlarges.
-QSize ResizedSize(QSize upright, const ResizeSpec& spec);
+// larger than `upright` on either edge unless the rule enlarges.
+QSize ResizedSize(QSize upright, const ResizeRule& rule);
 
 // The Lanczos-3 weights of one axis from `from` pixels to `to` pixels: for each output pixel, the
 // first input pixel it takes and the weights of the input pixels from there, which add up to 1.
@@ -59,7 +59,7 @@ struct ResizeTaps {
 };
 ResizeTaps LanczosTaps(int from, int to);
 
-// Gives the reader's picture at the stored size `stored` (the stored orientation: a spec for an
+// Gives the reader's picture at the stored size `stored` (the stored orientation: a rule for an
 // upright picture turned by EXIF orientations 5 to 8 has its edges swapped here). Rows are made
 // by a separable Lanczos-3 filter: each input row filtered across as it is read, then each output
 // row from a ring of the filtered rows it needs. Pixels with their own transparency are filtered
@@ -111,8 +111,8 @@ inline constexpr double kDecodedOverTarget = 1.0;
 // photo made 2048 wide).
 inline constexpr bool kAnyEighths = true;
 
-// The reader with its picture resized as the spec asks: reduced first by the decoder itself (1/2,
+// The reader with its picture resized as the rule asks: reduced first by the decoder itself (1/2,
 // 1/4 or 1/8, the largest that keeps kDecodedOverTarget of the target size), then filtered. The
-// reader as it was when the spec keeps the picture's size.
+// reader as it was when the rule keeps the picture's size.
 std::unique_ptr<PictureReader> ResizeReader(std::unique_ptr<PictureReader> reader,
-                                            const ResizeSpec& spec);
+                                            const ResizeRule& rule);

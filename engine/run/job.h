@@ -55,7 +55,7 @@ struct OutputChoices {
     // No EXIF, XMP or IPTC in the copies; the colour profile stays.
     bool stripMetadata = false;
     // The copies' size; the marks are sized and placed on the resized picture.
-    ResizeSpec resize;
+    ResizeRule resize;
 };
 
 // One part of a run shared out among several machines: each takes the images of its own part,

@@ -95,7 +95,7 @@ QByteArray OptionFields(const WatermarkJob& job, PictureFormat format, int place
                         ShapeFields(job.Style) + MoreMarkFields(job.MoreMarks, place);
     // Absent without a resize, so that copies made before resizing existed stay current.
     if (job.Output.resize.resizes())
-        fields += Field("resize", ResizeSpecText(job.Output.resize).toUtf8());
+        fields += Field("resize", ResizeRuleText(job.Output.resize).toUtf8());
     // The JPEG choices change JPEG copies only, so that a new quality leaves PNG copies alone.
     if (format == PictureFormat::Jpeg)
         fields += Field("quality", QByteArray::number(job.Output.jpegQuality)) +
