@@ -7,6 +7,9 @@ packages=(
     cmake ninja-build g++ pkg-config
     qt6-base-dev qt6-svg-dev qt6-image-formats-plugins libgl-dev
     libgif-dev libjpeg62-turbo-dev libpng-dev libexiv2-dev
+    # Colour management (a mark in the picture's own colours, CMYK and grey pictures through
+    # their profiles) and TIFF read and written with its pages, compression and depth.
+    liblcms2-dev libtiff-dev
     # HEIC/HEIF in (libheif1 brings libde265 to decode HEVC and x265, which the tests encode
     # their HEIC with), AVIF, WebP and JPEG XL in and out.
     libheif-dev libavif-dev libwebp-dev libjxl-dev

@@ -10,6 +10,26 @@
 #include <atomic>
 #include <memory>
 
+class QIODevice;
+
+// The frames of a picture that holds several, read and written by the picture's own codec, which
+// keeps what the copy needs of each (an animation's delays, loop count and disposal, a page's
+// compression and resolution). Each frame is stamped whole, one at a time.
+class FrameSequence {
+public:
+    virtual ~FrameSequence() = default;
+    virtual int count() const = 0;
+    // The frame at index (0 is the first), whole and as large as the picture (a frame that
+    // covers part of an animation composed onto what shows beneath it), ARGB32 or RGB32 like
+    // PictureReader::readAll, or RGBA64 for 16 bits a channel. Raises a Failure.
+    virtual QImage frame(int index) = 0;
+    // Before the first frame is written: the copy goes into the device with the metadata.
+    virtual void startWriting(QIODevice& device, const PictureMetadata& metadata) = 0;
+    // The stamped frames, in order, as frame() gave them; then finish() ends the file.
+    virtual void writeFrame(const QImage& stamped) = 0;
+    virtual void finish() = 0;
+};
+
 // Decodes one picture file, chosen by its content. JPEG and PNG are read by their own libraries
 // a band of rows at a time; other formats are decoded whole.
 class PictureReader {
@@ -63,6 +83,20 @@ public:
     // What the copy will lack of the picture, for the run's notes (the frames after the first of
     // an animation).
     virtual QStringList notes() const { return {}; }
+    // Bits per channel of the stored pixels: 16 for a picture of 16 bits a channel whose
+    // readAll() then gives QImage::Format_RGBA64 (not premultiplied), so that its copy keeps
+    // every level; 8 otherwise. A 16-bit picture goes the whole-image way.
+    virtual int depth() const { return 8; }
+    // True when the stored pixels are grey levels alone (a greyscale JPEG, PNG or TIFF); its rows
+    // still come as RGB32 or ARGB32, with equal channels.
+    virtual bool gray() const { return false; }
+    // Every frame of a picture that holds several (an animation, the pages of a multi-page
+    // file) when its copy in `output` can keep them all; null for a single picture or when the
+    // copy keeps the first frame alone. Asked before any row is read.
+    virtual std::unique_ptr<FrameSequence> frames(PictureFormat output) {
+        Q_UNUSED(output);
+        return nullptr;
+    }
 };
 
 // The note of an animated picture, of which only the first frame is read; with the number of

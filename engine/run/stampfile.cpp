@@ -92,6 +92,30 @@ QImage WholeStamp(PictureReader& reader, OutputFile& file, const OutputPlan& out
     return picture;
 }
 
+// Every frame of a picture that holds several, each stamped whole with the same marks (the
+// frames share the picture's size), one frame held at a time.
+QImage FramesStamp(FrameSequence& frames, int orientation, OutputFile& file,
+                   const OutputPlan& output, const Encoding& encoding, const Plans& plans,
+                   Stage& stage) {
+    QImage first;
+    stage = Stage::Write;
+    frames.startWriting(file, encoding.metadata);
+    for (int i = 0; i < frames.count(); ++i) {
+        stage = Stage::Decode;
+        QImage frame = Oriented(frames.frame(i), orientation);
+        if (!KeepsAlpha(output.format))
+            frame = FlattenOntoWhite(std::move(frame));
+        for (const StampPlan& plan : plans)
+            StampImage(frame, plan);
+        stage = Stage::Write;
+        frames.writeFrame(frame);
+        if (i == 0)
+            first = std::move(frame);
+    }
+    frames.finish();
+    return first;
+}
+
 Encoding EncodingFor(const StampRequest& request, const PictureReader& reader, QSize upright) {
     Encoding encoding;
     encoding.jpeg.quality = request.choices->jpegQuality;
@@ -362,8 +386,14 @@ void StampAndCommit(const StampRequest& request, PictureReader& reader, StampRes
     OutputFile file(request.output.path);
     const Encoding encoding = lossless ? Encoding{} : EncodingFor(request, reader, way.upright);
     QImage picture;
+    stage = Stage::Decode;
+    const std::unique_ptr<FrameSequence> frames =
+        lossless ? nullptr : reader.frames(request.output.format);
     if (lossless)
         LosslessStamp(*lossless, reader, request, plans, file, stage, result.notes);
+    else if (frames)
+        picture = FramesStamp(*frames, reader.orientation(), file, request.output, encoding, plans,
+                              stage);
     else if (streams)
         StreamStamp(reader, file, request.output, encoding, plans, stage);
     else

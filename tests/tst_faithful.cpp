@@ -1,0 +1,69 @@
+// Copies as faithful as their pictures: for pictures of every kind made here, the copy's colour
+// profile, depth, frames, encoding and metadata against the picture's, through the command line.
+#include "tests/clikit.h"
+#include "tests/codecsamples.h"
+
+#include <QTest>
+
+#include <functional>
+
+namespace {
+// One kind of picture: how the test makes it, the options its run takes beyond the watermark and
+// the output folder, and what its copy must keep. `check` fails the test through QVERIFY and
+// QCOMPARE; a case whose options name --watermark stamps that mark instead of the usual one.
+struct FaithfulCase {
+    const char* file; // the picture's name in the input folder
+    std::function<void(const QString& path)> make;
+    QStringList options;
+    std::function<void(const QString& input, const QString& copy)> check;
+};
+
+QList<FaithfulCase> Cases() {
+    return {
+        {"sampling444.jpg",
+         [](const QString& path) { writeFile(path, makeJpeg(photoLike(), 1, 1)); },
+         {},
+         [](const QString&, const QString& copy) {
+             const JpegBlocksRead blocks = readJpegBlocks(copy);
+             QCOMPARE(blocks.components.size(), size_t(3));
+             QCOMPARE(blocks.components[0].h, 1);
+             QCOMPARE(blocks.components[0].v, 1);
+         }},
+    };
+}
+} // namespace
+
+class TestFaithful : public QObject, CliFolders {
+    Q_OBJECT
+
+private slots:
+    void init() { makeFolders(); }
+    void copyKeepsWhatThePictureHolds_data();
+    void copyKeepsWhatThePictureHolds();
+};
+
+void TestFaithful::copyKeepsWhatThePictureHolds_data() {
+    QTest::addColumn<int>("index");
+    const QList<FaithfulCase> cases = Cases();
+    for (int i = 0; i < cases.size(); ++i)
+        QTest::newRow(cases.at(i).file) << i;
+}
+
+void TestFaithful::copyKeepsWhatThePictureHolds() {
+    QFETCH(int, index);
+    const FaithfulCase row = Cases().at(index);
+    const QString input = in(QString::fromLatin1(row.file));
+    row.make(input);
+    QStringList arguments = row.options.contains(QStringLiteral("--watermark"))
+                                ? QStringList{"--output", out().chopped(1)}
+                                : base();
+    arguments << row.options << input;
+    const ProcessResult run = RunCli(arguments);
+    QVERIFY2(run.code == 0, qPrintable(run.errors));
+    const QStringList copies = QDir(out()).entryList(QDir::Files, QDir::Name);
+    QCOMPARE(copies.size(), 1);
+    row.check(input, out(copies.front()));
+}
+
+QTEST_GUILESS_MAIN(TestFaithful)
+#include "tst_faithful.moc"
