@@ -93,11 +93,12 @@ private:
     QSize size_;
     ResizeTaps across_;
     ResizeTaps down_;
-    std::vector<float> inputRow_;  // one source row, four floats a pixel
-    std::vector<float> ring_;      // down_.most filtered rows, four floats a pixel
-    std::vector<float> outputRow_; // four floats a pixel
-    std::vector<uchar> band_;      // source rows as read
-    int bandFirst_ = 0;            // the source row at band_'s start
+    std::vector<float> inputRow_; // one source row, four floats a pixel
+    std::vector<float> ring_;     // down_.most filtered rows, four floats a pixel
+    // The filtered rows the output row being made takes, in order.
+    std::vector<const float*> taps_;
+    std::vector<uchar> band_; // source rows as read
+    int bandFirst_ = 0;       // the source row at band_'s start
     int bandRows_ = 0;
     int filtered_ = 0; // source rows filtered into the ring
     int made_ = 0;     // output rows given
