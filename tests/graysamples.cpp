@@ -10,17 +10,63 @@
 #include <lcms2.h>
 
 #include <array>
+#include <cmath>
 
-QByteArray grayProfile() {
-    cmsToneCurve* curve = cmsBuildGamma(nullptr, 1.8);
-    cmsHPROFILE profile = cmsCreateGrayProfile(cmsD50_xyY(), curve);
+namespace {
+// The profile's bytes; closes it.
+QByteArray saved(cmsHPROFILE profile) {
     cmsUInt32Number size = 0;
     cmsSaveProfileToMem(profile, nullptr, &size);
     QByteArray bytes(qsizetype(size), '\0');
     cmsSaveProfileToMem(profile, bytes.data(), &size);
     cmsCloseProfile(profile);
+    return bytes;
+}
+} // namespace
+
+QByteArray grayProfile() {
+    cmsToneCurve* curve = cmsBuildGamma(nullptr, 1.8);
+    const QByteArray bytes = saved(cmsCreateGrayProfile(cmsD50_xyY(), curve));
     cmsFreeToneCurve(curve);
     return bytes;
+}
+
+QByteArray srgbCurveGrayProfile() {
+    const cmsFloat64Number srgb[5] = {2.4, 1 / 1.055, 0.055 / 1.055, 1 / 12.92, 0.04045};
+    cmsToneCurve* curve = cmsBuildParametricToneCurve(nullptr, 4, srgb);
+    cmsHPROFILE profile = cmsCreateGrayProfile(cmsD50_xyY(), curve);
+    cmsSetProfileVersion(profile, 2.1);
+    const QByteArray bytes = saved(profile);
+    cmsFreeToneCurve(curve);
+    return bytes;
+}
+
+QByteArray tableGrayProfile() {
+    cmsHPROFILE profile = cmsCreateProfilePlaceholder(nullptr);
+    cmsSetProfileVersion(profile, 4.3);
+    cmsSetDeviceClass(profile, cmsSigDisplayClass);
+    cmsSetColorSpace(profile, cmsSigGrayData);
+    cmsSetPCS(profile, cmsSigLabData);
+    constexpr int kPoints = 33;
+    std::array<cmsUInt16Number, kPoints * 3> table{};
+    for (int i = 0; i < kPoints; ++i) {
+        const double y = std::pow(double(i) / (kPoints - 1), 2.2);
+        const cmsCIEXYZ xyz{cmsD50_XYZ()->X * y, cmsD50_XYZ()->Y * y, cmsD50_XYZ()->Z * y};
+        cmsCIELab lab;
+        cmsXYZ2Lab(cmsD50_XYZ(), &lab, &xyz);
+        lab.a = lab.b = 0;
+        cmsFloat2LabEncoded(&table[size_t(i) * 3], &lab);
+    }
+    // A table alone is no tag type of version 4: it stands between curves, here the identity.
+    cmsPipeline* lut = cmsPipelineAlloc(nullptr, 1, 3);
+    cmsPipelineInsertStage(lut, cmsAT_END, cmsStageAllocToneCurves(nullptr, 1, nullptr));
+    cmsPipelineInsertStage(lut, cmsAT_END,
+                           cmsStageAllocCLut16bit(nullptr, kPoints, 1, 3, table.data()));
+    cmsPipelineInsertStage(lut, cmsAT_END, cmsStageAllocToneCurves(nullptr, 3, nullptr));
+    cmsWriteTag(profile, cmsSigAToB0Tag, lut);
+    cmsWriteTag(profile, cmsSigMediaWhitePointTag, cmsD50_XYZ());
+    cmsPipelineFree(lut);
+    return saved(profile);
 }
 
 void writeGrayPng(const QString& path, const QImage& picture, const QByteArray& icc) {

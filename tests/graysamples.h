@@ -9,6 +9,10 @@
 
 // A grey profile of gamma 1.8 under D50, as a print workflow's grey pictures carry.
 QByteArray grayProfile();
+// A grey profile with sRGB's tone curve (a parametric curve of type 4), version 2.
+QByteArray srgbCurveGrayProfile();
+// A grey profile with no tone curve: a lookup table from grey levels to CIE L* (of gamma 2.2).
+QByteArray tableGrayProfile();
 
 // The picture's grey levels as an 8-bit grey PNG with the profile.
 void writeGrayPng(const QString& path, const QImage& picture, const QByteArray& icc);
