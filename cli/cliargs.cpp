@@ -398,8 +398,8 @@ const CliOption kOptions[] = {
      "how a JPEG input written as JPEG is stamped: reencode\n"
      "(default), or lossless: only the 8x8 blocks under the\n"
      "watermark are encoded again, every other block is kept\n"
-     "bit for bit; a CMYK or greyscale JPEG is re-encoded, with\n"
-     "a note",
+     "bit for bit; a CMYK JPEG, or a greyscale one under a\n"
+     "coloured mark, is re-encoded, with a note",
      SetJpegWay},
     {"resize", "SIZE",
      "resize each picture in the same pass: N (the long edge N\n"

@@ -35,8 +35,9 @@ const std::array<QString, kPlacementCount> kPlacementTexts = {
 
 const QString kJpgLosslessTip = QStringLiteral(
     "JPEG pictures are stamped losslessly: only the 8x8 blocks under the watermark are encoded "
-    "again, with the picture's own quality; every other block stays exactly as it was. CMYK and "
-    "greyscale JPEGs are re-encoded. (JpegLossless=true in Varnholt.conf)");
+    "again, with the picture's own quality; every other block stays exactly as it was. CMYK JPEGs, "
+    "and greyscale ones under a coloured mark, are re-encoded. (JpegLossless=true in "
+    "Varnholt.conf)");
 const QString kJpgReencodeTip = QStringLiteral(
     "JPG copies are encoded anew at quality 75. To stamp JPEG pictures losslessly, changing only "
     "the blocks under the watermark, set JpegLossless=true in the [Tintorel] group of "

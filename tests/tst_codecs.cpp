@@ -1,11 +1,13 @@
 // The picture readers and writers: pixels as Qt decodes them (the PngSuite read by the readers
 // and by the whole-picture decode), truncated and hostile files, metadata carried into every
 // output format, JPEG tables, banded writing and failing devices.
+#include "engine/io/grayprofile.h"
 #include "engine/io/picture.h"
 #include "engine/run/outputfile.h"
 #include "engine/stamping/surface.h"
 #include "support/failure.h"
 #include "tests/codecsamples.h"
+#include "tests/graysamples.h"
 #include "tests/testkit.h"
 
 #include <QBuffer>
@@ -78,6 +80,10 @@ private slots:
     void bandsGiveTheSameBytes();
     void roundTrip_data();
     void roundTrip();
+    void grayCopies_data();
+    void grayCopies();
+    void grayProfileGivesRgbProfileOfTheSameGreys_data();
+    void grayProfileGivesRgbProfileOfTheSameGreys();
     void fullDeviceFails_data();
     void fullDeviceFails();
     void failedWriteKeepsEarlierFile_data();
@@ -498,8 +504,10 @@ void TestCodecs::jpegTables() {
     }
     const JpegTables& own = *settings.tables;
     QCOMPARE(tableOf(*written, 0), tableOf(own, 0));
+    // A grey picture was quantised by its one table alone: its colour copy takes it throughout.
     if (own.components == 1) {
-        QCOMPARE(tableOf(*written, 1), standardTable(quality, 1));
+        QCOMPARE(tableOf(*written, 1), tableOf(own, 0));
+        QCOMPARE(tableOf(*written, 2), tableOf(own, 0));
         return;
     }
     QCOMPARE(tableOf(*written, 1), tableOf(own, 1));
@@ -586,6 +594,64 @@ void TestCodecs::roundTrip() {
     QVERIFY2(error <= tolerance, qPrintable(QString::number(error)));
     // Rows in bands go on where the last band stopped, also from a picture decoded whole.
     QVERIFY(sameBytes(readInBands(file, 7), decoded));
+}
+
+void TestCodecs::grayCopies_data() {
+    QTest::addColumn<PictureFormat>("format");
+    QTest::addColumn<bool>("alpha");
+    QTest::newRow("jpeg") << PictureFormat::Jpeg << false;
+    QTest::newRow("png") << PictureFormat::Png << false;
+    QTest::newRow("png with alpha") << PictureFormat::Png << true;
+}
+
+// Written grey, a picture of equal channels reads back grey with the same levels (near them for
+// JPEG), its transparency kept.
+void TestCodecs::grayCopies() {
+    QFETCH(PictureFormat, format);
+    QFETCH(bool, alpha);
+    QImage image = photoLike()
+                       .convertToFormat(QImage::Format_Grayscale8)
+                       .convertToFormat(alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+    if (alpha)
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                image.setPixel(x, y,
+                               (image.pixel(x, y) & 0xFFFFFF) | uint((x * 5 + y) % 256) << 24);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    WritePicture(image, format, buffer, {}, {}, true);
+    const QString file = writeSample(QStringLiteral("grey"), bytes);
+    const auto reader = PictureReader::open(file);
+    QVERIFY(reader->gray());
+    QCOMPARE(reader->hasAlpha(), alpha);
+    const QImage decoded = reader->readAll();
+    if (format == PictureFormat::Png) {
+        QVERIFY(sameBytes(decoded, image));
+        return;
+    }
+    // No further from the picture than its colour JPEG at the same quality.
+    const double colourError =
+        meanError(readWhole(writeSample(QStringLiteral("colour"), encoded(image, format))), image);
+    QVERIFY2(meanError(decoded, image) <= colourError,
+             qPrintable(QStringLiteral("%1 > %2").arg(meanError(decoded, image)).arg(colourError)));
+}
+
+void TestCodecs::grayProfileGivesRgbProfileOfTheSameGreys_data() {
+    QTest::addColumn<QByteArray>("gray");
+    QTest::newRow("gamma 1.8") << grayProfile();
+    QTest::newRow("sRGB's curve, version 2") << srgbCurveGrayProfile();
+    QTest::newRow("lookup table") << tableGrayProfile();
+}
+
+void TestCodecs::grayProfileGivesRgbProfileOfTheSameGreys() {
+    QFETCH(QByteArray, gray);
+    QVERIFY(IsGrayProfile(gray));
+    const QByteArray rgb = RgbProfileForGray(gray);
+    QVERIFY(!rgb.isEmpty() && !IsGrayProfile(rgb));
+    const double difference = grayAxisDifference(gray, rgb);
+    QVERIFY2(difference < 1, qPrintable(QString::number(difference)));
+    QVERIFY(RgbProfileForGray(gray.left(gray.size() / 2)).isEmpty());
 }
 
 void TestCodecs::fullDeviceFails_data() {

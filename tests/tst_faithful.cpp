@@ -2,9 +2,11 @@
 // profile, depth, frames, encoding and metadata against the picture's, through the command line.
 #include "tests/clikit.h"
 #include "tests/codecsamples.h"
+#include "tests/graysamples.h"
 
 #include <QTest>
 
+#include <algorithm>
 #include <functional>
 
 namespace {
@@ -28,6 +30,83 @@ QList<FaithfulCase> Cases() {
              QCOMPARE(blocks.components.size(), size_t(3));
              QCOMPARE(blocks.components[0].h, 1);
              QCOMPARE(blocks.components[0].v, 1);
+         }},
+        // A grey mark on a grey JPEG leaves it grey: one component, its own table kept.
+        {"gray-keep.jpg",
+         [](const QString& path) {
+             writeFile(path, makeJpeg(photoLike(), 1, 1, 60, JpegKind::Gray));
+             writeGrayMark(path);
+         },
+         {"--quality", "keep"},
+         [](const QString& input, const QString& copy) {
+             const auto reader = PictureReader::open(copy);
+             QVERIFY(reader->gray());
+             const std::optional<JpegTables> own = PictureReader::open(input)->jpegTables();
+             const std::optional<JpegTables> kept = reader->jpegTables();
+             QVERIFY(own && kept);
+             QCOMPARE(kept->components, 1);
+             QCOMPARE(kept->tables[size_t(kept->componentTable[0])],
+                      own->tables[size_t(own->componentTable[0])]);
+         }},
+        // A coloured mark makes the copy colour: the grey table quantises all three channels.
+        {"gray-keep-colour-mark.jpg",
+         [](const QString& path) {
+             writeFile(path, makeJpeg(photoLike(), 1, 1, 60, JpegKind::Gray));
+         },
+         {"--quality", "keep"},
+         [](const QString& input, const QString& copy) {
+             const std::optional<JpegTables> own = PictureReader::open(input)->jpegTables();
+             const std::optional<JpegTables> kept = PictureReader::open(copy)->jpegTables();
+             QVERIFY(own && kept);
+             QCOMPARE(kept->components, 3);
+             for (int c = 0; c < 3; ++c)
+                 QCOMPARE(kept->tables[size_t(kept->componentTable[size_t(c)])],
+                          own->tables[size_t(own->componentTable[0])]);
+         }},
+        // Stamped losslessly, a grey JPEG keeps every block the grey mark leaves alone.
+        {"gray-lossless.jpg",
+         [](const QString& path) {
+             writeFile(path, makeJpeg(photoLike(320, 240), 1, 1, 90, JpegKind::Gray));
+             writeGrayMark(path);
+         },
+         {"--jpeg", "lossless"},
+         [](const QString& input, const QString& copy) {
+             const JpegBlocksRead before = readJpegBlocks(input);
+             const JpegBlocksRead after = readJpegBlocks(copy);
+             QCOMPARE(after.components.size(), size_t(1));
+             const JpegBlocksRead::Component& blocks = after.components[0];
+             QCOMPARE(blocks.wide, before.components[0].wide);
+             int changed = 0;
+             for (int y = 0; y < blocks.high; ++y)
+                 for (int x = 0; x < blocks.wide; ++x)
+                     changed += !std::equal(after.block(0, x, y),
+                                            after.block(0, x, y) + JpegBlocksRead::kBlockSize,
+                                            before.block(0, x, y));
+             QVERIFY(changed > 0);
+             QVERIFY(changed < blocks.wide * blocks.high / 4);
+         }},
+        // A grey PNG with its grey profile stays grey under a grey mark, the profile kept.
+        {"gray-profile.png",
+         [](const QString& path) {
+             writeGrayPng(path, photoLike(), grayProfile());
+             writeGrayMark(path);
+         },
+         {},
+         [](const QString& input, const QString& copy) {
+             QCOMPARE(pngColorType(copy), 0);
+             QCOMPARE(PictureReader::open(copy)->metadata().icc,
+                      PictureReader::open(input)->metadata().icc);
+         }},
+        // Under a coloured mark it becomes RGB, with a profile that shows its greys as before.
+        {"gray-profile-colour-mark.png",
+         [](const QString& path) { writeGrayPng(path, photoLike(), grayProfile()); },
+         {},
+         [](const QString& input, const QString& copy) {
+             QCOMPARE(pngColorType(copy), 2);
+             const double difference =
+                 grayAxisDifference(PictureReader::open(input)->metadata().icc,
+                                    PictureReader::open(copy)->metadata().icc);
+             QVERIFY2(difference < 1, qPrintable(QString::number(difference)));
          }},
     };
 }

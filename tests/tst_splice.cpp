@@ -278,6 +278,10 @@ void TestSplice::sameBlocksAsThroughAllBlocks_data() {
             for (const int placement : {0, 4, 8})
                 QTest::addRow("%s, %s, placement %d", sampling.name, kind.name, placement)
                     << makeJpeg(photo, sampling.h, sampling.v, 90, kind.kind) << placement;
+    // A grey picture's scan holds one component, an MCU of one block.
+    for (const int placement : {0, 4, 8})
+        QTest::addRow("grey, placement %d", placement)
+            << makeJpeg(photo, 1, 1, 90, JpegKind::Gray) << placement;
     // Tables with no code left: the MCUs with the longest codes are coded anew as well.
     const QByteArray full = makeJpeg(speckled({640, 480}), 2, 2, 90, JpegKind::Optimised);
     for (const int placement : {0, 4, 8})
@@ -299,9 +303,9 @@ void TestSplice::sameBlocksAsThroughAllBlocks() {
 
     const JpegBlocksRead spliced = readJpegBlocks(path("spliced.jpg"));
     const JpegBlocksRead blocks = readJpegBlocks(path("blocks.jpg"));
-    QCOMPARE(spliced.components.size(), size_t(3));
+    QCOMPARE(spliced.components.size(), readJpegBlocks(input).components.size());
     QCOMPARE(spliced.restartInterval, blocks.restartInterval);
-    for (size_t c = 0; c < 3; ++c)
+    for (size_t c = 0; c < spliced.components.size(); ++c)
         QVERIFY2(spliced.components[c].coefficients == blocks.components[c].coefficients,
                  qPrintable(QStringLiteral("component %1").arg(c)));
     QVERIFY(sameBytes(qtDecode(path("spliced.jpg"), false), qtDecode(path("blocks.jpg"), false)));

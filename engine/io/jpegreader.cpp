@@ -50,6 +50,7 @@ public:
     bool canStream() const override { return !cmyk_ && !multipleScans_; }
     void readRows(uchar* rows, qsizetype bytesPerLine, int count) override;
     std::optional<JpegTables> jpegTables() const override;
+    bool gray() const override { return info_.jpeg_color_space == JCS_GRAYSCALE; }
     bool scaleDown(int denominator) override;
     bool scaleToEighths(int eighths) override;
     void stopWhen(const std::atomic<bool>* stop) override { jpeg_.errors.stop = stop; }

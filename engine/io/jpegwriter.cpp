@@ -7,12 +7,13 @@
 
 #include <QIODevice>
 
+#include <algorithm>
 #include <array>
 
 namespace {
 
-// An input's own tables, component table numbers and sampling; a grey input's single table
-// serves the luminance, while the colour channels keep the standard tables of the quality.
+// An input's own tables, component table numbers and sampling. A grey input's single table
+// serves every channel of a colour copy: the picture was quantised by it alone.
 void applyTables(jpeg_compress_struct& info, const JpegTables& tables) {
     for (int slot = 0; slot < NUM_QUANT_TBLS; ++slot) {
         if (!tables.present[size_t(slot)])
@@ -22,9 +23,10 @@ void applyTables(jpeg_compress_struct& info, const JpegTables& tables) {
                   values.begin());
         jpeg_add_quant_table(&info, slot, values.data(), 100, FALSE);
     }
-    for (int c = 0; c < tables.components && c < info.num_components; ++c) {
-        info.comp_info[c].quant_tbl_no = tables.componentTable[size_t(c)];
-        if (tables.components == 3) {
+    for (int c = 0; c < info.num_components; ++c) {
+        info.comp_info[c].quant_tbl_no =
+            tables.componentTable[size_t(std::min(c, tables.components - 1))];
+        if (tables.components == 3 && info.num_components == 3) {
             info.comp_info[c].h_samp_factor = tables.hSampling[size_t(c)];
             info.comp_info[c].v_samp_factor = tables.vSampling[size_t(c)];
         }
@@ -44,7 +46,7 @@ public:
         : jpeg_(device), markers_(markersFor(metadata)), icc_(metadata.icc),
           density_(metadata.density) {}
 
-    void start(QSize size, const JpegSettings& settings);
+    void start(QSize size, const JpegSettings& settings, bool gray);
     void writeRows(const uchar* rows, qsizetype bytesPerLine, int count) override;
     void finish() override {
         run([&] { jpeg_finish_compress(&info_); });
@@ -60,7 +62,7 @@ private:
     const std::optional<PixelDensity> density_;
 };
 
-void JpegRowWriter::start(QSize size, const JpegSettings& settings) {
+void JpegRowWriter::start(QSize size, const JpegSettings& settings, bool gray) {
     run([&] {
         info_.image_width = JDIMENSION(size.width());
         info_.image_height = JDIMENSION(size.height());
@@ -70,6 +72,10 @@ void JpegRowWriter::start(QSize size, const JpegSettings& settings) {
         // kept), baseline, without optimised Huffman tables: what Qt's writer produced before,
         // at the same size and speed.
         jpeg_set_defaults(&info_);
+        // libjpeg-turbo takes the grey level from the rows' equal channels exactly: its weights
+        // of red, green and blue add up to one in its fixed point.
+        if (gray)
+            jpeg_set_colorspace(&info_, JCS_GRAYSCALE);
         jpeg_set_quality(&info_, settings.quality, TRUE);
         if (settings.tables)
             applyTables(info_, *settings.tables);
@@ -94,8 +100,8 @@ void JpegRowWriter::writeRows(const uchar* rows, qsizetype bytesPerLine, int cou
 
 std::unique_ptr<RowWriter> StartJpegWriter(QIODevice& device, QSize size,
                                            const JpegSettings& settings,
-                                           const PictureMetadata& metadata) {
+                                           const PictureMetadata& metadata, bool gray) {
     auto writer = std::make_unique<JpegRowWriter>(device, metadata);
-    writer->start(size, settings);
+    writer->start(size, settings, gray);
     return writer;
 }

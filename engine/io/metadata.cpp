@@ -1,6 +1,7 @@
 // The metadata of pictures and their copies, converted with exiv2.
 #include "engine/io/metadata.h"
 
+#include "engine/io/grayprofile.h"
 #include "engine/io/picturewriter.h"
 
 #include <QFile>
@@ -385,7 +386,9 @@ QStringList FitMetadata(const PictureMetadata& input, PictureMetadata& output, P
             notes << QStringLiteral("IPTC left out: %1 has no place for it").arg(name);
         output.iptc.clear();
     } else if (format == PictureFormat::Png && !output.icc.isEmpty()) {
-        if (const QString refusal = PngProfileRefusal(output.icc); !refusal.isEmpty()) {
+        // A grey profile comes to a PNG only with a grey copy (see the run's encoding).
+        if (const QString refusal = PngProfileRefusal(output.icc, IsGrayProfile(output.icc));
+            !refusal.isEmpty()) {
             notes << QStringLiteral("colour profile left out: libpng refuses it (%1)").arg(refusal);
             output.icc.clear();
         }

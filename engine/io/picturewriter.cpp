@@ -102,7 +102,7 @@ bool KeepsAlpha(PictureFormat format) {
 }
 
 void WritePicture(const QImage& image, PictureFormat format, QIODevice& device,
-                  const JpegSettings& jpeg, const PictureMetadata& metadata) {
+                  const JpegSettings& jpeg, const PictureMetadata& metadata, bool gray) {
     if (!WritesFormat(format))
         throw Failure(kNoOutputEncoderText);
     const bool alpha =
@@ -114,9 +114,9 @@ void WritePicture(const QImage& image, PictureFormat format, QIODevice& device,
     QString reason;
     switch (format) {
     case PictureFormat::Jpeg:
-        return writeRows(*StartJpegWriter(device, pixels.size(), jpeg, metadata), pixels);
+        return writeRows(*StartJpegWriter(device, pixels.size(), jpeg, metadata, gray), pixels);
     case PictureFormat::Png:
-        return writeRows(*StartPngWriter(device, pixels.size(), alpha, metadata), pixels);
+        return writeRows(*StartPngWriter(device, pixels.size(), alpha, metadata, gray), pixels);
     case PictureFormat::Gif:
         if (!encodeGif(pixels, device, reason))
             throw Failure(reason);

@@ -18,14 +18,17 @@ public:
     virtual void finish() = 0;
 };
 
+// With `gray`, the picture's rows have equal channels and are written as grey levels alone: a
+// JPEG of one component, a PNG of grey (with alpha) pixels.
 std::unique_ptr<RowWriter> StartJpegWriter(QIODevice& device, QSize size,
                                            const JpegSettings& settings,
-                                           const PictureMetadata& metadata);
-// Why libpng would not take the colour profile into a colour PNG; empty when it takes it.
-QString PngProfileRefusal(const QByteArray& icc);
+                                           const PictureMetadata& metadata, bool gray = false);
+// Why libpng would not take the colour profile into a colour PNG, or a grey one with `gray`;
+// empty when it takes it.
+QString PngProfileRefusal(const QByteArray& icc, bool gray = false);
 
 std::unique_ptr<RowWriter> StartPngWriter(QIODevice& device, QSize size, bool alpha,
-                                          const PictureMetadata& metadata);
+                                          const PictureMetadata& metadata, bool gray = false);
 
 // WebP holds the whole picture to encode it, but only as its YUV planes (1.5 bytes a pixel, 2.5
 // with alpha): the rows are converted as they come. Lossy at the quality. A build without WebP
@@ -43,6 +46,7 @@ bool KeepsAlpha(PictureFormat format);
 // Encodes a whole picture in the format (JPEG, PNG, GIF, BMP, TIFF, WebP, AVIF or JPEG XL), with
 // the metadata where the format holds it (all but GIF and BMP). GIF keeps an alpha channel as a
 // transparent colour index; BMP and JPEG are written opaque. WebP, AVIF and JPEG XL are lossy at
-// the JPEG settings' quality. Raises a Failure.
+// the JPEG settings' quality. With `gray`, a JPEG or PNG is written grey as the row writers
+// write it. Raises a Failure.
 void WritePicture(const QImage& image, PictureFormat format, QIODevice& device,
-                  const JpegSettings& jpeg, const PictureMetadata& metadata);
+                  const JpegSettings& jpeg, const PictureMetadata& metadata, bool gray = false);

@@ -92,6 +92,7 @@ public:
     bool canStream() const override { return passes_ == 1; }
     void readRows(uchar* rows, qsizetype bytesPerLine, int count) override;
     QImage readAll() override;
+    bool gray() const override { return gray_; }
 
 private:
     template <typename Step> void run(const Step& step) { runPngStep(png_, source_.errors, step); }
@@ -110,6 +111,7 @@ private:
     png_infop info_ = nullptr;
     QSize size_;
     bool alpha_ = false;
+    bool gray_ = false;
     int passes_ = 1;
     int rowsRead_ = 0;
     PictureMetadata metadata_;
@@ -141,6 +143,7 @@ void PngReader::readHeader() {
 void PngReader::setTransforms() {
     const int colorType = png_get_color_type(png_, info_);
     alpha_ = (colorType & PNG_COLOR_MASK_ALPHA) || png_get_valid(png_, info_, PNG_INFO_tRNS);
+    gray_ = (colorType & PNG_COLOR_MASK_COLOR) == 0;
     png_set_expand(png_);
     png_set_scale_16(png_);
     png_set_gray_to_rgb(png_);

@@ -87,6 +87,26 @@ struct PngTexts {
     }
 };
 
+// The colour type of the rows as written.
+int colorTypeOf(bool alpha, bool gray) {
+    if (gray)
+        return alpha ? PNG_COLOR_TYPE_GRAY_ALPHA : PNG_COLOR_TYPE_GRAY;
+    return alpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB;
+}
+
+// Grey rows have equal channels: their grey level (and alpha) alone, as libpng takes them, in
+// `packed`, which holds a row of two bytes a pixel.
+const uchar* grayRow(const uchar* row, int width, bool alpha, std::vector<uchar>& packed) {
+    const auto* pixels = reinterpret_cast<const QRgb*>(row);
+    uchar* to = packed.data();
+    for (int x = 0; x < width; ++x) {
+        *to++ = uchar(qRed(pixels[x]));
+        if (alpha)
+            *to++ = uchar(qAlpha(pixels[x]));
+    }
+    return packed.data();
+}
+
 // The rows a writer looks at before it chooses how to compress the whole picture.
 constexpr int kSampleRows = 64;
 
@@ -111,8 +131,9 @@ void setCompression(png_structp png, Compression compression) {
 
 // The bytes the rows take as a PNG compressed that way.
 size_t compressedSize(const std::vector<uchar>& rows, qsizetype bytesPerLine, int width, bool alpha,
-                      Compression compression) {
+                      bool gray, Compression compression) {
     PngErrors errors{{}, false, nullptr};
+    std::vector<uchar> packed(gray ? size_t(width) * 2 : 0);
     png_structp png =
         png_create_write_struct(PNG_LIBPNG_VER_STRING, &errors, pngErrorHandler, pngWarningHandler);
     png_infop info = png ? png_create_info_struct(png) : nullptr;
@@ -121,13 +142,16 @@ size_t compressedSize(const std::vector<uchar>& rows, qsizetype bytesPerLine, in
     if (info && setjmp(png_jmpbuf(png)) == 0) {
         png_set_write_fn(png, &size, countOnly, flushNothing);
         png_set_IHDR(png, info, png_uint_32(width), png_uint_32(height), 8,
-                     alpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
-                     PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+                     colorTypeOf(alpha, gray), PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+                     PNG_FILTER_TYPE_DEFAULT);
         setCompression(png, compression);
         png_write_info(png, info);
-        usePixelLayout(png, alpha);
-        for (int y = 0; y < height; ++y)
-            png_write_row(png, rows.data() + y * bytesPerLine);
+        if (!gray)
+            usePixelLayout(png, alpha);
+        for (int y = 0; y < height; ++y) {
+            const uchar* row = rows.data() + y * bytesPerLine;
+            png_write_row(png, gray ? grayRow(row, width, alpha, packed) : row);
+        }
         png_write_end(png, nullptr);
     } else {
         size = std::numeric_limits<size_t>::max();
@@ -144,9 +168,12 @@ public:
     }
     ~PngRowWriter() override { png_destroy_write_struct(&png_, &info_); }
 
-    void start(QSize size, bool alpha, const PictureMetadata& metadata) {
+    void start(QSize size, bool alpha, bool gray, const PictureMetadata& metadata) {
         size_ = size;
         alpha_ = alpha;
+        gray_ = gray;
+        if (gray)
+            packed_.resize(size_t(size.width()) * 2);
         metadata_ = metadata;
     }
     void writeRows(const uchar* rows, qsizetype bytesPerLine, int count) override;
@@ -162,8 +189,10 @@ private:
     void setMetadata(const PictureMetadata& metadata, PngTexts& texts);
     void writeDirect(const uchar* rows, qsizetype bytesPerLine, int count) {
         run([&] {
-            for (int y = 0; y < count; ++y)
-                png_write_row(png_, rows + y * bytesPerLine);
+            for (int y = 0; y < count; ++y) {
+                const uchar* row = rows + y * bytesPerLine;
+                png_write_row(png_, gray_ ? grayRow(row, size_.width(), alpha_, packed_) : row);
+            }
         });
     }
 
@@ -172,6 +201,8 @@ private:
     png_infop info_ = nullptr;
     QSize size_;
     bool alpha_ = false;
+    bool gray_ = false;
+    std::vector<uchar> packed_; // one grey row
     PictureMetadata metadata_;
     // The first rows, held until the compression is chosen.
     std::vector<uchar> sample_;
@@ -196,7 +227,8 @@ void PngRowWriter::setMetadata(const PictureMetadata& metadata, PngTexts& texts)
                        reinterpret_cast<png_bytep>(const_cast<char*>(metadata.exif.constData())));
     if (!texts.chunks.empty())
         png_set_text(png_, info_, texts.chunks.data(), int(texts.chunks.size()));
-    const bool profile = !metadata.icc.isEmpty() && PngProfileRefusal(metadata.icc).isEmpty();
+    const bool profile =
+        !metadata.icc.isEmpty() && PngProfileRefusal(metadata.icc, gray_).isEmpty();
     if (profile)
         png_set_iCCP(png_, info_, "ICC Profile", PNG_COMPRESSION_TYPE_BASE,
                      reinterpret_cast<png_const_bytep>(metadata.icc.constData()),
@@ -225,19 +257,21 @@ void PngRowWriter::setMetadata(const PictureMetadata& metadata, PngTexts& texts)
 // photographs, lower levels or a wider margin grow the copies that the first rows misjudge by
 // up to a tenth, and flat graphics by a fifth.
 Compression chooseCompression(const std::vector<uchar>& sample, qsizetype bytesPerLine, int width,
-                              bool alpha) {
+                              bool alpha, bool gray) {
     if (sample.empty())
         return kFullSearch;
-    const double full = double(compressedSize(sample, bytesPerLine, width, alpha, kFullSearch));
-    const double runs = double(compressedSize(sample, bytesPerLine, width, alpha, kRuns));
+    const double full =
+        double(compressedSize(sample, bytesPerLine, width, alpha, gray, kFullSearch));
+    const double runs = double(compressedSize(sample, bytesPerLine, width, alpha, gray, kRuns));
     return runs <= 1.03 * full ? kRuns : kFullSearch;
 }
 
-// 8-bit RGB, or RGBA for a picture with transparency, with adaptive filters, as Qt's writer wrote
-// before, compressed as the first rows say.
+// 8-bit RGB, or RGBA for a picture with transparency (grey, or grey and alpha, for a grey
+// copy), with adaptive filters, as Qt's writer wrote before, compressed as the first rows say.
 void PngRowWriter::begin() {
     const qsizetype rowBytes = qsizetype(size_.width()) * 4;
-    const Compression compression = chooseCompression(sample_, rowBytes, size_.width(), alpha_);
+    const Compression compression =
+        chooseCompression(sample_, rowBytes, size_.width(), alpha_, gray_);
     png_ = png_create_write_struct(PNG_LIBPNG_VER_STRING, &sink_.errors, pngErrorHandler,
                                    pngWarningHandler);
     info_ = png_ ? png_create_info_struct(png_) : nullptr;
@@ -247,12 +281,13 @@ void PngRowWriter::begin() {
     run([&] {
         png_set_write_fn(png_, &sink_, writeToDevice, flushNothing);
         png_set_IHDR(png_, info_, png_uint_32(size_.width()), png_uint_32(size_.height()), 8,
-                     alpha_ ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
-                     PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+                     colorTypeOf(alpha_, gray_), PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+                     PNG_FILTER_TYPE_DEFAULT);
         setCompression(png_, compression);
         setMetadata(metadata_, texts);
         png_write_info(png_, info_);
-        usePixelLayout(png_, alpha_);
+        if (!gray_)
+            usePixelLayout(png_, alpha_);
     });
     std::vector<uchar> sample = std::move(sample_);
     writeDirect(sample.data(), rowBytes,
@@ -262,9 +297,9 @@ void PngRowWriter::begin() {
 } // namespace
 
 std::unique_ptr<RowWriter> StartPngWriter(QIODevice& device, QSize size, bool alpha,
-                                          const PictureMetadata& metadata) {
+                                          const PictureMetadata& metadata, bool gray) {
     auto writer = std::make_unique<PngRowWriter>(device);
-    writer->start(size, alpha, metadata);
+    writer->start(size, alpha, gray, metadata);
     return writer;
 }
 
@@ -279,7 +314,7 @@ void noteWarning(png_structp png, png_const_charp text) {
 }
 } // namespace
 
-QString PngProfileRefusal(const QByteArray& icc) {
+QString PngProfileRefusal(const QByteArray& icc, bool gray) {
     // libpng judges a profile as it is set: with its benign errors turned into warnings it leaves
     // out a profile it refuses instead of failing the picture, and says why.
     PngErrors errors{{}, false, nullptr};
@@ -291,8 +326,8 @@ QString PngProfileRefusal(const QByteArray& icc) {
         refusal = SystemErrorText(ENOMEM);
     } else if (setjmp(png_jmpbuf(png)) == 0) {
         png_set_benign_errors(png, 1);
-        png_set_IHDR(png, info, 1, 1, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
-                     PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+        png_set_IHDR(png, info, 1, 1, 8, gray ? PNG_COLOR_TYPE_GRAY : PNG_COLOR_TYPE_RGB,
+                     PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
         png_set_iCCP(png, info, "ICC Profile", PNG_COMPRESSION_TYPE_BASE,
                      reinterpret_cast<png_const_bytep>(icc.constData()), png_uint_32(icc.size()));
         if (png_get_valid(png, info, PNG_INFO_iCCP) == 0)

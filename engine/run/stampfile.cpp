@@ -1,6 +1,7 @@
 // One image's way: open, orient, stamp by bands, whole or losslessly, encode, commit.
 #include "engine/run/stampfile.h"
 
+#include "engine/io/grayprofile.h"
 #include "engine/io/metadata.h"
 #include "engine/io/picturefacts.h"
 #include "engine/io/picturereader.h"
@@ -47,6 +48,7 @@ enum class Stage { Decode, Place, Write };
 
 struct Encoding {
     JpegSettings jpeg;
+    bool gray = false; // a JPEG or PNG of grey levels alone
     PictureMetadata metadata;
     QStringList notes; // what of the metadata the copy's format could not hold
 };
@@ -61,10 +63,10 @@ void StreamStamp(PictureReader& reader, OutputFile& file, const OutputPlan& outp
     stage = Stage::Write;
     const std::unique_ptr<RowWriter> writer =
         output.format == PictureFormat::Jpeg
-            ? StartJpegWriter(file, size, encoding.jpeg, encoding.metadata)
+            ? StartJpegWriter(file, size, encoding.jpeg, encoding.metadata, encoding.gray)
         : output.format == PictureFormat::Webp
             ? StartWebpWriter(file, size, alphaOut, encoding.jpeg.quality, encoding.metadata)
-            : StartPngWriter(file, size, alphaOut, encoding.metadata);
+            : StartPngWriter(file, size, alphaOut, encoding.metadata, encoding.gray);
     const qsizetype bytesPerLine = qsizetype(size.width()) * kBytesPerPixel;
     const auto band = std::make_unique_for_overwrite<uchar[]>(size_t(bytesPerLine) * kBandRows);
     for (int y = 0; y < size.height(); y += kBandRows) {
@@ -88,7 +90,7 @@ QImage WholeStamp(PictureReader& reader, OutputFile& file, const OutputPlan& out
     for (const StampPlan& plan : plans)
         StampImage(picture, plan);
     stage = Stage::Write;
-    WritePicture(picture, output.format, file, encoding.jpeg, encoding.metadata);
+    WritePicture(picture, output.format, file, encoding.jpeg, encoding.metadata, encoding.gray);
     return picture;
 }
 
@@ -116,8 +118,46 @@ QImage FramesStamp(FrameSequence& frames, int orientation, OutputFile& file,
     return first;
 }
 
-Encoding EncodingFor(const StampRequest& request, const PictureReader& reader, QSize upright) {
+// Whether every mark is grey wherever it shows: red, green and blue equal in each of its pixels
+// that is not fully transparent. Stamped on a grey picture, such marks leave it grey.
+bool GreyMarks(const Plans& plans) {
+    for (const StampPlan& plan : plans) {
+        if (plan.places.empty() || plan.mark.isNull())
+            continue;
+        const QImage& given = plan.mark.pixels();
+        const QImage pixels = given.format() == QImage::Format_ARGB32
+                                  ? given
+                                  : given.convertToFormat(QImage::Format_ARGB32);
+        for (int y = 0; y < pixels.height(); ++y) {
+            const auto* row = reinterpret_cast<const QRgb*>(pixels.constScanLine(y));
+            for (int x = 0; x < pixels.width(); ++x)
+                if (qAlpha(row[x]) != 0 &&
+                    (qRed(row[x]) != qGreen(row[x]) || qGreen(row[x]) != qBlue(row[x])))
+                    return false;
+        }
+    }
+    return true;
+}
+
+// A grey picture's JPEG or PNG copy stays grey, with its grey profile, when the marks on it are
+// grey. Its 16 bits a channel and its frames go the ways that keep them, in colour.
+bool GrayCopy(const StampRequest& request, const PictureReader& reader, const Plans& plans,
+              bool frames) {
+    const PictureFormat format = request.output.format;
+    const QByteArray& icc = reader.metadata().icc;
+    return reader.gray() && reader.depth() == 8 && !frames &&
+           (format == PictureFormat::Jpeg || format == PictureFormat::Png) &&
+           (icc.isEmpty() || IsGrayProfile(icc)) && GreyMarks(plans);
+}
+
+const QString kGrayProfileUnreadNote =
+    QStringLiteral("colour profile left out: lcms2 cannot read the greyscale profile to give the "
+                   "colour copy a matching one");
+
+Encoding EncodingFor(const StampRequest& request, const PictureReader& reader, QSize upright,
+                     const Plans& plans, bool frames) {
     Encoding encoding;
+    encoding.gray = GrayCopy(request, reader, plans, frames);
     encoding.jpeg.quality = request.choices->jpegQuality;
     if (request.choices->keepJpegQuality)
         encoding.jpeg.tables = reader.jpegTables();
@@ -126,8 +166,15 @@ Encoding EncodingFor(const StampRequest& request, const PictureReader& reader, Q
     if (CarriesMetadata(request.output.format)) {
         encoding.metadata =
             MetadataForOutput(reader.metadata(), upright, request.choices->stripMetadata);
-        encoding.notes = FitMetadata(reader.metadata(), encoding.metadata, request.output.format,
-                                     request.choices->stripMetadata);
+        // A colour copy's profile describes colour pixels: one whose grey axis is the grey
+        // profile's shows the picture's pixels as they were.
+        if (!encoding.gray && IsGrayProfile(encoding.metadata.icc)) {
+            encoding.metadata.icc = RgbProfileForGray(encoding.metadata.icc);
+            if (encoding.metadata.icc.isEmpty())
+                encoding.notes << kGrayProfileUnreadNote;
+        }
+        encoding.notes += FitMetadata(reader.metadata(), encoding.metadata, request.output.format,
+                                      request.choices->stripMetadata);
     }
     return encoding;
 }
@@ -173,11 +220,12 @@ std::unique_ptr<LosslessJpeg> LosslessHeadFor(const StampRequest& request,
 std::unique_ptr<LosslessJpeg> LosslessWayFor(std::unique_ptr<LosslessJpeg> jpeg,
                                              const StampRequest& request,
                                              const PictureReader& reader, bool fits,
-                                             QStringList& notes) {
+                                             const Plans& plans, QStringList& notes) {
     if (!jpeg)
         return nullptr;
-    const QString refusal = jpeg->refusal(reader.orientation(), request.choices->stripMetadata,
-                                          fits ? request.maxPixels : 0);
+    const QString refusal =
+        jpeg->refusal(reader.orientation(), request.choices->stripMetadata,
+                      fits ? request.maxPixels : 0, reader.gray() && GreyMarks(plans));
     if (refusal.isEmpty())
         return jpeg;
     notes << kReencodedNote.arg(refusal);
@@ -368,8 +416,12 @@ void StampAndCommit(const StampRequest& request, PictureReader& reader, StampRes
     stage = Stage::Decode;
     MemoryBudget::Admission admission =
         request.budget ? request.budget->admit(way.need, way.upright) : MemoryBudget::Admission();
+    // The marks finished for the picture tell whether a grey picture stays grey.
+    stage = Stage::Place;
+    const Plans plans = PlansFor(way, watermark);
+    stage = Stage::Decode;
     const std::unique_ptr<LosslessJpeg> lossless =
-        LosslessWayFor(std::move(head), request, reader, way.losslessFits, result.notes);
+        LosslessWayFor(std::move(head), request, reader, way.losslessFits, plans, result.notes);
     if (lossless && request.budget)
         lossless->beforeAllBlocks([&] {
             // Given back first: a worker that waits holds no admission, so none waits on it.
@@ -379,16 +431,16 @@ void StampAndCommit(const StampRequest& request, PictureReader& reader, StampRes
     const bool streams = way.streams && !lossless;
     if (!streams && !lossless && PixelCount(way.upright) > request.maxPixels)
         throw Failure(TooLargeText(way.upright, request.maxPixels));
-    stage = Stage::Place;
-    const Plans plans = PlansFor(way, watermark);
     stage = Stage::Write;
     MakeOutputFolder(request.folderToMake);
     OutputFile file(request.output.path);
-    const Encoding encoding = lossless ? Encoding{} : EncodingFor(request, reader, way.upright);
-    QImage picture;
     stage = Stage::Decode;
     const std::unique_ptr<FrameSequence> frames =
         lossless ? nullptr : reader.frames(request.output.format);
+    stage = Stage::Write;
+    const Encoding encoding =
+        lossless ? Encoding{} : EncodingFor(request, reader, way.upright, plans, frames != nullptr);
+    QImage picture;
     if (lossless)
         LosslessStamp(*lossless, reader, request, plans, file, stage, result.notes);
     else if (frames)

@@ -38,13 +38,17 @@ void LosslessJpeg::readWhole() {
     blocks_ = std::make_unique<JpegBlocks>(file_);
 }
 
-QString LosslessJpeg::refusal(int orientation, bool stripMetadata, qint64 maxPixels) const {
+QString LosslessJpeg::refusal(int orientation, bool stripMetadata, qint64 maxPixels,
+                              bool greyMarks) const {
     const J_COLOR_SPACE space = blocks_->colorSpace();
     if (space == JCS_CMYK || space == JCS_YCCK)
         return kCmykReason;
-    if (space == JCS_GRAYSCALE)
+    // Grey marks on grey blocks give grey levels alone, which its one component holds.
+    const bool grey = space == JCS_GRAYSCALE;
+    if (grey && !greyMarks)
         return kGreyReason;
-    if ((space != JCS_YCbCr && space != JCS_RGB) || blocks_->components() != 3)
+    if ((space != JCS_YCbCr && space != JCS_RGB && !grey) ||
+        blocks_->components() != (grey ? 1 : 3))
         return kOtherColourReason;
     if (orientation != 1 && stripMetadata)
         return kStrippedOrientationReason;

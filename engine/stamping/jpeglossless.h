@@ -49,11 +49,12 @@ public:
     // blocks, to be measured against. Raises a Failure as the picture reader does.
     explicit LosslessJpeg(const QString& path, bool maySplice = true);
 
-    // Why the picture goes the normal way: a colour model other than YCbCr or RGB, an
-    // orientation that stripped metadata would lose, a quantisation table no encoder can take,
-    // progressive scans that leave bits out, or too many pixels to hold all of the picture's
-    // blocks. Empty when it is taken.
-    QString refusal(int orientation, bool stripMetadata, qint64 maxPixels) const;
+    // Why the picture goes the normal way: a colour model other than YCbCr or RGB (or grey, for
+    // marks that are grey too), an orientation that stripped metadata would lose, a quantisation
+    // table no encoder can take, progressive scans that leave bits out, or too many pixels to
+    // hold all of the picture's blocks. Empty when it is taken.
+    QString refusal(int orientation, bool stripMetadata, qint64 maxPixels,
+                    bool greyMarks = false) const;
 
     // Whether the picture is spliced rather than held as all of its blocks.
     bool spliced() const { return splice_ != nullptr; }

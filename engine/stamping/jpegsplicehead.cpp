@@ -36,8 +36,12 @@ JpegHead::JpegHead(const QString& path) {
 
 bool JpegHead::spliceable() const {
     const jpeg_decompress_struct& info = reader_.info;
+    // A grey picture's scan codes its one component a block at a time: an MCU of one block when
+    // the component is not sampled down, which it never is.
+    const bool grey = info.num_components == 1 && info.comp_info[0].h_samp_factor == 1 &&
+                      info.comp_info[0].v_samp_factor == 1;
     if (info.progressive_mode || info.arith_code || info.data_precision != 8 ||
-        info.num_components != 3 || info.comps_in_scan != info.num_components)
+        (info.num_components != 3 && !grey) || info.comps_in_scan != info.num_components)
         return false;
     int blocks = 0;
     for (int c = 0; c < info.num_components; ++c) {
