@@ -7,6 +7,8 @@
 #include <QIODevice>
 #include <QImage>
 
+#include <cstring>
+
 namespace {
 constexpr int kColorResolution = 8;
 
@@ -20,10 +22,13 @@ bool showAlike(QRgb a, QRgb b) {
     return shown == isShown(b) && (!shown || ((a ^ b) & RGB_MASK) == 0);
 }
 
-// The smallest rectangle holding every pixel where `test` holds.
-template <typename Test> QRect boundsWhere(QSize size, Test test) {
+// The smallest rectangle holding every pixel where `test` holds, rows that `skipRow` names left
+// out unseen.
+template <typename Test, typename Skip> QRect boundsWhere(QSize size, Test test, Skip skipRow) {
     int left = size.width(), right = -1, top = -1, bottom = -1;
     for (int y = 0; y < size.height(); ++y) {
+        if (skipRow(y))
+            continue;
         int first = -1, last = -1;
         for (int x = 0; x < size.width(); ++x)
             if (test(x, y)) {
@@ -119,9 +124,18 @@ void GifAnimationWriter::add(const QImage& given, const GifFrameFacts& facts) {
     }
     // A viewer cannot hide a pixel that a frame left shown: such pixels are cleared after the
     // held frame, so that the new one finds them hidden.
-    const QRect uncovered = boundsWhere(size_, [&](int x, int y) {
-        return !isShown(pixelAt(frame, x, y)) && isShown(pixelAt(held_, x, y));
-    });
+    const auto noRow = [](int) {
+        return false;
+    };
+    const QRect uncovered =
+        frame.hasAlphaChannel()
+            ? boundsWhere(
+                  size_,
+                  [&](int x, int y) {
+                      return !isShown(pixelAt(frame, x, y)) && isShown(pixelAt(held_, x, y));
+                  },
+                  noRow)
+            : QRect();
     const bool clear = !uncovered.isEmpty();
     if (clear)
         heldRect_ = heldRect_.united(uncovered);
@@ -133,9 +147,14 @@ void GifAnimationWriter::add(const QImage& given, const GifFrameFacts& facts) {
                         heldRect_.width(), 0u);
     held_ = std::move(frame);
     heldFacts_ = facts;
-    const QRect changed = boundsWhere(size_, [&](int x, int y) {
-        return !showAlike(pixelAt(shown_, x, y), pixelAt(held_, x, y));
-    });
+    // Most rows of an animation are as they were.
+    const size_t rowBytes = size_t(size_.width()) * sizeof(QRgb);
+    const QRect changed = boundsWhere(
+        size_,
+        [&](int x, int y) { return !showAlike(pixelAt(shown_, x, y), pixelAt(held_, x, y)); },
+        [&](int y) {
+            return std::memcmp(shown_.constScanLine(y), held_.constScanLine(y), rowBytes) == 0;
+        });
     // A frame that changes nothing still takes its place and delay: one pixel, as it was.
     heldRect_ = changed.isEmpty() ? QRect(0, 0, 1, 1) : changed;
 }

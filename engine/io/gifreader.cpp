@@ -71,9 +71,11 @@ struct GifOutline {
     std::optional<int> loops;
 };
 
-// Reads the records up to the end or the first fault, which the decoding pass reports in its
-// turn; the file is left at its start.
+// Reads the records from the file's start up to its end or the first fault, which the decoding
+// pass reports in its turn; the file is left where it was, for the decoding pass to go on.
 GifOutline outlineOf(std::FILE* file) {
+    const long at = std::ftell(file);
+    std::rewind(file);
     GifOutline outline;
     int error = 0;
     GifFileType* gif = DGifOpen(file, readFromFile, &error);
@@ -113,7 +115,7 @@ GifOutline outlineOf(std::FILE* file) {
     if (gif)
         DGifCloseFile(gif, nullptr);
     std::clearerr(file);
-    std::rewind(file);
+    std::fseek(file, at, SEEK_SET);
     return outline;
 }
 
@@ -141,8 +143,14 @@ public:
     std::unique_ptr<FrameSequence> frames(PictureFormat output) override;
     qint64 framesBytes(PictureFormat output) const override;
 
-    // The frames' way, one after the other, for the sequence.
-    const GifOutline& outline() const { return outline_; }
+    // The frames' way, one after the other, for the sequence. The outline is read at the first
+    // question, from a copy in GIF alone: another copy takes the first frame
+    // and learns the count of the others as it reads past them.
+    const GifOutline& outline() const {
+        if (!outline_)
+            outline_ = outlineOf(file_.get());
+        return *outline_;
+    }
     GifScreen screen() const;
     // What a viewer shows where nothing is drawn: transparent in an animation with any
     // transparency, the screen's background colour otherwise.
@@ -176,7 +184,8 @@ private:
     GifFileType* gif_ = nullptr;
     int transparent_ = NO_TRANSPARENT_COLOR;
     GraphicsControlBlock control_{};
-    GifOutline outline_;
+    mutable std::optional<GifOutline> outline_;
+    int framesSeen_ = 1; // by the first frame's way, which reads past the others
     bool sequenceGiven_ = false;
     PictureMetadata metadata_;
 };
@@ -191,7 +200,6 @@ GraphicsControlBlock noControl() {
 // Reads up to the first image's descriptor, taking its transparent colour from the graphic
 // control extension before it, so that size and transparency are known before any pixel.
 void GifReader::readHeader() {
-    outline_ = outlineOf(file_.get());
     control_ = noControl();
     int error = 0;
     gif_ = DGifOpen(file_.get(), readFromFile, &error);
@@ -234,6 +242,7 @@ void GifReader::skipToEnd() {
             check(DGifGetCode(gif_, &code, &block));
             while (block)
                 check(DGifGetCodeNext(gif_, &block));
+            ++framesSeen_;
         } else if (record == EXTENSION_RECORD_TYPE) {
             check(DGifGetExtension(gif_, &code, &block));
             skipExtension(code, block);
@@ -268,7 +277,7 @@ template <typename Put> void GifReader::readLines(Put put) {
 }
 
 QRgb GifReader::background() const {
-    if (outline_.transparent)
+    if (outline().transparent)
         return 0u;
     const int index = gif_->SColorMap ? gif_->SBackGroundColor : -1;
     return index >= 0 ? colorOf(index) | 0xFF000000u : 0xFF000000u;
@@ -328,7 +337,7 @@ GifScreen GifReader::screen() const {
                              gif_->SColorMap->Colors + gif_->SColorMap->ColorCount);
         screen.background = gif_->SBackGroundColor;
     }
-    screen.loops = outline_.loops;
+    screen.loops = outline().loops;
     return screen;
 }
 
@@ -408,13 +417,13 @@ QImage GifFrames::frame(int index) {
 }
 
 QStringList GifReader::notes() const {
-    if (outline_.frames > 1 && !sequenceGiven_)
-        return {kFirstFrameNote.arg(outline_.frames)};
+    if (framesSeen_ > 1 && !sequenceGiven_)
+        return {kFirstFrameNote.arg(framesSeen_)};
     return {};
 }
 
 std::unique_ptr<FrameSequence> GifReader::frames(PictureFormat output) {
-    if (output != PictureFormat::Gif || outline_.frames < 2)
+    if (output != PictureFormat::Gif || outline().frames < 2)
         return nullptr;
     sequenceGiven_ = true;
     return std::make_unique<GifFrames>(*this);
@@ -424,7 +433,7 @@ std::unique_ptr<FrameSequence> GifReader::frames(PictureFormat output) {
 // frame to be taken away, the first stamped frame kept for a preview, and the writer's frame
 // held back and what a viewer shows before it, with the changed part copied for its indices.
 qint64 GifReader::framesBytes(PictureFormat output) const {
-    if (output != PictureFormat::Gif || outline_.frames < 2)
+    if (output != PictureFormat::Gif || outline().frames < 2)
         return 0;
     constexpr qint64 kHeldPictures = 6;
     constexpr qint64 kPixelBytes = 4;
