@@ -82,6 +82,7 @@ private slots:
     void everyFrameIsStampedAndKeepsItsTime_data();
     void everyFrameIsStampedAndKeepsItsTime();
     void otherFormatsTakeTheFirstFrame();
+    void memoryBudgetCountsWhatTheFramesHold();
 
 private:
     // Each frame as Qt shows it, stamped as a picture of its own with the same options.
@@ -159,6 +160,27 @@ void TestGifFrames::otherFormatsTakeTheFirstFrame() {
     const QList<QImage> expected =
         stampedOneByOne({picture.frames.front()}, {"--placement", "middle-middle"});
     QCOMPARE(asGifShowsIt(QImage(out("moving.png"))), expected.front());
+}
+
+// A copy of all the frames holds several screens at once (the composed one, the writer's), a
+// copy of the first frame one: a budget between the two takes the one and refuses the other.
+void TestGifFrames::memoryBudgetCountsWhatTheFramesHold() {
+    const QRect screen(0, 0, 1000, 1000);
+    const auto stripes = [](int x, int) {
+        return x / 100 % 4;
+    };
+    writeFile(in("large.gif"),
+              makeAnimatedGif(screen.size(), kColors,
+                              {frameOf(screen, 10, DISPOSE_DO_NOT, -1, stripes),
+                               frameOf(QRect(0, 0, 8, 8), 10, DISPOSE_DO_NOT, -1, stripes)},
+                              0));
+    const QStringList budget{"--memory-limit", "24M", in("large.gif")};
+    const ProcessResult first = RunCli(base() + budget + QStringList{"--format", "png"});
+    QVERIFY2(first.code == 0, qPrintable(first.errors));
+    const ProcessResult all = RunCli(base() + budget + QStringList{"--format", "gif"});
+    QCOMPARE(all.code, 1);
+    QVERIFY2(all.errors.contains("picture too large for the memory budget: 1000 x 1000 pixels"),
+             qPrintable(all.errors));
 }
 
 QTEST_GUILESS_MAIN(TestGifFrames)
