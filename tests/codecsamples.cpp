@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include <exiv2/exiv2.hpp>
+#include <gif_lib.h>
 #include <jpeglib.h>
 
 #include <sys/resource.h>
@@ -401,4 +402,82 @@ long maxResidentKilobytes() {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     return usage.ru_maxrss;
+}
+
+namespace {
+ColorMapObject* gifColorMap(const QList<QRgb>& colors) {
+    std::vector<GifColorType> entries;
+    for (const QRgb rgb : colors)
+        entries.push_back(
+            {GifByteType(qRed(rgb)), GifByteType(qGreen(rgb)), GifByteType(qBlue(rgb))});
+    return GifMakeMapObject(int(entries.size()), entries.data());
+}
+
+int gifToBuffer(GifFileType* gif, const GifByteType* data, int length) {
+    static_cast<QByteArray*>(gif->UserData)->append(reinterpret_cast<const char*>(data), length);
+    return length;
+}
+
+void putGifFrame(GifFileType* gif, const GifFrameSample& frame) {
+    GraphicsControlBlock control{};
+    control.DisposalMode = frame.disposal;
+    control.DelayTime = frame.delay;
+    control.TransparentColor = frame.transparent;
+    GifByteType extension[4];
+    const size_t length = EGifGCBToExtension(&control, extension);
+    EGifPutExtension(gif, GRAPHICS_EXT_FUNC_CODE, int(length), extension);
+    ColorMapObject* local = frame.localColors.isEmpty() ? nullptr : gifColorMap(frame.localColors);
+    EGifPutImageDesc(gif, frame.rect.x(), frame.rect.y(), frame.rect.width(), frame.rect.height(),
+                     frame.interlaced, local);
+    GifFreeMapObject(local);
+    // giflib writes an interlaced frame's rows in the order they are given.
+    std::vector<int> rows;
+    const int height = frame.rect.height();
+    if (frame.interlaced) {
+        for (const auto& [start, step] : {std::pair{0, 8}, {4, 8}, {2, 4}, {1, 2}})
+            for (int y = start; y < height; y += step)
+                rows.push_back(y);
+    } else {
+        for (int y = 0; y < height; ++y)
+            rows.push_back(y);
+    }
+    for (const int y : rows)
+        EGifPutLine(gif,
+                    const_cast<GifPixelType*>(frame.indices.data()) +
+                        size_t(y) * size_t(frame.rect.width()),
+                    frame.rect.width());
+}
+} // namespace
+
+QByteArray makeAnimatedGif(QSize screen, const QList<QRgb>& colors,
+                           const QList<GifFrameSample>& frames, int loops) {
+    QByteArray bytes;
+    int error = 0;
+    GifFileType* gif = EGifOpen(&bytes, gifToBuffer, &error);
+    EGifSetGifVersion(gif, true);
+    ColorMapObject* global = gifColorMap(colors);
+    EGifPutScreenDesc(gif, screen.width(), screen.height(), 8, 0, global);
+    GifFreeMapObject(global);
+    if (loops >= 0) {
+        const GifByteType count[] = {1, GifByteType(loops & 0xFF), GifByteType(loops >> 8)};
+        EGifPutExtensionLeader(gif, APPLICATION_EXT_FUNC_CODE);
+        EGifPutExtensionBlock(gif, 11, "NETSCAPE2.0");
+        EGifPutExtensionBlock(gif, 3, count);
+        EGifPutExtensionTrailer(gif);
+    }
+    for (const GifFrameSample& frame : frames)
+        putGifFrame(gif, frame);
+    EGifCloseFile(gif, &error);
+    return bytes;
+}
+
+QtAnimation qtFrames(const QString& path) {
+    QImageReader reader(path);
+    QtAnimation animation;
+    for (QImage frame; reader.read(&frame);) {
+        animation.frames << frame.convertToFormat(QImage::Format_ARGB32);
+        animation.delays << reader.nextImageDelay();
+    }
+    animation.loops = reader.loopCount();
+    return animation;
 }

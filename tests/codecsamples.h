@@ -11,6 +11,8 @@
 #include <QByteArray>
 #include <QIODevice>
 #include <QImage>
+#include <QList>
+#include <QRect>
 #include <QString>
 
 #include <vector>
@@ -134,3 +136,28 @@ QImage readWhole(const QString& path);
 QImage qtDecode(const QString& path, bool alpha);
 // The most memory the process has held so far.
 long maxResidentKilobytes();
+
+// One frame of an animated GIF made with giflib: its rectangle on the screen, a colour index for
+// each of its pixels, and its graphic control (delay in hundredths of a second, disposal,
+// transparent index or -1). Colours of its own when localColors is not empty.
+struct GifFrameSample {
+    QRect rect;
+    std::vector<uchar> indices; // row by row, top to bottom, whatever the interlacing
+    int delay = 0;
+    int disposal = 0;
+    int transparent = -1;
+    bool interlaced = false;
+    QList<QRgb> localColors;
+};
+// An animation with the global colours given (a power of two of them), played `loops` times
+// more (0 for ever) through a NETSCAPE2.0 extension, or once without one when loops < 0.
+QByteArray makeAnimatedGif(QSize screen, const QList<QRgb>& colors,
+                           const QList<GifFrameSample>& frames, int loops);
+// The frames of a GIF as Qt's own decoder composes them, ARGB32, with their delays in
+// milliseconds and the loop count Qt reads.
+struct QtAnimation {
+    QList<QImage> frames;
+    QList<int> delays;
+    int loops = 0;
+};
+QtAnimation qtFrames(const QString& path);

@@ -170,6 +170,18 @@ QByteArray gifScreen(quint16 width, quint16 height) {
     return gif + QByteArray(",\0\0\0\0\1\0\1\0\0\x02\x02\x44\x01\0;", 17);
 }
 
+QByteArray gifFrames(quint16 width, quint16 height, int frames, quint16 lastWidth,
+                     quint16 lastHeight) {
+    const QByteArray oneByOne = gifScreen(width, height).mid(19, 15);
+    QByteArray gif = gifScreen(width, height).left(19);
+    for (int i = 1; i < frames; ++i)
+        gif += oneByOne;
+    QByteArray last = oneByOne;
+    qToLittleEndian<quint16>(lastWidth, last.data() + 5);
+    qToLittleEndian<quint16>(lastHeight, last.data() + 7);
+    return gif + last + ';';
+}
+
 QByteArray jpegDeclaring(QByteArray jpeg, quint16 width, quint16 height) {
     for (const char* marker : {"\xFF\xC0", "\xFF\xC2"}) {
         const qsizetype at = jpeg.indexOf(QByteArray(marker, 2));

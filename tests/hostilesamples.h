@@ -18,6 +18,10 @@ QByteArray inflatingPng(int side);
 QByteArray textChunkBomb();
 // A GIF whose screen declares the size, with one frame of 1 x 1.
 QByteArray gifScreen(quint16 width, quint16 height);
+// An animation of that screen: frames of 1 x 1 pixel, the last declaring the size given, each
+// with one pixel of data.
+QByteArray gifFrames(quint16 width, quint16 height, int frames, quint16 lastWidth,
+                     quint16 lastHeight);
 // The JPEG with the size its start-of-frame marker declares replaced.
 QByteArray jpegDeclaring(QByteArray jpeg, quint16 width, quint16 height);
 // A BMP header declaring the size, over 100 bytes of pixels.

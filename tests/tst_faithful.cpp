@@ -107,6 +107,36 @@ QList<FaithfulCase> Cases() {
                  grayAxisDifference(PictureReader::open(input)->metadata().icc,
                                     PictureReader::open(copy)->metadata().icc);
              QVERIFY2(difference < 1, qPrintable(QString::number(difference)));
+        {"animated.gif",
+         [](const QString& path) {
+             // Three frames of their own delays, the second over part of the screen and cleared
+             // (disposal 2) after it is shown.
+             QList<GifFrameSample> frames;
+             for (const auto& [rect, delay] : {std::pair{QRect(0, 0, 48, 32), 10},
+                                               {QRect(8, 4, 20, 16), 35},
+                                               {QRect(24, 12, 24, 20), 70}}) {
+                 GifFrameSample frame;
+                 frame.rect = rect;
+                 frame.delay = delay;
+                 frame.disposal = frames.size() == 1 ? 2 : 1;
+                 frame.transparent = 0;
+                 for (int y = 0; y < rect.height(); ++y)
+                     for (int x = 0; x < rect.width(); ++x)
+                         frame.indices.push_back(uchar(1 + (x / 3 + y / 2 + delay) % 3));
+                 frames << frame;
+             }
+             writeFile(path, makeAnimatedGif(
+                                 QSize(48, 32),
+                                 {0, qRgb(240, 240, 240), qRgb(30, 90, 200), qRgb(200, 170, 20)},
+                                 frames, 0));
+         },
+         {},
+         [](const QString& input, const QString& copy) {
+             const QtAnimation picture = qtFrames(input);
+             const QtAnimation copied = qtFrames(copy);
+             QCOMPARE(copied.frames.size(), 3);
+             QCOMPARE(copied.delays, picture.delays);
+             QCOMPARE(copied.loops, picture.loops);
          }},
     };
 }

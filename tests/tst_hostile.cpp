@@ -280,6 +280,18 @@ void TestHostile::addCeilingRows() {
     addFile("bmp beyond a memory limit of 8 MB", "big.bmp", bmp,
             {1, "picture too large for the memory budget: 1200 x 1000 pixels need"},
             {"--memory-limit", "8M"});
+    // Each frame of an animation is stamped whole: the ceiling holds them all together.
+    const QStringList framesCeiling{"--max-megapixels", "1", "--format", "gif"};
+    addFile("gif of 3000 frames beyond a ceiling of 1 megapixel", "frames.gif",
+            gifFrames(100, 100, 3000, 1, 1),
+            {1, "too many frames: 3000 frames of 100 x 100 pixels (30.0 megapixels in all) are "
+                "more than the 1.0 megapixels allowed"},
+            framesCeiling);
+    addFile("gif of 30 frames within a ceiling of 1 megapixel", "frames.gif",
+            gifFrames(100, 100, 30, 1, 1), {0, "1 written", true}, framesCeiling);
+    addFile("gif frame declaring 65535 x 65535 in a screen of 20 x 20", "frames.gif",
+            gifFrames(20, 20, 3, 65535, 65535), {1, "Image EOF detected before image complete"},
+            {"--format", "gif"});
     // A mark as wide as a 60000-pixel picture would be 40000 rows tall: only its 8 rows that
     // land on the picture are made.
     addFile("jpeg of 60000 x 8 with a mark scaled to its width", "wide.jpg",
@@ -297,8 +309,8 @@ void TestHostile::addMetadataRows() {
                      "rdf:about='' xmlns:dc='http://purl.org/dc/elements/1.1/' dc:format='" +
                      QByteArray(64500, 'x') + "'/></rdf:RDF></x:xmpmeta><?xpacket end='w'?>";
     addFile("jpeg whose XMP fills its segment", "full.jpg",
-            encoded(picture, PictureFormat::Jpeg, MetadataOf({}, xmp, {}, {})), {0, "1 written", true},
-            {"--format", "jpg"});
+            encoded(picture, PictureFormat::Jpeg, MetadataOf({}, xmp, {}, {})),
+            {0, "1 written", true}, {"--format", "jpg"});
     addFile("jpeg with a profile libpng refuses, as png", "profiled.jpg",
             encoded(picture, PictureFormat::Jpeg, MetadataOf({}, {}, {}, QByteArray(600, 0x11))),
             {0, "colour profile left out: libpng refuses it", true});

@@ -1,14 +1,12 @@
 // The GIF writer: giflib, with the picture's own palette or one quantised to 256 colours.
 #include "engine/io/codecio.h"
-#include "engine/io/gifwriter.h"
+#include "engine/io/gifcodec.h"
 
 #include "support/failure.h"
 
 #include <QHash>
 #include <QIODevice>
 #include <QImage>
-
-#include <gif_lib.h>
 
 #include <cerrno>
 #include <memory>
@@ -26,17 +24,8 @@ const QString kTooLargeForGifText =
 constexpr int kGifMaxSide = 0xFFFF;
 constexpr int kGifMaxColors = 256;
 constexpr int kGifColorResolution = 8;
-// A GIF pixel is either shown or not: the half-transparent ones go the nearer way.
-constexpr int kShownAlpha = 128;
 // The transparent colour takes the first palette entry, when the picture has any.
 constexpr int kTransparentIndex = 0;
-
-// A picture as palette indices, the palette padded to the power of two a GIF colour table needs.
-struct IndexedImage {
-    std::vector<GifColorType> palette;
-    std::vector<GifByteType> pixels;
-    int transparent = NO_TRANSPARENT_COLOR;
-};
 
 GifColorType gifColor(QRgb rgb) {
     return {GifByteType(qRed(rgb)), GifByteType(qGreen(rgb)), GifByteType(qBlue(rgb))};
@@ -133,11 +122,6 @@ bool quantizedPalette(const QImage& image, bool transparent, IndexedImage& index
     return true;
 }
 
-int writeToDevice(GifFileType* gif, const GifByteType* data, int length) {
-    auto* device = static_cast<QIODevice*>(gif->UserData);
-    return int(device->write(reinterpret_cast<const char*>(data), length));
-}
-
 // A graphic control extension naming the transparent colour, which makes the file a GIF89a.
 int putTransparency(GifFileType* gif, int index) {
     GraphicsControlBlock control{};
@@ -166,9 +150,49 @@ int putGif(GifFileType* gif, IndexedImage& indexed, int width, int height) {
     return E_GIF_SUCCEEDED;
 }
 
-std::optional<IndexedImage> indexedImage(const QImage& image) {
-    const bool transparent = hasHiddenPixel(image);
-    std::optional<IndexedImage> indexed = exactPalette(image, transparent);
+// The picture in the colours it was stored with, when all of its shown pixels have one there and
+// its hidden ones a transparent index.
+std::optional<IndexedImage> inPalette(const QImage& image, bool transparent,
+                                      const GifPalette& preferred) {
+    if (transparent && preferred.transparent == NO_TRANSPARENT_COLOR)
+        return std::nullopt;
+    QHash<QRgb, GifByteType> indexOf;
+    for (int i = int(preferred.colors.size()) - 1; i >= 0; --i)
+        if (i != preferred.transparent)
+            indexOf.insert(qRgb(preferred.colors[size_t(i)].Red, preferred.colors[size_t(i)].Green,
+                                preferred.colors[size_t(i)].Blue),
+                           GifByteType(i));
+    IndexedImage indexed;
+    indexed.palette = preferred.colors;
+    indexed.pixels.reserve(size_t(image.width()) * size_t(image.height()));
+    for (int y = 0; y < image.height(); ++y) {
+        const auto* line = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+        for (int x = 0; x < image.width(); ++x) {
+            if (transparent && isHidden(line[x])) {
+                indexed.pixels.push_back(GifByteType(preferred.transparent));
+                continue;
+            }
+            const auto found = indexOf.constFind(line[x] | 0xFF000000u);
+            if (found == indexOf.cend())
+                return std::nullopt;
+            indexed.pixels.push_back(found.value());
+        }
+    }
+    if (transparent)
+        indexed.transparent = preferred.transparent;
+    padPalette(indexed);
+    return indexed;
+}
+} // namespace
+
+std::optional<IndexedImage> indexedImage(const QImage& image, const GifPalette* preferred,
+                                         bool transparent) {
+    transparent = transparent || hasHiddenPixel(image);
+    std::optional<IndexedImage> indexed;
+    if (preferred && !preferred->colors.empty())
+        indexed = inPalette(image, transparent, *preferred);
+    if (!indexed)
+        indexed = exactPalette(image, transparent);
     if (!indexed) {
         indexed.emplace();
         if (!quantizedPalette(image, transparent, *indexed))
@@ -177,12 +201,15 @@ std::optional<IndexedImage> indexedImage(const QImage& image) {
     return indexed;
 }
 
-QString failureText(int error, const QIODevice& device) {
+int gifWriteToDevice(GifFileType* gif, const GifByteType* data, int length) {
+    auto* device = static_cast<QIODevice*>(gif->UserData);
+    return int(device->write(reinterpret_cast<const char*>(data), length));
+}
+
+QString gifFailureText(int error, const QIODevice& device) {
     const bool deviceFailed = error == E_GIF_ERR_WRITE_FAILED || error == E_GIF_ERR_DISK_IS_FULL;
     return deviceFailed ? device.errorString() : gifErrorText(error);
 }
-
-} // namespace
 
 QString gifErrorText(int code) {
     const char* text = GifErrorString(code);
@@ -200,13 +227,13 @@ bool encodeGif(const QImage& picture, QIODevice& device, QString& errorText) {
     }
     const QImage image = picture.convertToFormat(picture.hasAlphaChannel() ? QImage::Format_ARGB32
                                                                            : QImage::Format_RGB32);
-    std::optional<IndexedImage> indexed = indexedImage(image);
+    std::optional<IndexedImage> indexed = indexedImage(image, nullptr, false);
     if (!indexed) {
         errorText = gifErrorText(E_GIF_ERR_NOT_ENOUGH_MEM);
         return false;
     }
     int error = E_GIF_SUCCEEDED;
-    GifFileType* gif = EGifOpen(&device, writeToDevice, &error);
+    GifFileType* gif = EGifOpen(&device, gifWriteToDevice, &error);
     if (!gif) {
         errorText = gifErrorText(error);
         return false;
@@ -216,6 +243,6 @@ bool encodeGif(const QImage& picture, QIODevice& device, QString& errorText) {
     if (EGifCloseFile(gif, &closeError) != GIF_OK && error == E_GIF_SUCCEEDED)
         error = closeError;
     if (error != E_GIF_SUCCEEDED)
-        errorText = failureText(error, device);
+        errorText = gifFailureText(error, device);
     return error == E_GIF_SUCCEEDED;
 }

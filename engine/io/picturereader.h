@@ -97,6 +97,12 @@ public:
         Q_UNUSED(output);
         return nullptr;
     }
+    // The bytes a sequence of frames(output) holds besides the frame being stamped, known from
+    // the header for the run's memory budget; 0 when the copy keeps a single picture.
+    virtual qint64 framesBytes(PictureFormat output) const {
+        Q_UNUSED(output);
+        return 0;
+    }
 };
 
 // The note of an animated picture, of which only the first frame is read; with the number of

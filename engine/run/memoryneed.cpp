@@ -128,7 +128,7 @@ qint64 WholeNeed(const PictureReader& reader, PictureFormat output) {
                             (turned ? kPixelBytes : 0) + (flattened ? kPixelBytes : 0) +
                             EncoderBytesPerPixel(output);
     return qint64(perPixel * double(Pixels(reader.size()))) + StreamNeed(reader.size()) +
-           ResizeNeed(reader);
+           reader.framesBytes(output) + ResizeNeed(reader);
 }
 
 qint64 LosslessNeed(const PictureReader& reader, qint64 fileBytes) {

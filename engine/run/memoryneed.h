@@ -27,8 +27,8 @@ qint64 ResizeNeed(const PictureReader& reader);
 
 // A picture decoded whole: its pixels, what the decoder holds besides them (a progressive JPEG's
 // coefficients; Qt's own decoded image), the copies that turning it upright and putting its
-// transparency onto white make, and what the encoder builds beside it; with a resizing reader,
-// its ResizeNeed besides.
+// transparency onto white make, what the encoder builds beside it, and what a sequence of its
+// frames holds besides; with a resizing reader, its ResizeNeed besides.
 qint64 WholeNeed(const PictureReader& reader, PictureFormat output);
 
 // A JPEG stamped in all of its blocks: the file, every coefficient of every component, and the

@@ -37,6 +37,16 @@ bool CarriesMetadata(PictureFormat format) {
     return format != PictureFormat::Gif && format != PictureFormat::Bmp;
 }
 
+QString TooManyFramesText(int frames, QSize size, qint64 maxPixels) {
+    return QStringLiteral("too many frames: %1 frames of %2 x %3 pixels (%4 megapixels in all) are "
+                          "more than the %5 megapixels allowed")
+        .arg(frames)
+        .arg(size.width())
+        .arg(size.height())
+        .arg(double(frames) * double(PixelCount(size)) / 1e6, 0, 'f', 1)
+        .arg(double(maxPixels) / 1e6, 0, 'f', 1);
+}
+
 // A copy whose mark is lost is taken for someone else's file by a rerun, which keeps it and
 // writes a numbered copy beside it.
 const QString kMarkNotRecordedNote =
@@ -441,6 +451,10 @@ void StampAndCommit(const StampRequest& request, PictureReader& reader, StampRes
     const Encoding encoding =
         lossless ? Encoding{} : EncodingFor(request, reader, way.upright, plans, frames != nullptr);
     QImage picture;
+    // Each frame is composed, stamped and compared whole: the work of them all is held to the
+    // ceiling one picture is.
+    if (frames && qint64(frames->count()) * PixelCount(way.upright) > request.maxPixels)
+        throw Failure(TooManyFramesText(frames->count(), way.upright, request.maxPixels));
     if (lossless)
         LosslessStamp(*lossless, reader, request, plans, file, stage, result.notes);
     else if (frames)
