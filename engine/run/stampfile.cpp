@@ -116,18 +116,29 @@ QImage FramesStamp(FrameSequence& frames, int orientation, OutputFile& file,
     return first;
 }
 
-Encoding EncodingFor(const StampRequest& request, const PictureReader& reader, QSize upright) {
+// The copy of a JPEG keeps the picture's own quantisation tables when `--quality keep` asks for
+// them, or when the lossless way was chosen but re-encodes it (a CMYK or greyscale JPEG): the
+// nearest the copy comes to the picture's quality. At a quality, a JPEG's copy keeps its chroma
+// sampling. A copy of a progressive JPEG is progressive.
+Encoding EncodingFor(const StampRequest& request, const PictureReader& reader, QSize upright,
+                     bool losslessRefused) {
     Encoding encoding;
     encoding.jpeg.quality = request.choices->jpegQuality;
-    if (request.choices->keepJpegQuality)
-        encoding.jpeg.tables = reader.jpegTables();
-    else if (request.output.format == PictureFormat::Jpeg)
-        encoding.jpeg.sampling = reader.jpegTables();
+    const bool jpegOut = request.output.format == PictureFormat::Jpeg;
+    const std::optional<JpegTables> tables = reader.jpegTables();
+    const bool ownTables = request.choices->keepJpegQuality || losslessRefused;
+    if (ownTables)
+        encoding.jpeg.tables = tables;
+    else if (jpegOut)
+        encoding.jpeg.sampling = tables;
+    encoding.jpeg.progressive = jpegOut && tables && tables->progressive;
+    if (jpegOut && ownTables && !tables)
+        encoding.notes << kPlainQualityNote.arg(encoding.jpeg.quality);
     if (CarriesMetadata(request.output.format)) {
         encoding.metadata =
             MetadataForOutput(reader.metadata(), upright, request.choices->stripMetadata);
-        encoding.notes = FitMetadata(reader.metadata(), encoding.metadata, request.output.format,
-                                     request.choices->stripMetadata);
+        encoding.notes << FitMetadata(reader.metadata(), encoding.metadata, request.output.format,
+                                      request.choices->stripMetadata);
     }
     return encoding;
 }
@@ -384,7 +395,9 @@ void StampAndCommit(const StampRequest& request, PictureReader& reader, StampRes
     stage = Stage::Write;
     MakeOutputFolder(request.folderToMake);
     OutputFile file(request.output.path);
-    const Encoding encoding = lossless ? Encoding{} : EncodingFor(request, reader, way.upright);
+    const Encoding encoding =
+        lossless ? Encoding{}
+                 : EncodingFor(request, reader, way.upright, LosslessWanted(request, reader));
     QImage picture;
     stage = Stage::Decode;
     const std::unique_ptr<FrameSequence> frames =
