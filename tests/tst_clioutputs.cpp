@@ -119,7 +119,7 @@ void TestCliOutputs::aJpegKeepsItsChromaSampling() {
     QFile photo(in("photo.jpg"));
     QVERIFY(photo.open(QIODevice::WriteOnly));
     const QImage picture = Gradient(64, 48, 3).convertToFormat(QImage::Format_RGB32);
-    WritePicture(picture, PictureFormat::Jpeg, photo, {90, {}, sampling}, {});
+    WritePicture(picture, PictureFormat::Jpeg, photo, {90, {}, sampling, false}, {});
     photo.close();
     QCOMPARE(RunCli(base() + QStringList{"--quality", "80", in("photo.jpg")}).code, 0);
     const std::optional<JpegTables> kept = PictureReader::open(out("photo.jpg"))->jpegTables();

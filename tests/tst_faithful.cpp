@@ -20,6 +20,26 @@ struct FaithfulCase {
     std::function<void(const QString& input, const QString& copy)> check;
 };
 
+// A copy written with the picture's own quantisation tables: each of its components takes the
+// table of the picture's component of the same place, or, in a colour copy of a greyscale or
+// CMYK picture, the luminance the first one's and the chromas the second one's (the first's
+// when the picture has no other).
+void KeepsOwnTables(const QString& input, const QString& copy) {
+    const std::optional<JpegTables> own = PictureReader::open(input)->jpegTables();
+    const std::optional<JpegTables> kept = PictureReader::open(copy)->jpegTables();
+    QVERIFY(own && kept);
+    const auto tableOf = [](const JpegTables& tables, int c) {
+        return tables.tables[size_t(tables.componentTable[size_t(c)])];
+    };
+    const int last = own->components - 1;
+    for (int c = 0; c < kept->components; ++c) {
+        const int from = kept->components == own->components ? c : std::min(c, std::min(1, last));
+        QCOMPARE(tableOf(*kept, c), tableOf(*own, from));
+    }
+    // The quality-75 table the copy would have had without them.
+    QVERIFY(tableOf(*kept, 0) != standardTable(kDefaultJpegQuality, 0));
+}
+
 QList<FaithfulCase> Cases() {
     return {
         {"sampling444.jpg",
@@ -138,6 +158,34 @@ QList<FaithfulCase> Cases() {
              QCOMPARE(copied.delays, picture.delays);
              QCOMPARE(copied.loops, picture.loops);
          }},
+        {"progressive.jpg",
+         [](const QString& path) {
+             writeFile(path, makeJpeg(photoLike(), 2, 2, 85, JpegKind::Progressive));
+         },
+         {},
+         [](const QString&, const QString& copy) {
+             QVERIFY(readJpegBlocks(copy).progressive);
+         }},
+        {"baseline.jpg",
+         [](const QString& path) { writeFile(path, makeJpeg(photoLike(), 2, 2)); },
+         {},
+         [](const QString&, const QString& copy) {
+             const JpegBlocksRead blocks = readJpegBlocks(copy);
+             QCOMPARE(blocks.components.size(), size_t(3));
+             QVERIFY(!blocks.progressive);
+         }},
+        {"cmyk-keep.jpg",
+         [](const QString& path) {
+             writeFile(path, makeJpeg(photoLike(), 2, 2, 40, JpegKind::AdobeCmyk));
+         },
+         {"--quality", "keep"},
+         KeepsOwnTables},
+        {"grey-keep.jpg",
+         [](const QString& path) {
+             writeFile(path, makeJpeg(photoLike(), 1, 1, 40, JpegKind::Gray));
+         },
+         {"--quality", "keep"},
+         KeepsOwnTables},
     };
 }
 } // namespace

@@ -264,8 +264,9 @@ void TestFormats::writtenAndReadBack() {
     QCOMPARE(notes.join(u'|').contains(QLatin1String("IPTC left out")), !strip);
     QVERIFY(output.iptc.isEmpty());
 
-    const QString file = sample(QStringLiteral("copy"),
-                                encoded(picture, format, output, JpegSettings{90, std::nullopt, std::nullopt}));
+    const QString file = sample(
+        QStringLiteral("copy"),
+        encoded(picture, format, output, JpegSettings{90, std::nullopt, std::nullopt, false}));
     const auto reader = PictureReader::open(file);
     QCOMPARE(reader->format(), format);
     QCOMPARE(reader->size(), picture.size());

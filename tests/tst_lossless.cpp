@@ -2,8 +2,8 @@
 // leaves alone keeps its coefficients and each block under it is the block the normal way encodes
 // with the picture's own tables; the codings a JPEG may use; metadata and turned pictures; the
 // command line's notes.
-#include "engine/stamping/jpeglossless.h"
 #include "engine/run/stampfile.h"
+#include "engine/stamping/jpeglossless.h"
 #include "tests/codecsamples.h"
 #include "tests/testkit.h"
 
@@ -161,6 +161,7 @@ private slots:
     void turnedPicturesKeepTheirOrientation_data();
     void turnedPicturesKeepTheirOrientation();
     void commandLineNotesTheReencodedOnes();
+    void ownTablesAskedOfAPictureWithoutThem();
 
 private:
     // Stamps the input into the output the lossless way, or the normal way with the input's own
@@ -307,7 +308,8 @@ void TestLossless::codings() {
     QVERIFY(lossless.written);
     if (!reason.isEmpty()) {
         QCOMPARE(lossless.notes, QStringList{kReencodedNote.arg(reason)});
-        QVERIFY(stamp(input, path("normal.jpg"), Way::Quality75).written);
+        // Re-encoded with its own tables, the nearest the copy comes to the picture's quality.
+        QVERIFY(stamp(input, path("normal.jpg"), Way::OwnTables).written);
         QCOMPARE(readFile(path("lossless.jpg")), readFile(path("normal.jpg")));
         return;
     }
@@ -449,6 +451,24 @@ void TestLossless::commandLineNotesTheReencodedOnes() {
     QVERIFY(!result.errors.contains(QStringLiteral("photo.jpg: ")));
     QVERIFY(result.output.contains(QStringLiteral("\"message\":\"") + note + '"'));
     QVERIFY(QFile::exists(path("cli out/photo.jpg")));
+}
+
+// A picture that is no JPEG has no tables to keep: its copy is written at the quality, and says
+// so; a JPEG's copy keeps its own without a word.
+void TestLossless::ownTablesAskedOfAPictureWithoutThem() {
+    QVERIFY(photoLike().save(path("drawn.png")));
+    const StampResult drawn = stamp(path("drawn.png"), path("drawn.jpg"), Way::OwnTables);
+    QVERIFY(drawn.written);
+    QCOMPARE(drawn.notes, QStringList{kPlainQualityNote.arg(kDefaultJpegQuality)});
+    const std::optional<JpegTables> tables = PictureReader::open(path("drawn.jpg"))->jpegTables();
+    QVERIFY(tables);
+    QCOMPARE(tables->tables[size_t(tables->componentTable[0])],
+             standardTable(kDefaultJpegQuality, 0));
+
+    writeFile(path("photo.jpg"), makeJpeg(photoLike(), 2, 2, 60));
+    const StampResult photo = stamp(path("photo.jpg"), path("copy.jpg"), Way::OwnTables);
+    QVERIFY(photo.written);
+    QCOMPARE(photo.notes, QStringList());
 }
 
 QTEST_GUILESS_MAIN(TestLossless)

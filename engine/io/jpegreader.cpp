@@ -183,10 +183,11 @@ bool JpegReader::scaleToEighths(int eighths) {
 }
 
 std::optional<JpegTables> JpegReader::jpegTables() const {
-    if (info_.num_components != 1 && info_.num_components != 3)
+    if (info_.num_components < 1 || info_.num_components > kJpegTableComponents)
         return std::nullopt;
     JpegTables tables;
     tables.components = info_.num_components;
+    tables.progressive = info_.progressive_mode;
     for (int slot = 0; slot < NUM_QUANT_TBLS; ++slot) {
         const JQUANT_TBL* table = info_.quant_tbl_ptrs[slot];
         tables.present[size_t(slot)] = table != nullptr;

@@ -65,14 +65,16 @@ struct PictureMetadata {
 enum class PictureFormat { Jpeg, Png, Gif, Bmp, Tiff, Webp, Avif, Heif, Jxl, Other };
 
 // A JPEG's quantisation tables and sampling, taken from an input to write its copy without
-// quantising it more coarsely than it was.
+// quantising it more coarsely than it was, and whether its scans are progressive.
+inline constexpr int kJpegTableComponents = 4; // greyscale 1, YCbCr 3, CMYK or YCCK 4
 struct JpegTables {
     int components = 3;
     std::array<std::array<quint16, 64>, 4> tables{}; // in natural (row-major) order
     std::array<bool, 4> present{};
-    std::array<int, 3> componentTable{};
-    std::array<int, 3> hSampling{};
-    std::array<int, 3> vSampling{};
+    std::array<int, kJpegTableComponents> componentTable{};
+    std::array<int, kJpegTableComponents> hSampling{};
+    std::array<int, kJpegTableComponents> vSampling{};
+    bool progressive = false;
 };
 
 // How a JPEG is written: the standard tables at a quality with 4:2:0 sampling, or an input's own
@@ -84,6 +86,10 @@ struct JpegSettings {
     // At a quality, a colour JPEG input's chroma sampling (4:4:4, 4:2:2 ...), taken from these
     // tables' sampling alone, so that its copy keeps the colour detail it had.
     std::optional<JpegTables> sampling;
+    // Progressive scans (libjpeg's simple progression) with Huffman tables made for the picture,
+    // for the copy of a progressive JPEG; sequential scans with the standard Huffman tables
+    // otherwise.
+    bool progressive = false;
 };
 
 // The reason a picture whose data stops before its declared size gets no stamped copy.

@@ -46,11 +46,14 @@ inline constexpr int kOutputFormatCount = 4; // the buttons
 struct OutputChoices {
     int jpegQuality = kDefaultJpegQuality;
     // JPEG inputs written as JPEG keep their own quantisation tables and sampling, so that a photo
-    // is not quantised more coarsely than it was; other inputs get jpegQuality.
+    // is not quantised more coarsely than it was (a greyscale or CMYK picture's colour copy takes
+    // its luminance and chroma tables from its first and second components); other inputs get
+    // jpegQuality, with a note.
     bool keepJpegQuality = false;
     // JPEG inputs written as JPEG keep every block the watermark leaves alone exactly as it was;
     // only the blocks under it are encoded again, with the picture's own tables and sampling.
-    // JPEGs that way cannot take are re-encoded as jpegQuality says, with a note.
+    // JPEGs that way cannot take are re-encoded with their own tables, as keepJpegQuality does,
+    // with a note.
     bool losslessJpeg = false;
     // No EXIF, XMP or IPTC in the copies; the colour profile stays.
     bool stripMetadata = false;

@@ -16,8 +16,9 @@ inline constexpr int kBandRows = 32;
 // A JPEG or PNG going a band of rows at a time: the band, and the rows the codecs keep for
 // themselves (JPEG's block rows and chroma upsampling, PNG's previous row and zlib's window).
 qint64 StreamNeed(QSize stored);
-// The same for a reader, with what a resizing reader holds besides (ResizeNeed), and for a WebP
-// copy what its encoder holds: the YUV planes of the whole picture and its own work.
+// The same for a reader, with what a resizing reader holds besides (ResizeNeed), and what the
+// copy's encoder holds: for WebP the YUV planes of the whole picture and its own work, for the
+// progressive copy of a progressive JPEG every coefficient of the copy.
 qint64 StreamNeed(const PictureReader& reader, PictureFormat output);
 
 // What a resizing reader holds besides the resized rows: its source's own way (a band of rows,
@@ -27,8 +28,9 @@ qint64 ResizeNeed(const PictureReader& reader);
 
 // A picture decoded whole: its pixels, what the decoder holds besides them (a progressive JPEG's
 // coefficients; Qt's own decoded image), the copies that turning it upright and putting its
-// transparency onto white make, what the encoder builds beside it, and what a sequence of its
-// frames holds besides; with a resizing reader, its ResizeNeed besides.
+// transparency onto white make, what the encoder builds beside it (a progressive JPEG copy's
+// coefficients, once the decoder has given its own back), and what a sequence of its frames
+// holds besides; with a resizing reader, its ResizeNeed besides.
 qint64 WholeNeed(const PictureReader& reader, PictureFormat output);
 
 // A JPEG stamped in all of its blocks: the file, every coefficient of every component, and the

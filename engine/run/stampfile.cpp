@@ -164,15 +164,25 @@ const QString kGrayProfileUnreadNote =
     QStringLiteral("colour profile left out: lcms2 cannot read the greyscale profile to give the "
                    "colour copy a matching one");
 
+// The copy of a JPEG keeps the picture's own quantisation tables when `--quality keep` asks for
+// them, or when the lossless way was chosen but re-encodes it (a CMYK or greyscale JPEG): the
+// nearest the copy comes to the picture's quality. At a quality, a JPEG's copy keeps its chroma
+// sampling. A copy of a progressive JPEG is progressive.
 Encoding EncodingFor(const StampRequest& request, const PictureReader& reader, QSize upright,
-                     const Plans& plans, bool frames) {
+                     const Plans& plans, bool frames, bool losslessRefused) {
     Encoding encoding;
     encoding.gray = GrayCopy(request, reader, plans, frames);
     encoding.jpeg.quality = request.choices->jpegQuality;
-    if (request.choices->keepJpegQuality)
-        encoding.jpeg.tables = reader.jpegTables();
-    else if (request.output.format == PictureFormat::Jpeg)
-        encoding.jpeg.sampling = reader.jpegTables();
+    const bool jpegOut = request.output.format == PictureFormat::Jpeg;
+    const std::optional<JpegTables> tables = reader.jpegTables();
+    const bool ownTables = request.choices->keepJpegQuality || losslessRefused;
+    if (ownTables)
+        encoding.jpeg.tables = tables;
+    else if (jpegOut)
+        encoding.jpeg.sampling = tables;
+    encoding.jpeg.progressive = jpegOut && tables && tables->progressive;
+    if (jpegOut && ownTables && !tables)
+        encoding.notes << kPlainQualityNote.arg(encoding.jpeg.quality);
     if (CarriesMetadata(request.output.format)) {
         encoding.metadata =
             MetadataForOutput(reader.metadata(), upright, request.choices->stripMetadata);
@@ -449,7 +459,9 @@ void StampAndCommit(const StampRequest& request, PictureReader& reader, StampRes
         lossless ? nullptr : reader.frames(request.output.format);
     stage = Stage::Write;
     const Encoding encoding =
-        lossless ? Encoding{} : EncodingFor(request, reader, way.upright, plans, frames != nullptr);
+        lossless ? Encoding{}
+                 : EncodingFor(request, reader, way.upright, plans, frames != nullptr,
+                               LosslessWanted(request, reader));
     QImage picture;
     // Each frame is composed, stamped and compared whole: the work of them all is held to the
     // ceiling one picture is.

@@ -12,7 +12,6 @@
 #include <QString>
 #include <QStringList>
 
-
 // Step numbers of one image of the run, as the error report shows them after "at line ".
 namespace RunStep {
 inline constexpr int ReadEntry = 10;
@@ -54,6 +53,11 @@ struct StampRequest {
     // What the user is told of the copy's format, such as a HEIC written as JPEG; empty for none.
     QString formatNote;
 };
+
+// The note of a JPEG copy written at a quality although the picture's own tables were asked
+// for: a picture that is no JPEG (or one of more than four components) has none to give.
+inline const QString kPlainQualityNote =
+    QStringLiteral("written at quality %1: the picture has no JPEG tables of its own to keep");
 
 struct StampResult {
     bool written = false;
