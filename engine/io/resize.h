@@ -76,6 +76,7 @@ public:
     bool canStream() const override { return source_->canStream(); }
     void readRows(uchar* rows, qsizetype bytesPerLine, int count) override;
     std::optional<JpegTables> jpegTables() const override { return source_->jpegTables(); }
+    std::optional<TiffSettings> tiffSettings() const override { return source_->tiffSettings(); }
     void stopWhen(const std::atomic<bool>* stop) override { source_->stopWhen(stop); }
     QStringList notes() const override { return source_->notes(); }
 

@@ -47,6 +47,7 @@ enum class Stage { Decode, Place, Write };
 
 struct Encoding {
     JpegSettings jpeg;
+    TiffSettings tiff;
     PictureMetadata metadata;
     QStringList notes; // what of the metadata the copy's format could not hold
 };
@@ -88,7 +89,10 @@ QImage WholeStamp(PictureReader& reader, OutputFile& file, const OutputPlan& out
     for (const StampPlan& plan : plans)
         StampImage(picture, plan);
     stage = Stage::Write;
-    WritePicture(picture, output.format, file, encoding.jpeg, encoding.metadata);
+    if (output.format == PictureFormat::Tiff)
+        WriteTiff(picture, file, encoding.tiff, encoding.metadata);
+    else
+        WritePicture(picture, output.format, file, encoding.jpeg, encoding.metadata);
     return picture;
 }
 
@@ -123,6 +127,8 @@ Encoding EncodingFor(const StampRequest& request, const PictureReader& reader, Q
         encoding.jpeg.tables = reader.jpegTables();
     else if (request.output.format == PictureFormat::Jpeg)
         encoding.jpeg.sampling = reader.jpegTables();
+    encoding.tiff = reader.tiffSettings().value_or(TiffSettings{});
+    encoding.tiff.gray = reader.gray();
     if (CarriesMetadata(request.output.format)) {
         encoding.metadata =
             MetadataForOutput(reader.metadata(), upright, request.choices->stripMetadata);
