@@ -18,7 +18,16 @@ std::vector<Sample> rowOf(const TiffSamplePage& page, int y, const QList<QRgb>& 
     const QImage& image = page.image;
     const bool alpha = image.hasAlphaChannel() && !page.palette;
     const int samples = (page.grey || page.palette ? 1 : 3) + (alpha ? 1 : 0);
-    std::vector<Sample> row(size_t(image.width()) * samples);
+    std::vector<Sample> row(size_t(image.width()) * (page.cmyk ? 4 : samples));
+    if (page.cmyk) {
+        for (int x = 0; x < image.width(); ++x) {
+            const QRgb pixel = image.pixel(x, y);
+            Sample* target = row.data() + size_t(x) * 4;
+            target[0] = Sample(255 - qRed(pixel)), target[1] = Sample(255 - qGreen(pixel));
+            target[2] = Sample(255 - qBlue(pixel)), target[3] = 0;
+        }
+        return row;
+    }
     for (int x = 0; x < image.width(); ++x) {
         QRgba64 pixel = image.pixelColor(x, y).rgba64();
         if (page.associated)
@@ -49,13 +58,22 @@ void writePage(TIFF* tiff, const TiffSamplePage& page) {
     TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, uint32_t(image.width()));
     TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, uint32_t(image.height()));
     TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, uint16_t(deep ? 16 : 8));
-    TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, uint16_t(samples));
+    TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, uint16_t(page.cmyk ? 4 : samples));
     TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC,
                  page.palette ? PHOTOMETRIC_PALETTE
                  : page.grey  ? PHOTOMETRIC_MINISBLACK
+                 : page.cmyk  ? PHOTOMETRIC_SEPARATED
+                 : page.jpeg  ? PHOTOMETRIC_YCBCR
                               : PHOTOMETRIC_RGB);
     TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-    TIFFSetField(tiff, TIFFTAG_COMPRESSION, uint16_t(page.compression));
+    TIFFSetField(tiff, TIFFTAG_COMPRESSION,
+                 uint16_t(page.jpeg ? COMPRESSION_JPEG : page.compression));
+    if (page.cmyk)
+        TIFFSetField(tiff, TIFFTAG_INKSET, INKSET_CMYK);
+    if (page.jpeg) {
+        TIFFSetField(tiff, TIFFTAG_JPEGQUALITY, 95);
+        TIFFSetField(tiff, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
+    }
     if (page.predictor != 1)
         TIFFSetField(tiff, TIFFTAG_PREDICTOR, uint16_t(page.predictor));
     if (page.orientation != 1)
@@ -92,7 +110,7 @@ void writePage(TIFF* tiff, const TiffSamplePage& page) {
         return bytes;
     };
     if (page.tileEdge <= 0) {
-        TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, uint32_t(7));
+        TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, uint32_t(page.jpeg ? 16 : 7));
         for (int y = 0; y < image.height(); ++y)
             TIFFWriteScanline(tiff, row(y).data(), uint32_t(y), 0);
     } else {

@@ -22,6 +22,8 @@ struct TiffSamplePage {
     int tileEdge = 0;        // tiles of this edge instead of strips when above 0
     int orientation = 1;
     bool palette = false; // an 8-bit palette of the picture's colours (256 at most)
+    bool cmyk = false;    // inks: 255 less each colour, no black
+    bool jpeg = false;    // JPEG-compressed YCbCr with 2 x 2 chroma sampling
 };
 
 QByteArray makeTiff(const QList<TiffSamplePage>& pages);

@@ -286,11 +286,8 @@ public:
         return {kFirstPageNote.arg(pageDirectories_.size())};
     }
 
-    QImage readAll() override {
-        if (whole_.isNull())
-            whole_ = readPage(handle_, first_);
-        return whole_;
-    }
+    // Not kept: the picture the caller stamps is then its only copy.
+    QImage readAll() override { return readPage(handle_, first_); }
 
     void readRows(uchar* rows, qsizetype bytesPerLine, int count) override {
         if (rows8_.isNull()) {
@@ -333,7 +330,6 @@ private:
     TiffPage first_;
     std::vector<tdir_t> pageDirectories_;
     PictureMetadata metadata_;
-    QImage whole_;
     QImage rows8_;
     int copied_ = 0;
     bool framesTaken_ = false;
