@@ -18,6 +18,8 @@
 namespace {
 
 const QString kUnreadableText = QStringLiteral("libtiff could not read the picture's pixels");
+const QString kHugeTileText =
+    QStringLiteral("the picture declares tiles of %1 x %2 pixels, far larger than itself");
 const QString kHugeSizeText =
     QStringLiteral("the picture declares a size of %1 x %2 pixels, more than a picture can have");
 
@@ -156,6 +158,11 @@ void readSamples(const TiffHandle& handle, const TiffPage& page, QImage& image) 
     uint32_t tileWidth = 0, tileHeight = 0;
     TIFFGetField(tiff, TIFFTAG_TILEWIDTH, &tileWidth);
     TIFFGetField(tiff, TIFFTAG_TILELENGTH, &tileHeight);
+    // Tiles far larger than the picture would take memory its size does not account for.
+    constexpr qint64 kSmallTilePixels = 1 << 20;
+    if (qint64(tileWidth) * tileHeight >
+        std::max(kSmallTilePixels, 4 * qint64(width) * qint64(height)))
+        throw Failure(kHugeTileText.arg(tileWidth).arg(tileHeight));
     const tmsize_t tileBytes = TIFFTileSize(tiff);
     handle.check(tileWidth > 0 && tileHeight > 0 &&
                      tileBytes >= tmsize_t(pixelBytes * tileWidth * tileHeight),
