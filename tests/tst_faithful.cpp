@@ -3,11 +3,14 @@
 #include "tests/clikit.h"
 #include "tests/codecsamples.h"
 #include "tests/graysamples.h"
+#include "tests/tiffsamples.h"
 
 #include <QTest>
 
 #include <algorithm>
 #include <functional>
+
+#include <tiff.h>
 
 namespace {
 // One kind of picture: how the test makes it, the options its run takes beyond the watermark and
@@ -186,6 +189,44 @@ QList<FaithfulCase> Cases() {
          },
          {"--quality", "keep"},
          KeepsOwnTables},
+        {"lzw-300dpi.tif",
+         [](const QString& path) {
+             TiffSamplePage page;
+             page.image = photoLike(120, 90);
+             page.compression = COMPRESSION_LZW;
+             page.predictor = PREDICTOR_HORIZONTAL;
+             page.xResolution = page.yResolution = 300;
+             writeFile(path, makeTiff({page}));
+         },
+         {},
+         [](const QString&, const QString& copy) {
+             const QList<TiffPageFacts> pages = tiffFacts(copy);
+             QCOMPARE(pages.size(), 1);
+             QCOMPARE(pages[0].compression, COMPRESSION_LZW);
+             QCOMPARE(pages[0].predictor, PREDICTOR_HORIZONTAL);
+             QCOMPARE(pages[0].resolutionUnit, RESUNIT_INCH);
+             QCOMPARE(pages[0].xResolution, 300.0f);
+             QCOMPARE(pages[0].yResolution, 300.0f);
+         }},
+        {"two-pages.tif",
+         [](const QString& path) {
+             TiffSamplePage first, second;
+             first.image = photoLike(120, 90);
+             first.compression = COMPRESSION_ADOBE_DEFLATE;
+             second.image = photoLike(120, 90).mirrored();
+             second.compression = COMPRESSION_PACKBITS;
+             writeFile(path, makeTiff({first, second}));
+         },
+         {},
+         [](const QString& input, const QString& copy) {
+             const QList<TiffPageFacts> before = tiffFacts(input);
+             const QList<TiffPageFacts> after = tiffFacts(copy);
+             QCOMPARE(after.size(), 2);
+             for (int i = 0; i < 2; ++i) {
+                 QCOMPARE(after[i].size, before[i].size);
+                 QCOMPARE(after[i].compression, before[i].compression);
+             }
+         }},
     };
 }
 } // namespace

@@ -25,6 +25,8 @@ using PictureFile = std::unique_ptr<std::FILE, FileCloser>;
 std::unique_ptr<PictureReader> openJpeg(PictureFile file);
 std::unique_ptr<PictureReader> openPng(PictureFile file);
 std::unique_ptr<PictureReader> openGif(PictureFile file);
+// TIFF through libtiff; exiv2 reads its metadata from the path.
+std::unique_ptr<PictureReader> openTiff(PictureFile file, const QString& path);
 // A reader of the kind taking over the file, its header read.
 template <typename Reader> std::unique_ptr<PictureReader> readerWithHeader(PictureFile file) {
     auto reader = std::make_unique<Reader>(std::move(file));

@@ -8,6 +8,8 @@
 
 #include <exiv2/exiv2.hpp>
 
+#include <algorithm>
+#include <iterator>
 #include <mutex>
 #include <string>
 
@@ -38,6 +40,27 @@ const char* const kTiffStructureKeys[] = {
     "Exif.Image.IPTCNAA",           "Exif.Image.ImageResources",
     "Exif.Image.InterColorProfile",
 };
+
+// The tags a TIFF copy's writer sets for each page itself (its resolution from the picture's
+// density): the metadata's own values would contradict the page, or stand where it has none.
+const char* const kTiffPageKeys[] = {
+    "Exif.Image.StripOffsets",   "Exif.Image.StripByteCounts",
+    "Exif.Image.RowsPerStrip",   "Exif.Image.SubIFDs",
+    "Exif.Image.PageNumber",     "Exif.Image.SubfileType",
+    "Exif.Image.XResolution",    "Exif.Image.YResolution",
+    "Exif.Image.ResolutionUnit", "Exif.Image.PhotometricInterpretation",
+};
+
+// The tags of a TIFF's other directories (its other pages, a preview, sub-images), which exiv2
+// names by their directory and which are no part of the first page's EXIF.
+bool otherDirectoryKey(const Exiv2::Exifdatum& datum) {
+    const std::string group = datum.groupName();
+    const auto startsWith = [&group](const char* prefix) {
+        return group.rfind(prefix, 0) == 0;
+    };
+    return startsWith("Thumbnail") || startsWith("SubImage") || startsWith("SubThumb") ||
+           (startsWith("Image") && group.size() > 5);
+}
 
 std::mutex xmpToolkitLock;
 
@@ -275,6 +298,8 @@ PictureMetadata readFileMetadata(const QString& path) {
             if (found != exif.end())
                 exif.erase(found);
         }
+        for (auto datum = exif.begin(); datum != exif.end();)
+            datum = otherDirectoryKey(*datum) ? exif.erase(datum) : std::next(datum);
         PictureMetadata metadata;
         metadata.exif = encodeExif(exif, image->byteOrder());
         metadata.xmp = QByteArray::fromStdString(image->xmpPacket());
@@ -296,8 +321,18 @@ QByteArray tiffWithMetadata(const QByteArray& tiff, const PictureMetadata& metad
         if (!metadata.exif.isEmpty()) {
             Exiv2::ExifData picture;
             decodeExif(metadata.exif, picture);
-            for (const Exiv2::Exifdatum& datum : picture)
-                exif[datum.key()] = datum.value();
+            for (const Exiv2::Exifdatum& datum : picture) {
+                const std::string key = datum.key();
+                const auto named = [&key](const char* name) {
+                    return key == name;
+                };
+                if (otherDirectoryKey(datum) ||
+                    std::any_of(std::begin(kTiffStructureKeys), std::end(kTiffStructureKeys),
+                                named) ||
+                    std::any_of(std::begin(kTiffPageKeys), std::end(kTiffPageKeys), named))
+                    continue;
+                exif[key] = datum.value();
+            }
         }
         image->setExifData(exif);
         if (!metadata.xmp.isEmpty())

@@ -92,6 +92,25 @@ struct JpegSettings {
     bool progressive = false;
 };
 
+// How a TIFF copy stores its pixels, in TIFF's own numbers: its input's compression, predictor
+// and resolution unit when the input is a TIFF, LZW with the horizontal predictor otherwise.
+// A grey picture's copy stays grey when every stamped pixel is grey.
+enum class TiffCompression : quint16 {
+    None = 1,
+    Lzw = 5,
+    AdobeDeflate = 8,
+    PackBits = 32773,
+    Deflate = 32946,
+};
+enum class TiffPredictor : quint16 { None = 1, Horizontal = 2 };
+enum class TiffResolutionUnit : quint16 { None = 1, Inch = 2, Centimetre = 3 };
+struct TiffSettings {
+    TiffCompression compression = TiffCompression::Lzw;
+    TiffPredictor predictor = TiffPredictor::Horizontal;
+    TiffResolutionUnit resolutionUnit = TiffResolutionUnit::Inch;
+    bool gray = false;
+};
+
 // The reason a picture whose data stops before its declared size gets no stamped copy.
 inline const QString kDataEndsEarlyText = QStringLiteral("image data ends early");
 inline const QString kNotRegularFileText = QStringLiteral("not a regular file");

@@ -132,6 +132,8 @@ std::unique_ptr<PictureReader> openAs(PictureFormat format, PictureFile file, co
         return openPng(std::move(file));
     case PictureFormat::Gif:
         return openGif(std::move(file));
+    case PictureFormat::Tiff:
+        return openTiff(std::move(file), path);
 #ifdef TINTOREL_HAS_WEBP
     case PictureFormat::Webp:
         return openWebp(std::move(file));

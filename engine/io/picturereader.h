@@ -61,6 +61,9 @@ public:
     virtual QImage readAll();
     // A JPEG's own tables and sampling; nothing for other formats.
     virtual std::optional<JpegTables> jpegTables() const { return std::nullopt; }
+    // How a TIFF stores its (first) page, for a TIFF copy to store it alike; nothing for other
+    // formats.
+    virtual std::optional<TiffSettings> tiffSettings() const { return std::nullopt; }
     // Before any row is read: asks for the rows at 1/denominator (2, 4 or 8) of the stored size,
     // rounded up, made by the decoder itself at a fraction of the work and memory (libjpeg's DCT
     // scaling, or a Qt plug-in that decodes to a given size). True when the decoder does so, and
@@ -110,6 +113,9 @@ public:
 inline const QString kAnimatedNote =
     QStringLiteral("stamped its first frame alone: an animated picture");
 inline const QString kFirstFrameNote = kAnimatedNote + QStringLiteral(" of %1 frames");
+// The note of a TIFF of several pages whose copy keeps its first page alone.
+inline const QString kFirstPageNote =
+    QStringLiteral("stamped its first page alone: a TIFF of %1 pages");
 
 // The formats this build reads and writes beyond those Qt gives it, as the command line names
 // them, and those it was built without.

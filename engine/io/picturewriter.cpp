@@ -105,6 +105,9 @@ void WritePicture(const QImage& image, PictureFormat format, QIODevice& device,
                   const JpegSettings& jpeg, const PictureMetadata& metadata, bool gray) {
     if (!WritesFormat(format))
         throw Failure(kNoOutputEncoderText);
+    // Before any conversion: a TIFF keeps 16 bits a sample.
+    if (format == PictureFormat::Tiff)
+        return WriteTiff(image, device, TiffSettings{}, metadata);
     const bool alpha =
         image.hasAlphaChannel() && format != PictureFormat::Jpeg && format != PictureFormat::Bmp;
     const QImage pixels =
@@ -123,10 +126,6 @@ void WritePicture(const QImage& image, PictureFormat format, QIODevice& device,
         return;
     case PictureFormat::Bmp: {
         const QByteArray bytes = encodeWithQt(pixels, "bmp");
-        return writeAllToDevice(device, bytes.constData(), bytes.size());
-    }
-    case PictureFormat::Tiff: {
-        const QByteArray bytes = tiffWithMetadata(encodeWithQt(pixels, "tiff"), metadata);
         return writeAllToDevice(device, bytes.constData(), bytes.size());
     }
 #ifdef TINTOREL_HAS_WEBP

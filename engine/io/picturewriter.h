@@ -50,3 +50,11 @@ bool KeepsAlpha(PictureFormat format);
 // write it. Raises a Failure.
 void WritePicture(const QImage& image, PictureFormat format, QIODevice& device,
                   const JpegSettings& jpeg, const PictureMetadata& metadata, bool gray = false);
+
+// Encodes a whole picture as a TIFF of one page through libtiff, with the settings' compression
+// and predictor, the metadata's density as its resolution and its EXIF, XMP, IPTC and colour
+// profile. 8 bits a sample from ARGB32 and RGB32 pictures, 16 from RGBA64 and RGBX64 ones; alpha
+// where the picture has it (a 16-bit picture that is opaque throughout is written without).
+// Raises a Failure.
+void WriteTiff(const QImage& image, QIODevice& device, const TiffSettings& settings,
+               const PictureMetadata& metadata);

@@ -77,6 +77,7 @@ public:
     void readRows(uchar* rows, qsizetype bytesPerLine, int count) override;
     std::optional<JpegTables> jpegTables() const override { return source_->jpegTables(); }
     bool gray() const override { return source_->gray(); }
+    std::optional<TiffSettings> tiffSettings() const override { return source_->tiffSettings(); }
     void stopWhen(const std::atomic<bool>* stop) override { source_->stopWhen(stop); }
     QStringList notes() const override { return source_->notes(); }
 

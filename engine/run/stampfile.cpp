@@ -59,6 +59,7 @@ enum class Stage { Decode, Place, Write };
 struct Encoding {
     JpegSettings jpeg;
     bool gray = false; // a JPEG or PNG of grey levels alone
+    TiffSettings tiff;
     PictureMetadata metadata;
     QStringList notes; // what of the metadata the copy's format could not hold
 };
@@ -100,7 +101,11 @@ QImage WholeStamp(PictureReader& reader, OutputFile& file, const OutputPlan& out
     for (const StampPlan& plan : plans)
         StampImage(picture, plan);
     stage = Stage::Write;
-    WritePicture(picture, output.format, file, encoding.jpeg, encoding.metadata, encoding.gray);
+    if (output.format == PictureFormat::Tiff)
+        WriteTiff(picture, file, encoding.tiff, encoding.metadata);
+    else
+        WritePicture(picture, output.format, file, encoding.jpeg, encoding.metadata,
+                     encoding.gray);
     return picture;
 }
 
@@ -183,6 +188,8 @@ Encoding EncodingFor(const StampRequest& request, const PictureReader& reader, Q
     encoding.jpeg.progressive = jpegOut && tables && tables->progressive;
     if (jpegOut && ownTables && !tables)
         encoding.notes << kPlainQualityNote.arg(encoding.jpeg.quality);
+    encoding.tiff = reader.tiffSettings().value_or(TiffSettings{});
+    encoding.tiff.gray = reader.gray();
     if (CarriesMetadata(request.output.format)) {
         encoding.metadata =
             MetadataForOutput(reader.metadata(), upright, request.choices->stripMetadata);
