@@ -1,6 +1,7 @@
 // One image's way: open, orient, stamp by bands, whole or losslessly, encode, commit.
 #include "engine/run/stampfile.h"
 
+#include "engine/io/colourprofile.h"
 #include "engine/io/metadata.h"
 #include "engine/io/picturefacts.h"
 #include "engine/io/picturereader.h"
@@ -116,6 +117,17 @@ QImage FramesStamp(FrameSequence& frames, int orientation, OutputFile& file,
     return first;
 }
 
+// The colour profile of the copy's pixels, which are RGB: the picture's pixels' own, but never
+// one that describes other pixels or that cannot be read, which would show the copy wrong.
+QByteArray CopyProfile(const PictureReader& reader, QStringList& notes) {
+    const QByteArray profile = reader.colourProfile();
+    const QString refusal = ProfileRefusalForRgb(profile);
+    if (refusal.isEmpty())
+        return profile;
+    notes << QStringLiteral("colour profile left out: %1, and the copy's are RGB").arg(refusal);
+    return {};
+}
+
 Encoding EncodingFor(const StampRequest& request, const PictureReader& reader, QSize upright) {
     Encoding encoding;
     encoding.jpeg.quality = request.choices->jpegQuality;
@@ -126,6 +138,7 @@ Encoding EncodingFor(const StampRequest& request, const PictureReader& reader, Q
     if (CarriesMetadata(request.output.format)) {
         encoding.metadata =
             MetadataForOutput(reader.metadata(), upright, request.choices->stripMetadata);
+        encoding.metadata.icc = CopyProfile(reader, encoding.notes);
         encoding.notes = FitMetadata(reader.metadata(), encoding.metadata, request.output.format,
                                      request.choices->stripMetadata);
     }
@@ -306,13 +319,15 @@ PictureWay WayFor(const StampRequest& request, const PictureReader& reader,
     return way;
 }
 
-// The marks finished for the picture, each copy at its place.
-Plans PlansFor(const PictureWay& way, RunWatermark& watermark) {
+// The marks finished for the picture and in its colours (its pixels' profile), each copy at its
+// place.
+Plans PlansFor(const PictureWay& way, RunWatermark& watermark, const QByteArray& profile) {
     Plans plans;
     for (qsizetype i = 0; i < way.marks.size(); ++i) {
         const MarkWay& markWay = way.marks.at(i);
-        StampPlan plan{markWay.text ? markWay.mark.forPicture(way.upright)
-                                    : watermark.forPicture(i, way.upright, markWay.visible),
+        StampPlan plan{markWay.text
+                           ? markWay.mark.forPicture(way.upright).inColours(profile)
+                           : watermark.forPicture(i, way.upright, markWay.visible, profile),
                        markWay.places};
         // A mark made only where it lands starts there.
         if (plan.mark.size() != markWay.box && plan.places.size() == 1)
@@ -380,7 +395,7 @@ void StampAndCommit(const StampRequest& request, PictureReader& reader, StampRes
     if (!streams && !lossless && PixelCount(way.upright) > request.maxPixels)
         throw Failure(TooLargeText(way.upright, request.maxPixels));
     stage = Stage::Place;
-    const Plans plans = PlansFor(way, watermark);
+    const Plans plans = PlansFor(way, watermark, reader.colourProfile());
     stage = Stage::Write;
     MakeOutputFolder(request.folderToMake);
     OutputFile file(request.output.path);
