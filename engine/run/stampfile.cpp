@@ -139,8 +139,8 @@ Encoding EncodingFor(const StampRequest& request, const PictureReader& reader, Q
         encoding.metadata =
             MetadataForOutput(reader.metadata(), upright, request.choices->stripMetadata);
         encoding.metadata.icc = CopyProfile(reader, encoding.notes);
-        encoding.notes = FitMetadata(reader.metadata(), encoding.metadata, request.output.format,
-                                     request.choices->stripMetadata);
+        encoding.notes << FitMetadata(reader.metadata(), encoding.metadata, request.output.format,
+                                      request.choices->stripMetadata);
     }
     return encoding;
 }
