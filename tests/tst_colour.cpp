@@ -5,6 +5,7 @@
 #include "engine/stamping/compose.h"
 #include "engine/stamping/decode.h"
 #include "engine/stamping/stamp.h"
+#include "tests/clikit.h"
 #include "tests/codecsamples.h"
 #include "tests/colourkit.h"
 #include "tests/testkit.h"
@@ -47,6 +48,7 @@ private slots:
     void conversionServesManyWorkers();
     void cmykJpegIsReadThroughItsProfile();
     void previewStampsInThePictureColours();
+    void copyLeavesOutAProfileOfOtherPixels();
 };
 
 void TestColour::profilesAreToldApart_data() {
@@ -207,6 +209,20 @@ void TestColour::previewStampsInThePictureColours() {
     StampOnReduced(shown, StampMark(Solid(QSize(8, 8), kRed), kWhite), kCentre, {});
     const QRgb got = shown.picture.pixel(32, 24);
     QVERIFY(colourDistance(got, p3, referenceColour(kRed, {}, p3), p3) < 1);
+}
+
+// The copy says why it carries no profile where its picture had one.
+void TestColour::copyLeavesOutAProfileOfOtherPixels() {
+    const QTemporaryDir dir;
+    const QString mark = dir.filePath(QStringLiteral("mark.png"));
+    QVERIFY(CliMark().save(mark));
+    const QString broken = dir.filePath(QStringLiteral("broken.jpg"));
+    writeFile(broken, withIccProfile(makeJpeg(photoLike(), 2, 2), QByteArray(300, 'x')));
+    const ProcessResult run =
+        RunCli({"--watermark", mark, "--output", dir.filePath(QStringLiteral("out")), broken});
+    QCOMPARE(run.code, 0);
+    QVERIFY2(run.errors.contains(QStringLiteral("colour profile left out: lcms2 cannot read it")),
+             qPrintable(run.errors));
 }
 
 QTEST_GUILESS_MAIN(TestColour)
