@@ -297,11 +297,11 @@ void TestHostile::addMetadataRows() {
                      "rdf:about='' xmlns:dc='http://purl.org/dc/elements/1.1/' dc:format='" +
                      QByteArray(64500, 'x') + "'/></rdf:RDF></x:xmpmeta><?xpacket end='w'?>";
     addFile("jpeg whose XMP fills its segment", "full.jpg",
-            encoded(picture, PictureFormat::Jpeg, MetadataOf({}, xmp, {}, {})), {0, "1 written", true},
-            {"--format", "jpg"});
-    addFile("jpeg with a profile libpng refuses, as png", "profiled.jpg",
+            encoded(picture, PictureFormat::Jpeg, MetadataOf({}, xmp, {}, {})),
+            {0, "1 written", true}, {"--format", "jpg"});
+    addFile("jpeg with a profile that cannot be read, as png", "profiled.jpg",
             encoded(picture, PictureFormat::Jpeg, MetadataOf({}, {}, {}, QByteArray(600, 0x11))),
-            {0, "colour profile left out: libpng refuses it", true});
+            {0, "colour profile left out: lcms2 cannot read it", true});
 }
 
 void TestHostile::addEntryRows() {
