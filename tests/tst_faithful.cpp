@@ -1,9 +1,11 @@
 // Copies as faithful as their pictures: for pictures of every kind made here, the copy's colour
 // profile, depth, frames, encoding and metadata against the picture's, through the command line.
+#include "engine/io/colourprofile.h"
 #include "tests/clikit.h"
 #include "tests/codecsamples.h"
 #include "tests/graysamples.h"
 #include "tests/tiffsamples.h"
+#include "tests/colourkit.h"
 
 #include <QTest>
 
@@ -226,6 +228,69 @@ QList<FaithfulCase> Cases() {
                  QCOMPARE(after[i].size, before[i].size);
                  QCOMPARE(after[i].compression, before[i].compression);
              }
+        // A wide-gamut picture keeps its profile, and a pure red mark lands as the same red in
+        // the picture's colours.
+        {"adobergb.jpg",
+         [](const QString& path) {
+             QImage grey(160, 120, QImage::Format_RGB32);
+             grey.fill(qRgb(128, 128, 128));
+             writeFile(path, withIccProfile(makeJpeg(grey, 1, 1, 95), adobeRgbProfile()));
+             writeRedMarkBeside(path);
+         },
+         {"--quality", "100"},
+         [](const QString&, const QString& copy) {
+             const QByteArray adobe = adobeRgbProfile();
+             QCOMPARE(PictureReader::open(copy)->metadata().icc, adobe);
+             // The 24 rows of whole blocks inside the mark, at least, survive the JPEG coding.
+             QVERIFY(pixelsNear(readWhole(copy), adobe, referenceColour(kPureRed, {}, adobe)) >=
+                     24 * 40);
+         }},
+        {"displayp3.png",
+         [](const QString& path) {
+             QImage grey(160, 120, QImage::Format_RGB32);
+             grey.fill(qRgb(128, 128, 128));
+             writeFile(path, encoded(grey, PictureFormat::Png,
+                                     MetadataOf({}, {}, {}, displayP3Profile())));
+             writeRedMarkBeside(path);
+         },
+         {},
+         [](const QString&, const QString& copy) {
+             const QByteArray p3 = displayP3Profile();
+             QCOMPARE(PictureReader::open(copy)->metadata().icc, p3);
+             QCOMPARE(pixelsNear(readWhole(copy), p3, referenceColour(kPureRed, {}, p3)), 40 * 30);
+         }},
+        // A CMYK JPEG read through its profile comes out in sRGB, and says so.
+        {"cmyk-profile.jpg",
+         [](const QString& path) {
+             writeFile(path, withIccProfile(makeJpeg(photoLike(), 1, 1, 95, JpegKind::AdobeCmyk),
+                                            naiveCmykProfile()));
+         },
+         {"--format", "png"},
+         [](const QString& input, const QString& copy) {
+             const QByteArray profile = PictureReader::open(copy)->metadata().icc;
+             QCOMPARE(int(KindOfProfile(profile)), int(ProfileKind::Rgb));
+             QVERIFY(IsSrgbEquivalent(profile));
+             // The profile gives the colours of Qt's naive reading, up to its table's steps.
+             const double error = meanError(readWhole(copy), qtDecode(input, false));
+             QVERIFY2(error < 2, qPrintable(QString::number(error)));
+         }},
+        {"cmyk-bare.jpg",
+         [](const QString& path) {
+             writeFile(path, makeJpeg(photoLike(), 1, 1, 95, JpegKind::AdobeCmyk));
+         },
+         {"--format", "png"},
+         [](const QString&, const QString& copy) {
+             QVERIFY(PictureReader::open(copy)->metadata().icc.isEmpty());
+         }},
+        // A profile that cannot be read says nothing true of the copy's pixels.
+        {"broken-profile.jpg",
+         [](const QString& path) {
+             writeFile(path, withIccProfile(makeJpeg(photoLike(), 2, 2), QByteArray(300, 'x')));
+         },
+         {},
+         [](const QString& input, const QString& copy) {
+             QCOMPARE(PictureReader::open(input)->metadata().icc, QByteArray(300, 'x'));
+             QVERIFY(PictureReader::open(copy)->metadata().icc.isEmpty());
          }},
     };
 }

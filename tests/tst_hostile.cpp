@@ -311,9 +311,9 @@ void TestHostile::addMetadataRows() {
     addFile("jpeg whose XMP fills its segment", "full.jpg",
             encoded(picture, PictureFormat::Jpeg, MetadataOf({}, xmp, {}, {})),
             {0, "1 written", true}, {"--format", "jpg"});
-    addFile("jpeg with a profile libpng refuses, as png", "profiled.jpg",
+    addFile("jpeg with a profile that cannot be read, as png", "profiled.jpg",
             encoded(picture, PictureFormat::Jpeg, MetadataOf({}, {}, {}, QByteArray(600, 0x11))),
-            {0, "colour profile left out: libpng refuses it", true});
+            {0, "colour profile left out: lcms2 cannot read it", true});
 }
 
 void TestHostile::addEntryRows() {

@@ -1,5 +1,6 @@
 // The JPEG reader: libjpeg-turbo decoding rows a band at a time, with the metadata markers.
 #include "engine/io/codecio.h"
+#include "engine/io/colourprofile.h"
 #include "engine/io/libjpeg.h"
 #include "engine/io/metadata.h"
 
@@ -25,7 +26,8 @@ QByteArray bodyAfter(const jpeg_saved_marker_ptr marker, const QByteArray& prefi
     return QByteArray(data + prefix.size(), length - prefix.size());
 }
 
-// Qt's reading of four-channel JPEGs, which are nearly always Adobe's inverted CMYK.
+// Qt's reading of four-channel JPEGs, which are nearly always Adobe's inverted CMYK: what a CMYK
+// JPEG without a profile of its own gets.
 void cmykToRgb(const uchar* cmyk, QRgb* rgb, int width) {
     for (int x = 0; x < width; ++x, cmyk += 4) {
         const int k = cmyk[3];
@@ -46,6 +48,9 @@ public:
     }
     bool hasAlpha() const override { return false; }
     const PictureMetadata& metadata() const override { return metadata_; }
+    QByteArray colourProfile() const override {
+        return cmykProfile_ ? SrgbProfile() : metadata_.icc;
+    }
     int orientation() const override { return orientation_; }
     bool canStream() const override { return !cmyk_ && !multipleScans_; }
     void readRows(uchar* rows, qsizetype bytesPerLine, int count) override;
@@ -58,6 +63,7 @@ public:
 private:
     template <typename Step> void run(const Step& step) { jpeg_.run(step); }
     void collectMetadata();
+    void cmykRowToRgb(const uchar* cmyk, uchar* target) const;
 
     PictureFile file_;
     JpegDecompressor jpeg_;
@@ -71,6 +77,8 @@ private:
     bool started_ = false;
     bool scaled_ = false;
     std::vector<uchar> cmykRow_;
+    // A CMYK picture's own profile, through which its rows come out in sRGB.
+    std::shared_ptr<const ColourConversion> cmykProfile_;
 };
 
 // A comment's bytes are meant as text in no stated encoding: UTF-8 where they are that,
@@ -108,6 +116,8 @@ void JpegReader::readHeader() {
     // keeping them gives the same pixels.
     info_.out_color_space = cmyk_ ? JCS_CMYK : kRowColorSpace;
     collectMetadata();
+    if (cmyk_)
+        cmykProfile_ = AdobeCmykToSrgb(metadata_.icc);
 }
 
 void JpegReader::collectMetadata() {
@@ -148,7 +158,7 @@ void JpegReader::readRows(uchar* rows, qsizetype bytesPerLine, int count) {
             JSAMPROW row = cmyk_ ? cmykRow_.data() : target;
             got = jpeg_read_scanlines(&info_, &row, 1);
             if (got == 1 && cmyk_)
-                cmykToRgb(row, reinterpret_cast<QRgb*>(target), int(info_.output_width));
+                cmykRowToRgb(row, target);
         }
     });
     if (got != 1)
@@ -156,6 +166,18 @@ void JpegReader::readRows(uchar* rows, qsizetype bytesPerLine, int count) {
     // The rest of the file up to its end marker: a file cut after the last row is cut all the same.
     if (info_.output_scanline == info_.output_height)
         run([&] { jpeg_finish_decompress(&info_); });
+}
+
+void JpegReader::cmykRowToRgb(const uchar* cmyk, uchar* target) const {
+    const int width = int(info_.output_width);
+    auto* rgb = reinterpret_cast<QRgb*>(target);
+    if (!cmykProfile_) {
+        cmykToRgb(cmyk, rgb, width);
+        return;
+    }
+    cmykProfile_->convert(cmyk, target, width);
+    for (int x = 0; x < width; ++x)
+        rgb[x] |= 0xFF000000u;
 }
 
 bool JpegReader::scaleDown(int denominator) {

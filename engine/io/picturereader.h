@@ -46,6 +46,9 @@ public:
     virtual QSize size() const = 0;
     virtual bool hasAlpha() const = 0;
     virtual const PictureMetadata& metadata() const = 0;
+    // The colour profile of the pixels readRows and readAll give: the file's own, unless the
+    // reader converted them (a CMYK JPEG's into sRGB). Empty for sRGB.
+    virtual QByteArray colourProfile() const { return metadata().icc; }
     // The EXIF orientation, 1 to 8; 1 when the picture names none or an invalid one.
     virtual int orientation() const = 0;
     // True when rows can be read a band at a time without the decoder holding the whole picture

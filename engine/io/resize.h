@@ -72,6 +72,7 @@ public:
     QSize size() const override { return size_; }
     bool hasAlpha() const override { return source_->hasAlpha(); }
     const PictureMetadata& metadata() const override { return source_->metadata(); }
+    QByteArray colourProfile() const override { return source_->colourProfile(); }
     int orientation() const override { return source_->orientation(); }
     bool canStream() const override { return source_->canStream(); }
     void readRows(uchar* rows, qsizetype bytesPerLine, int count) override;

@@ -4,6 +4,7 @@
 #include "engine/stamping/stamp.h"
 #include "engine/stamping/textstyle.h"
 
+#include <QByteArray>
 #include <QList>
 #include <QMutex>
 #include <QRect>
@@ -38,14 +39,17 @@ public:
     // The first mark's box on a picture of that upright size.
     QSize sizeFor(QSize picture) const { return layers_.front().mark.sizeFor(picture); }
     // A picture or SVG mark for a picture of the given upright size where only `visible` of it
-    // lands on the picture. A mark much larger than its visible part is made only there, and is
-    // not kept for others.
-    StampMark forPicture(qsizetype layer, QSize picture, QRect visible);
+    // lands on the picture, in the picture's colours (its pixels' colour profile, empty for
+    // sRGB). A mark much larger than its visible part is made only there, and is not kept for
+    // others.
+    StampMark forPicture(qsizetype layer, QSize picture, QRect visible,
+                         const QByteArray& profile = {});
 
 private:
-    StampMark kept(qsizetype layer, QSize picture);
+    StampMark kept(qsizetype layer, QSize picture, const QByteArray& profile);
 
     QList<RunMarkLayer> layers_;
     QMutex mutex_;
-    std::map<std::tuple<qsizetype, int, int>, StampMark> bySize_;
+    // Keyed by the colour profile the mark's pixels end in.
+    std::map<std::tuple<qsizetype, int, int, QByteArray>, StampMark> bySize_;
 };

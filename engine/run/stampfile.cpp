@@ -1,6 +1,7 @@
 // One image's way: open, orient, stamp by bands, whole or losslessly, encode, commit.
 #include "engine/run/stampfile.h"
 
+#include "engine/io/colourprofile.h"
 #include "engine/io/grayprofile.h"
 #include "engine/io/metadata.h"
 #include "engine/io/picturefacts.h"
@@ -133,6 +134,18 @@ QImage FramesStamp(FrameSequence& frames, int orientation, OutputFile& file,
     return first;
 }
 
+// The colour profile of the copy's pixels, which are RGB: the picture's pixels' own, but never
+// one that describes other pixels or that cannot be read, which would show the copy wrong.
+QByteArray CopyProfile(const PictureReader& reader, QStringList& notes) {
+    const QByteArray profile = reader.colourProfile();
+    const QString refusal = ProfileRefusalForRgb(profile);
+    if (refusal.isEmpty())
+        return profile;
+    notes << QStringLiteral("colour profile left out: %1, and the copy's are RGB").arg(refusal);
+    return {};
+}
+
+
 // Whether every mark is grey wherever it shows: red, green and blue equal in each of its pixels
 // that is not fully transparent. Stamped on a grey picture, such marks leave it grey.
 bool GreyMarks(const Plans& plans) {
@@ -154,14 +167,15 @@ bool GreyMarks(const Plans& plans) {
     return true;
 }
 
-// A grey picture's JPEG or PNG copy stays grey, with its grey profile, when the marks on it are
-// grey. Its 16 bits a channel and its frames go the ways that keep them, in colour.
+// A grey picture's JPEG, PNG or TIFF copy stays grey, with its grey profile, when the marks on it
+// are grey. Its 16 bits a channel and its frames go the ways that keep them, in colour.
 bool GrayCopy(const StampRequest& request, const PictureReader& reader, const Plans& plans,
               bool frames) {
     const PictureFormat format = request.output.format;
     const QByteArray& icc = reader.metadata().icc;
     return reader.gray() && reader.depth() == 8 && !frames &&
-           (format == PictureFormat::Jpeg || format == PictureFormat::Png) &&
+           (format == PictureFormat::Jpeg || format == PictureFormat::Png ||
+            format == PictureFormat::Tiff) &&
            (icc.isEmpty() || IsGrayProfile(icc)) && GreyMarks(plans);
 }
 
@@ -189,10 +203,12 @@ Encoding EncodingFor(const StampRequest& request, const PictureReader& reader, Q
     if (jpegOut && ownTables && !tables)
         encoding.notes << kPlainQualityNote.arg(encoding.jpeg.quality);
     encoding.tiff = reader.tiffSettings().value_or(TiffSettings{});
-    encoding.tiff.gray = reader.gray();
+    // The profile below is chosen for grey or colour pixels: the TIFF writer follows the choice.
+    encoding.tiff.gray = encoding.gray;
     if (CarriesMetadata(request.output.format)) {
         encoding.metadata =
             MetadataForOutput(reader.metadata(), upright, request.choices->stripMetadata);
+        encoding.metadata.icc = CopyProfile(reader, encoding.notes);
         // A colour copy's profile describes colour pixels: one whose grey axis is the grey
         // profile's shows the picture's pixels as they were.
         if (!encoding.gray && IsGrayProfile(encoding.metadata.icc)) {
@@ -381,13 +397,15 @@ PictureWay WayFor(const StampRequest& request, const PictureReader& reader,
     return way;
 }
 
-// The marks finished for the picture, each copy at its place.
-Plans PlansFor(const PictureWay& way, RunWatermark& watermark) {
+// The marks finished for the picture and in its colours (its pixels' profile), each copy at its
+// place.
+Plans PlansFor(const PictureWay& way, RunWatermark& watermark, const QByteArray& profile) {
     Plans plans;
     for (qsizetype i = 0; i < way.marks.size(); ++i) {
         const MarkWay& markWay = way.marks.at(i);
-        StampPlan plan{markWay.text ? markWay.mark.forPicture(way.upright)
-                                    : watermark.forPicture(i, way.upright, markWay.visible),
+        StampPlan plan{markWay.text
+                           ? markWay.mark.forPicture(way.upright).inColours(profile)
+                           : watermark.forPicture(i, way.upright, markWay.visible, profile),
                        markWay.places};
         // A mark made only where it lands starts there.
         if (plan.mark.size() != markWay.box && plan.places.size() == 1)
@@ -445,7 +463,7 @@ void StampAndCommit(const StampRequest& request, PictureReader& reader, StampRes
         request.budget ? request.budget->admit(way.need, way.upright) : MemoryBudget::Admission();
     // The marks finished for the picture tell whether a grey picture stays grey.
     stage = Stage::Place;
-    const Plans plans = PlansFor(way, watermark);
+    const Plans plans = PlansFor(way, watermark, reader.colourProfile());
     stage = Stage::Decode;
     const std::unique_ptr<LosslessJpeg> lossless =
         LosslessWayFor(std::move(head), request, reader, way.losslessFits, plans, result.notes);

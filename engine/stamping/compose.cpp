@@ -79,7 +79,7 @@ void StampOnReduced(ReducedPicture& shown, const ReducedPlan& plan) {
     // copy's place rounds it.
     const QPoint first = plan.places.empty() ? QPoint(0, 0) : plan.places.front();
     const QSize small = ReducedRect(QRect(first, plan.drawn), full, reduced).size();
-    StampPlan copies{plan.mark.forSize(small), {}};
+    StampPlan copies{plan.mark.forSize(small).inColours(shown.profile), {}};
     copies.places = ReducedPlaces(plan.places, plan.box, copies.mark.size(), full, reduced);
     StampImage(shown.picture, copies);
 }

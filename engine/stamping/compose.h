@@ -60,7 +60,7 @@ void StampOnReduced(ReducedPicture& shown, const StampMark& mark, int placement,
                     const StampStyle& style);
 
 // Where a mark's copies go on the full picture (its drawn size, its turned box and their places),
-// and those copies stamped on the picture reduced, each reduced alike.
+// and those copies stamped on the picture reduced, each reduced alike and in its colours.
 struct ReducedPlan {
     StampMark mark;
     QSize drawn;

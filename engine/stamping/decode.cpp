@@ -78,12 +78,17 @@ qint64 DefaultMaxPixels() {
 }
 
 QImage DecodePicture(const QString& path, bool keepAlpha, qint64 maxPixels) {
+    return DecodePictureInColours(path, keepAlpha, maxPixels).picture;
+}
+
+DecodedPicture DecodePictureInColours(const QString& path, bool keepAlpha, qint64 maxPixels) {
     LimitQtDecoding(maxPixels);
     const std::unique_ptr<PictureReader> reader = PictureReader::open(path);
     const QSize size = reader->size();
     if (qint64(size.width()) * qint64(size.height()) > maxPixels)
         throw Failure(TooLargeText(size, maxPixels));
-    return DecodePicture(*reader, keepAlpha);
+    QImage picture = DecodePicture(*reader, keepAlpha);
+    return {std::move(picture), reader->colourProfile()};
 }
 
 QImage DecodePicture(PictureReader& reader, bool keepAlpha) {
@@ -128,5 +133,6 @@ ReducedPicture DecodeReducedPicture(const QString& path, QSize room, qint64 maxP
                               Qt::SmoothTransformation);
     CheckStop(stop);
     result.picture = Oriented(picture, reader->orientation());
+    result.profile = reader->colourProfile();
     return result;
 }

@@ -3,6 +3,7 @@
 // The one way a whole picture is decoded for the engine's users: the preview, a whole-image
 // stamp, the watermark and the tests. Streaming stamps read rows from PictureReader instead.
 
+#include <QByteArray>
 #include <QImage>
 #include <QSize>
 #include <QString>
@@ -15,6 +16,12 @@ class PictureReader;
 // its own alpha kept or flattened onto white. Raises a Failure naming the file, also when the
 // picture's pixels would need more than maxPixels.
 QImage DecodePicture(const QString& path, bool keepAlpha, qint64 maxPixels);
+// The same with the colour profile its pixels are in (see PictureReader::colourProfile).
+struct DecodedPicture {
+    QImage picture;
+    QByteArray profile;
+};
+DecodedPicture DecodePictureInColours(const QString& path, bool keepAlpha, qint64 maxPixels);
 // The same from a reader already open whose rows were not read yet, for a caller that checked
 // its size itself.
 QImage DecodePicture(PictureReader& reader, bool keepAlpha);
@@ -25,6 +32,7 @@ struct ReducedPicture {
     QImage picture;
     QSize fullSize;
     int reduction = 1;
+    QByteArray profile; // the colour profile of its pixels, empty for sRGB
 };
 
 // The reduction (1, 2, 4 or 8) for a picture of the upright size `full` shown within `room`

@@ -90,9 +90,11 @@ QImage Transparent(QSize size) {
 // the edges: area averaging where the mark shrinks, interpolation where it grows.
 class PixelsSource : public MarkSource {
 public:
-    explicit PixelsSource(QImage argb) : pixels_(std::move(argb)) {}
+    explicit PixelsSource(QImage argb, QByteArray profile = {})
+        : pixels_(std::move(argb)), profile_(std::move(profile)) {}
     QSize ownSize() const override { return pixels_.size(); }
     QImage ownPixels() const override { return pixels_; }
+    QByteArray profile() const override { return profile_; }
 
     QImage drawn(QSize size) const override {
         if (size == pixels_.size())
@@ -121,6 +123,7 @@ private:
     }
 
     QImage pixels_;
+    QByteArray profile_;
 };
 
 // The document is kept and a renderer made for each drawing, so that workers draw at once.
@@ -164,9 +167,10 @@ QString MarkFailureText(QSize size) {
 }
 
 std::shared_ptr<const MarkSource> RasterMarkSource(const QImage& picture, BgrColor transparent,
-                                                   int keyTolerance) {
+                                                   int keyTolerance, const QByteArray& profile) {
+    // The key is the colour as the file stores it, before any conversion.
     return std::make_shared<PixelsSource>(
-        Keyed(picture, transparent, std::clamp(keyTolerance, 0, 255)));
+        Keyed(picture, transparent, std::clamp(keyTolerance, 0, 255)), profile);
 }
 
 std::shared_ptr<const MarkSource> PixelsMarkSource(const QImage& argb) {

@@ -26,15 +26,19 @@ public:
     virtual QImage drawnPart(QSize size, QRect visible) const = 0;
     // Its own pixels, when it has some without being drawn (a raster picture).
     virtual QImage ownPixels() const { return {}; }
+    // The colour profile its pixels are in: a picture's own; empty for sRGB, which SVGs and texts
+    // are drawn in.
+    virtual QByteArray profile() const { return {}; }
 };
 
 // A raster picture as a mark. One without transparency of its own has every pixel of exactly the
 // transparent colour made fully transparent (and, with a key tolerance, the colours near it
 // partly), so that leaving out the key and blending by alpha are one and the same operation. One
 // whose alpha says what is transparent is blended by that alpha alone. Shrunk by area averaging,
-// enlarged by smooth interpolation.
+// enlarged by smooth interpolation. Its colours are in the profile given, sRGB when it is empty.
 std::shared_ptr<const MarkSource> RasterMarkSource(const QImage& picture, BgrColor transparent,
-                                                   int keyTolerance);
+                                                   int keyTolerance,
+                                                   const QByteArray& profile = {});
 
 // Pixels blended by their own alpha as they are, such as a text drawn for one picture.
 std::shared_ptr<const MarkSource> PixelsMarkSource(const QImage& argb);

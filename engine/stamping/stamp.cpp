@@ -1,6 +1,7 @@
 // Stamping the mark: its size and strength, the nine placements, rows blended, orientation.
 #include "engine/stamping/stamp.h"
 
+#include "engine/io/colourprofile.h"
 #include "engine/stamping/decode.h"
 #include "engine/stamping/markshape.h"
 #include "engine/stamping/marksource.h"
@@ -150,8 +151,8 @@ StampMark::StampMark(const QImage& picture, BgrColor transparent, const StampSty
     : StampMark(RasterMarkSource(picture, transparent, style.keyTolerance), style) {}
 
 StampMark::StampMark(std::shared_ptr<const MarkSource> source, const StampStyle& style)
-    : source_(std::move(source)), pixels_(source_ ? source_->ownPixels() : QImage()),
-      style_(style) {}
+    : source_(std::move(source)), pixels_(source_ ? source_->ownPixels() : QImage()), style_(style),
+      profile_(source_ ? source_->profile() : QByteArray()) {}
 
 QSize StampMark::size() const {
     return finished_ || !source_ ? pixels_.size() : source_->ownSize();
@@ -171,6 +172,7 @@ StampMark StampMark::finishedWith(QImage pixels) const {
     StampMark mark(*this);
     mark.finished_ = true;
     mark.pixels_ = std::move(pixels);
+    mark.profile_ = source_->profile();
     if (style_.opacity < 100 && !mark.pixels_.isNull()) {
         mark.pixels_.detach();
         if (mark.pixels_.isNull())
@@ -197,12 +199,27 @@ StampMark StampMark::forSize(QSize drawn) const {
         TurnedMark(source_->drawn(drawn), style_.rotation, TurnedBox(drawn, QSize(), alone)));
 }
 
+StampMark StampMark::inColours(const QByteArray& profile) const {
+    if (pixels_.isNull() || !ConvertsColours(profile_, profile))
+        return *this;
+    StampMark mark(*this);
+    mark.pixels_ = pixels_.copy();
+    if (mark.pixels_.isNull())
+        throw Failure(MarkFailureText(pixels_.size()));
+    ConvertArgb(mark.pixels_, profile_, profile);
+    mark.profile_ = profile;
+    return mark;
+}
+
 StampMark LoadMark(const QString& path, BgrColor transparent, const StampStyle& style,
                    qint64 maxPixels) {
     try {
         if (IsSvgFile(path))
             return StampMark(SvgMarkSource(path), style);
-        return StampMark(DecodePicture(path, true, maxPixels), transparent, style);
+        const DecodedPicture decoded = DecodePictureInColours(path, true, maxPixels);
+        return StampMark(
+            RasterMarkSource(decoded.picture, transparent, style.keyTolerance, decoded.profile),
+            style);
     } catch (const Failure& failure) {
         const QString text = failure.text();
         throw Failure(text.startsWith(path + QLatin1Char(':')) ? text : path + ": " + text);

@@ -5,6 +5,7 @@
 #include <memory>
 #include <vector>
 
+#include <QByteArray>
 #include <QImage>
 #include <QPoint>
 #include <QRect>
@@ -60,6 +61,8 @@ public:
     // A finished mark's pixels, or a raster picture's own.
     const QImage& pixels() const { return pixels_; }
     const StampStyle& style() const { return style_; }
+    // The colour profile its pixels are in; empty for sRGB.
+    const QByteArray& profile() const { return profile_; }
     // Where its pixels come from, to make the same mark in another style.
     const std::shared_ptr<const MarkSource>& source() const { return source_; }
 
@@ -77,6 +80,12 @@ public:
     // picture shown reduced, sized as it is stamped on the full picture and reduced alike.
     StampMark forSize(QSize drawn) const;
 
+    // A finished mark in the colours of a picture whose pixels are in the colour profile given
+    // (empty for sRGB): converted from the colours it is in, relative colorimetric, its alpha
+    // kept. A mark already in them comes back as it is, at no cost. Raises a Failure when lcms2
+    // cannot convert between the two.
+    StampMark inColours(const QByteArray& profile) const;
+
     // The mark as stamped on a picture stored turned, whose EXIF orientation turns it upright:
     // turned back the other way, so that it stands upright when the picture is shown upright.
     StampMark storedFor(int orientation) const;
@@ -88,6 +97,7 @@ private:
     QImage pixels_;
     StampStyle style_;
     bool finished_ = false; // sized, turned and weakened: ready for one picture size
+    QByteArray profile_;    // the colour profile its pixels are in; empty for sRGB
 };
 
 // A mark finished for one picture and the top-left corners of its copies on it, top to bottom.
@@ -97,7 +107,8 @@ struct StampPlan {
 };
 
 // A watermark file's mark: an SVG drawn at each size, or a raster picture decoded upright and
-// keyed, refused like any picture above maxPixels. Raises a Failure naming the file.
+// keyed, in the colours of its own profile, refused like any picture above maxPixels. Raises a
+// Failure naming the file.
 StampMark LoadMark(const QString& path, BgrColor transparent, const StampStyle& style,
                    qint64 maxPixels);
 
