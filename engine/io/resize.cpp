@@ -235,61 +235,46 @@ const ResizeTaps& KeptTaps(int from, int to) {
 }
 } // namespace
 
-ResizingReader::ResizingReader(std::unique_ptr<PictureReader> source, QSize stored)
-    : source_(std::move(source)), size_(stored) {
-    const QSize from = source_->size();
-    across_ = KeptTaps(from.width(), size_.width());
-    down_ = KeptTaps(from.height(), size_.height());
+LanczosRows::LanczosRows(QSize from, QSize to, QRect part, bool alpha)
+    : across_(KeptTaps(from.width(), to.width())), down_(KeptTaps(from.height(), to.height())),
+      part_(part), alpha_(alpha) {
     inputRow_.resize(size_t(from.width()) * kChannels);
-    ring_.resize(size_t(down_.most) * size_t(size_.width()) * kChannels);
-    outputRow_.resize(size_t(size_.width()) * kChannels);
-    band_.resize(size_t(kSourceBand) * size_t(from.width()) * kChannels);
+    ring_.resize(size_t(down_.most) * size_t(part.width()) * kChannels);
+    outputRow_.resize(size_t(part.width()) * kChannels);
+    filtered_ = part.isEmpty() ? 0 : down_.first[size_t(part.top())];
 }
 
-qint64 ResizingReader::filterBytes(QSize source, QSize stored) {
+qint64 LanczosRows::bytes(QSize from, QSize to, int partWidth) {
     const qint64 floatBytes = sizeof(float) * kChannels;
-    const double scale = double(source.height()) / std::max(1, stored.height());
+    const double scale = double(from.height()) / std::max(1, to.height());
     const qint64 ringRows = qint64(std::ceil(2 * kLobes * std::max(scale, 1.0))) + 2;
-    return floatBytes * (source.width() + (ringRows + 1) * stored.width()) +
-           qint64(kSourceBand) * source.width() * kChannels;
+    return floatBytes * (from.width() + (ringRows + 1) * partWidth);
 }
 
-qint64 ResizingReader::filterBytes() const {
-    return filterBytes(source_->size(), size_);
-}
-
-void ResizingReader::filterNextSourceRow() {
-    const int width = source_->size().width();
-    const qsizetype bytesPerLine = qsizetype(width) * kChannels;
-    if (filtered_ >= bandFirst_ + bandRows_) {
-        bandFirst_ = filtered_;
-        bandRows_ = std::min(kSourceBand, source_->size().height() - bandFirst_);
-        source_->readRows(band_.data(), bytesPerLine, bandRows_);
-    }
-    const uchar* row = band_.data() + (filtered_ - bandFirst_) * bytesPerLine;
-    const bool premultiply = source_->hasAlpha();
+void LanczosRows::filterSourceRow(const uchar* row) {
+    const int width = int(inputRow_.size() / kChannels);
     auto* input = reinterpret_cast<Pixel*>(inputRow_.data());
     for (int x = 0; x < width; ++x)
-        input[x] = Load(row + x * kChannels, premultiply);
+        input[x] = Load(row + x * kChannels, alpha_);
     auto* out =
-        reinterpret_cast<Pixel*>(ring_.data()) + qsizetype(filtered_ % down_.most) * size_.width();
-    const float* weights = across_.weights.data();
-    for (int x = 0; x < size_.width(); ++x, weights += across_.most) {
+        reinterpret_cast<Pixel*>(ring_.data()) + qsizetype(filtered_ % down_.most) * part_.width();
+    const float* weights = across_.weights.data() + size_t(part_.left()) * size_t(across_.most);
+    for (int x = part_.left(); x <= part_.right(); ++x, weights += across_.most) {
         const Pixel* from = input + across_.first[size_t(x)];
         Pixel sum = {0, 0, 0, 0};
         for (int k = 0; k < across_.count[size_t(x)]; ++k)
             sum += from[k] * weights[k];
-        out[x] = sum;
+        *out++ = sum;
     }
     ++filtered_;
 }
 
-void ResizingReader::makeRow(int y, uchar* row) {
+void LanczosRows::makeRow(int y, uchar* row, const SourceRow& source) {
     const int first = down_.first[size_t(y)];
     const int count = down_.count[size_t(y)];
     while (filtered_ < first + count)
-        filterNextSourceRow();
-    const int width = size_.width();
+        filterSourceRow(source(filtered_));
+    const int width = part_.width();
     auto* out = reinterpret_cast<Pixel*>(outputRow_.data());
     std::fill_n(out, width, Pixel{0, 0, 0, 0});
     const float* weights = down_.weights.data() + size_t(y) * size_t(down_.most);
@@ -300,13 +285,15 @@ void ResizingReader::makeRow(int y, uchar* row) {
         for (int x = 0; x < width; ++x)
             out[x] += in[x] * weight;
     }
-    const bool alpha = source_->hasAlpha();
     for (int x = 0; x < width; ++x) {
         Pixel pixel = out[x];
         uchar* bytes = row + x * kChannels;
-        const uchar a = alpha ? Byte(pixel[3]) : 0xFF;
-        if (alpha && a != 0 && a != 0xFF) {
-            const float unmultiply = 255.0f / std::max(pixel[3], 1.0f);
+        const uchar a = alpha_ ? Byte(pixel[3]) : 0xFF;
+        // Any alpha that rounds to more than nothing holds the colour at its full strength: a
+        // faint rim pixel left darker would draw a dark fringe round the edge, and an alpha the
+        // filter's lobes carried above opaque would brighten it.
+        if (alpha_ && a != 0) {
+            const float unmultiply = 255.0f / pixel[3];
             pixel *= Pixel{unmultiply, unmultiply, unmultiply, 1.0f};
         }
         bytes[0] = Byte(pixel[0]);
@@ -316,11 +303,54 @@ void ResizingReader::makeRow(int y, uchar* row) {
     }
 }
 
+QImage LanczosResized(const QImage& argb, QSize size, QRect part) {
+    QImage resized(part.size(), QImage::Format_ARGB32);
+    if (resized.isNull() || part.isEmpty())
+        return resized;
+    LanczosRows filter(argb.size(), size, part, true);
+    const LanczosRows::SourceRow source = [&](int y) {
+        return argb.constScanLine(y);
+    };
+    for (int y = 0; y < part.height(); ++y)
+        filter.makeRow(part.top() + y, resized.scanLine(y), source);
+    return resized;
+}
+
+ResizingReader::ResizingReader(std::unique_ptr<PictureReader> source, QSize stored)
+    : source_(std::move(source)), size_(stored),
+      filter_(source_->size(), stored, QRect(QPoint(0, 0), stored), source_->hasAlpha()) {
+    band_.resize(size_t(kSourceBand) * size_t(source_->size().width()) * kChannels);
+}
+
+qint64 ResizingReader::filterBytes(QSize source, QSize stored) {
+    return LanczosRows::bytes(source, stored, stored.width()) +
+           qint64(kSourceBand) * source.width() * kChannels;
+}
+
+qint64 ResizingReader::filterBytes() const {
+    return filterBytes(source_->size(), size_);
+}
+
+const uchar* ResizingReader::sourceRow(int y) {
+    const qsizetype bytesPerLine = qsizetype(source_->size().width()) * kChannels;
+    while (y >= bandFirst_ + bandRows_) {
+        bandFirst_ += bandRows_;
+        bandRows_ = std::min(kSourceBand, source_->size().height() - bandFirst_);
+        if (bandRows_ <= 0)
+            failDataEndsEarly();
+        source_->readRows(band_.data(), bytesPerLine, bandRows_);
+    }
+    return band_.data() + (y - bandFirst_) * bytesPerLine;
+}
+
 void ResizingReader::readRows(uchar* rows, qsizetype bytesPerLine, int count) {
     if (count > size_.height() - made_)
         failDataEndsEarly();
+    const LanczosRows::SourceRow source = [this](int y) {
+        return sourceRow(y);
+    };
     for (int y = 0; y < count; ++y)
-        makeRow(made_++, rows + y * bytesPerLine);
+        filter_.makeRow(made_++, rows + y * bytesPerLine, source);
 }
 
 std::unique_ptr<PictureReader> ResizeReader(std::unique_ptr<PictureReader> reader,

@@ -31,8 +31,8 @@ public:
 // A raster picture as a mark. One without transparency of its own has every pixel of exactly the
 // transparent colour made fully transparent (and, with a key tolerance, the colours near it
 // partly), so that leaving out the key and blending by alpha are one and the same operation. One
-// whose alpha says what is transparent is blended by that alpha alone. Shrunk by area averaging,
-// enlarged by smooth interpolation.
+// whose alpha says what is transparent is blended by that alpha alone. Sized by Lanczos-3 over
+// premultiplied pixels.
 std::shared_ptr<const MarkSource> RasterMarkSource(const QImage& picture, BgrColor transparent,
                                                    int keyTolerance);
 
