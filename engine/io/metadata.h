@@ -23,8 +23,9 @@ int OrientationOfTransform(int quarterTurns, int mirror);
 void SetOrientation(PictureMetadata& metadata, int orientation);
 
 // The metadata for a stamped copy of the given (upright) size: orientation 1, pixel dimensions
-// updated, the EXIF preview thumbnail dropped. With strip, only the colour profile stays. A copy
-// stored turned as its input was keeps the orientation, and size is then the stored size.
+// updated, the EXIF preview thumbnail and any maker note's preview dropped with their pointers.
+// With strip, only the colour profile stays. A copy stored turned as its input was keeps the
+// orientation, and size is then the stored size.
 PictureMetadata MetadataForOutput(const PictureMetadata& input, QSize size, bool strip,
                                   bool keepOrientation = false);
 
