@@ -2,10 +2,12 @@
 
 #include <QBuffer>
 #include <QColorSpace>
+#include <QCryptographicHash>
 #include <QDataStream>
 #include <QFile>
 #include <QImageReader>
 #include <QImageWriter>
+#include <QtEndian>
 
 #include <csetjmp>
 #include <cstdio>
@@ -480,4 +482,72 @@ QtAnimation qtFrames(const QString& path) {
     }
     animation.loops = reader.loopCount();
     return animation;
+QByteArray jpegWithSegments(const QByteArray& jpeg, const QList<QPair<int, QByteArray>>& segments) {
+    // After the start of image and, where there is one, the JFIF header.
+    qsizetype at = 2;
+    if (jpeg.size() > 6 && uchar(jpeg[2]) == 0xFF && uchar(jpeg[3]) == 0xE0)
+        at += 2 + qFromBigEndian<quint16>(jpeg.constData() + 4);
+    QByteArray inserted;
+    for (const auto& [marker, body] : segments) {
+        QByteArray head(4, '\0');
+        head[0] = char(0xFF);
+        head[1] = char(marker);
+        qToBigEndian<quint16>(quint16(body.size() + 2), head.data() + 2);
+        inserted += head + body;
+    }
+    return jpeg.left(at) + inserted + jpeg.mid(at);
+}
+
+QByteArray photoshopResource(quint16 id, const QByteArray& data) {
+    QByteArray resource("8BIM");
+    QByteArray numbers(2 + 2 + 4, '\0'); // id, an empty name padded to two bytes, size
+    qToBigEndian<quint16>(id, numbers.data());
+    qToBigEndian<quint32>(quint32(data.size()), numbers.data() + 4);
+    resource += numbers + data;
+    if (data.size() % 2)
+        resource += '\0';
+    return resource;
+}
+
+QByteArray photoshopSegment(const QByteArray& resources) {
+    return QByteArray("Photoshop 3.0\0", 14) + resources;
+}
+
+QByteArray exifSegment(const QByteArray& exif) {
+    return QByteArray("Exif\0\0", 6) + exif;
+}
+
+ExtendedXmpSample extendedXmpSample() {
+    const QByteArray open = "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"><rdf:RDF "
+                            "xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\">"
+                            "<rdf:Description rdf:about=\"\" "
+                            "xmlns:dc=\"http://purl.org/dc/elements/1.1/\"";
+    const QByteArray close = "</rdf:Description></rdf:RDF></x:xmpmeta>";
+    QByteArray extension = open + "><dc:subject><rdf:Bag>";
+    for (int i = 0; i < ExtendedXmpSample::keywords; ++i)
+        extension += "<rdf:li>" + ExtendedXmpSample::keyword(i).toLatin1() + "</rdf:li>";
+    extension += "</rdf:Bag></dc:subject>" + close;
+    ExtendedXmpSample sample;
+    sample.guid = QCryptographicHash::hash(extension, QCryptographicHash::Md5).toHex().toUpper();
+    sample.packet = "<?xpacket begin=\"\" id=\"W5M0MpCehiHzreSzNTczkc9d\"?>" + open +
+                    " xmlns:xmpNote=\"http://ns.adobe.com/xmp/note/\" xmpNote:HasExtendedXMP=\"" +
+                    sample.guid + "\"><dc:creator><rdf:Seq><rdf:li>" + SampleMetadata::creator +
+                    "</rdf:li></rdf:Seq></dc:creator>" + close + "<?xpacket end=\"w\"?>";
+    constexpr qsizetype kPart = 65000;
+    for (qsizetype offset = 0; offset < extension.size(); offset += kPart) {
+        QByteArray numbers(8, '\0');
+        qToBigEndian<quint32>(quint32(extension.size()), numbers.data());
+        qToBigEndian<quint32>(quint32(offset), numbers.data() + 4);
+        sample.segments << QByteArray("http://ns.adobe.com/xmp/extension/\0", 35) + sample.guid +
+                               numbers + extension.mid(offset, kPart);
+    }
+    return sample;
+}
+
+QByteArray jpegWithExtendedXmp(const ExtendedXmpSample& sample) {
+    QList<QPair<int, QByteArray>> segments{
+        {0xE1, QByteArray("http://ns.adobe.com/xap/1.0/\0", 29) + sample.packet}};
+    for (const QByteArray& segment : sample.segments)
+        segments.append({0xE1, segment});
+    return jpegWithSegments(makeJpeg(photoLike(), 2, 2), segments);
 }

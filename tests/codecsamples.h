@@ -13,6 +13,7 @@
 #include <QImage>
 #include <QList>
 #include <QRect>
+#include <QPair>
 #include <QString>
 
 #include <vector>
@@ -68,6 +69,28 @@ struct SampleMetadata {
 // (dc:creator), IPTC (by-line) and an sRGB ICC profile written into it by exiv2.
 void addSampleMetadata(const QString& path);
 QByteArray sampleIccProfile();
+
+// The JPEG with the segments given, marker and body, put in after its JFIF header.
+QByteArray jpegWithSegments(const QByteArray& jpeg, const QList<QPair<int, QByteArray>>& segments);
+// A Photoshop image resource ("8BIM", no name) of that id holding the data.
+QByteArray photoshopResource(quint16 id, const QByteArray& data);
+// The body of a JPEG's APP13 segment holding these resources.
+QByteArray photoshopSegment(const QByteArray& resources);
+// A JPEG's EXIF segment body holding the EXIF block.
+QByteArray exifSegment(const QByteArray& exif);
+
+// An XMP packet (dc:creator) whose extension holds more keywords (dc:subject) than one JPEG
+// segment holds, and the extension's APP1 segment bodies (their namespace included).
+struct ExtendedXmpSample {
+    static constexpr int keywords = 4000;
+    QByteArray guid;
+    QByteArray packet;
+    QList<QByteArray> segments;
+    static QString keyword(int i) { return QStringLiteral("keyword-%1").arg(i, 5, 10, QChar('0')); }
+};
+ExtendedXmpSample extendedXmpSample();
+// A JPEG with the sample's packet and its extension.
+QByteArray jpegWithExtendedXmp(const ExtendedXmpSample& sample);
 
 // A BMP of 8 bits per pixel with run-length encoded rows, which Qt cannot write itself.
 QByteArray makeRle8Bmp(const QImage& grayIndices);

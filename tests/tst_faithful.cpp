@@ -291,6 +291,44 @@ QList<FaithfulCase> Cases() {
          [](const QString& input, const QString& copy) {
              QCOMPARE(PictureReader::open(input)->metadata().icc, QByteArray(300, 'x'));
              QVERIFY(PictureReader::open(copy)->metadata().icc.isEmpty());
+        {"photoshop.jpg",
+         [](const QString& path) {
+             Exiv2::IptcData iptc;
+             iptc["Iptc.Application2.Byline"] = std::string(SampleMetadata::byline);
+             const Exiv2::DataBuf data = Exiv2::IptcParser::encode(iptc);
+             const QByteArray resources =
+                 photoshopResource(0x03ED,
+                                   QByteArray::fromHex("00480000000100010048000000010001")) +
+                 photoshopFromIptc(
+                     QByteArray(reinterpret_cast<const char*>(data.pData_), qsizetype(data.size_)));
+             writeFile(path, jpegWithSegments(makeJpeg(photoLike(), 2, 2),
+                                              {{0xED, photoshopSegment(resources)}}));
+         },
+         {},
+         [](const QString& input, const QString& copy) {
+             const PictureMetadata kept = PictureReader::open(copy)->metadata();
+             QCOMPARE(kept.photoshop, PictureReader::open(input)->metadata().photoshop);
+             QVERIFY(kept.photoshop.startsWith("8BIM\x03\xED"));
+             QVERIFY(!kept.iptc.isEmpty());
+             QCOMPARE(kept.iptc, PictureReader::open(input)->metadata().iptc);
+         }},
+        {"extended-xmp.jpg",
+         [](const QString& path) { writeFile(path, jpegWithExtendedXmp(extendedXmpSample())); },
+         {},
+         [](const QString& input, const QString& copy) {
+             const PictureMetadata kept = PictureReader::open(copy)->metadata();
+             QCOMPARE(kept.extendedXmp, PictureReader::open(input)->metadata().extendedXmp);
+             QCOMPARE(kept.extendedXmp.size(), extendedXmpSample().segments.size());
+             QVERIFY(kept.xmp.contains(extendedXmpSample().guid));
+         }},
+        {"extended-xmp-to-png.jpg",
+         [](const QString& path) { writeFile(path, jpegWithExtendedXmp(extendedXmpSample())); },
+         {"--format", "png"},
+         [](const QString&, const QString& copy) {
+             const QByteArray xmp = PictureReader::open(copy)->metadata().xmp;
+             QVERIFY(!xmp.contains("HasExtendedXMP"));
+             QVERIFY(xmp.contains(
+                 ExtendedXmpSample::keyword(ExtendedXmpSample::keywords - 1).toLatin1()));
          }},
     };
 }

@@ -2,6 +2,8 @@
 // direct Lanczos-3 computed here, bands against the whole, and the command line's copies.
 #include "engine/io/picturewriter.h"
 #include "engine/io/resize.h"
+#include "engine/stamping/marksource.h"
+#include "support/color.h"
 #include "tests/clikit.h"
 #include "tests/codecsamples.h"
 
@@ -139,6 +141,10 @@ private slots:
     void theFilterIsLanczos3_data();
     void theFilterIsLanczos3();
     void transparencyDoesNotLeakColour();
+    void aMarkIsSizedByTheSameFilter_data();
+    void aMarkIsSizedByTheSameFilter();
+    void aMarksEdgesCarryNoDarkFringe_data();
+    void aMarksEdgesCarryNoDarkFringe();
     void jpegsAreReducedByTheirDecoderFirst();
     void aTurnedPictureIsSizedUpright();
     void aWebpWrittenInBandsIsTheWholePicture();
@@ -242,6 +248,92 @@ void TestResize::transparencyDoesNotLeakColour() {
     for (int x = 0; x < 50; ++x)
         if (qAlpha(resized.pixel(x, 8)) > 8)
             QVERIFY2(qGreen(resized.pixel(x, 8)) < 8, qPrintable(QString::number(x)));
+}
+
+void TestResize::aMarkIsSizedByTheSameFilter_data() {
+    QTest::addColumn<QSize>("from");
+    QTest::addColumn<QSize>("to");
+    QTest::addColumn<int>("mostSpread"); // between the lightest and darkest inner pixel
+    // Lines every third pixel are finer than the shrunk mark can hold: a proper filter leaves an
+    // even grey where averaging over boxes beats them into moire.
+    QTest::newRow("thin lines shrunk 3.3 times") << QSize(330, 231) << QSize(100, 70) << 6;
+    QTest::newRow("a little smaller") << QSize(120, 90) << QSize(101, 76) << 255;
+    QTest::newRow("enlarged") << QSize(40, 30) << QSize(100, 75) << 255;
+}
+
+// A mark is sized by the Lanczos-3 that resizes pictures, and a part of it drawn alone has the
+// pixels the whole has there.
+void TestResize::aMarkIsSizedByTheSameFilter() {
+    QFETCH(QSize, from);
+    QFETCH(QSize, to);
+    QFETCH(int, mostSpread);
+    QImage lines(from, QImage::Format_ARGB32);
+    for (int y = 0; y < from.height(); ++y)
+        for (int x = 0; x < from.width(); ++x)
+            lines.setPixel(x, y, x % 3 == 0 || y % 3 == 0 ? qRgb(20, 30, 40) : qRgb(240, 235, 230));
+    // Magenta, a colour the mark does not hold, as its transparent colour: every pixel stays.
+    const auto source = RasterMarkSource(lines, 0xFF00FF, 0);
+    const QImage drawn = source->drawn(to);
+    QCOMPARE(drawn.size(), to);
+    const QImage direct = DirectLanczos(lines, to);
+    int most = 0, darkest = 255, lightest = 0;
+    for (int y = 0; y < to.height(); ++y)
+        for (int x = 0; x < to.width(); ++x) {
+            const QRgb got = drawn.pixel(x, y), want = direct.pixel(x, y);
+            QCOMPARE(qAlpha(got), 255);
+            most = std::max({most, std::abs(qRed(got) - qRed(want)),
+                             std::abs(qGreen(got) - qGreen(want)),
+                             std::abs(qBlue(got) - qBlue(want))});
+            if (x >= 3 && y >= 3 && x < to.width() - 3 && y < to.height() - 3) {
+                darkest = std::min(darkest, qGreen(got));
+                lightest = std::max(lightest, qGreen(got));
+            }
+        }
+    QVERIFY2(most <= 1, qPrintable(QString::number(most)));
+    QVERIFY2(lightest - darkest <= mostSpread, qPrintable(QString::number(lightest - darkest)));
+    const QRect part(to.width() / 3, to.height() / 4, to.width() / 2, to.height() / 2);
+    QVERIFY(sameBytes(source->drawnPart(to, part), drawn.copy(part)));
+}
+
+void TestResize::aMarksEdgesCarryNoDarkFringe_data() {
+    QTest::addColumn<QSize>("to");
+    QTest::newRow("shrunk 3.3 times") << QSize(30, 30);
+    QTest::newRow("shrunk a little") << QSize(77, 77);
+    QTest::newRow("enlarged") << QSize(250, 250);
+}
+
+// A red disc with a soft rim on pixels that are black where they are transparent: filtered
+// without premultiplying, the black would darken the rim.
+void TestResize::aMarksEdgesCarryNoDarkFringe() {
+    QFETCH(QSize, to);
+    const QRgb red = qRgb(200, 40, 40);
+    QImage disc(100, 100, QImage::Format_ARGB32);
+    for (int y = 0; y < 100; ++y)
+        for (int x = 0; x < 100; ++x) {
+            const double inside = 45 - std::hypot(x + 0.5 - 50, y + 0.5 - 50);
+            const int alpha = int(std::lround(std::clamp(inside / 3 + 0.5, 0.0, 1.0) * 255));
+            disc.setPixel(x, y, alpha ? qRgba(200, 40, 40, alpha) : qRgba(0, 0, 0, 0));
+        }
+    const QImage drawn = RasterMarkSource(disc, kWhite, 0)->drawn(to);
+    int rim = 0;
+    for (int y = 0; y < to.height(); ++y)
+        for (int x = 0; x < to.width(); ++x) {
+            const QRgb pixel = drawn.pixel(x, y);
+            if (qAlpha(pixel) == 0)
+                continue;
+            rim += qAlpha(pixel) < 255;
+            const int off =
+                std::max({std::abs(qRed(pixel) - qRed(red)), std::abs(qGreen(pixel) - qGreen(red)),
+                          std::abs(qBlue(pixel) - qBlue(red))});
+            QVERIFY2(off <= 1, qPrintable(QStringLiteral("%1,%2 alpha %3 off by %4")
+                                              .arg(x)
+                                              .arg(y)
+                                              .arg(qAlpha(pixel))
+                                              .arg(off)));
+        }
+    QVERIFY(rim > 0);
+    QCOMPARE(qAlpha(drawn.pixel(0, 0)), 0);
+    QCOMPARE(qAlpha(drawn.pixel(to.width() / 2, to.height() / 2)), 255);
 }
 
 void TestResize::jpegsAreReducedByTheirDecoderFirst() {

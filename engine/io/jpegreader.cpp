@@ -122,11 +122,15 @@ void JpegReader::readHeader() {
 
 void JpegReader::collectMetadata() {
     QByteArray photoshop;
+    QList<QByteArray> extendedXmp;
     for (jpeg_saved_marker_ptr marker = info_.marker_list; marker; marker = marker->next) {
         if (marker->marker == JPEG_APP0 + 1 && metadata_.exif.isEmpty())
             metadata_.exif = bodyAfter(marker, kExifPrefix);
         if (marker->marker == JPEG_APP0 + 1 && metadata_.xmp.isEmpty())
             metadata_.xmp = bodyAfter(marker, kXmpPrefix);
+        if (marker->marker == JPEG_APP0 + 1)
+            if (const QByteArray part = bodyAfter(marker, kJpegXmpExtensionPrefix); !part.isEmpty())
+                extendedXmp << part;
         if (marker->marker == JPEG_APP0 + 13)
             photoshop += bodyAfter(marker, kPhotoshopPrefix);
         if (marker->marker == JPEG_COM)
@@ -134,6 +138,9 @@ void JpegReader::collectMetadata() {
     }
     metadata_.density = DensityOf(info_);
     metadata_.iptc = iptcFromPhotoshop(photoshop);
+    metadata_.photoshop = photoshopWithoutIptc(photoshop);
+    if (!extendedXmp.isEmpty())
+        metadata_.extendedXmp = extendedXmpOf(metadata_.xmp, extendedXmp);
     JOCTET* icc = nullptr;
     unsigned int iccLength = 0;
     run([&] { jpeg_read_icc_profile(&info_, &icc, &iccLength); });

@@ -173,8 +173,16 @@ JpegMarkers markersFor(const PictureMetadata& metadata) {
     };
     add(JPEG_APP0 + 1, kExifPrefix, metadata.exif);
     add(JPEG_APP0 + 1, kXmpPrefix, metadata.xmp);
-    if (!metadata.iptc.isEmpty())
-        add(JPEG_APP0 + 13, kPhotoshopPrefix, photoshopFromIptc(metadata.iptc));
+    if (!metadata.xmp.isEmpty())
+        for (const QByteArray& part : metadata.extendedXmp)
+            add(JPEG_APP0 + 1, kJpegXmpExtensionPrefix, part);
+    const QByteArray photoshop =
+        metadata.photoshop +
+        (metadata.iptc.isEmpty() ? QByteArray() : photoshopFromIptc(metadata.iptc));
+    // Readers join the resources of consecutive APP13 segments again, as Photoshop splits them.
+    const qsizetype photoshopPart = kMarkerCapacity - kPhotoshopPrefix.size();
+    for (qsizetype at = 0; at < photoshop.size(); at += photoshopPart)
+        add(JPEG_APP0 + 13, kPhotoshopPrefix, photoshop.mid(at, photoshopPart));
     // A picture's comment is the one text a JPEG has a place of its own for.
     for (const PictureText& text : metadata.texts)
         if (text.key == kCommentKey)

@@ -11,8 +11,8 @@
 #include <array>
 #include <atomic>
 #include <csetjmp>
-#include <optional>
 #include <cstdio>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -99,8 +99,12 @@ struct JpegCompressor : JpegObject {
     jpeg_compress_struct info{};
 };
 
-// The metadata as the marker segments that carry it, each only when it fits in one; the colour
-// profile is written apart, split over several by libjpeg itself.
+// The namespace that opens each APP1 segment of a JPEG's extended XMP.
+inline const QByteArray kJpegXmpExtensionPrefix("http://ns.adobe.com/xmp/extension/\0", 35);
+
+// The metadata as the marker segments that carry it, each only when it fits in one, but for the
+// Photoshop resources, which go on in as many APP13 segments as they need; the colour profile is
+// written apart, split over several by libjpeg itself.
 using JpegMarkers = std::vector<std::pair<int, QByteArray>>;
 JpegMarkers markersFor(const PictureMetadata& metadata);
 // Sets the JFIF header's density before jpeg_start_compress; without one, libjpeg's 1:1.

@@ -2,6 +2,7 @@
 #include "engine/io/metadata.h"
 
 #include "engine/io/grayprofile.h"
+#include "engine/io/metadataparts.h"
 #include "engine/io/picturewriter.h"
 
 #include <QFile>
@@ -71,16 +72,6 @@ void lockXmpToolkit(void*, bool lock) {
         xmpToolkitLock.unlock();
 }
 
-// Exiv2's XMP toolkit is shared by every thread: it is set up once, with a lock around each use.
-// Exiv2's own warnings about odd maker notes would only clutter the output.
-void ensureExiv2() {
-    static const bool ready = [] {
-        Exiv2::LogMsg::setLevel(Exiv2::LogMsg::mute);
-        return Exiv2::XmpParser::initialize(lockXmpToolkit, nullptr);
-    }();
-    Q_UNUSED(ready);
-}
-
 const Exiv2::byte* bytesOf(const QByteArray& data) {
     return reinterpret_cast<const Exiv2::byte*>(data.constData());
 }
@@ -110,6 +101,14 @@ void replace(Data& data, const char* key, const Value& value) {
         *found = value;
 }
 
+// The camera's preview in a maker note shows the picture before its stamp, as the EXIF thumbnail
+// does: both go, and with the preview every tag that points at it.
+void eraseMakerNotePreviews(Exiv2::ExifData& data) {
+    for (auto datum = data.begin(); datum != data.end();)
+        datum = isMakerNotePreview(datum->groupName(), datum->tagName()) ? data.erase(datum)
+                                                                         : std::next(datum);
+}
+
 QByteArray exifForOutput(const QByteArray& exif, QSize size, bool keepOrientation) {
     Exiv2::ExifData data;
     const Exiv2::ByteOrder order = decodeExif(exif, data);
@@ -120,6 +119,7 @@ QByteArray exifForOutput(const QByteArray& exif, QSize size, bool keepOrientatio
     replace<Exiv2::ExifData, Exiv2::ExifKey>(data, "Exif.Photo.PixelYDimension",
                                              uint32_t(size.height()));
     Exiv2::ExifThumb(data).erase();
+    eraseMakerNotePreviews(data);
     return encodeExif(data, order);
 }
 
@@ -169,6 +169,16 @@ Exiv2::IptcData decodeIptc(const QByteArray& iptc) {
 }
 
 } // namespace
+
+// Exiv2's XMP toolkit is shared by every thread: it is set up once, with a lock around each use.
+// Exiv2's own warnings about odd maker notes would only clutter the output.
+void ensureExiv2() {
+    static const bool ready = [] {
+        Exiv2::LogMsg::setLevel(Exiv2::LogMsg::mute);
+        return Exiv2::XmpParser::initialize(lockXmpToolkit, nullptr);
+    }();
+    Q_UNUSED(ready);
+}
 
 int OrientationOf(const PictureMetadata& metadata) {
     if (metadata.exif.isEmpty())
@@ -227,6 +237,8 @@ PictureMetadata MetadataForOutput(const PictureMetadata& input, QSize size, bool
         return output;
     output.iptc = input.iptc;
     output.texts = input.texts;
+    output.photoshop = input.photoshop;
+    output.extendedXmp = input.extendedXmp;
     if (!input.exif.isEmpty())
         output.exif = guarded([&] { return exifForOutput(input.exif, size, keepOrientation); });
     if (!input.xmp.isEmpty())
@@ -365,6 +377,7 @@ QStringList exifTagsLeftOut(const QByteArray& input, const QByteArray& output) {
     for (const Exiv2::Exifdatum& datum : before) {
         const std::string key = datum.key();
         if (key.rfind("Exif.Thumbnail.", 0) != 0 &&
+            !isMakerNotePreview(datum.groupName(), datum.tagName()) &&
             after.findKey(Exiv2::ExifKey(key)) == after.end())
             missing << QString::fromStdString(key);
     }
@@ -389,6 +402,26 @@ QString NewerFormatName(PictureFormat format) {
 QString sizeText(qsizetype bytes) {
     return QStringLiteral("%1 KB").arg((bytes + 1023) / 1024);
 }
+
+// A JPEG copy carries the extension as it was; any other takes it into its one packet, which has
+// no limit of a segment. A pointer to an extension the copy does not carry goes.
+void fitExtendedXmp(PictureMetadata& output, PictureFormat format) {
+    if (output.xmp.isEmpty()) {
+        output.extendedXmp.clear();
+        return;
+    }
+    const auto changed = [&](const auto& change) {
+        const QByteArray xmp = guarded(change);
+        if (!xmp.isEmpty())
+            output.xmp = xmp;
+    };
+    if (format != PictureFormat::Jpeg && !output.extendedXmp.isEmpty()) {
+        changed([&] { return xmpJoinedWithExtension(output.xmp, output.extendedXmp); });
+        output.extendedXmp.clear();
+    }
+    if (output.extendedXmp.isEmpty() && output.xmp.contains("HasExtendedXMP"))
+        changed([&] { return xmpWithoutExtensionPointer(output.xmp); });
+}
 } // namespace
 
 QStringList FitMetadata(const PictureMetadata& input, PictureMetadata& output, PictureFormat format,
@@ -408,9 +441,12 @@ QStringList FitMetadata(const PictureMetadata& input, PictureMetadata& output, P
                      .arg(QLatin1String(what), sizeText(block.size()));
         block.clear();
     };
+    fitExtendedXmp(output, format);
     if (format == PictureFormat::Jpeg) {
         dropIf(output.exif, output.exif.size() > kLargestJpegExif, "EXIF");
         dropIf(output.xmp, output.xmp.size() > kLargestJpegXmp, "XMP");
+        if (output.xmp.isEmpty())
+            output.extendedXmp.clear();
         dropIf(output.iptc,
                !output.iptc.isEmpty() &&
                    photoshopFromIptc(output.iptc).size() > kLargestJpegPhotoshop,

@@ -23,8 +23,9 @@ int OrientationOfTransform(int quarterTurns, int mirror);
 void SetOrientation(PictureMetadata& metadata, int orientation);
 
 // The metadata for a stamped copy of the given (upright) size: orientation 1, pixel dimensions
-// updated, the EXIF preview thumbnail dropped. With strip, only the colour profile stays. A copy
-// stored turned as its input was keeps the orientation, and size is then the stored size.
+// updated, the EXIF preview thumbnail and any maker note's preview dropped with their pointers.
+// With strip, only the colour profile stays. A copy stored turned as its input was keeps the
+// orientation, and size is then the stored size.
 PictureMetadata MetadataForOutput(const PictureMetadata& input, QSize size, bool strip,
                                   bool keepOrientation = false);
 
@@ -34,6 +35,8 @@ PictureMetadata MetadataForOutput(const PictureMetadata& input, QSize size, bool
 // profile that libpng takes (not, for instance, the widespread faulty sRGB profile of 1998).
 // WebP, AVIF and JPEG XL hold no IPTC. EXIF tags that had to go to keep the EXIF within a segment
 // are named too.
+// A JPEG's extended XMP goes into a JPEG copy as it was; any other format takes its properties
+// into the one packet. Where nothing of it is left, the packet's pointer to it goes too.
 // With stripped, the copy was meant to carry no EXIF, which then goes without a note.
 QStringList FitMetadata(const PictureMetadata& input, PictureMetadata& output, PictureFormat format,
                         bool stripped = false);
@@ -43,6 +46,14 @@ QStringList FitMetadata(const PictureMetadata& input, PictureMetadata& output, P
 QByteArray iptcFromPhotoshop(const QByteArray& resources);
 // Photoshop image resources holding the IPTC data sets, as JPEG and PNG files carry them.
 QByteArray photoshopFromIptc(const QByteArray& iptc);
+
+// The Photoshop image resources a copy keeps as they were: all but the IPTC (rebuilt from the
+// IPTC data sets), its checksum and the thumbnails, which show the picture before its stamp.
+QByteArray photoshopWithoutIptc(const QByteArray& resources);
+
+// The parts of a JPEG's extended XMP whose GUID the packet's xmpNote:HasExtendedXMP names; none
+// when it names none.
+QList<QByteArray> extendedXmpOf(const QByteArray& xmp, const QList<QByteArray>& parts);
 
 // A "Raw profile type" text chunk's payload: a line naming the type, the length in decimal, then
 // the bytes in hexadecimal. Empty when the text is not one.

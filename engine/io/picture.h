@@ -51,13 +51,19 @@ struct PictureMetadata {
     QByteArray iptc; // IPTC-IIM data sets, as stored in a Photoshop 0x0404 resource
     QByteArray icc;  // the ICC colour profile
     QList<PictureText> texts;
+    // A JPEG's Photoshop image resources ("8BIM" blocks) but the IPTC one, rebuilt from iptc, and
+    // those that describe the picture as it was (thumbnails, the IPTC's checksum).
+    QByteArray photoshop;
+    // A JPEG's extended XMP: the bodies of the APP1 segments after their namespace (GUID, full
+    // length, offset, part), those whose GUID the packet's xmpNote:HasExtendedXMP names.
+    QList<QByteArray> extendedXmp;
     // Facts about the pixels themselves, kept even when the metadata is left out.
     std::optional<PixelDensity> density;
     PngColorChunks pngColor;
 
     bool isEmpty() const {
         return exif.isEmpty() && xmp.isEmpty() && iptc.isEmpty() && icc.isEmpty() &&
-               texts.isEmpty();
+               texts.isEmpty() && photoshop.isEmpty() && extendedXmp.isEmpty();
     }
 };
 

@@ -4,13 +4,8 @@
 
 #include <QRegularExpression>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 #include <algorithm>
 #include <cmath>
-#include <cstdint>
-#include <cstring>
 #include <map>
 #include <numbers>
 
@@ -82,38 +77,6 @@ Pixel Load(const uchar* bgra, bool premultiply) {
 
 uchar Byte(float value) {
     return uchar(std::clamp(value + 0.5f, 0.0f, 255.0f));
-}
-
-// An opaque row's bytes as floats, as Load gives them, four channels in one step.
-void LoadOpaque(const uchar* bgra, Pixel* pixels, int width) {
-#if defined(__SSE2__)
-    const __m128i zero = _mm_setzero_si128();
-    for (int x = 0; x < width; ++x) {
-        std::int32_t packed;
-        std::memcpy(&packed, bgra + x * kChannels, sizeof packed);
-        const __m128i bytes = _mm_unpacklo_epi8(_mm_cvtsi32_si128(packed), zero);
-        pixels[x] = Pixel(_mm_cvtepi32_ps(_mm_unpacklo_epi16(bytes, zero)));
-    }
-#else
-    for (int x = 0; x < width; ++x)
-        pixels[x] = Load(bgra + x * kChannels, false);
-#endif
-}
-
-// An opaque pixel's bytes, each channel rounded and clamped as Byte does, alpha 0xFF.
-void StoreOpaque(Pixel pixel, uchar* bgra) {
-#if defined(__SSE2__)
-    const __m128 rounded = _mm_add_ps(__m128(pixel), _mm_set1_ps(0.5f));
-    const __m128 clamped = _mm_min_ps(_mm_max_ps(rounded, _mm_setzero_ps()), _mm_set1_ps(255.0f));
-    const __m128i words = _mm_packs_epi32(_mm_cvttps_epi32(clamped), _mm_setzero_si128());
-    const std::int32_t packed = _mm_cvtsi128_si32(_mm_packus_epi16(words, words)) | 0xFF000000;
-    std::memcpy(bgra, &packed, sizeof packed);
-#else
-    bgra[0] = Byte(pixel[0]);
-    bgra[1] = Byte(pixel[1]);
-    bgra[2] = Byte(pixel[2]);
-    bgra[3] = 0xFF;
-#endif
 }
 } // namespace
 
@@ -272,81 +235,65 @@ const ResizeTaps& KeptTaps(int from, int to) {
 }
 } // namespace
 
-ResizingReader::ResizingReader(std::unique_ptr<PictureReader> source, QSize stored)
-    : source_(std::move(source)), size_(stored) {
-    const QSize from = source_->size();
-    across_ = KeptTaps(from.width(), size_.width());
-    down_ = KeptTaps(from.height(), size_.height());
+LanczosRows::LanczosRows(QSize from, QSize to, QRect part, bool alpha)
+    : across_(KeptTaps(from.width(), to.width())), down_(KeptTaps(from.height(), to.height())),
+      part_(part), alpha_(alpha) {
     inputRow_.resize(size_t(from.width()) * kChannels);
-    ring_.resize(size_t(down_.most) * size_t(size_.width()) * kChannels);
-    taps_.resize(size_t(down_.most));
-    band_.resize(size_t(kSourceBand) * size_t(from.width()) * kChannels);
+    ring_.resize(size_t(down_.most) * size_t(part.width()) * kChannels);
+    outputRow_.resize(size_t(part.width()) * kChannels);
+    filtered_ = part.isEmpty() ? 0 : down_.first[size_t(part.top())];
 }
 
-qint64 ResizingReader::filterBytes(QSize source, QSize stored) {
+qint64 LanczosRows::bytes(QSize from, QSize to, int partWidth) {
     const qint64 floatBytes = sizeof(float) * kChannels;
-    const double scale = double(source.height()) / std::max(1, stored.height());
+    const double scale = double(from.height()) / std::max(1, to.height());
     const qint64 ringRows = qint64(std::ceil(2 * kLobes * std::max(scale, 1.0))) + 2;
-    return floatBytes * (source.width() + (ringRows + 1) * stored.width()) +
-           qint64(kSourceBand) * source.width() * kChannels;
+    return floatBytes * (from.width() + (ringRows + 1) * partWidth);
 }
 
-qint64 ResizingReader::filterBytes() const {
-    return filterBytes(source_->size(), size_);
-}
-
-void ResizingReader::filterNextSourceRow() {
-    const int width = source_->size().width();
-    const qsizetype bytesPerLine = qsizetype(width) * kChannels;
-    if (filtered_ >= bandFirst_ + bandRows_) {
-        bandFirst_ = filtered_;
-        bandRows_ = std::min(kSourceBand, source_->size().height() - bandFirst_);
-        source_->readRows(band_.data(), bytesPerLine, bandRows_);
-    }
-    const uchar* row = band_.data() + (filtered_ - bandFirst_) * bytesPerLine;
+void LanczosRows::filterSourceRow(const uchar* row) {
+    const int width = int(inputRow_.size() / kChannels);
     auto* input = reinterpret_cast<Pixel*>(inputRow_.data());
-    if (source_->hasAlpha())
-        for (int x = 0; x < width; ++x)
-            input[x] = Load(row + x * kChannels, true);
-    else
-        LoadOpaque(row, input, width);
+    for (int x = 0; x < width; ++x)
+        input[x] = Load(row + x * kChannels, alpha_);
     auto* out =
-        reinterpret_cast<Pixel*>(ring_.data()) + qsizetype(filtered_ % down_.most) * size_.width();
-    const float* weights = across_.weights.data();
-    for (int x = 0; x < size_.width(); ++x, weights += across_.most) {
+        reinterpret_cast<Pixel*>(ring_.data()) + qsizetype(filtered_ % down_.most) * part_.width();
+    const float* weights = across_.weights.data() + size_t(part_.left()) * size_t(across_.most);
+    for (int x = part_.left(); x <= part_.right(); ++x, weights += across_.most) {
         const Pixel* from = input + across_.first[size_t(x)];
         Pixel sum = {0, 0, 0, 0};
         for (int k = 0; k < across_.count[size_t(x)]; ++k)
             sum += from[k] * weights[k];
-        out[x] = sum;
+        *out++ = sum;
     }
     ++filtered_;
 }
 
-void ResizingReader::makeRow(int y, uchar* row) {
+void LanczosRows::makeRow(int y, uchar* row, const SourceRow& source) {
     const int first = down_.first[size_t(y)];
     const int count = down_.count[size_t(y)];
     while (filtered_ < first + count)
-        filterNextSourceRow();
-    const int width = size_.width();
+        filterSourceRow(source(filtered_));
+    const int width = part_.width();
+    auto* out = reinterpret_cast<Pixel*>(outputRow_.data());
+    std::fill_n(out, width, Pixel{0, 0, 0, 0});
     const float* weights = down_.weights.data() + size_t(y) * size_t(down_.most);
-    for (int k = 0; k < count; ++k)
-        taps_[size_t(k)] = ring_.data() + qsizetype((first + k) % down_.most) * width * kChannels;
-    const bool alpha = source_->hasAlpha();
-    // Each output pixel sums its column of filtered rows in a register, in the rows' order, so
-    // the row is written once rather than once for every row it takes.
+    for (int k = 0; k < count; ++k) {
+        const Pixel* in = reinterpret_cast<const Pixel*>(ring_.data()) +
+                          qsizetype((first + k) % down_.most) * width;
+        const float weight = weights[k];
+        for (int x = 0; x < width; ++x)
+            out[x] += in[x] * weight;
+    }
     for (int x = 0; x < width; ++x) {
-        Pixel pixel = {0, 0, 0, 0};
-        for (int k = 0; k < count; ++k)
-            pixel += reinterpret_cast<const Pixel*>(taps_[size_t(k)])[x] * weights[k];
+        Pixel pixel = out[x];
         uchar* bytes = row + x * kChannels;
-        if (!alpha) {
-            StoreOpaque(pixel, bytes);
-            continue;
-        }
-        const uchar a = Byte(pixel[3]);
-        if (a != 0 && a != 0xFF) {
-            const float unmultiply = 255.0f / std::max(pixel[3], 1.0f);
+        const uchar a = alpha_ ? Byte(pixel[3]) : 0xFF;
+        // Any alpha that rounds to more than nothing holds the colour at its full strength: a
+        // faint rim pixel left darker would draw a dark fringe round the edge, and an alpha the
+        // filter's lobes carried above opaque would brighten it.
+        if (alpha_ && a != 0) {
+            const float unmultiply = 255.0f / pixel[3];
             pixel *= Pixel{unmultiply, unmultiply, unmultiply, 1.0f};
         }
         bytes[0] = Byte(pixel[0]);
@@ -356,11 +303,54 @@ void ResizingReader::makeRow(int y, uchar* row) {
     }
 }
 
+QImage LanczosResized(const QImage& argb, QSize size, QRect part) {
+    QImage resized(part.size(), QImage::Format_ARGB32);
+    if (resized.isNull() || part.isEmpty())
+        return resized;
+    LanczosRows filter(argb.size(), size, part, true);
+    const LanczosRows::SourceRow source = [&](int y) {
+        return argb.constScanLine(y);
+    };
+    for (int y = 0; y < part.height(); ++y)
+        filter.makeRow(part.top() + y, resized.scanLine(y), source);
+    return resized;
+}
+
+ResizingReader::ResizingReader(std::unique_ptr<PictureReader> source, QSize stored)
+    : source_(std::move(source)), size_(stored),
+      filter_(source_->size(), stored, QRect(QPoint(0, 0), stored), source_->hasAlpha()) {
+    band_.resize(size_t(kSourceBand) * size_t(source_->size().width()) * kChannels);
+}
+
+qint64 ResizingReader::filterBytes(QSize source, QSize stored) {
+    return LanczosRows::bytes(source, stored, stored.width()) +
+           qint64(kSourceBand) * source.width() * kChannels;
+}
+
+qint64 ResizingReader::filterBytes() const {
+    return filterBytes(source_->size(), size_);
+}
+
+const uchar* ResizingReader::sourceRow(int y) {
+    const qsizetype bytesPerLine = qsizetype(source_->size().width()) * kChannels;
+    while (y >= bandFirst_ + bandRows_) {
+        bandFirst_ += bandRows_;
+        bandRows_ = std::min(kSourceBand, source_->size().height() - bandFirst_);
+        if (bandRows_ <= 0)
+            failDataEndsEarly();
+        source_->readRows(band_.data(), bytesPerLine, bandRows_);
+    }
+    return band_.data() + (y - bandFirst_) * bytesPerLine;
+}
+
 void ResizingReader::readRows(uchar* rows, qsizetype bytesPerLine, int count) {
     if (count > size_.height() - made_)
         failDataEndsEarly();
+    const LanczosRows::SourceRow source = [this](int y) {
+        return sourceRow(y);
+    };
     for (int y = 0; y < count; ++y)
-        makeRow(made_++, rows + y * bytesPerLine);
+        filter_.makeRow(made_++, rows + y * bytesPerLine, source);
 }
 
 std::unique_ptr<PictureReader> ResizeReader(std::unique_ptr<PictureReader> reader,

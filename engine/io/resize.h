@@ -5,11 +5,15 @@
 
 #include "engine/io/picturereader.h"
 
+#include <QImage>
+#include <QRect>
 #include <QSize>
 #include <QString>
 
+#include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
 // How a run sizes its copies, in upright pixels.
 enum class ResizeKind {
@@ -59,11 +63,44 @@ struct ResizeTaps {
 };
 ResizeTaps LanczosTaps(int from, int to);
 
+// The separable Lanczos-3 filter, shared by pictures resized as they are read and by pictures
+// held whole (a mark sized for a picture): source rows are asked for by number, in rising order,
+// each filtered across as it is first needed into a ring of filtered rows, and the output rows of
+// the part `part` of the resized picture are made from that ring in any rising order. With alpha,
+// pixels are filtered premultiplied, so that no colour leaks out of transparent pixels and an
+// edge gets no dark fringe; every channel is clamped to a byte.
+class LanczosRows {
+public:
+    // Gives the source row of that number: 32-bit pixels, `from.width()` of them.
+    using SourceRow = std::function<const uchar*(int)>;
+
+    LanczosRows(QSize from, QSize to, QRect part, bool alpha);
+    // The output row `y` (of the whole resized picture, inside the part), part.width() pixels.
+    void makeRow(int y, uchar* row, const SourceRow& source);
+    // What the filter holds, in bytes: one source row, its ring of filtered rows and one output
+    // row, four floats a pixel.
+    static qint64 bytes(QSize from, QSize to, int partWidth);
+
+private:
+    void filterSourceRow(const uchar* row);
+
+    ResizeTaps across_;
+    ResizeTaps down_;
+    QRect part_;
+    bool alpha_;
+    std::vector<float> inputRow_;  // one source row
+    std::vector<float> ring_;      // down_.most filtered rows of the part's width
+    std::vector<float> outputRow_; // one output row of the part's width
+    int filtered_ = 0;             // the next source row to filter
+};
+
+// The part `part` of an ARGB32 picture (not premultiplied) resized to `size` by Lanczos-3,
+// filtered premultiplied; ARGB32 out. A null image when its pixels cannot be had.
+QImage LanczosResized(const QImage& argb, QSize size, QRect part);
+
 // Gives the reader's picture at the stored size `stored` (the stored orientation: a rule for an
-// upright picture turned by EXIF orientations 5 to 8 has its edges swapped here). Rows are made
-// by a separable Lanczos-3 filter: each input row filtered across as it is read, then each output
-// row from a ring of the filtered rows it needs. Pixels with their own transparency are filtered
-// premultiplied, so that no colour leaks out of transparent pixels.
+// upright picture turned by EXIF orientations 5 to 8 has its edges swapped here), made by
+// LanczosRows from the source's rows read a band at a time.
 class ResizingReader final : public PictureReader {
 public:
     ResizingReader(std::unique_ptr<PictureReader> source, QSize stored);
@@ -89,22 +126,15 @@ public:
     static qint64 filterBytes(QSize source, QSize stored);
 
 private:
-    void filterNextSourceRow();
-    void makeRow(int y, uchar* row);
+    const uchar* sourceRow(int y);
 
     std::unique_ptr<PictureReader> source_;
     QSize size_;
-    ResizeTaps across_;
-    ResizeTaps down_;
-    std::vector<float> inputRow_; // one source row, four floats a pixel
-    std::vector<float> ring_;     // down_.most filtered rows, four floats a pixel
-    // The filtered rows the output row being made takes, in order.
-    std::vector<const float*> taps_;
+    LanczosRows filter_;
     std::vector<uchar> band_; // source rows as read
     int bandFirst_ = 0;       // the source row at band_'s start
     int bandRows_ = 0;
-    int filtered_ = 0; // source rows filtered into the ring
-    int made_ = 0;     // output rows given
+    int made_ = 0; // output rows given
 };
 
 // The share of the target size that a decoder's own reduction (libjpeg's DCT scaling) must still

@@ -1,6 +1,7 @@
 // Marks from raster pictures (keyed), from SVG files and from pixels drawn for one picture.
 #include "engine/stamping/marksource.h"
 
+#include "engine/io/resize.h"
 #include "support/failure.h"
 
 #include <QFile>
@@ -86,8 +87,9 @@ QImage Transparent(QSize size) {
     return image;
 }
 
-// Pixels scaled over premultiplied pixels, so that no colour of a transparent pixel bleeds into
-// the edges: area averaging where the mark shrinks, interpolation where it grows.
+// Pixels sized by the Lanczos-3 filter that --resize uses for pictures, over premultiplied
+// pixels: thin lines of a logo made smaller stay lines instead of beating into moire, a logo made
+// larger stays sharp, and no colour of a transparent pixel bleeds into the edges.
 class PixelsSource : public MarkSource {
 public:
     explicit PixelsSource(QImage argb, QByteArray profile = {})
@@ -96,32 +98,16 @@ public:
     QImage ownPixels() const override { return pixels_; }
     QByteArray profile() const override { return profile_; }
 
-    QImage drawn(QSize size) const override {
-        if (size == pixels_.size())
-            return pixels_;
-        return Unpremultiplied(
-            premultiplied().scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation), size);
-    }
+    QImage drawn(QSize size) const override { return drawnPart(size, QRect(QPoint(0, 0), size)); }
 
     QImage drawnPart(QSize size, QRect visible) const override {
         if (size == pixels_.size())
-            return Checked(pixels_.copy(visible), visible.size());
-        QImage part = Transparent(visible.size());
-        QPainter painter(&part);
-        painter.setRenderHint(QPainter::SmoothPixmapTransform);
-        painter.setCompositionMode(QPainter::CompositionMode_Source);
-        painter.drawImage(QRectF(QPointF(-visible.x(), -visible.y()), QSizeF(size)),
-                          premultiplied());
-        painter.end();
-        return Unpremultiplied(part, visible.size());
+            return Checked(visible == pixels_.rect() ? pixels_ : pixels_.copy(visible),
+                           visible.size());
+        return Checked(LanczosResized(pixels_, size, visible), visible.size());
     }
 
 private:
-    QImage premultiplied() const {
-        return Checked(pixels_.convertToFormat(QImage::Format_ARGB32_Premultiplied),
-                       pixels_.size());
-    }
-
     QImage pixels_;
     QByteArray profile_;
 };

@@ -34,8 +34,8 @@ public:
 // A raster picture as a mark. One without transparency of its own has every pixel of exactly the
 // transparent colour made fully transparent (and, with a key tolerance, the colours near it
 // partly), so that leaving out the key and blending by alpha are one and the same operation. One
-// whose alpha says what is transparent is blended by that alpha alone. Shrunk by area averaging,
-// enlarged by smooth interpolation. Its colours are in the profile given, sRGB when it is empty.
+// whose alpha says what is transparent is blended by that alpha alone. Sized by Lanczos-3 over
+// premultiplied pixels. Its colours are in the profile given, sRGB when it is empty.
 std::shared_ptr<const MarkSource> RasterMarkSource(const QImage& picture, BgrColor transparent,
                                                    int keyTolerance,
                                                    const QByteArray& profile = {});
