@@ -8,6 +8,7 @@
 namespace {
 constexpr qint64 kMegabyte = 1024 * 1024;
 constexpr qint64 kPixelBytes = 4;
+constexpr qint64 kSixteenBitPixelBytes = 8;
 // Codec state that does not grow with the picture: Huffman and quantisation tables, zlib's
 // window and hash chains, libjpeg's pools.
 constexpr qint64 kCodecFixedBytes = 4 * kMegabyte;
@@ -124,11 +125,23 @@ qint64 ResizeNeed(const PictureReader& reader) {
 qint64 WholeNeed(const PictureReader& reader, PictureFormat output) {
     const bool turned = reader.orientation() != 1;
     const bool flattened = reader.hasAlpha() && !KeepsAlpha(output);
-    const double perPixel = kPixelBytes + DecoderBytesPerPixel(reader) +
-                            (turned ? kPixelBytes : 0) + (flattened ? kPixelBytes : 0) +
-                            EncoderBytesPerPixel(output);
+    // A picture of 16 bits a channel is held at 8 bytes a pixel, and so are its turned and
+    // flattened copies; a copy of 8 bits is converted from it besides.
+    const bool sixteen = reader.depth() == 16;
+    const qint64 held = sixteen ? kSixteenBitPixelBytes : kPixelBytes;
+    const double perPixel = double(held) + DecoderBytesPerPixel(reader) + (turned ? held : 0) +
+                            (flattened ? held : 0) + EncoderBytesPerPixel(output) +
+                            (sixteen && !KeepsSixteenBits(output) ? kPixelBytes : 0);
     return qint64(perPixel * double(Pixels(reader.size()))) + StreamNeed(reader.size()) +
            ResizeNeed(reader);
+}
+
+qint64 ShownNeed(const PictureReader& reader) {
+    return reader.depth() == 16 ? kPixelBytes * Pixels(reader.size()) : 0;
+}
+
+qint64 PaletteNeed(const PictureReader& reader) {
+    return Pixels(reader.size());
 }
 
 qint64 LosslessNeed(const PictureReader& reader, qint64 fileBytes) {

@@ -2,6 +2,7 @@
 #include "engine/run/stampfile.h"
 
 #include "engine/io/metadata.h"
+#include "engine/io/palette.h"
 #include "engine/io/picturefacts.h"
 #include "engine/io/picturereader.h"
 #include "engine/io/picturewriter.h"
@@ -49,6 +50,8 @@ struct Encoding {
     JpegSettings jpeg;
     PictureMetadata metadata;
     QStringList notes; // what of the metadata the copy's format could not hold
+    // A palette picture's colours, which its PNG copy keeps when the stamped colours fit.
+    QList<QRgb> palette;
 };
 
 // The marks of one picture, finished for it, each with the places of its copies.
@@ -88,7 +91,10 @@ QImage WholeStamp(PictureReader& reader, OutputFile& file, const OutputPlan& out
     for (const StampPlan& plan : plans)
         StampImage(picture, plan);
     stage = Stage::Write;
-    WritePicture(picture, output.format, file, encoding.jpeg, encoding.metadata);
+    const QImage indexed =
+        encoding.palette.isEmpty() ? QImage() : IndexedOn(picture, encoding.palette);
+    WritePicture(indexed.isNull() ? picture : indexed, output.format, file, encoding.jpeg,
+                 encoding.metadata);
     return picture;
 }
 
@@ -213,10 +219,21 @@ struct PictureWay {
     }
 };
 
+// Whether the picture's PNG copy may keep its palette: its colours are counted once it is
+// stamped whole, which a palette picture is small enough for, short of the ceiling on whole
+// pictures (beyond it, the copy streams as RGB).
+bool KeepsPalette(const StampRequest& request, const PictureReader& reader) {
+    return request.output.format == PictureFormat::Png && !reader.palette().isEmpty() &&
+           PixelCount(reader.size()) <= request.maxPixels;
+}
+
 qint64 PictureNeed(const StampRequest& request, const PictureReader& reader,
                    const LosslessJpeg* lossless, PictureWay& way) {
-    const qint64 normal = way.streams ? StreamNeed(reader, request.output.format)
-                                      : WholeNeed(reader, request.output.format);
+    const qint64 normal = way.streams
+                              ? StreamNeed(reader, request.output.format)
+                              : WholeNeed(reader, request.output.format) +
+                                    (request.wantPicture ? ShownNeed(reader) : 0) +
+                                    (KeepsPalette(request, reader) ? PaletteNeed(reader) : 0);
     qint64 mark = 0;
     for (const MarkWay& markWay : way.marks)
         mark += MarkNeed(markWay.visible.size());
@@ -288,6 +305,7 @@ PictureWay WayFor(const StampRequest& request, const PictureReader& reader,
     way.upright = OrientedSize(reader.size(), reader.orientation());
     const PictureFormat format = request.output.format;
     way.streams = !request.wantPicture && reader.canStream() && reader.orientation() == 1 &&
+                  !KeepsPalette(request, reader) &&
                   (format == PictureFormat::Jpeg || format == PictureFormat::Png ||
                    (format == PictureFormat::Webp && WritesFormat(format)));
     const QRect picture(QPoint(0, 0), way.upright);
@@ -384,7 +402,9 @@ void StampAndCommit(const StampRequest& request, PictureReader& reader, StampRes
     stage = Stage::Write;
     MakeOutputFolder(request.folderToMake);
     OutputFile file(request.output.path);
-    const Encoding encoding = lossless ? Encoding{} : EncodingFor(request, reader, way.upright);
+    Encoding encoding = lossless ? Encoding{} : EncodingFor(request, reader, way.upright);
+    if (!streams && KeepsPalette(request, reader))
+        encoding.palette = reader.palette();
     QImage picture;
     stage = Stage::Decode;
     const std::unique_ptr<FrameSequence> frames =
@@ -410,7 +430,8 @@ void StampAndCommit(const StampRequest& request, PictureReader& reader, StampRes
             result.notes << kMarkNotRecordedNote.arg(kMarksFileName, reason);
     }
     if (request.wantPicture)
-        result.picture = lossless ? WrittenPicture(request) : FlattenOntoWhite(std::move(picture));
+        result.picture =
+            lossless ? WrittenPicture(request) : EightBits(FlattenOntoWhite(std::move(picture)));
 }
 } // namespace
 
@@ -424,8 +445,13 @@ StampResult StampFile(const StampRequest& request, RunWatermark& watermark) {
                             ? std::min(request.maxPixels, request.budget->total() / kBytesPerPixel)
                             : request.maxPixels);
         std::unique_ptr<PictureReader> reader = PictureReader::open(request.inputPath);
+        // A picture of 16 bits a channel is stamped at 16 bits, whole, for a copy that keeps
+        // them; a copy of 8 bits, or a resized one, takes its rows at 8 bits as they come.
+        const bool resizes = request.choices && request.choices->resize.resizes();
+        if (!KeepsSixteenBits(request.output.format) || resizes)
+            reader->useEightBits();
         // The marks are sized and placed on the picture as it is published.
-        if (request.choices && request.choices->resize.resizes())
+        if (resizes)
             reader = ResizeReader(std::move(reader), request.choices->resize);
         // A picture decoded whole before it is made smaller is held at its own size.
         if (const auto* resizing = dynamic_cast<const ResizingReader*>(reader.get());
