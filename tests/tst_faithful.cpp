@@ -59,6 +59,17 @@ QList<FaithfulCase> Cases() {
                  }
              QCOMPARE(marked, 8); // the mark's red line
          }},
+        // Beyond the ceiling on whole pictures, a 16-bit PNG streams at 8 bits as it always could.
+        {"deep16-beyond.png",
+         [](const QString& path) {
+             QImage deep(60, 40, QImage::Format_RGBX64);
+             deep.fill(QColor(90, 120, 150));
+             WriteImage(deep, path, "png");
+         },
+         {"--max-megapixels", "0.001"},
+         [](const QString&, const QString& copy) {
+             QCOMPARE(uchar(readFile(copy).at(24)), uchar(8)); // bit depth
+         }},
         // A palette picture's copy stays a palette, its colours in their order, the mark's after.
         {"palette.png",
          [](const QString& path) {

@@ -433,6 +433,15 @@ void StampAndCommit(const StampRequest& request, PictureReader& reader, StampRes
         result.picture =
             lossless ? WrittenPicture(request) : EightBits(FlattenOntoWhite(std::move(picture)));
 }
+// A picture of 16 bits a channel is stamped at 16 bits, whole, for a copy that keeps them; a copy
+// of 8 bits or a resized one, and a picture too large to hold whole (which streams as it always
+// could), take its rows at 8 bits as they come.
+bool KeepsDepth(const StampRequest& request, const PictureReader& reader, bool resizes) {
+    const PictureFormat format = request.output.format;
+    return reader.depth() > 8 && KeepsSixteenBits(format) && !resizes &&
+           PixelCount(reader.size()) <= request.maxPixels &&
+           (!request.budget || WholeNeed(reader, format) <= request.budget->total());
+}
 } // namespace
 
 StampResult StampFile(const StampRequest& request, RunWatermark& watermark) {
@@ -445,10 +454,8 @@ StampResult StampFile(const StampRequest& request, RunWatermark& watermark) {
                             ? std::min(request.maxPixels, request.budget->total() / kBytesPerPixel)
                             : request.maxPixels);
         std::unique_ptr<PictureReader> reader = PictureReader::open(request.inputPath);
-        // A picture of 16 bits a channel is stamped at 16 bits, whole, for a copy that keeps
-        // them; a copy of 8 bits, or a resized one, takes its rows at 8 bits as they come.
         const bool resizes = request.choices && request.choices->resize.resizes();
-        if (!KeepsSixteenBits(request.output.format) || resizes)
+        if (!KeepsDepth(request, *reader, resizes))
             reader->useEightBits();
         // The marks are sized and placed on the picture as it is published.
         if (resizes)
