@@ -269,7 +269,8 @@ bool sameBytes(const QImage& a, const QImage& b) {
     if (a.size() != b.size() || a.format() != b.format())
         return false;
     for (int y = 0; y < a.height(); ++y)
-        if (std::memcmp(a.constScanLine(y), b.constScanLine(y), size_t(a.width()) * 4) != 0)
+        if (std::memcmp(a.constScanLine(y), b.constScanLine(y),
+                        size_t(a.width()) * size_t(a.depth()) / 8) != 0)
             return false;
     return true;
 }

@@ -113,7 +113,8 @@ private:
     qint64 capacity_;
 };
 
-// Compares every byte, the alpha byte of RGB32 included, which QImage's own comparison skips.
+// Compares every byte, the alpha byte of RGB32 included, which QImage's own comparison skips;
+// 16-bit pictures too.
 bool sameBytes(const QImage& a, const QImage& b);
 // The mean difference per colour channel; pixels of alpha 0 count as equal whatever their colour.
 double meanError(const QImage& a, const QImage& b);

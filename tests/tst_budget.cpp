@@ -2,6 +2,7 @@
 // the part of a scaled mark made for a picture it reaches beyond.
 #include "engine/io/plausible.h"
 #include "engine/run/budget.h"
+#include "engine/run/memoryneed.h"
 #include "engine/run/stampfile.h"
 #include "engine/stamping/stamp.h"
 #include "support/failure.h"
@@ -45,6 +46,7 @@ private slots:
     void boundHoldsEveryRealPicture();
     void boundRefusesWhatNoFileHolds_data();
     void boundRefusesWhatNoFileHolds();
+    void sixteenBitPicturesCountTheirBytes();
     void markPartMatchesWholeMark_data();
     void markPartMatchesWholeMark();
     void markBeyondNarrowPictureLandsWhereWholeOneWould_data();
@@ -192,6 +194,27 @@ void TestBudget::boundRefusesWhatNoFileHolds() {
     coding.progressive = progressive;
     coding.fileBytes = fileBytes;
     QCOMPARE(MostPixelsHeld(coding), most);
+}
+
+// A picture of 16 bits a channel held whole takes 8 bytes a pixel, its copies too; asked for 8
+// bits it streams like any PNG.
+void TestBudget::sixteenBitPicturesCountTheirBytes() {
+    const QImage photo = photoLike(300, 200);
+    writeFile(made_.filePath("eight.png"), encoded(photo, PictureFormat::Png));
+    writeFile(made_.filePath("deep.png"),
+              encoded(photo.convertToFormat(QImage::Format_RGBX64), PictureFormat::Png));
+    const auto eight = PictureReader::open(made_.filePath("eight.png"));
+    auto deep = PictureReader::open(made_.filePath("deep.png"));
+    QCOMPARE(deep->depth(), 16);
+    const qint64 pixels = 300 * 200;
+    QCOMPARE(WholeNeed(*deep, PictureFormat::Png) - WholeNeed(*eight, PictureFormat::Png),
+             4 * pixels);
+    // Made 8 bits for a JPEG copy: the 16-bit picture and the 8-bit one converted from it.
+    QCOMPARE(WholeNeed(*deep, PictureFormat::Jpeg) - WholeNeed(*eight, PictureFormat::Jpeg),
+             8 * pixels);
+    deep->useEightBits();
+    QVERIFY(deep->canStream());
+    QCOMPARE(WholeNeed(*deep, PictureFormat::Png), WholeNeed(*eight, PictureFormat::Png));
 }
 
 void TestBudget::markPartMatchesWholeMark_data() {

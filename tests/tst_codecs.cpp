@@ -2,6 +2,7 @@
 // and by the whole-picture decode), truncated and hostile files, metadata carried into every
 // output format, JPEG tables, banded writing and failing devices.
 #include "engine/io/grayprofile.h"
+#include "engine/io/palette.h"
 #include "engine/io/picture.h"
 #include "engine/run/outputfile.h"
 #include "engine/stamping/surface.h"
@@ -56,6 +57,11 @@ private slots:
     void jpegPixelsEqualQt_data();
     void jpegPixelsEqualQt();
     void pngSuiteEqualsQt();
+    void sixteenBitPngKeepsEveryLevel_data();
+    void sixteenBitPngKeepsEveryLevel();
+    void paletteHoldsTheStampedColours_data();
+    void paletteHoldsTheStampedColours();
+    void palettePngRoundTrip();
     void formatFollowsContent();
 
     void cutPictureFails_data();
@@ -144,7 +150,7 @@ void TestCodecs::jpegPixelsEqualQt() {
 // Every valid file decodes to Qt's pixels, transparency included; every corrupt one is refused.
 // 16-bit samples are rounded to 8 bits as Qt rounds them, so those files compare exactly too.
 void TestCodecs::pngSuiteEqualsQt() {
-    int valid = 0, corrupt = 0;
+    int valid = 0, corrupt = 0, sixteen = 0;
     QStringList differing;
     for (const QString& name : QDir(kSuite).entryList({QStringLiteral("*.png")}, QDir::Files)) {
         const QString file = QDir(kSuite).filePath(name);
@@ -158,16 +164,29 @@ void TestCodecs::pngSuiteEqualsQt() {
             ++corrupt;
             continue;
         }
-        QImage decoded;
+        QImage decoded, deep;
         bool alpha = false;
         const QString failure = failureOf([&] {
             auto reader = PictureReader::open(file);
             alpha = reader->hasAlpha();
+            if (reader->depth() == 16) {
+                deep = reader->readAll();
+                reader = PictureReader::open(file);
+            }
+            reader->useEightBits();
             decoded = reader->readAll();
         });
         QVERIFY2(failure.isEmpty(), qPrintable(name + ": " + failure));
         if (!sameBytes(visible(decoded), visible(qtDecode(file, alpha))))
             differing << name;
+        // Kept at 16 bits, every level is Qt's own 16-bit decode.
+        if (!deep.isNull()) {
+            QCOMPARE(deep.format(), QImage::Format_RGBA64);
+            const QImage qt = QImage(file).convertToFormat(QImage::Format_RGBA64);
+            if (!sameBytes(deep, qt))
+                differing << name + QStringLiteral(" at 16 bits");
+            ++sixteen;
+        }
         QVERIFY2(sameBytes(readInBands(file, 5), decoded), qPrintable(name));
         QImage whole;
         QVERIFY2(failureOf([&] { whole = LoadPicture(file); }).isEmpty(), qPrintable(name));
@@ -176,9 +195,120 @@ void TestCodecs::pngSuiteEqualsQt() {
     }
     QCOMPARE(valid, 161);
     QCOMPARE(corrupt, 14);
+    QCOMPARE(sixteen, 33);
     // Qt ignores the transparent colour of 16-bit truecolour files; libpng applies it.
-    QCOMPARE(differing,
-             (QStringList{QStringLiteral("tbbn2c16.png"), QStringLiteral("tbgn2c16.png")}));
+    QCOMPARE(
+        differing,
+        (QStringList{QStringLiteral("tbbn2c16.png"), QStringLiteral("tbbn2c16.png at 16 bits"),
+                     QStringLiteral("tbgn2c16.png"), QStringLiteral("tbgn2c16.png at 16 bits")}));
+}
+
+namespace {
+// A picture of 16 bits a channel at levels no 8-bit picture has; with alpha from clear to opaque.
+QImage DeepPicture(QImage::Format format) {
+    QImage deep(37, 23, format);
+    for (int y = 0; y < deep.height(); ++y) {
+        auto* line = reinterpret_cast<QRgba64*>(deep.scanLine(y));
+        for (int x = 0; x < deep.width(); ++x)
+            line[x] = QRgba64::fromRgba64(
+                quint16(x * 1777 + y), quint16(65535 - x * y * 71), quint16(y * 2843 + 1),
+                deep.hasAlphaChannel() ? quint16(x * 65535 / 36) : quint16(65535));
+    }
+    return deep;
+}
+
+// A PNG's bit depth and colour type, from its header.
+std::pair<int, int> PngKind(const QByteArray& png) {
+    return {uchar(png.at(24)), uchar(png.at(25))};
+}
+} // namespace
+
+void TestCodecs::sixteenBitPngKeepsEveryLevel_data() {
+    QTest::addColumn<QImage::Format>("format");
+    QTest::addColumn<int>("colorType");
+    QTest::newRow("RGBA") << QImage::Format_RGBA64 << 6;
+    QTest::newRow("RGB") << QImage::Format_RGBX64 << 2;
+}
+
+void TestCodecs::sixteenBitPngKeepsEveryLevel() {
+    QFETCH(QImage::Format, format);
+    QFETCH(int, colorType);
+    const QImage deep = DeepPicture(format);
+    const QByteArray png = encoded(deep, PictureFormat::Png);
+    QCOMPARE(PngKind(png), std::make_pair(16, colorType));
+    const QString file = writeSample(QStringLiteral("deep.png"), png);
+    // Qt reads what was written, level for level.
+    QCOMPARE(QImage(file).convertToFormat(format), deep);
+    auto reader = PictureReader::open(file);
+    QCOMPARE(reader->depth(), 16);
+    QVERIFY(!reader->canStream());
+    QCOMPARE(reader->hasAlpha(), deep.hasAlphaChannel());
+    QImage read = reader->readAll();
+    QCOMPARE(read.format(), QImage::Format_RGBA64);
+    QVERIFY(read.reinterpretAsFormat(format));
+    QCOMPARE(read, deep);
+    // For a copy of 8 bits, the rows stream rounded as Qt rounds them.
+    auto eight = PictureReader::open(file);
+    eight->useEightBits();
+    QCOMPARE(eight->depth(), 8);
+    QVERIFY(eight->canStream());
+    QVERIFY(sameBytes(visible(eight->readAll()), visible(qtDecode(file, deep.hasAlphaChannel()))));
+}
+
+void TestCodecs::paletteHoldsTheStampedColours_data() {
+    QTest::addColumn<QList<QRgb>>("palette");
+    QTest::addColumn<QList<QRgb>>("shown");
+    QTest::addColumn<QList<QRgb>>("expected"); // empty: no palette holds them
+    const QRgb red = qRgb(255, 0, 0), green = qRgb(0, 255, 0), blue = qRgb(0, 0, 255);
+    const QRgb clear = qRgba(10, 20, 30, 0), mark = qRgb(220, 20, 20);
+    QTest::newRow("its own colours keep the palette, unused ones too")
+        << QList<QRgb>{blue, clear, red, green} << QList<QRgb>{red, clear, red}
+        << QList<QRgb>{blue, clear, red, green};
+    QTest::newRow("a new colour comes last")
+        << QList<QRgb>{blue, red} << QList<QRgb>{red, mark, blue, mark}
+        << QList<QRgb>{blue, red, mark};
+    QList<QRgb> full;
+    for (int i = 0; i < 256; ++i)
+        full << qRgb(i, 255 - i, 7);
+    QList<QRgb> fullUsed{full[3], full[9], mark};
+    QTest::newRow("a full palette gives up the colours no longer shown")
+        << full << QList<QRgb>{full[9], mark, full[3]} << fullUsed;
+    QList<QRgb> many = full;
+    many << mark;
+    QTest::newRow("257 colours shown") << full << many << QList<QRgb>{};
+}
+
+void TestCodecs::paletteHoldsTheStampedColours() {
+    QFETCH(QList<QRgb>, palette);
+    QFETCH(QList<QRgb>, shown);
+    QFETCH(QList<QRgb>, expected);
+    QImage picture(int(shown.size()), 1, QImage::Format_ARGB32);
+    for (int x = 0; x < picture.width(); ++x)
+        picture.setPixel(x, 0, shown[x]);
+    const QImage indexed = IndexedOn(picture, palette);
+    if (expected.isEmpty()) {
+        QVERIFY(indexed.isNull());
+        return;
+    }
+    QCOMPARE(indexed.colorTable(), expected);
+    QVERIFY(sameBytes(indexed.convertToFormat(QImage::Format_ARGB32), picture));
+}
+
+// A palette PNG written in the fewest bits its colours need, and read back with its palette.
+void TestCodecs::palettePngRoundTrip() {
+    QImage picture(29, 11, QImage::Format_ARGB32);
+    const QList<QRgb> colors{qRgba(0, 0, 0, 0), qRgb(250, 250, 250), qRgba(200, 0, 0, 128)};
+    for (int y = 0; y < picture.height(); ++y)
+        for (int x = 0; x < picture.width(); ++x)
+            picture.setPixel(x, y, colors[(x * y + x) % 3]);
+    const QImage indexed = IndexedOn(picture, colors);
+    const QByteArray png = encoded(indexed, PictureFormat::Png);
+    QCOMPARE(PngKind(png), std::make_pair(2, 3));
+    const QString file = writeSample(QStringLiteral("palette.png"), png);
+    auto reader = PictureReader::open(file);
+    QCOMPARE(reader->palette(), colors);
+    QVERIFY(reader->hasAlpha());
+    QVERIFY(sameBytes(reader->readAll(), picture));
 }
 
 void TestCodecs::formatFollowsContent() {

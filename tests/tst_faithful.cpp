@@ -329,6 +329,79 @@ QList<FaithfulCase> Cases() {
              QVERIFY(!xmp.contains("HasExtendedXMP"));
              QVERIFY(xmp.contains(
                  ExtendedXmpSample::keyword(ExtendedXmpSample::keywords - 1).toLatin1()));
+        // 16 bits a channel kept: every level the mark leaves alone, bit for bit.
+        {"deep16.png",
+         [](const QString& path) {
+             QImage deep(60, 40, QImage::Format_RGBX64);
+             for (int y = 0; y < deep.height(); ++y)
+                 for (int x = 0; x < deep.width(); ++x)
+                     reinterpret_cast<QRgba64*>(deep.scanLine(y))[x] = QRgba64::fromRgba64(
+                         quint16(x * 1091 + y), quint16(y * 1601 + 3), quint16(x * y * 29), 65535);
+             WriteImage(deep, path, "png");
+         },
+         {},
+         [](const QString& input, const QString& copy) {
+             const QByteArray bytes = readFile(copy);
+             QCOMPARE(uchar(bytes.at(24)), uchar(16)); // bit depth
+             QCOMPARE(uchar(bytes.at(25)), uchar(2));  // RGB
+             const QImage before = QImage(input).convertToFormat(QImage::Format_RGBA64);
+             const QImage after = QImage(copy).convertToFormat(QImage::Format_RGBA64);
+             QCOMPARE(after.size(), before.size());
+             int marked = 0;
+             for (int y = 0; y < before.height(); ++y)
+                 for (int x = 0; x < before.width(); ++x) {
+                     const QRgba64 was = reinterpret_cast<const QRgba64*>(before.scanLine(y))[x];
+                     const QRgba64 is = reinterpret_cast<const QRgba64*>(after.scanLine(y))[x];
+                     if (quint64(was) == quint64(is))
+                         continue;
+                     QCOMPARE(quint64(is), quint64(QRgba64::fromRgba(220, 20, 20, 255)));
+                     ++marked;
+                 }
+             QCOMPARE(marked, 8); // the mark's red line
+         }},
+        // Beyond the ceiling on whole pictures, a 16-bit PNG streams at 8 bits as it always could.
+        {"deep16-beyond.png",
+         [](const QString& path) {
+             QImage deep(60, 40, QImage::Format_RGBX64);
+             deep.fill(QColor(90, 120, 150));
+             WriteImage(deep, path, "png");
+         },
+         {"--max-megapixels", "0.001"},
+         [](const QString&, const QString& copy) {
+             QCOMPARE(uchar(readFile(copy).at(24)), uchar(8)); // bit depth
+         }},
+        // A palette picture's copy stays a palette, its colours in their order, the mark's after.
+        {"palette.png",
+         [](const QString& path) {
+             QImage indexed(120, 80, QImage::Format_Indexed8);
+             QList<QRgb> colors;
+             for (int i = 0; i < 32; ++i)
+                 colors << qRgb(i * 8, 255 - i * 8, (i * 40) % 256);
+             indexed.setColorTable(colors);
+             for (int y = 0; y < indexed.height(); ++y)
+                 for (int x = 0; x < indexed.width(); ++x)
+                     indexed.setPixel(x, y, uint((x / 7 + y / 5) % 32));
+             WriteImage(indexed, path, "png");
+         },
+         {},
+         [](const QString& input, const QString& copy) {
+             const QByteArray bytes = readFile(copy);
+             QCOMPARE(uchar(bytes.at(25)), uchar(3)); // palette
+             QVERIFY2(bytes.size() < readFile(input).size() * 3 / 2,
+                      qPrintable(QString::number(bytes.size())));
+             const QList<QRgb> before = PictureReader::open(input)->palette();
+             const QList<QRgb> after = PictureReader::open(copy)->palette();
+             QCOMPARE(after, QList<QRgb>(before) << qRgb(220, 20, 20));
+             const QImage was = QImage(input).convertToFormat(QImage::Format_RGB32);
+             const QImage is = QImage(copy).convertToFormat(QImage::Format_RGB32);
+             int marked = 0;
+             for (int y = 0; y < was.height(); ++y)
+                 for (int x = 0; x < was.width(); ++x)
+                     if (was.pixel(x, y) != is.pixel(x, y)) {
+                         QCOMPARE(is.pixel(x, y), qRgb(220, 20, 20));
+                         ++marked;
+                     }
+             QCOMPARE(marked, 8);
          }},
     };
 }

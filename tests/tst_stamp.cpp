@@ -21,6 +21,30 @@ QImage AlphaGradient(QRgb color) {
             mark.setPixel(x, y, qRgba(qRed(color), qGreen(color), qBlue(color), x));
     return mark;
 }
+
+// An 8-bit picture's 16-bit twin: every level times 257, opaque ones RGBX64.
+QImage Sixteen(const QImage& eight) {
+    return eight.convertToFormat(eight.hasAlphaChannel() ? QImage::Format_RGBA64
+                                                         : QImage::Format_RGBX64);
+}
+
+// Whether each channel of a 16-bit pixel lies within half an 8-bit level (and its own rounding)
+// of the 8-bit pixel scaled up.
+bool WithinAnEightBitStep(QRgba64 deep, QRgb eight) {
+    const auto near = [](int sixteen, int level) {
+        return std::abs(sixteen - level * 257) <= 129;
+    };
+    return near(deep.red(), qRed(eight)) && near(deep.green(), qGreen(eight)) &&
+           near(deep.blue(), qBlue(eight)) && near(deep.alpha(), qAlpha(eight));
+}
+
+QRgba64 Pixel64(const QImage& image, int x, int y) {
+    return reinterpret_cast<const QRgba64*>(image.constScanLine(y))[x];
+}
+
+void SetPixel64(QImage& image, int x, int y, QRgba64 pixel) {
+    reinterpret_cast<QRgba64*>(image.scanLine(y))[x] = pixel;
+}
 } // namespace
 
 class TestStamp : public QObject {
@@ -28,6 +52,9 @@ class TestStamp : public QObject {
 
 private slots:
     void softEdgesBlendWithoutAHalo_data();
+    void sixteenBitsBlendAsEightDo_data();
+    void sixteenBitsBlendAsEightDo();
+    void sixteenBitsFlattenOntoWhite();
     void softEdgesBlendWithoutAHalo();
     void transparentAreasStayTransparentWhateverTheKey();
     void keyLeavesOutOnlyWhereNoAlphaSaysSo_data();
@@ -75,6 +102,70 @@ void TestStamp::softEdgesBlendWithoutAHalo() {
                 !lighterThanBoth(qBlue(pixel), qBlue(markColor), qBlue(imageColor)));
     }
     QCOMPARE(image.pixel(5, 1), imageColor);
+}
+
+void TestStamp::sixteenBitsBlendAsEightDo_data() {
+    QTest::addColumn<QRgb>("markColor");
+    QTest::addColumn<int>("opacity");
+    QTest::addColumn<QRgb>("imageColor");
+    QTest::newRow("dark logo on a light photo") << qRgb(20, 30, 40) << 100 << qRgb(200, 180, 160);
+    QTest::newRow("white at half strength") << qRgb(255, 255, 255) << 50 << qRgb(10, 60, 90);
+    QTest::newRow("red on a half-transparent ground")
+        << qRgb(230, 0, 0) << 100 << qRgba(0, 140, 0, 128);
+    QTest::newRow("blue at 30 % on a clear ground")
+        << qRgb(0, 0, 255) << 30 << qRgba(90, 90, 90, 0);
+    QTest::newRow("grey on a nearly clear ground")
+        << qRgb(128, 128, 128) << 80 << qRgba(250, 5, 70, 3);
+}
+
+// The mark's every alpha from 0 to 255 blended at 16 bits lands where the 8-bit blend does;
+// pixels it does not reach, and those under its clear pixels, keep every bit.
+void TestStamp::sixteenBitsBlendAsEightDo() {
+    QFETCH(QRgb, markColor);
+    QFETCH(int, opacity);
+    QFETCH(QRgb, imageColor);
+    StampStyle style;
+    style.opacity = opacity;
+    const StampMark mark = StampMark(AlphaGradient(markColor).copy(0, 0, 256, 1), 0x00000000, style)
+                               .forPicture(QSize(260, 3));
+    QImage eight(260, 3, qAlpha(imageColor) == 255 ? QImage::Format_RGB32 : QImage::Format_ARGB32);
+    eight.fill(imageColor);
+    QImage deep = Sixteen(eight);
+    // Levels no 8-bit picture has, where the mark must leave the picture alone.
+    const auto odd = [&](int x, int y) {
+        return QRgba64::fromRgba64(quint16(12345 + x), quint16(40001 - y), quint16(7 + x * y),
+                                   deep.hasAlphaChannel() ? quint16(30000 + x) : 65535);
+    };
+    for (int x = 0; x < 260; ++x)
+        for (int y : {0, 2})
+            SetPixel64(deep, x, y, odd(x, y));
+    for (int x : {0, 1, 2, 258, 259})
+        SetPixel64(deep, x, 1, odd(x, 1));
+    StampImage(eight, QPoint(2, 1), mark);
+    StampImage(deep, QPoint(2, 1), mark);
+    QCOMPARE(deep.format(), Sixteen(eight).format());
+    for (int x = 3; x < 258; ++x)
+        QVERIFY2(WithinAnEightBitStep(Pixel64(deep, x, 1), eight.pixel(x, 1)),
+                 qPrintable(QString::number(x)));
+    for (int x = 0; x < 260; ++x)
+        for (int y : {0, 2})
+            QCOMPARE(Pixel64(deep, x, y), odd(x, y));
+    for (int x : {0, 1, 2, 258, 259})
+        QCOMPARE(Pixel64(deep, x, 1), odd(x, 1));
+}
+
+void TestStamp::sixteenBitsFlattenOntoWhite() {
+    QImage eight = AlphaGradient(qRgb(30, 120, 250));
+    QImage deep = Sixteen(eight);
+    const QRgba64 opaque = QRgba64::fromRgba64(12345, 23456, 34567, 65535);
+    SetPixel64(deep, 0, 1, opaque);
+    const QImage flatEight = FlattenOntoWhite(eight);
+    const QImage flat = FlattenOntoWhite(deep);
+    QCOMPARE(flat.format(), QImage::Format_RGBX64);
+    for (int x = 0; x < 256; ++x)
+        QVERIFY2(WithinAnEightBitStep(Pixel64(flat, x, 0), flatEight.pixel(x, 0)),
+                 qPrintable(QString::number(x)));
+    QCOMPARE(Pixel64(flat, 0, 1), opaque);
 }
 
 void TestStamp::transparentAreasStayTransparentWhateverTheKey() {
@@ -267,6 +358,15 @@ void TestStamp::orientations() {
     QCOMPARE(upright.format(), stored.format());
     QCOMPARE(upright.pixel(red), qRgb(255, 0, 0));
     QCOMPARE(upright.pixel(green), qRgb(0, 255, 0));
+    // 16 bits a channel are moved as they are, in their own format.
+    QImage deep = Sixteen(stored);
+    SetPixel64(deep, 0, 0, QRgba64::fromRgba64(1, 2, 3, 65535));
+    SetPixel64(deep, 2, 0, QRgba64::fromRgba64(65534, 4097, 31, 65535));
+    const QImage deepUpright = Oriented(deep, orientation);
+    QCOMPARE(deepUpright.format(), QImage::Format_RGBX64);
+    QCOMPARE(Pixel64(deepUpright, red.x(), red.y()), QRgba64::fromRgba64(1, 2, 3, 65535));
+    QCOMPARE(Pixel64(deepUpright, green.x(), green.y()),
+             QRgba64::fromRgba64(65534, 4097, 31, 65535));
 }
 
 QTEST_GUILESS_MAIN(TestStamp)

@@ -42,3 +42,20 @@ void usePixelLayout(png_structp png, bool alpha) {
         png_set_filler(png, 0xFF, PNG_FILLER_BEFORE);
 #endif
 }
+
+// A QRgba64 holds red in its lowest 16 bits: on a little-endian machine the samples in memory are
+// red, green, blue, alpha, each with its low byte first, where PNG puts the high byte first; on a
+// big-endian one they are alpha, blue, green, red.
+void useRgba64Layout(png_structp png, bool alpha) {
+#if Q_BYTE_ORDER == Q_LITTLE_ENDIAN
+    png_set_swap(png);
+    if (!alpha)
+        png_set_filler(png, 0xFFFF, PNG_FILLER_AFTER);
+#else
+    png_set_bgr(png);
+    if (alpha)
+        png_set_swap_alpha(png);
+    else
+        png_set_filler(png, 0xFFFF, PNG_FILLER_BEFORE);
+#endif
+}

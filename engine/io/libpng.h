@@ -36,3 +36,6 @@ void runPngStep(png_structp png, const PngErrors& errors, const Step& step) {
 // QImage's 32-bit pixels as libpng's rows: 8-bit blue, green, red and alpha bytes in memory, the
 // alpha byte a filler for a picture without transparency (0xFF read, left out when written).
 void usePixelLayout(png_structp png, bool alpha);
+// QImage's RGBA64 pixels as libpng's rows of 16-bit samples: red, green, blue and alpha, the
+// alpha a filler for a picture without transparency (65535 read, left out when written).
+void useRgba64Layout(png_structp png, bool alpha);

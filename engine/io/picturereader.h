@@ -93,9 +93,17 @@ public:
     // readAll() then gives QImage::Format_RGBA64 (not premultiplied), so that its copy keeps
     // every level; 8 otherwise. A 16-bit picture goes the whole-image way.
     virtual int depth() const { return 8; }
+    // Before any row is read: asks for 8 bits a channel from a picture of more, for a copy that
+    // keeps 8 bits (or a picture shown on the screen). depth() then says 8, and the reader streams
+    // as it would a picture of 8 bits. A reader of 8 bits, or one that cannot, stays as it was.
+    virtual void useEightBits() {}
     // True when the stored pixels are grey levels alone (a greyscale JPEG, PNG or TIFF); its rows
     // still come as RGB32 or ARGB32, with equal channels.
     virtual bool gray() const { return false; }
+    // The colours of a picture stored as indices into a palette (a palette PNG), in the file's
+    // order, each with its alpha (not premultiplied); empty for any other picture. Its rows
+    // still come as RGB32 or ARGB32.
+    virtual QList<QRgb> palette() const { return {}; }
     // Every frame of a picture that holds several (an animation, the pages of a multi-page
     // file) when its copy in `output` can keep them all; null for a single picture or when the
     // copy keeps the first frame alone. Asked before any row is read.

@@ -15,17 +15,6 @@ namespace {
 
 const QString kNoOutputEncoderText = QStringLiteral("No encoder writes this image type");
 
-// Whole pictures pass through the row writers a band at a time, as streamed ones do: a writer
-// converts each band it is given into its own layout, which for the whole picture at once would
-// be a second picture in memory.
-void writeRows(RowWriter& writer, const QImage& image) {
-    constexpr int kBandRows = 32;
-    for (int y = 0; y < image.height(); y += kBandRows)
-        writer.writeRows(image.constScanLine(y), image.bytesPerLine(),
-                         std::min(kBandRows, image.height() - y));
-    writer.finish();
-}
-
 // Qt's encoders do not all check that the device took every byte: they write into memory, and
 // the bytes go to the device in one checked write.
 QByteArray encodeWithQt(const QImage& image, const char* format) {
@@ -44,6 +33,17 @@ QByteArray encodeWithQt(const QImage& image, const char* format) {
 }
 
 } // namespace
+
+// Whole pictures pass through the row writers a band at a time, as streamed ones do: a writer
+// converts each band it is given into its own layout, which for the whole picture at once would
+// be a second picture in memory.
+void writeRowsOf(RowWriter& writer, const QImage& image) {
+    constexpr int kBandRows = 32;
+    for (int y = 0; y < image.height(); y += kBandRows)
+        writer.writeRows(image.constScanLine(y), image.bytesPerLine(),
+                         std::min(kBandRows, image.height() - y));
+    writer.finish();
+}
 
 std::unique_ptr<RowWriter> StartWebpWriter(QIODevice& device, QSize size, bool alpha, int quality,
                                            const PictureMetadata& metadata) {
@@ -101,6 +101,10 @@ bool KeepsAlpha(PictureFormat format) {
     }
 }
 
+bool KeepsSixteenBits(PictureFormat format) {
+    return format == PictureFormat::Png || format == PictureFormat::Tiff;
+}
+
 void WritePicture(const QImage& image, PictureFormat format, QIODevice& device,
                   const JpegSettings& jpeg, const PictureMetadata& metadata, bool gray) {
     if (!WritesFormat(format))
@@ -108,6 +112,15 @@ void WritePicture(const QImage& image, PictureFormat format, QIODevice& device,
     // Before any conversion: a TIFF keeps 16 bits a sample.
     if (format == PictureFormat::Tiff)
         return WriteTiff(image, device, TiffSettings{}, metadata);
+    if (format == PictureFormat::Png && image.format() == QImage::Format_Indexed8)
+        return writePng(image, device, metadata);
+    if (format == PictureFormat::Png && image.depth() == 64) {
+        const QImage pixels = image.convertToFormat(
+            image.hasAlphaChannel() ? QImage::Format_RGBA64 : QImage::Format_RGBX64);
+        if (pixels.isNull())
+            throw Failure(SystemErrorText(ENOMEM));
+        return writePng(pixels, device, metadata);
+    }
     const bool alpha =
         image.hasAlphaChannel() && format != PictureFormat::Jpeg && format != PictureFormat::Bmp;
     const QImage pixels =
@@ -117,9 +130,9 @@ void WritePicture(const QImage& image, PictureFormat format, QIODevice& device,
     QString reason;
     switch (format) {
     case PictureFormat::Jpeg:
-        return writeRows(*StartJpegWriter(device, pixels.size(), jpeg, metadata, gray), pixels);
+        return writeRowsOf(*StartJpegWriter(device, pixels.size(), jpeg, metadata, gray), pixels);
     case PictureFormat::Png:
-        return writeRows(*StartPngWriter(device, pixels.size(), alpha, metadata, gray), pixels);
+        return writeRowsOf(*StartPngWriter(device, pixels.size(), alpha, metadata, gray), pixels);
     case PictureFormat::Gif:
         if (!encodeGif(pixels, device, reason))
             throw Failure(reason);
@@ -130,8 +143,8 @@ void WritePicture(const QImage& image, PictureFormat format, QIODevice& device,
     }
 #ifdef TINTOREL_HAS_WEBP
     case PictureFormat::Webp:
-        return writeRows(*startWebpWriter(device, pixels.size(), alpha, jpeg.quality, metadata),
-                         pixels);
+        return writeRowsOf(*startWebpWriter(device, pixels.size(), alpha, jpeg.quality, metadata),
+                           pixels);
 #endif
 #ifdef TINTOREL_HAS_AVIF
     case PictureFormat::Avif:

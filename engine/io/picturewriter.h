@@ -43,11 +43,15 @@ bool WritesFormat(PictureFormat format);
 // XL); the others are flattened onto white.
 bool KeepsAlpha(PictureFormat format);
 
+// Whether the format's copies keep 16 bits a channel (PNG, TIFF); the others take 8.
+bool KeepsSixteenBits(PictureFormat format);
+
 // Encodes a whole picture in the format (JPEG, PNG, GIF, BMP, TIFF, WebP, AVIF or JPEG XL), with
 // the metadata where the format holds it (all but GIF and BMP). GIF keeps an alpha channel as a
 // transparent colour index; BMP and JPEG are written opaque. WebP, AVIF and JPEG XL are lossy at
-// the JPEG settings' quality. With `gray`, a JPEG or PNG is written grey as the row writers
-// write it. Raises a Failure.
+// the JPEG settings' quality. With `gray`, a JPEG or PNG is written grey as the row writers write
+// it. A PNG is written of the picture's own kind: 16 bits a channel for RGBA64 or RGBX64, a
+// palette for Indexed8; other formats take such pictures at 8 bits. Raises a Failure.
 void WritePicture(const QImage& image, PictureFormat format, QIODevice& device,
                   const JpegSettings& jpeg, const PictureMetadata& metadata, bool gray = false);
 

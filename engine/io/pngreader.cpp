@@ -89,14 +89,23 @@ public:
     bool hasAlpha() const override { return alpha_; }
     const PictureMetadata& metadata() const override { return metadata_; }
     int orientation() const override { return orientation_; }
-    bool canStream() const override { return passes_ == 1; }
+    bool canStream() const override { return passes_ == 1 && depth() == 8; }
     void readRows(uchar* rows, qsizetype bytesPerLine, int count) override;
     QImage readAll() override;
     bool gray() const override { return gray_; }
+    int depth() const override { return bitDepth_ == 16 && !eightBits_ ? 16 : 8; }
+    void useEightBits() override {
+        if (!started_)
+            eightBits_ = true;
+    }
+    QList<QRgb> palette() const override { return palette_; }
 
 private:
     template <typename Step> void run(const Step& step) { runPngStep(png_, source_.errors, step); }
+    void startRows();
     void setTransforms();
+    void collectPalette();
+    QImage readAllSixteen();
     void collectMetadata();
     void collectText(const png_text& text);
     void collectText(const QByteArray& key, const QByteArray& value, bool utf8);
@@ -112,6 +121,10 @@ private:
     QSize size_;
     bool alpha_ = false;
     bool gray_ = false;
+    int bitDepth_ = 8;
+    bool eightBits_ = false;
+    bool started_ = false; // the transforms are set and rows may be read
+    QList<QRgb> palette_;
     int passes_ = 1;
     int rowsRead_ = 0;
     PictureMetadata metadata_;
@@ -131,24 +144,56 @@ void PngReader::readHeader() {
     run([&] {
         png_set_read_fn(png_, &source_, readFromFile);
         png_read_info(png_, info_);
-        setTransforms();
-        png_read_update_info(png_, info_);
     });
     size_ = QSize(int(png_get_image_width(png_, info_)), int(png_get_image_height(png_, info_)));
-    collectMetadata();
-}
-
-// Every kind of PNG arrives as 8-bit blue, green, red, alpha bytes: QImage's 32-bit pixels. No
-// gamma correction, as in Qt; 16-bit samples are rounded to 8 bits, not cut.
-void PngReader::setTransforms() {
     const int colorType = png_get_color_type(png_, info_);
     alpha_ = (colorType & PNG_COLOR_MASK_ALPHA) || png_get_valid(png_, info_, PNG_INFO_tRNS);
     gray_ = (colorType & PNG_COLOR_MASK_COLOR) == 0;
+    bitDepth_ = png_get_bit_depth(png_, info_);
+    passes_ = png_get_interlace_type(png_, info_) == PNG_INTERLACE_NONE ? 1 : 7;
+    if (colorType == PNG_COLOR_TYPE_PALETTE)
+        collectPalette();
+    collectMetadata();
+}
+
+// The transforms wait for the first row, so that a copy of 8 bits may still ask for them.
+void PngReader::startRows() {
+    if (started_)
+        return;
+    started_ = true;
+    run([&] {
+        setTransforms();
+        png_read_update_info(png_, info_);
+    });
+}
+
+// Every kind of PNG arrives as 8-bit blue, green, red, alpha bytes: QImage's 32-bit pixels, or
+// for 16 bits kept as 16-bit red, green, blue, alpha: QImage's RGBA64. No gamma correction, as in
+// Qt; 16-bit samples made 8 bits are rounded, not cut.
+void PngReader::setTransforms() {
     png_set_expand(png_);
-    png_set_scale_16(png_);
     png_set_gray_to_rgb(png_);
-    usePixelLayout(png_, alpha_);
-    passes_ = png_set_interlace_handling(png_);
+    if (depth() == 16) {
+        useRgba64Layout(png_, alpha_);
+    } else {
+        png_set_scale_16(png_);
+        usePixelLayout(png_, alpha_);
+    }
+    png_set_interlace_handling(png_);
+}
+
+void PngReader::collectPalette() {
+    png_colorp colors = nullptr;
+    int count = 0;
+    if (!png_get_PLTE(png_, info_, &colors, &count) || !colors)
+        return;
+    png_bytep alphas = nullptr;
+    int alphaCount = 0;
+    if (!png_get_tRNS(png_, info_, &alphas, &alphaCount, nullptr) || !alphas)
+        alphaCount = 0;
+    for (int i = 0; i < count; ++i)
+        palette_ << qRgba(colors[i].red, colors[i].green, colors[i].blue,
+                          i < alphaCount ? alphas[i] : 255);
 }
 
 void PngReader::collectMetadata() {
@@ -274,7 +319,10 @@ void PngReader::collectLaterChunk(const QByteArray& type, const QByteArray& data
         collectText(key, *text, true);
 }
 
+// Rows are 8 bits whatever the picture's depth: reading them asks for 8 bits.
 void PngReader::readRows(uchar* rows, qsizetype bytesPerLine, int count) {
+    useEightBits();
+    startRows();
     if (passes_ > 1)
         return copyRows(rows, bytesPerLine, count);
     if (count > size_.height() - rowsRead_)
@@ -295,9 +343,30 @@ void PngReader::copyRows(uchar* rows, qsizetype bytesPerLine, int count) {
 }
 
 QImage PngReader::readAll() {
+    if (depth() == 16)
+        return readAllSixteen();
+    startRows();
     if (passes_ == 1)
         return PictureReader::readAll();
     QImage image = newPicture(size_, alpha_);
+    std::vector<png_bytep> rows(size_t(image.height()));
+    for (int y = 0; y < image.height(); ++y)
+        rows[size_t(y)] = image.scanLine(y);
+    run([&] {
+        png_read_image(png_, rows.data());
+        png_read_end(png_, nullptr);
+    });
+    rowsRead_ = size_.height();
+    return image;
+}
+
+// The whole picture at 16 bits a channel: RGBA64, opaque where the PNG has no alpha.
+QImage PngReader::readAllSixteen() {
+    startRows();
+    QImage image(size_, QImage::Format_RGBA64);
+    if (image.isNull())
+        throw Failure(size_.isEmpty() ? kEmptyImageText : SystemErrorText(ENOMEM));
+    useDefaultResolution(image);
     std::vector<png_bytep> rows(size_t(image.height()));
     for (int y = 0; y < image.height(); ++y)
         rows[size_t(y)] = image.scanLine(y);

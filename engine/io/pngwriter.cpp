@@ -87,28 +87,110 @@ struct PngTexts {
     }
 };
 
-// The colour type of the rows as written.
-int colorTypeOf(bool alpha, bool gray) {
-    if (gray)
-        return alpha ? PNG_COLOR_TYPE_GRAY_ALPHA : PNG_COLOR_TYPE_GRAY;
-    return alpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB;
-}
-
-// Grey rows have equal channels: their grey level (and alpha) alone, as libpng takes them, in
-// `packed`, which holds a row of two bytes a pixel.
-const uchar* grayRow(const uchar* row, int width, bool alpha, std::vector<uchar>& packed) {
-    const auto* pixels = reinterpret_cast<const QRgb*>(row);
-    uchar* to = packed.data();
-    for (int x = 0; x < width; ++x) {
-        *to++ = uchar(qRed(pixels[x]));
-        if (alpha)
-            *to++ = uchar(qAlpha(pixels[x]));
-    }
-    return packed.data();
-}
-
 // The rows a writer looks at before it chooses how to compress the whole picture.
 constexpr int kSampleRows = 64;
+
+// What a PNG copy stores and the rows it is given: 8-bit RGB or RGBA from QImage's 32-bit
+// pixels (grey, or grey and alpha, for a grey copy, whose pixels have equal channels), 16-bit RGB
+// or RGBA from its RGBA64 or RGBX64, or indices into a palette from its Indexed8, packed into the
+// fewest bits that hold the palette.
+class PngShape {
+public:
+    static PngShape rgb(QSize size, bool alpha, int bitDepth, bool gray = false) {
+        PngShape shape;
+        shape.size_ = size;
+        shape.alpha_ = alpha;
+        shape.bitDepth_ = bitDepth;
+        shape.gray_ = gray && bitDepth == 8;
+        return shape;
+    }
+    bool gray() const { return gray_; }
+    static PngShape indexed(QSize size, const QList<QRgb>& palette) {
+        PngShape shape;
+        shape.size_ = size;
+        shape.palette_ = palette;
+        shape.bitDepth_ = palette.size() <= 2    ? 1
+                          : palette.size() <= 4  ? 2
+                          : palette.size() <= 16 ? 4
+                                                 : 8;
+        return shape;
+    }
+
+    QSize size() const { return size_; }
+    // The same pixels for a picture of fewer rows: the first rows alone.
+    PngShape withHeight(int height) const {
+        PngShape shape = *this;
+        shape.size_.setHeight(height);
+        return shape;
+    }
+    // The bytes a row given takes.
+    qsizetype rowBytes() const {
+        const qsizetype perPixel = !palette_.isEmpty() ? 1 : bitDepth_ == 16 ? 8 : 4;
+        return qsizetype(size_.width()) * perPixel;
+    }
+
+    // The header and palette, before png_write_info.
+    void describe(png_structp png, png_infop info, std::vector<png_color>& colors,
+                  std::vector<png_byte>& alphas) const {
+        const int colorType = !palette_.isEmpty() ? PNG_COLOR_TYPE_PALETTE
+                              : gray_ ? (alpha_ ? PNG_COLOR_TYPE_GRAY_ALPHA : PNG_COLOR_TYPE_GRAY)
+                              : alpha_ ? PNG_COLOR_TYPE_RGB_ALPHA
+                                       : PNG_COLOR_TYPE_RGB;
+        png_set_IHDR(png, info, png_uint_32(size_.width()), png_uint_32(size_.height()), bitDepth_,
+                     colorType, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+                     PNG_FILTER_TYPE_DEFAULT);
+        if (palette_.isEmpty())
+            return;
+        colors.clear();
+        alphas.clear();
+        for (const QRgb color : palette_) {
+            colors.push_back(
+                png_color{png_byte(qRed(color)), png_byte(qGreen(color)), png_byte(qBlue(color))});
+            alphas.push_back(png_byte(qAlpha(color)));
+        }
+        png_set_PLTE(png, info, colors.data(), int(colors.size()));
+        // The alphas up to the last colour not opaque; the colours after it are.
+        while (!alphas.empty() && alphas.back() == 255)
+            alphas.pop_back();
+        if (!alphas.empty())
+            png_set_tRNS(png, info, alphas.data(), int(alphas.size()), nullptr);
+    }
+
+    // How the rows given become the file's, after png_write_info.
+    void useLayout(png_structp png) const {
+        if (!palette_.isEmpty()) {
+            if (bitDepth_ < 8)
+                png_set_packing(png);
+        } else if (bitDepth_ == 16) {
+            useRgba64Layout(png, alpha_);
+        } else if (!gray_) {
+            usePixelLayout(png, alpha_);
+        }
+    }
+
+    // A row as libpng takes it: a grey copy's grey level (and alpha) alone, in `packed`, which
+    // holds a row of two bytes a pixel; any other row as given.
+    const uchar* row(const uchar* given, std::vector<uchar>& packed) const {
+        if (!gray_)
+            return given;
+        packed.resize(size_t(size_.width()) * 2);
+        const auto* pixels = reinterpret_cast<const QRgb*>(given);
+        uchar* to = packed.data();
+        for (int x = 0; x < size_.width(); ++x) {
+            *to++ = uchar(qRed(pixels[x]));
+            if (alpha_)
+                *to++ = uchar(qAlpha(pixels[x]));
+        }
+        return packed.data();
+    }
+
+private:
+    QSize size_;
+    bool alpha_ = false;
+    bool gray_ = false;
+    int bitDepth_ = 8;
+    QList<QRgb> palette_;
+};
 
 void countOnly(png_structp png, png_bytep, size_t length) {
     *static_cast<size_t*>(png_get_io_ptr(png)) += length;
@@ -130,28 +212,27 @@ void setCompression(png_structp png, Compression compression) {
 }
 
 // The bytes the rows take as a PNG compressed that way.
-size_t compressedSize(const std::vector<uchar>& rows, qsizetype bytesPerLine, int width, bool alpha,
-                      bool gray, Compression compression) {
+size_t compressedSize(const std::vector<uchar>& rows, const PngShape& shape,
+                      Compression compression) {
     PngErrors errors{{}, false, nullptr};
-    std::vector<uchar> packed(gray ? size_t(width) * 2 : 0);
     png_structp png =
         png_create_write_struct(PNG_LIBPNG_VER_STRING, &errors, pngErrorHandler, pngWarningHandler);
     png_infop info = png ? png_create_info_struct(png) : nullptr;
     size_t size = 0;
+    const qsizetype bytesPerLine = shape.rowBytes();
     const int height = int(qsizetype(rows.size()) / bytesPerLine);
+    const PngShape sample = shape.withHeight(height);
+    std::vector<png_color> colors;
+    std::vector<png_byte> alphas;
     if (info && setjmp(png_jmpbuf(png)) == 0) {
         png_set_write_fn(png, &size, countOnly, flushNothing);
-        png_set_IHDR(png, info, png_uint_32(width), png_uint_32(height), 8,
-                     colorTypeOf(alpha, gray), PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-                     PNG_FILTER_TYPE_DEFAULT);
+        sample.describe(png, info, colors, alphas);
         setCompression(png, compression);
         png_write_info(png, info);
-        if (!gray)
-            usePixelLayout(png, alpha);
-        for (int y = 0; y < height; ++y) {
-            const uchar* row = rows.data() + y * bytesPerLine;
-            png_write_row(png, gray ? grayRow(row, width, alpha, packed) : row);
-        }
+        sample.useLayout(png);
+        std::vector<uchar> packed;
+        for (int y = 0; y < height; ++y)
+            png_write_row(png, sample.row(rows.data() + y * bytesPerLine, packed));
         png_write_end(png, nullptr);
     } else {
         size = std::numeric_limits<size_t>::max();
@@ -168,12 +249,8 @@ public:
     }
     ~PngRowWriter() override { png_destroy_write_struct(&png_, &info_); }
 
-    void start(QSize size, bool alpha, bool gray, const PictureMetadata& metadata) {
-        size_ = size;
-        alpha_ = alpha;
-        gray_ = gray;
-        if (gray)
-            packed_.resize(size_t(size.width()) * 2);
+    void start(const PngShape& shape, const PictureMetadata& metadata) {
+        shape_ = shape;
         metadata_ = metadata;
     }
     void writeRows(const uchar* rows, qsizetype bytesPerLine, int count) override;
@@ -189,19 +266,17 @@ private:
     void setMetadata(const PictureMetadata& metadata, PngTexts& texts);
     void writeDirect(const uchar* rows, qsizetype bytesPerLine, int count) {
         run([&] {
-            for (int y = 0; y < count; ++y) {
-                const uchar* row = rows + y * bytesPerLine;
-                png_write_row(png_, gray_ ? grayRow(row, size_.width(), alpha_, packed_) : row);
-            }
+            for (int y = 0; y < count; ++y)
+                png_write_row(png_, shape_.row(rows + y * bytesPerLine, packed_));
         });
     }
 
     PngSink sink_{};
     png_structp png_ = nullptr;
     png_infop info_ = nullptr;
-    QSize size_;
-    bool alpha_ = false;
-    bool gray_ = false;
+    PngShape shape_;
+    std::vector<png_color> colors_; // the palette's, alive until the header is written
+    std::vector<png_byte> alphas_;
     std::vector<uchar> packed_; // one grey row
     PictureMetadata metadata_;
     // The first rows, held until the compression is chosen.
@@ -213,11 +288,11 @@ void PngRowWriter::writeRows(const uchar* rows, qsizetype bytesPerLine, int coun
         writeDirect(rows, bytesPerLine, count);
         return;
     }
-    const qsizetype rowBytes = qsizetype(size_.width()) * 4;
+    const qsizetype rowBytes = shape_.rowBytes();
     for (int y = 0; y < count; ++y)
         sample_.insert(sample_.end(), rows + y * bytesPerLine, rows + y * bytesPerLine + rowBytes);
     const qsizetype held = qsizetype(sample_.size()) / rowBytes;
-    if (held >= std::min(kSampleRows, size_.height()))
+    if (held >= std::min(kSampleRows, shape_.size().height()))
         begin();
 }
 
@@ -227,8 +302,7 @@ void PngRowWriter::setMetadata(const PictureMetadata& metadata, PngTexts& texts)
                        reinterpret_cast<png_bytep>(const_cast<char*>(metadata.exif.constData())));
     if (!texts.chunks.empty())
         png_set_text(png_, info_, texts.chunks.data(), int(texts.chunks.size()));
-    const bool profile =
-        !metadata.icc.isEmpty() && PngProfileRefusal(metadata.icc, gray_).isEmpty();
+    const bool profile = !metadata.icc.isEmpty() && PngProfileRefusal(metadata.icc, shape_.gray()).isEmpty();
     if (profile)
         png_set_iCCP(png_, info_, "ICC Profile", PNG_COMPRESSION_TYPE_BASE,
                      reinterpret_cast<png_const_bytep>(metadata.icc.constData()),
@@ -256,22 +330,19 @@ void PngRowWriter::setMetadata(const PictureMetadata& metadata, PngTexts& texts)
 // their repeats. Runs are taken when they cost at most 3 % more on the first rows. Measured on
 // photographs, lower levels or a wider margin grow the copies that the first rows misjudge by
 // up to a tenth, and flat graphics by a fifth.
-Compression chooseCompression(const std::vector<uchar>& sample, qsizetype bytesPerLine, int width,
-                              bool alpha, bool gray) {
+Compression chooseCompression(const std::vector<uchar>& sample, const PngShape& shape) {
     if (sample.empty())
         return kFullSearch;
-    const double full =
-        double(compressedSize(sample, bytesPerLine, width, alpha, gray, kFullSearch));
-    const double runs = double(compressedSize(sample, bytesPerLine, width, alpha, gray, kRuns));
+    const double full = double(compressedSize(sample, shape, kFullSearch));
+    const double runs = double(compressedSize(sample, shape, kRuns));
     return runs <= 1.03 * full ? kRuns : kFullSearch;
 }
 
-// 8-bit RGB, or RGBA for a picture with transparency (grey, or grey and alpha, for a grey
-// copy), with adaptive filters, as Qt's writer wrote before, compressed as the first rows say.
+// RGB, or RGBA for a picture with transparency, or a palette, with adaptive filters, as Qt's
+// writer wrote before, compressed as the first rows say.
 void PngRowWriter::begin() {
-    const qsizetype rowBytes = qsizetype(size_.width()) * 4;
-    const Compression compression =
-        chooseCompression(sample_, rowBytes, size_.width(), alpha_, gray_);
+    const qsizetype rowBytes = shape_.rowBytes();
+    const Compression compression = chooseCompression(sample_, shape_);
     png_ = png_create_write_struct(PNG_LIBPNG_VER_STRING, &sink_.errors, pngErrorHandler,
                                    pngWarningHandler);
     info_ = png_ ? png_create_info_struct(png_) : nullptr;
@@ -280,14 +351,11 @@ void PngRowWriter::begin() {
     PngTexts texts(metadata_);
     run([&] {
         png_set_write_fn(png_, &sink_, writeToDevice, flushNothing);
-        png_set_IHDR(png_, info_, png_uint_32(size_.width()), png_uint_32(size_.height()), 8,
-                     colorTypeOf(alpha_, gray_), PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-                     PNG_FILTER_TYPE_DEFAULT);
+        shape_.describe(png_, info_, colors_, alphas_);
         setCompression(png_, compression);
         setMetadata(metadata_, texts);
         png_write_info(png_, info_);
-        if (!gray_)
-            usePixelLayout(png_, alpha_);
+        shape_.useLayout(png_);
     });
     std::vector<uchar> sample = std::move(sample_);
     writeDirect(sample.data(), rowBytes,
@@ -299,8 +367,18 @@ void PngRowWriter::begin() {
 std::unique_ptr<RowWriter> StartPngWriter(QIODevice& device, QSize size, bool alpha,
                                           const PictureMetadata& metadata, bool gray) {
     auto writer = std::make_unique<PngRowWriter>(device);
-    writer->start(size, alpha, gray, metadata);
+    writer->start(PngShape::rgb(size, alpha, 8, gray), metadata);
     return writer;
+}
+
+void writePng(const QImage& image, QIODevice& device, const PictureMetadata& metadata) {
+    PngRowWriter writer(device);
+    if (image.format() == QImage::Format_Indexed8)
+        writer.start(PngShape::indexed(image.size(), image.colorTable()), metadata);
+    else
+        writer.start(PngShape::rgb(image.size(), image.format() == QImage::Format_RGBA64, 16),
+                     metadata);
+    writeRowsOf(writer, image);
 }
 
 namespace {

@@ -8,6 +8,7 @@
 namespace {
 constexpr qint64 kMegabyte = 1024 * 1024;
 constexpr qint64 kPixelBytes = 4;
+constexpr qint64 kSixteenBitPixelBytes = 8;
 // Codec state that does not grow with the picture: Huffman and quantisation tables, zlib's
 // window and hash chains, libjpeg's pools.
 constexpr qint64 kCodecFixedBytes = 4 * kMegabyte;
@@ -153,10 +154,22 @@ qint64 WholeNeed(const PictureReader& reader, PictureFormat output) {
     const double codecs =
         std::max(DecoderBytesPerPixel(reader), ProgressiveCopyBytesPerPixel(reader, output)) +
         EncoderBytesPerPixel(output);
-    const double perPixel =
-        kPixelBytes + codecs + (turned ? kPixelBytes : 0) + (flattened ? kPixelBytes : 0);
+    // A picture of 16 bits a channel is held at 8 bytes a pixel, and so are its turned and
+    // flattened copies; a copy of 8 bits is converted from it besides.
+    const bool sixteen = reader.depth() == 16;
+    const qint64 held = sixteen ? kSixteenBitPixelBytes : kPixelBytes;
+    const double perPixel = double(held) + codecs + (turned ? held : 0) + (flattened ? held : 0) +
+                            (sixteen && !KeepsSixteenBits(output) ? kPixelBytes : 0);
     return qint64(perPixel * double(Pixels(reader.size()))) + StreamNeed(reader.size()) +
            reader.framesBytes(output) + ResizeNeed(reader);
+}
+
+qint64 ShownNeed(const PictureReader& reader) {
+    return reader.depth() == 16 ? kPixelBytes * Pixels(reader.size()) : 0;
+}
+
+qint64 PaletteNeed(const PictureReader& reader) {
+    return Pixels(reader.size());
 }
 
 qint64 LosslessNeed(const PictureReader& reader, qint64 fileBytes) {

@@ -33,6 +33,13 @@ qint64 ResizeNeed(const PictureReader& reader);
 // holds besides; with a resizing reader, its ResizeNeed besides.
 qint64 WholeNeed(const PictureReader& reader, PictureFormat output);
 
+// What a whole picture shown on the screen besides its copy takes: an 8-bit copy of a picture of
+// 16 bits a channel; nothing for one of 8 bits, which is shown as it was stamped.
+qint64 ShownNeed(const PictureReader& reader);
+
+// A palette picture's PNG copy kept a palette: the stamped picture's indices, a byte a pixel.
+qint64 PaletteNeed(const PictureReader& reader);
+
 // A JPEG stamped in all of its blocks: the file, every coefficient of every component, and the
 // copy as it is encoded. A spliced one holds only the blocks around the mark
 // (LosslessJpeg::bytesNeeded).

@@ -4,6 +4,7 @@
 #include "engine/io/colourprofile.h"
 #include "engine/io/grayprofile.h"
 #include "engine/io/metadata.h"
+#include "engine/io/palette.h"
 #include "engine/io/picturefacts.h"
 #include "engine/io/picturereader.h"
 #include "engine/io/picturewriter.h"
@@ -63,6 +64,8 @@ struct Encoding {
     TiffSettings tiff;
     PictureMetadata metadata;
     QStringList notes; // what of the metadata the copy's format could not hold
+    // A palette picture's colours, which its PNG copy keeps when the stamped colours fit.
+    QList<QRgb> palette;
 };
 
 // The marks of one picture, finished for it, each with the places of its copies.
@@ -102,11 +105,14 @@ QImage WholeStamp(PictureReader& reader, OutputFile& file, const OutputPlan& out
     for (const StampPlan& plan : plans)
         StampImage(picture, plan);
     stage = Stage::Write;
-    if (output.format == PictureFormat::Tiff)
+    if (output.format == PictureFormat::Tiff) {
         WriteTiff(picture, file, encoding.tiff, encoding.metadata);
-    else
-        WritePicture(picture, output.format, file, encoding.jpeg, encoding.metadata,
-                     encoding.gray);
+        return picture;
+    }
+    const QImage indexed =
+        encoding.palette.isEmpty() ? QImage() : IndexedOn(picture, encoding.palette);
+    WritePicture(indexed.isNull() ? picture : indexed, output.format, file, encoding.jpeg,
+                 encoding.metadata, encoding.gray);
     return picture;
 }
 
@@ -304,10 +310,21 @@ struct PictureWay {
     }
 };
 
+// Whether the picture's PNG copy may keep its palette: its colours are counted once it is
+// stamped whole, which a palette picture is small enough for, short of the ceiling on whole
+// pictures (beyond it, the copy streams as RGB).
+bool KeepsPalette(const StampRequest& request, const PictureReader& reader) {
+    return request.output.format == PictureFormat::Png && !reader.palette().isEmpty() &&
+           PixelCount(reader.size()) <= request.maxPixels;
+}
+
 qint64 PictureNeed(const StampRequest& request, const PictureReader& reader,
                    const LosslessJpeg* lossless, PictureWay& way) {
-    const qint64 normal = way.streams ? StreamNeed(reader, request.output.format)
-                                      : WholeNeed(reader, request.output.format);
+    const qint64 normal = way.streams
+                              ? StreamNeed(reader, request.output.format)
+                              : WholeNeed(reader, request.output.format) +
+                                    (request.wantPicture ? ShownNeed(reader) : 0) +
+                                    (KeepsPalette(request, reader) ? PaletteNeed(reader) : 0);
     qint64 mark = 0;
     for (const MarkWay& markWay : way.marks)
         mark += MarkNeed(markWay.visible.size());
@@ -379,6 +396,7 @@ PictureWay WayFor(const StampRequest& request, const PictureReader& reader,
     way.upright = OrientedSize(reader.size(), reader.orientation());
     const PictureFormat format = request.output.format;
     way.streams = !request.wantPicture && reader.canStream() && reader.orientation() == 1 &&
+                  !KeepsPalette(request, reader) &&
                   (format == PictureFormat::Jpeg || format == PictureFormat::Png ||
                    (format == PictureFormat::Webp && WritesFormat(format)));
     const QRect picture(QPoint(0, 0), way.upright);
@@ -483,10 +501,11 @@ void StampAndCommit(const StampRequest& request, PictureReader& reader, StampRes
     const std::unique_ptr<FrameSequence> frames =
         lossless ? nullptr : reader.frames(request.output.format);
     stage = Stage::Write;
-    const Encoding encoding =
-        lossless ? Encoding{}
-                 : EncodingFor(request, reader, way.upright, plans, frames != nullptr,
-                               LosslessWanted(request, reader));
+    Encoding encoding = lossless ? Encoding{}
+                                 : EncodingFor(request, reader, way.upright, plans,
+                                               frames != nullptr, LosslessWanted(request, reader));
+    if (!streams && !frames && KeepsPalette(request, reader))
+        encoding.palette = reader.palette();
     QImage picture;
     // Each frame is composed, stamped and compared whole: the work of them all is held to the
     // ceiling one picture is.
@@ -513,7 +532,17 @@ void StampAndCommit(const StampRequest& request, PictureReader& reader, StampRes
             result.notes << kMarkNotRecordedNote.arg(kMarksFileName, reason);
     }
     if (request.wantPicture)
-        result.picture = lossless ? WrittenPicture(request) : FlattenOntoWhite(std::move(picture));
+        result.picture =
+            lossless ? WrittenPicture(request) : EightBits(FlattenOntoWhite(std::move(picture)));
+}
+// A picture of 16 bits a channel is stamped at 16 bits, whole, for a copy that keeps them; a copy
+// of 8 bits or a resized one, and a picture too large to hold whole (which streams as it always
+// could), take its rows at 8 bits as they come.
+bool KeepsDepth(const StampRequest& request, const PictureReader& reader, bool resizes) {
+    const PictureFormat format = request.output.format;
+    return reader.depth() > 8 && KeepsSixteenBits(format) && !resizes &&
+           PixelCount(reader.size()) <= request.maxPixels &&
+           (!request.budget || WholeNeed(reader, format) <= request.budget->total());
 }
 } // namespace
 
@@ -527,8 +556,11 @@ StampResult StampFile(const StampRequest& request, RunWatermark& watermark) {
                             ? std::min(request.maxPixels, request.budget->total() / kBytesPerPixel)
                             : request.maxPixels);
         std::unique_ptr<PictureReader> reader = PictureReader::open(request.inputPath);
+        const bool resizes = request.choices && request.choices->resize.resizes();
+        if (!KeepsDepth(request, *reader, resizes))
+            reader->useEightBits();
         // The marks are sized and placed on the picture as it is published.
-        if (request.choices && request.choices->resize.resizes())
+        if (resizes)
             reader = ResizeReader(std::move(reader), request.choices->resize);
         // A picture decoded whole before it is made smaller is held at its own size.
         if (const auto* resizing = dynamic_cast<const ResizingReader*>(reader.get());

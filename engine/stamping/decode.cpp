@@ -87,13 +87,28 @@ DecodedPicture DecodePictureInColours(const QString& path, bool keepAlpha, qint6
     const QSize size = reader->size();
     if (qint64(size.width()) * qint64(size.height()) > maxPixels)
         throw Failure(TooLargeText(size, maxPixels));
-    QImage picture = DecodePicture(*reader, keepAlpha);
+    reader->useEightBits();
+    QImage picture = EightBits(DecodePicture(*reader, keepAlpha));
     return {std::move(picture), reader->colourProfile()};
 }
 
 QImage DecodePicture(PictureReader& reader, bool keepAlpha) {
-    QImage picture = Oriented(reader.readAll(), reader.orientation());
+    QImage picture = reader.readAll();
+    // An opaque picture of 16 bits a channel is RGBX64, as one of 8 bits is RGB32.
+    if (picture.format() == QImage::Format_RGBA64 && !reader.hasAlpha())
+        picture.reinterpretAsFormat(QImage::Format_RGBX64);
+    picture = Oriented(picture, reader.orientation());
     return keepAlpha ? picture : FlattenOntoWhite(std::move(picture));
+}
+
+QImage EightBits(const QImage& picture) {
+    if (picture.depth() != 64)
+        return picture;
+    const QImage eight = picture.convertToFormat(picture.hasAlphaChannel() ? QImage::Format_ARGB32
+                                                                           : QImage::Format_RGB32);
+    if (eight.isNull())
+        throw Failure(SystemErrorText(ENOMEM));
+    return eight;
 }
 
 int ReductionFor(QSize full, QSize room) {
@@ -121,6 +136,7 @@ ReducedPicture DecodeReducedPicture(const QString& path, QSize room, qint64 maxP
     ReducedPicture result;
     result.fullSize = OrientedSize(stored, reader->orientation());
     result.reduction = ReductionFor(result.fullSize, room);
+    reader->useEightBits();
     QImage picture;
     if (result.reduction == 1 || reader->scaleDown(result.reduction))
         picture = reader->canStream() ? ReadReduced(*reader, 1, stop)
@@ -132,7 +148,7 @@ ReducedPicture DecodeReducedPicture(const QString& path, QSize room, qint64 maxP
                       .scaled(ReducedSize(stored, result.reduction), Qt::IgnoreAspectRatio,
                               Qt::SmoothTransformation);
     CheckStop(stop);
-    result.picture = Oriented(picture, reader->orientation());
+    result.picture = Oriented(EightBits(picture), reader->orientation());
     result.profile = reader->colourProfile();
     return result;
 }

@@ -12,9 +12,9 @@
 
 class PictureReader;
 
-// A picture decoded for the screen or a whole-image stamp: oriented as a person sees it, with
-// its own alpha kept or flattened onto white. Raises a Failure naming the file, also when the
-// picture's pixels would need more than maxPixels.
+// A picture decoded for the screen or a mark: oriented as a person sees it, 8 bits a channel,
+// with its own alpha kept or flattened onto white. Raises a Failure naming the file, also when
+// the picture's pixels would need more than maxPixels.
 QImage DecodePicture(const QString& path, bool keepAlpha, qint64 maxPixels);
 // The same with the colour profile its pixels are in (see PictureReader::colourProfile).
 struct DecodedPicture {
@@ -23,8 +23,11 @@ struct DecodedPicture {
 };
 DecodedPicture DecodePictureInColours(const QString& path, bool keepAlpha, qint64 maxPixels);
 // The same from a reader already open whose rows were not read yet, for a caller that checked
-// its size itself.
+// its size itself; for a whole-image stamp, a picture of 16 bits a channel stays so: RGBA64, or
+// RGBX64 when opaque or flattened.
 QImage DecodePicture(PictureReader& reader, bool keepAlpha);
+// The picture at 8 bits a channel: ARGB32, or RGB32 when opaque; one of 8 bits as it is.
+QImage EightBits(const QImage& picture);
 
 // A picture decoded for a window that shows it scaled down: at 1/reduction of its size (rounded
 // up), upright and flattened onto white. fullSize is what the run stamps, upright.

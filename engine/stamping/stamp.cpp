@@ -135,6 +135,86 @@ void StampLine(QRgb* out, const QRgb* mark, int count, bool imageHasAlpha) {
         StampPixel(out[x], mark[x], imageHasAlpha);
 }
 
+// The blends above carried to 16 bits a channel, for a picture of 16 bits (QImage's RGBA64 or
+// RGBX64, not premultiplied): the mark's 8-bit levels and alpha expanded exactly (v * 257), the
+// same source over, rounded to the nearest. A mark pixel that shows nothing leaves the picture's
+// pixel as it was, bit for bit.
+constexpr uint kFull16 = 65535;
+constexpr uint kExpand = 257; // 255 * 257 = 65535
+
+inline QRgba64 BlendOver64(QRgb mark, QRgba64 image) {
+    const uint a = uint(qAlpha(mark)) * kExpand;
+    const uint imageAlpha = image.alpha();
+    if (imageAlpha == kFull16) {
+        // At most 65535 * 65535 + 32767: within 32 bits.
+        const uint rest = kFull16 - a;
+        const auto mix = [&](int m, uint i) {
+            return quint16((uint(m) * kExpand * a + i * rest + kFull16 / 2) / kFull16);
+        };
+        return QRgba64::fromRgba64(mix(qRed(mark), image.red()), mix(qGreen(mark), image.green()),
+                                   mix(qBlue(mark), image.blue()), quint16(kFull16));
+    }
+    const quint64 markWeight = quint64(a) * kFull16;
+    const quint64 imageWeight = quint64(imageAlpha) * (kFull16 - a);
+    const quint64 total = markWeight + imageWeight;
+    if (total == 0)
+        return QRgba64::fromRgba64(0);
+    const auto mix = [&](int m, uint i) {
+        return quint16((quint64(m) * kExpand * markWeight + i * imageWeight + total / 2) / total);
+    };
+    return QRgba64::fromRgba64(mix(qRed(mark), image.red()), mix(qGreen(mark), image.green()),
+                               mix(qBlue(mark), image.blue()),
+                               quint16((total + kFull16 / 2) / kFull16));
+}
+
+void StampImage64(QImage& image, QPoint at, const StampMark& mark) {
+    const QImage& pixels = mark.pixels();
+    const QRect area = QRect(at, pixels.size()).intersected(QRect(QPoint(0, 0), image.size()));
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        auto* out = reinterpret_cast<QRgba64*>(image.scanLine(y));
+        const auto* in = reinterpret_cast<const QRgb*>(pixels.constScanLine(y - at.y()));
+        for (int x = area.left(); x <= area.right(); ++x) {
+            const QRgb pixel = in[x - at.x()];
+            const int alpha = qAlpha(pixel);
+            if (alpha == 255)
+                out[x] = QRgba64::fromRgba(quint8(qRed(pixel)), quint8(qGreen(pixel)),
+                                           quint8(qBlue(pixel)), 255);
+            else if (alpha != 0)
+                out[x] = BlendOver64(pixel, out[x]);
+        }
+    }
+}
+
+bool IsSixteenBits(const QImage& image) {
+    return image.format() == QImage::Format_RGBA64 || image.format() == QImage::Format_RGBX64;
+}
+
+// Transparent pixels onto white in 16 bits, then opaque: RGBX64, as RGB32 is for 8 bits.
+QImage FlattenOntoWhite64(const QImage& picture) {
+    QImage flat = picture.convertToFormat(picture.hasAlphaChannel() ? QImage::Format_RGBA64
+                                                                    : QImage::Format_RGBX64);
+    if (flat.isNull() && !picture.isNull())
+        throw Failure(SystemErrorText(ENOMEM));
+    if (flat.format() != QImage::Format_RGBA64)
+        return flat;
+    for (int y = 0; y < flat.height(); ++y) {
+        auto* line = reinterpret_cast<QRgba64*>(flat.scanLine(y));
+        for (int x = 0; x < flat.width(); ++x) {
+            const uint a = line[x].alpha();
+            if (a == kFull16)
+                continue;
+            const uint white = kFull16 * (kFull16 - a);
+            const auto mix = [&](uint c) {
+                return quint16((c * a + white + kFull16 / 2) / kFull16);
+            };
+            line[x] = QRgba64::fromRgba64(mix(line[x].red()), mix(line[x].green()),
+                                          mix(line[x].blue()), quint16(kFull16));
+        }
+    }
+    flat.reinterpretAsFormat(QImage::Format_RGBX64);
+    return flat;
+}
+
 void Weaken(QImage& mark, int opacity) {
     if (opacity >= 100)
         return;
@@ -289,6 +369,11 @@ void StampRows(uchar* rows, qsizetype bytesPerLine, int firstRow, int count, int
 void StampImage(QImage& image, const StampPlan& plan) {
     if (image.isNull())
         return;
+    if (IsSixteenBits(image)) {
+        for (const QPoint at : plan.places)
+            StampImage64(image, at, plan.mark);
+        return;
+    }
     StampRows(image.bits(), image.bytesPerLine(), 0, image.height(), image.width(),
               image.format() == QImage::Format_ARGB32, plan);
 }
@@ -296,6 +381,8 @@ void StampImage(QImage& image, const StampPlan& plan) {
 void StampImage(QImage& image, QPoint at, const StampMark& mark) {
     if (image.isNull())
         return;
+    if (IsSixteenBits(image))
+        return StampImage64(image, at, mark);
     StampRows(image.bits(), image.bytesPerLine(), 0, image.height(), image.width(),
               image.format() == QImage::Format_ARGB32, at, mark);
 }
@@ -311,6 +398,8 @@ void FlattenRows(uchar* rows, qsizetype bytesPerLine, int width, int count) {
 }
 
 QImage FlattenOntoWhite(const QImage& picture) {
+    if (picture.depth() == 64)
+        return FlattenOntoWhite64(picture);
     QImage flat = picture.convertToFormat(picture.hasAlphaChannel() ? QImage::Format_ARGB32
                                                                     : QImage::Format_RGB32);
     if (flat.isNull() && !picture.isNull())

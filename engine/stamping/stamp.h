@@ -134,16 +134,19 @@ void StampRows(uchar* rows, qsizetype bytesPerLine, int firstRow, int count, int
 void StampRows(uchar* rows, qsizetype bytesPerLine, int firstRow, int count, int imageWidth,
                bool imageHasAlpha, const StampPlan& plan);
 
-// Stamps the mark onto a whole RGB32 or ARGB32 image.
+// Stamps the mark onto a whole RGB32 or ARGB32 image, or one of 16 bits a channel (RGBA64 or
+// RGBX64, not premultiplied), which the mark is blended into at 16 bits: its pixels that show
+// nothing leave the image's bit for bit.
 void StampImage(QImage& image, QPoint at, const StampMark& mark);
 void StampImage(QImage& image, const StampPlan& plan);
 
 // Puts transparent pixels onto white, the background JPEG, BMP and the screen give them.
 void FlattenRows(uchar* rows, qsizetype bytesPerLine, int width, int count);
+// The picture opaque: RGB32, or RGBX64 for a picture of 16 bits a channel, flattened at 16 bits.
 QImage FlattenOntoWhite(const QImage& picture);
 
-// The picture as a person sees it: the EXIF orientation 1 to 8 applied. Any other value returns
-// the picture as it is.
+// The picture as a person sees it: the EXIF orientation 1 to 8 applied, in the picture's own
+// format, every pixel moved as it is. Any other value returns the picture as it is.
 QImage Oriented(const QImage& picture, int orientation);
 // The size of a picture of the given stored size once oriented.
 QSize OrientedSize(QSize stored, int orientation);
