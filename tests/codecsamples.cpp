@@ -483,6 +483,8 @@ QtAnimation qtFrames(const QString& path) {
     }
     animation.loops = reader.loopCount();
     return animation;
+}
+
 QByteArray jpegWithSegments(const QByteArray& jpeg, const QList<QPair<int, QByteArray>>& segments) {
     // After the start of image and, where there is one, the JFIF header.
     qsizetype at = 2;

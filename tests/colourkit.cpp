@@ -95,13 +95,6 @@ QByteArray displayP3Profile() {
     return RgbProfile(primaries, cmsBuildParametricToneCurve(nullptr, 4, srgbCurve));
 }
 
-QByteArray grayProfile() {
-    cmsToneCurve* curve = cmsBuildGamma(nullptr, 2.2);
-    const QByteArray bytes = Saved(cmsCreateGrayProfile(cmsD50_xyY(), curve));
-    cmsFreeToneCurve(curve);
-    return bytes;
-}
-
 QByteArray labProfile() {
     return Saved(cmsCreateLab4Profile(nullptr));
 }

@@ -13,8 +13,7 @@
 QByteArray adobeRgbProfile();
 // Display P3: the primaries of DCI-P3 with D65 and sRGB's curve.
 QByteArray displayP3Profile();
-// A Gray profile of gamma 2.2, and lcms2's Lab profile, which describes no device's pixels.
-QByteArray grayProfile();
+// lcms2's Lab profile, which describes no device's pixels (a Gray profile is in graysamples.h).
 QByteArray labProfile();
 // A CMYK output profile whose colours are those of Adobe's inverted CMYK read the naive way (red
 // = cyan's complement times black's, in sRGB), as a table of 9 points a channel.

@@ -8,6 +8,7 @@
 #include "tests/clikit.h"
 #include "tests/codecsamples.h"
 #include "tests/colourkit.h"
+#include "tests/graysamples.h"
 #include "tests/testkit.h"
 
 #include <QTemporaryDir>

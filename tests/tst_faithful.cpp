@@ -132,6 +132,7 @@ QList<FaithfulCase> Cases() {
                  grayAxisDifference(PictureReader::open(input)->metadata().icc,
                                     PictureReader::open(copy)->metadata().icc);
              QVERIFY2(difference < 1, qPrintable(QString::number(difference)));
+         }},
         {"animated.gif",
          [](const QString& path) {
              // Three frames of their own delays, the second over part of the screen and cleared
@@ -228,6 +229,7 @@ QList<FaithfulCase> Cases() {
                  QCOMPARE(after[i].size, before[i].size);
                  QCOMPARE(after[i].compression, before[i].compression);
              }
+         }},
         // A wide-gamut picture keeps its profile, and a pure red mark lands as the same red in
         // the picture's colours.
         {"adobergb.jpg",
@@ -291,6 +293,7 @@ QList<FaithfulCase> Cases() {
          [](const QString& input, const QString& copy) {
              QCOMPARE(PictureReader::open(input)->metadata().icc, QByteArray(300, 'x'));
              QVERIFY(PictureReader::open(copy)->metadata().icc.isEmpty());
+         }},
         {"photoshop.jpg",
          [](const QString& path) {
              Exiv2::IptcData iptc;
@@ -329,6 +332,7 @@ QList<FaithfulCase> Cases() {
              QVERIFY(!xmp.contains("HasExtendedXMP"));
              QVERIFY(xmp.contains(
                  ExtendedXmpSample::keyword(ExtendedXmpSample::keywords - 1).toLatin1()));
+         }},
         // 16 bits a channel kept: every level the mark leaves alone, bit for bit.
         {"deep16.png",
          [](const QString& path) {

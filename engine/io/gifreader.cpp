@@ -160,7 +160,7 @@ public:
     // The frame at hand: its rectangle within the screen, its control and its colours.
     QRect frameRect() const;
     const GraphicsControlBlock& control() const { return control_; }
-    GifPalette palette() const;
+    GifPalette framePalette() const;
     // Draws the frame at hand over the picture, leaving its transparent pixels as they were.
     void drawFrame(QImage& canvas);
     void skipToEnd();
@@ -321,7 +321,7 @@ QRect GifReader::frameRect() const {
         .intersected(QRect(QPoint(0, 0), size()));
 }
 
-GifPalette GifReader::palette() const {
+GifPalette GifReader::framePalette() const {
     GifPalette palette;
     if (const ColorMapObject* map = colorMap())
         palette.colors.assign(map->Colors, map->Colors + map->ColorCount);
@@ -410,7 +410,7 @@ QImage GifFrames::frame(int index) {
     reader_.drawFrame(canvas_);
     previousRect_ = rect;
     previousDisposal_ = disposal;
-    facts_.push_back(GifFrameFacts{reader_.control().DelayTime, reader_.palette()});
+    facts_.push_back(GifFrameFacts{reader_.control().DelayTime, reader_.framePalette()});
     if (++next_ == count())
         reader_.skipToEnd();
     return canvas_;
