@@ -4,8 +4,13 @@
 
 #include <QRegularExpression>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <map>
 #include <numbers>
 
@@ -77,6 +82,38 @@ Pixel Load(const uchar* bgra, bool premultiply) {
 
 uchar Byte(float value) {
     return uchar(std::clamp(value + 0.5f, 0.0f, 255.0f));
+}
+
+// An opaque row's bytes as floats, as Load gives them, four channels in one step.
+void LoadOpaque(const uchar* bgra, Pixel* pixels, int width) {
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    for (int x = 0; x < width; ++x) {
+        std::int32_t packed;
+        std::memcpy(&packed, bgra + x * kChannels, sizeof packed);
+        const __m128i bytes = _mm_unpacklo_epi8(_mm_cvtsi32_si128(packed), zero);
+        pixels[x] = Pixel(_mm_cvtepi32_ps(_mm_unpacklo_epi16(bytes, zero)));
+    }
+#else
+    for (int x = 0; x < width; ++x)
+        pixels[x] = Load(bgra + x * kChannels, false);
+#endif
+}
+
+// An opaque pixel's bytes, each channel rounded and clamped as Byte does, alpha 0xFF.
+void StoreOpaque(Pixel pixel, uchar* bgra) {
+#if defined(__SSE2__)
+    const __m128 rounded = _mm_add_ps(__m128(pixel), _mm_set1_ps(0.5f));
+    const __m128 clamped = _mm_min_ps(_mm_max_ps(rounded, _mm_setzero_ps()), _mm_set1_ps(255.0f));
+    const __m128i words = _mm_packs_epi32(_mm_cvttps_epi32(clamped), _mm_setzero_si128());
+    const std::int32_t packed = _mm_cvtsi128_si32(_mm_packus_epi16(words, words)) | 0xFF000000;
+    std::memcpy(bgra, &packed, sizeof packed);
+#else
+    bgra[0] = Byte(pixel[0]);
+    bgra[1] = Byte(pixel[1]);
+    bgra[2] = Byte(pixel[2]);
+    bgra[3] = 0xFF;
+#endif
 }
 } // namespace
 
@@ -240,7 +277,7 @@ LanczosRows::LanczosRows(QSize from, QSize to, QRect part, bool alpha)
       part_(part), alpha_(alpha) {
     inputRow_.resize(size_t(from.width()) * kChannels);
     ring_.resize(size_t(down_.most) * size_t(part.width()) * kChannels);
-    outputRow_.resize(size_t(part.width()) * kChannels);
+    taps_.resize(size_t(down_.most));
     filtered_ = part.isEmpty() ? 0 : down_.first[size_t(part.top())];
 }
 
@@ -254,8 +291,11 @@ qint64 LanczosRows::bytes(QSize from, QSize to, int partWidth) {
 void LanczosRows::filterSourceRow(const uchar* row) {
     const int width = int(inputRow_.size() / kChannels);
     auto* input = reinterpret_cast<Pixel*>(inputRow_.data());
-    for (int x = 0; x < width; ++x)
-        input[x] = Load(row + x * kChannels, alpha_);
+    if (alpha_)
+        for (int x = 0; x < width; ++x)
+            input[x] = Load(row + x * kChannels, true);
+    else
+        LoadOpaque(row, input, width);
     auto* out =
         reinterpret_cast<Pixel*>(ring_.data()) + qsizetype(filtered_ % down_.most) * part_.width();
     const float* weights = across_.weights.data() + size_t(part_.left()) * size_t(across_.most);
@@ -275,24 +315,25 @@ void LanczosRows::makeRow(int y, uchar* row, const SourceRow& source) {
     while (filtered_ < first + count)
         filterSourceRow(source(filtered_));
     const int width = part_.width();
-    auto* out = reinterpret_cast<Pixel*>(outputRow_.data());
-    std::fill_n(out, width, Pixel{0, 0, 0, 0});
     const float* weights = down_.weights.data() + size_t(y) * size_t(down_.most);
-    for (int k = 0; k < count; ++k) {
-        const Pixel* in = reinterpret_cast<const Pixel*>(ring_.data()) +
-                          qsizetype((first + k) % down_.most) * width;
-        const float weight = weights[k];
-        for (int x = 0; x < width; ++x)
-            out[x] += in[x] * weight;
-    }
+    for (int k = 0; k < count; ++k)
+        taps_[size_t(k)] = ring_.data() + qsizetype((first + k) % down_.most) * width * kChannels;
+    // Each output pixel sums its column of filtered rows in a register, in the rows' order, so
+    // the row is written once rather than once for every row it takes.
     for (int x = 0; x < width; ++x) {
-        Pixel pixel = out[x];
+        Pixel pixel = {0, 0, 0, 0};
+        for (int k = 0; k < count; ++k)
+            pixel += reinterpret_cast<const Pixel*>(taps_[size_t(k)])[x] * weights[k];
         uchar* bytes = row + x * kChannels;
-        const uchar a = alpha_ ? Byte(pixel[3]) : 0xFF;
+        if (!alpha_) {
+            StoreOpaque(pixel, bytes);
+            continue;
+        }
+        const uchar a = Byte(pixel[3]);
         // Any alpha that rounds to more than nothing holds the colour at its full strength: a
         // faint rim pixel left darker would draw a dark fringe round the edge, and an alpha the
         // filter's lobes carried above opaque would brighten it.
-        if (alpha_ && a != 0) {
+        if (a != 0) {
             const float unmultiply = 255.0f / pixel[3];
             pixel *= Pixel{unmultiply, unmultiply, unmultiply, 1.0f};
         }

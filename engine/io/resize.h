@@ -88,10 +88,11 @@ private:
     ResizeTaps down_;
     QRect part_;
     bool alpha_;
-    std::vector<float> inputRow_;  // one source row
-    std::vector<float> ring_;      // down_.most filtered rows of the part's width
-    std::vector<float> outputRow_; // one output row of the part's width
-    int filtered_ = 0;             // the next source row to filter
+    std::vector<float> inputRow_; // one source row
+    std::vector<float> ring_;     // down_.most filtered rows of the part's width
+    // The filtered rows the output row being made takes, in order.
+    std::vector<const float*> taps_;
+    int filtered_ = 0; // the next source row to filter
 };
 
 // The part `part` of an ARGB32 picture (not premultiplied) resized to `size` by Lanczos-3,
