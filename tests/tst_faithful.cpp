@@ -3,9 +3,9 @@
 #include "engine/io/colourprofile.h"
 #include "tests/clikit.h"
 #include "tests/codecsamples.h"
+#include "tests/colourkit.h"
 #include "tests/graysamples.h"
 #include "tests/tiffsamples.h"
-#include "tests/colourkit.h"
 
 #include <QTest>
 
@@ -210,6 +210,40 @@ QList<FaithfulCase> Cases() {
              QCOMPARE(pages[0].resolutionUnit, RESUNIT_INCH);
              QCOMPARE(pages[0].xResolution, 300.0f);
              QCOMPARE(pages[0].yResolution, 300.0f);
+         }},
+        // A 16-bit TIFF is stamped at 16 bits: its copy is 16-bit, stored as it was, and every
+        // level the mark leaves alone is kept.
+        {"deep16.tif",
+         [](const QString& path) {
+             QImage deep(60, 40, QImage::Format_RGBX64);
+             for (int y = 0; y < deep.height(); ++y)
+                 for (int x = 0; x < deep.width(); ++x)
+                     deep.setPixelColor(x, y,
+                                        QColor::fromRgba64(quint16(x * 1021 + 3),
+                                                           quint16(y * 1531 + 5),
+                                                           quint16((x + y) * 617 + 7)));
+             TiffSamplePage page;
+             page.image = deep;
+             page.compression = COMPRESSION_ADOBE_DEFLATE;
+             page.predictor = PREDICTOR_HORIZONTAL;
+             writeFile(path, makeTiff({page}));
+         },
+         {},
+         [](const QString& input, const QString& copy) {
+             const QList<TiffPageFacts> pages = tiffFacts(copy);
+             QCOMPARE(pages.size(), 1);
+             QCOMPARE(pages[0].bits, 16);
+             QCOMPARE(pages[0].compression, COMPRESSION_ADOBE_DEFLATE);
+             QCOMPARE(pages[0].predictor, PREDICTOR_HORIZONTAL);
+             const QImage was = PictureReader::open(input)->readAll();
+             const QImage is = PictureReader::open(copy)->readAll();
+             QCOMPARE(is.size(), was.size());
+             int kept = 0;
+             for (int y = 0; y < was.height(); ++y)
+                 for (int x = 0; x < was.width(); ++x)
+                     kept += was.pixelColor(x, y).rgba64() == is.pixelColor(x, y).rgba64();
+             // The mark's eight red pixels alone differ; everything else keeps every level.
+             QCOMPARE(was.width() * was.height() - kept, 8);
          }},
         {"two-pages.tif",
          [](const QString& path) {
