@@ -430,6 +430,11 @@ void putGifFrame(GifFileType* gif, const GifFrameSample& frame) {
     const size_t length = EGifGCBToExtension(&control, extension);
     EGifPutExtension(gif, GRAPHICS_EXT_FUNC_CODE, int(length), extension);
     ColorMapObject* local = frame.localColors.isEmpty() ? nullptr : gifColorMap(frame.localColors);
+    // giflib forgets the frame before's own table, without freeing it, when this one has none.
+    if (!local && gif->Image.ColorMap) {
+        GifFreeMapObject(gif->Image.ColorMap);
+        gif->Image.ColorMap = nullptr;
+    }
     EGifPutImageDesc(gif, frame.rect.x(), frame.rect.y(), frame.rect.width(), frame.rect.height(),
                      frame.interlaced, local);
     GifFreeMapObject(local);

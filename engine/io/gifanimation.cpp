@@ -180,6 +180,12 @@ void GifAnimationWriter::writeHeld(int disposal) {
     const ColorMap local = sameColors(indexed->palette, globalColors_)
                                ? ColorMap(nullptr, GifFreeMapObject)
                                : makeMap(indexed->palette);
+    // giflib forgets, without freeing it, the colour table of the frame before when this frame
+    // has none of its own.
+    if (!local && gif_->Image.ColorMap) {
+        GifFreeMapObject(gif_->Image.ColorMap);
+        gif_->Image.ColorMap = nullptr;
+    }
     check(EGifPutImageDesc(gif_, heldRect_.x(), heldRect_.y(), heldRect_.width(),
                            heldRect_.height(), false, local.get()));
     for (int y = 0; y < heldRect_.height(); ++y)
