@@ -106,6 +106,7 @@ private:
     void setTransforms();
     void collectPalette();
     QImage readAllSixteen();
+    void readImageInto(QImage& image);
     void collectMetadata();
     void collectText(const png_text& text);
     void collectText(const QByteArray& key, const QByteArray& value, bool utf8);
@@ -349,14 +350,7 @@ QImage PngReader::readAll() {
     if (passes_ == 1)
         return PictureReader::readAll();
     QImage image = newPicture(size_, alpha_);
-    std::vector<png_bytep> rows(size_t(image.height()));
-    for (int y = 0; y < image.height(); ++y)
-        rows[size_t(y)] = image.scanLine(y);
-    run([&] {
-        png_read_image(png_, rows.data());
-        png_read_end(png_, nullptr);
-    });
-    rowsRead_ = size_.height();
+    readImageInto(image);
     return image;
 }
 
@@ -367,6 +361,12 @@ QImage PngReader::readAllSixteen() {
     if (image.isNull())
         throw Failure(size_.isEmpty() ? kEmptyImageText : SystemErrorText(ENOMEM));
     useDefaultResolution(image);
+    readImageInto(image);
+    return image;
+}
+
+// Every row at once, into a picture of the size and layout the transforms give.
+void PngReader::readImageInto(QImage& image) {
     std::vector<png_bytep> rows(size_t(image.height()));
     for (int y = 0; y < image.height(); ++y)
         rows[size_t(y)] = image.scanLine(y);
@@ -375,7 +375,6 @@ QImage PngReader::readAllSixteen() {
         png_read_end(png_, nullptr);
     });
     rowsRead_ = size_.height();
-    return image;
 }
 
 } // namespace
