@@ -84,8 +84,11 @@ QByteArray makeJpeg(const QImage& source, int hSampling, int vSampling, int qual
     if (kind == JpegKind::AdobeCmyk)
         jpeg_set_colorspace(&info, JCS_YCCK);
     jpeg_set_quality(&info, quality, TRUE);
-    info.comp_info[0].h_samp_factor = hSampling;
-    info.comp_info[0].v_samp_factor = vSampling;
+    // Black is sampled as the luminance is, as Photoshop stores it.
+    for (int c : {0, kind == JpegKind::AdobeCmyk ? 3 : 0}) {
+        info.comp_info[c].h_samp_factor = hSampling;
+        info.comp_info[c].v_samp_factor = vSampling;
+    }
     if (kind == JpegKind::Progressive)
         jpeg_simple_progression(&info);
     info.arith_code = kind == JpegKind::Arithmetic;

@@ -82,6 +82,40 @@ cmsInt32Number SampleCmyk(const cmsUInt16Number in[], cmsUInt16Number out[], voi
     cmsFloat2LabEncoded(out, &value);
     return TRUE;
 }
+// The inverse table's sampler: a Lab point to the inks (16 bits a channel, the ink itself, not
+// the light it keeps) whose naive reading gives its colour in sRGB, clipped to sRGB's gamut:
+// black takes all it can, the other inks the rest.
+cmsInt32Number SampleInks(const cmsUInt16Number in[], cmsUInt16Number out[], void* toSrgb) {
+    cmsCIELab lab;
+    cmsLabEncoded2Float(&lab, in);
+    std::array<double, 3> rgb{};
+    cmsDoTransform(static_cast<cmsHTRANSFORM>(toSrgb), &lab, rgb.data(), 1);
+    for (double& v : rgb)
+        v = std::clamp(v, 0.0, 1.0);
+    const double k = std::max({rgb[0], rgb[1], rgb[2]});
+    for (int c = 0; c < 3; ++c)
+        out[c] = cmsUInt16Number(std::lround((1 - (k > 0 ? rgb[size_t(c)] / k : 1)) * 65535));
+    out[3] = cmsUInt16Number(std::lround((1 - k) * 65535));
+    return TRUE;
+}
+
+// The table from Lab to the naive inks, as an output profile's BToA0 holds it.
+cmsPipeline* NaiveInksTable() {
+    const cmsHPROFILE lab = cmsCreateLab4Profile(nullptr);
+    const cmsHPROFILE srgb = cmsCreate_sRGBProfile();
+    const cmsHTRANSFORM toSrgb = cmsCreateTransform(lab, TYPE_Lab_DBL, srgb, TYPE_RGB_DBL,
+                                                    INTENT_RELATIVE_COLORIMETRIC, 0);
+    cmsPipeline* table = cmsPipelineAlloc(nullptr, 3, 4);
+    cmsPipelineInsertStage(table, cmsAT_END, cmsStageAllocToneCurves(nullptr, 3, nullptr));
+    cmsStage* grid = cmsStageAllocCLut16bit(nullptr, 17, 3, 4, nullptr);
+    cmsStageSampleCLut16bit(grid, SampleInks, toSrgb, 0);
+    cmsPipelineInsertStage(table, cmsAT_END, grid);
+    cmsPipelineInsertStage(table, cmsAT_END, cmsStageAllocToneCurves(nullptr, 4, nullptr));
+    cmsDeleteTransform(toSrgb);
+    cmsCloseProfile(srgb);
+    cmsCloseProfile(lab);
+    return table;
+}
 } // namespace
 
 QByteArray adobeRgbProfile() {
@@ -99,7 +133,7 @@ QByteArray labProfile() {
     return Saved(cmsCreateLab4Profile(nullptr));
 }
 
-QByteArray naiveCmykProfile() {
+QByteArray naiveCmykProfile(bool withInverse) {
     // The ink values as libjpeg gives them are inverted; the profile itself speaks of ink, so
     // the table is sampled at 1 - ink.
     const cmsHPROFILE profile = cmsCreateProfilePlaceholder(nullptr);
@@ -125,6 +159,11 @@ QByteArray naiveCmykProfile() {
     cmsPipelineInsertStage(toLab, cmsAT_END, cmsStageAllocToneCurves(nullptr, 3, nullptr));
     cmsWriteTag(profile, cmsSigAToB0Tag, toLab);
     cmsPipelineFree(toLab);
+    if (withInverse) {
+        cmsPipeline* toInks = NaiveInksTable();
+        cmsWriteTag(profile, cmsSigBToA0Tag, toInks);
+        cmsPipelineFree(toInks);
+    }
     cmsFreeToneCurve(light);
     return Saved(profile);
 }
@@ -175,4 +214,41 @@ void writeRedMarkBeside(const QString& picturePath) {
     QImage mark(40, 30, QImage::Format_RGB32);
     mark.fill(kPureRed);
     mark.save(QFileInfo(picturePath).dir().filePath(QStringLiteral("mark.png")), "png");
+}
+
+std::array<uchar, 4> referenceInks(QRgb colour, const QByteArray& cmykIcc) {
+    // lcms2 speaks of inks in percent.
+    const auto inks = Converted<3, 4>(Unit(colour), {}, TYPE_RGB_DBL, cmykIcc, TYPE_CMYK_DBL);
+    std::array<uchar, 4> adobe{};
+    for (size_t c = 0; c < 4; ++c)
+        adobe[c] = uchar(255 - std::lround(std::clamp(inks[c], 0.0, 100.0) * 2.55));
+    return adobe;
+}
+
+int inksNear(const QImage& cmyk, const QByteArray& icc, std::array<uchar, 4> inks) {
+    // lcms2 converts 8-bit inks into 16-bit Lab, not into doubles.
+    const cmsHPROFILE source = Opened(icc);
+    const cmsHPROFILE lab = cmsCreateLab4Profile(nullptr);
+    const cmsHTRANSFORM toLab = cmsCreateTransform(source, TYPE_CMYK_8_REV, lab, TYPE_Lab_16,
+                                                   INTENT_RELATIVE_COLORIMETRIC, 0);
+    const auto labOf = [&](const uchar* pixel) {
+        std::array<cmsUInt16Number, 3> encoded{};
+        cmsDoTransform(toLab, pixel, encoded.data(), 1);
+        cmsCIELab value{};
+        cmsLabEncoded2Float(&value, encoded.data());
+        return value;
+    };
+    int count = 0;
+    if (toLab) {
+        const cmsCIELab wanted = labOf(inks.data());
+        for (int y = 0; y < cmyk.height(); ++y)
+            for (int x = 0; x < cmyk.width(); ++x) {
+                const cmsCIELab got = labOf(cmyk.constScanLine(y) + x * 4);
+                count += cmsDeltaE(&got, &wanted) < 1 ? 1 : 0;
+            }
+        cmsDeleteTransform(toLab);
+    }
+    cmsCloseProfile(lab);
+    cmsCloseProfile(source);
+    return count;
 }

@@ -9,6 +9,8 @@
 #include <QRgb>
 #include <QString>
 
+#include <array>
+
 // Adobe RGB (1998): its primaries, D65 and a gamma of 563/256.
 QByteArray adobeRgbProfile();
 // Display P3: the primaries of DCI-P3 with D65 and sRGB's curve.
@@ -16,8 +18,17 @@ QByteArray displayP3Profile();
 // lcms2's Lab profile, which describes no device's pixels (a Gray profile is in graysamples.h).
 QByteArray labProfile();
 // A CMYK output profile whose colours are those of Adobe's inverted CMYK read the naive way (red
-// = cyan's complement times black's, in sRGB), as a table of 9 points a channel.
-QByteArray naiveCmykProfile();
+// = cyan's complement times black's, in sRGB), as a table of 9 points a channel; with
+// `withInverse`, also the table from colours to inks that converting into it needs.
+QByteArray naiveCmykProfile(bool withInverse = false);
+
+// The sRGB colour converted by lcms2 in floating point into the CMYK profile's inks, as Adobe
+// stores them (inverted), rounded to 8 bits.
+std::array<uchar, 4> referenceInks(QRgb colour, const QByteArray& cmykIcc);
+
+// The number of the CMYK picture's pixels (as PictureReader::readCmyk gives them, in the profile
+// `icc`) within a colour difference of 1 of the inks.
+int inksNear(const QImage& cmyk, const QByteArray& icc, std::array<uchar, 4> inks);
 
 // The JPEG with the colour profile written into it (APP2 markers, by exiv2).
 QByteArray withIccProfile(const QByteArray& jpeg, const QByteArray& icc);

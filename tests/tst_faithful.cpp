@@ -180,12 +180,18 @@ QList<FaithfulCase> Cases() {
              QCOMPARE(blocks.components.size(), size_t(3));
              QVERIFY(!blocks.progressive);
          }},
+        // A CMYK JPEG's JPEG copy stays CMYK, with its own tables when asked.
         {"cmyk-keep.jpg",
          [](const QString& path) {
              writeFile(path, makeJpeg(photoLike(), 2, 2, 40, JpegKind::AdobeCmyk));
          },
          {"--quality", "keep"},
-         KeepsOwnTables},
+         [](const QString& input, const QString& copy) {
+             KeepsOwnTables(input, copy);
+             const std::unique_ptr<PictureReader> reader = PictureReader::open(copy);
+             QVERIFY(reader->cmyk());
+             QVERIFY(reader->metadata().icc.isEmpty());
+         }},
         {"grey-keep.jpg",
          [](const QString& path) {
              writeFile(path, makeJpeg(photoLike(), 1, 1, 40, JpegKind::Gray));
@@ -309,6 +315,26 @@ QList<FaithfulCase> Cases() {
              // The profile gives the colours of Qt's naive reading, up to its table's steps.
              const double error = meanError(readWhole(copy), qtDecode(input, false));
              QVERIFY2(error < 2, qPrintable(QString::number(error)));
+         }},
+        // Its JPEG copy keeps the picture's inks and profile; the mark's red is taken into the
+        // inks as lcms2 takes it.
+        {"cmyk-inks.jpg",
+         [](const QString& path) {
+             QImage grey(160, 120, QImage::Format_RGB32);
+             grey.fill(qRgb(128, 128, 128));
+             writeFile(path, withIccProfile(makeJpeg(grey, 1, 1, 95, JpegKind::AdobeCmyk),
+                                            naiveCmykProfile(true)));
+             writeRedMarkBeside(path);
+         },
+         {"--quality", "100"},
+         [](const QString& input, const QString& copy) {
+             const QByteArray profile = naiveCmykProfile(true);
+             const std::unique_ptr<PictureReader> reader = PictureReader::open(copy);
+             QVERIFY(reader->cmyk());
+             QCOMPARE(reader->metadata().icc, profile);
+             QCOMPARE(reader->jpegTables()->ycck, PictureReader::open(input)->jpegTables()->ycck);
+             const QImage inks = reader->readCmyk();
+             QVERIFY(inksNear(inks, profile, referenceInks(kPureRed, profile)) >= 24 * 40);
          }},
         {"cmyk-bare.jpg",
          [](const QString& path) {

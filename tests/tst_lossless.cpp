@@ -156,6 +156,7 @@ private slots:
     void unreadableJpegsFailAsInTheNormalWay_data();
     void unreadableJpegsFailAsInTheNormalWay();
     void thePreviewShowsTheWrittenCopy();
+    void aCmykCopyIsTurnedAndShownAsItReads();
     void anInvisibleMarkKeepsEveryByte();
     void metadataKept();
     void turnedPicturesKeepTheirOrientation_data();
@@ -363,6 +364,26 @@ void TestLossless::thePreviewShowsTheWrittenCopy() {
     const StampResult result = stamp(input, path("shown.jpg"), Way::Lossless);
     QVERIFY(result.written);
     QVERIFY(sameBytes(result.picture, Oriented(readWhole(path("shown.jpg")), 6)));
+}
+
+// A CMYK picture is stamped in its inks, turned upright, and shown as its copy reads.
+void TestLossless::aCmykCopyIsTurnedAndShownAsItReads() {
+    const QString input = path("print.jpg");
+    writeFile(input, makeJpeg(photoLike(kPicture.width(), kPicture.height()), 1, 1, 95,
+                              JpegKind::AdobeCmyk));
+    setOrientation(input, 6);
+    wantPicture_ = true;
+    const StampResult result = stamp(input, path("print copy.jpg"), Way::Lossless);
+    QVERIFY(result.written);
+    QCOMPARE(result.notes, QStringList{kReencodedNote.arg(kCmykReason)});
+    const std::unique_ptr<PictureReader> copy = PictureReader::open(path("print copy.jpg"));
+    QVERIFY(copy->cmyk());
+    QCOMPARE(copy->orientation(), 1);
+    const QImage shown = readWhole(path("print copy.jpg"));
+    QCOMPARE(shown.size(), kPicture.transposed());
+    const double error = meanError(shown, result.picture);
+    QVERIFY2(error < 2, qPrintable(QString::number(error)));
+    QVERIFY(meanError(shown, Oriented(readWhole(input), 6)) > error);
 }
 
 void TestLossless::anInvisibleMarkKeepsEveryByte() {

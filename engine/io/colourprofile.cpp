@@ -9,6 +9,7 @@
 
 #include <lcms2.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <map>
 #include <tuple>
@@ -235,4 +236,43 @@ std::shared_ptr<const ColourConversion> AdobeCmykToSrgb(const QByteArray& icc) {
     if (KindOfProfile(icc) != ProfileKind::Cmyk)
         return nullptr;
     return ConversionFor(icc, TYPE_CMYK_8_REV, {}, kArgb32);
+}
+
+std::shared_ptr<const ColourConversion> SrgbToAdobeCmyk(const QByteArray& icc) {
+    if (KindOfProfile(icc) != ProfileKind::Cmyk)
+        return nullptr;
+    return ConversionFor({}, kArgb32, icc, TYPE_CMYK_8_REV);
+}
+
+void AdobeCmykToRgb32(const uchar* cmyk, uchar* rgb32, int count, const ColourConversion* toSrgb) {
+    auto* rgb = reinterpret_cast<QRgb*>(rgb32);
+    if (toSrgb) {
+        toSrgb->convert(cmyk, rgb32, count);
+        for (int x = 0; x < count; ++x)
+            rgb[x] |= 0xFF000000u;
+        return;
+    }
+    for (int x = 0; x < count; ++x, cmyk += 4) {
+        const int k = cmyk[3];
+        rgb[x] = qRgb(k * cmyk[0] / 255, k * cmyk[1] / 255, k * cmyk[2] / 255);
+    }
+}
+
+void Rgb32ToAdobeCmyk(const uchar* argb, uchar* cmyk, int count, const ColourConversion* toCmyk) {
+    if (toCmyk) {
+        toCmyk->convert(argb, cmyk, count);
+        return;
+    }
+    const auto* rgb = reinterpret_cast<const QRgb*>(argb);
+    for (int x = 0; x < count; ++x, cmyk += 4) {
+        const int r = qRed(rgb[x]), g = qGreen(rgb[x]), b = qBlue(rgb[x]);
+        const int k = std::max({r, g, b});
+        // Each light channel is its ink's light times black's: divided back out, rounded up, so
+        // that the plain reading gives the colour again.
+        const auto ink = [k](int light) { return k == 0 ? 255 : (light * 255 + k - 1) / k; };
+        cmyk[0] = uchar(ink(r));
+        cmyk[1] = uchar(ink(g));
+        cmyk[2] = uchar(ink(b));
+        cmyk[3] = uchar(k);
+    }
 }

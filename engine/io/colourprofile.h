@@ -49,3 +49,17 @@ public:
 // RGB32 pixels whose alpha byte is left as `out` had it. Null when the profile is not a CMYK
 // profile lcms2 reads.
 std::shared_ptr<const ColourConversion> AdobeCmykToSrgb(const QByteArray& icc);
+
+// The other way: sRGB's colours, as ARGB32 pixels, into Adobe's inverted CMYK through the CMYK
+// profile, four bytes a pixel (C, M, Y and K in memory order). Null when the profile is not a
+// CMYK profile that lcms2 can convert colours into (one that tells only how its inks look).
+std::shared_ptr<const ColourConversion> SrgbToAdobeCmyk(const QByteArray& icc);
+
+// Adobe's inverted CMYK pixels into opaque RGB32 ones through `toSrgb`, or without one as Qt reads
+// a CMYK JPEG that names no profile: each channel the light its ink keeps, times the light black
+// keeps.
+void AdobeCmykToRgb32(const uchar* cmyk, uchar* rgb32, int count, const ColourConversion* toSrgb);
+
+// ARGB32 pixels' colours into Adobe's inverted CMYK through `toCmyk`, or without one the reverse
+// of that plain reading: black takes all it can, the other inks the rest.
+void Rgb32ToAdobeCmyk(const uchar* argb, uchar* cmyk, int count, const ColourConversion* toCmyk);

@@ -26,15 +26,6 @@ QByteArray bodyAfter(const jpeg_saved_marker_ptr marker, const QByteArray& prefi
     return QByteArray(data + prefix.size(), length - prefix.size());
 }
 
-// Qt's reading of four-channel JPEGs, which are nearly always Adobe's inverted CMYK: what a CMYK
-// JPEG without a profile of its own gets.
-void cmykToRgb(const uchar* cmyk, QRgb* rgb, int width) {
-    for (int x = 0; x < width; ++x, cmyk += 4) {
-        const int k = cmyk[3];
-        rgb[x] = qRgb(k * cmyk[0] / 255, k * cmyk[1] / 255, k * cmyk[2] / 255);
-    }
-}
-
 class JpegReader final : public PictureReader {
 public:
     explicit JpegReader(PictureFile file) : file_(std::move(file)) {}
@@ -54,6 +45,8 @@ public:
     int orientation() const override { return orientation_; }
     bool canStream() const override { return !cmyk_ && !multipleScans_; }
     void readRows(uchar* rows, qsizetype bytesPerLine, int count) override;
+    bool cmyk() const override { return cmyk_; }
+    QImage readCmyk() override;
     std::optional<JpegTables> jpegTables() const override;
     bool gray() const override { return info_.jpeg_color_space == JCS_GRAYSCALE; }
     bool scaleDown(int denominator) override;
@@ -63,7 +56,7 @@ public:
 private:
     template <typename Step> void run(const Step& step) { jpeg_.run(step); }
     void collectMetadata();
-    void cmykRowToRgb(const uchar* cmyk, uchar* target) const;
+    void start();
 
     PictureFile file_;
     JpegDecompressor jpeg_;
@@ -151,10 +144,16 @@ void JpegReader::collectMetadata() {
     orientation_ = OrientationOf(metadata_);
 }
 
+void JpegReader::start() {
+    if (started_)
+        return;
+    run([&] { jpeg_start_decompress(&info_); });
+    started_ = true;
+}
+
 void JpegReader::readRows(uchar* rows, qsizetype bytesPerLine, int count) {
     if (!started_) {
-        run([&] { jpeg_start_decompress(&info_); });
-        started_ = true;
+        start();
         if (cmyk_)
             cmykRow_.resize(size_t(info_.output_width) * 4);
     }
@@ -165,7 +164,7 @@ void JpegReader::readRows(uchar* rows, qsizetype bytesPerLine, int count) {
             JSAMPROW row = cmyk_ ? cmykRow_.data() : target;
             got = jpeg_read_scanlines(&info_, &row, 1);
             if (got == 1 && cmyk_)
-                cmykRowToRgb(row, target);
+                AdobeCmykToRgb32(row, target, int(info_.output_width), cmykProfile_.get());
         }
     });
     if (got != 1)
@@ -175,16 +174,24 @@ void JpegReader::readRows(uchar* rows, qsizetype bytesPerLine, int count) {
         run([&] { jpeg_finish_decompress(&info_); });
 }
 
-void JpegReader::cmykRowToRgb(const uchar* cmyk, uchar* target) const {
-    const int width = int(info_.output_width);
-    auto* rgb = reinterpret_cast<QRgb*>(target);
-    if (!cmykProfile_) {
-        cmykToRgb(cmyk, rgb, width);
-        return;
-    }
-    cmykProfile_->convert(cmyk, target, width);
-    for (int x = 0; x < width; ++x)
-        rgb[x] |= 0xFF000000u;
+QImage JpegReader::readCmyk() {
+    if (!cmyk_ || started_)
+        return {};
+    QImage picture(size(), QImage::Format_RGBA8888);
+    if (picture.isNull())
+        throw Failure(SystemErrorText(ENOMEM));
+    start();
+    JDIMENSION got = 1;
+    run([&] {
+        for (int y = 0; y < picture.height() && got == 1; ++y) {
+            JSAMPROW row = picture.scanLine(y);
+            got = jpeg_read_scanlines(&info_, &row, 1);
+        }
+    });
+    if (got != 1)
+        failDataEndsEarly();
+    run([&] { jpeg_finish_decompress(&info_); });
+    return picture;
 }
 
 bool JpegReader::scaleDown(int denominator) {
@@ -217,6 +224,7 @@ std::optional<JpegTables> JpegReader::jpegTables() const {
     JpegTables tables;
     tables.components = info_.num_components;
     tables.progressive = info_.progressive_mode;
+    tables.ycck = info_.jpeg_color_space == JCS_YCCK;
     for (int slot = 0; slot < NUM_QUANT_TBLS; ++slot) {
         const JQUANT_TBL* table = info_.quant_tbl_ptrs[slot];
         tables.present[size_t(slot)] = table != nullptr;

@@ -51,11 +51,15 @@ void applyTables(jpeg_compress_struct& info, const JpegTables& tables) {
 }
 
 void applySampling(jpeg_compress_struct& info, const JpegTables& tables) {
-    for (int c = 0; c < 3 && c < info.num_components; ++c) {
+    for (int c = 0; c < info.num_components; ++c) {
         info.comp_info[c].h_samp_factor = tables.hSampling[size_t(c)];
         info.comp_info[c].v_samp_factor = tables.vSampling[size_t(c)];
     }
 }
+
+// What the rows given to the writer hold: RGB32 written in colour or, with equal channels, as
+// grey levels; or Adobe's inverted CMYK, written as it is.
+enum class JpegRows { Colour, Gray, Cmyk };
 
 class JpegRowWriter final : public RowWriter {
 public:
@@ -63,7 +67,7 @@ public:
         : jpeg_(device), markers_(markersFor(metadata)), icc_(metadata.icc),
           density_(metadata.density) {}
 
-    void start(QSize size, const JpegSettings& settings, bool gray);
+    void start(QSize size, const JpegSettings& settings, JpegRows rows);
     void writeRows(const uchar* rows, qsizetype bytesPerLine, int count) override;
     void finish() override {
         run([&] { jpeg_finish_compress(&info_); });
@@ -79,12 +83,12 @@ private:
     const std::optional<PixelDensity> density_;
 };
 
-void JpegRowWriter::start(QSize size, const JpegSettings& settings, bool gray) {
+void JpegRowWriter::start(QSize size, const JpegSettings& settings, JpegRows rows) {
     run([&] {
         info_.image_width = JDIMENSION(size.width());
         info_.image_height = JDIMENSION(size.height());
         info_.input_components = 4;
-        info_.in_color_space = kRowColorSpace;
+        info_.in_color_space = rows == JpegRows::Cmyk ? JCS_CMYK : kRowColorSpace;
         // The standard tables with 4:2:0 sampling (a JPEG input's own sampling where it is
         // kept), baseline, with the standard Huffman tables. Tables made for the picture would
         // make the copy about 9 % smaller, but libjpeg makes them in a first pass over every
@@ -94,12 +98,18 @@ void JpegRowWriter::start(QSize size, const JpegSettings& settings, bool gray) {
         jpeg_set_defaults(&info_);
         // libjpeg-turbo takes the grey level from the rows' equal channels exactly: its weights
         // of red, green and blue add up to one in its fixed point.
-        if (gray)
+        if (rows == JpegRows::Gray)
             jpeg_set_colorspace(&info_, JCS_GRAYSCALE);
+        // CMYK is stored as the picture stored it, YCCK or plain; libjpeg adds Adobe's marker,
+        // which tells readers that the inks are inverted.
+        const std::optional<JpegTables>& own = settings.tables ? settings.tables : settings.sampling;
+        if (rows == JpegRows::Cmyk)
+            jpeg_set_colorspace(&info_, own && !own->ycck ? JCS_CMYK : JCS_YCCK);
         jpeg_set_quality(&info_, settings.quality, TRUE);
         if (settings.tables)
             applyTables(info_, *settings.tables);
-        else if (settings.sampling && settings.sampling->components == 3)
+        else if (settings.sampling && settings.sampling->components >= 3 &&
+                 settings.sampling->components == info_.num_components)
             applySampling(info_, *settings.sampling);
         if (settings.progressive) {
             jpeg_simple_progression(&info_);
@@ -126,6 +136,14 @@ std::unique_ptr<RowWriter> StartJpegWriter(QIODevice& device, QSize size,
                                            const JpegSettings& settings,
                                            const PictureMetadata& metadata, bool gray) {
     auto writer = std::make_unique<JpegRowWriter>(device, metadata);
-    writer->start(size, settings, gray);
+    writer->start(size, settings, gray ? JpegRows::Gray : JpegRows::Colour);
     return writer;
+}
+
+void WriteCmykJpeg(const QImage& cmyk, QIODevice& device, const JpegSettings& settings,
+                   const PictureMetadata& metadata) {
+    JpegRowWriter writer(device, metadata);
+    writer.start(cmyk.size(), settings, JpegRows::Cmyk);
+    writer.writeRows(cmyk.constBits(), cmyk.bytesPerLine(), cmyk.height());
+    writer.finish();
 }

@@ -81,6 +81,7 @@ struct JpegTables {
     std::array<int, kJpegTableComponents> hSampling{};
     std::array<int, kJpegTableComponents> vSampling{};
     bool progressive = false;
+    bool ycck = false; // four components stored as YCCK (Adobe's transform) rather than CMYK
 };
 
 // How a JPEG is written: the standard tables at a quality with 4:2:0 sampling, or an input's own

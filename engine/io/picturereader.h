@@ -62,6 +62,14 @@ public:
     // whose rows were not read yet. Raises a Failure like readRows. By default all rows in one
     // band; a reader that decodes whole gives what it decoded.
     virtual QImage readAll();
+    // True when the stored pixels are CMYK, which readCmyk() gives as they are for a copy that
+    // stays CMYK; readRows and readAll give them in RGB like any other.
+    virtual bool cmyk() const { return false; }
+    // The whole CMYK picture as stored, not oriented, for a reader whose rows were not read yet:
+    // four bytes a pixel (C, M, Y and K, inverted as Adobe stores them) in a picture of
+    // QImage::Format_RGBA8888 that only carries them. Null when cmyk() is false. Raises a Failure
+    // like readRows.
+    virtual QImage readCmyk() { return {}; }
     // A JPEG's own tables and sampling; nothing for other formats.
     virtual std::optional<JpegTables> jpegTables() const { return std::nullopt; }
     // How a TIFF stores its (first) page, for a TIFF copy to store it alike; nothing for other

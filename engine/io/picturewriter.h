@@ -23,6 +23,11 @@ public:
 std::unique_ptr<RowWriter> StartJpegWriter(QIODevice& device, QSize size,
                                            const JpegSettings& settings,
                                            const PictureMetadata& metadata, bool gray = false);
+// Encodes a whole CMYK picture, as PictureReader::readCmyk gives it, as a JPEG of four components:
+// YCCK, or plain CMYK when the settings' tables come from a picture stored so.
+void WriteCmykJpeg(const QImage& cmyk, QIODevice& device, const JpegSettings& settings,
+                   const PictureMetadata& metadata);
+
 // Why libpng would not take the colour profile into a colour PNG, or a grey one with `gray`;
 // empty when it takes it.
 QString PngProfileRefusal(const QByteArray& icc, bool gray = false);

@@ -12,6 +12,7 @@
 #include "engine/run/memoryneed.h"
 #include "engine/run/outputfile.h"
 #include "engine/run/provenance.h"
+#include "engine/stamping/cmykstamp.h"
 #include "engine/stamping/jpeglossless.h"
 #include "engine/stamping/markshape.h"
 #include "engine/stamping/marksource.h"
@@ -116,6 +117,40 @@ QImage WholeStamp(PictureReader& reader, OutputFile& file, const OutputPlan& out
     return picture;
 }
 
+// How a CMYK picture's copy keeps its inks: the marks' colours taken into them, and the copy's
+// inks shown for a preview. Null conversions are the plain reading of a picture without a profile.
+struct CmykInks {
+    std::shared_ptr<const ColourConversion> toCmyk;
+    std::shared_ptr<const ColourConversion> toSrgb;
+};
+
+// A CMYK JPEG's JPEG copy at its own size stays CMYK with its profile: only the marks' pixels
+// change, in its own inks. A profile that lcms2 cannot take colours into leaves the copy RGB,
+// read through the profile as before (so does a resized picture, whose reader gives RGB).
+std::optional<CmykInks> CmykCopyFor(const StampRequest& request, const PictureReader& reader) {
+    if (!reader.cmyk() || request.output.format != PictureFormat::Jpeg)
+        return std::nullopt;
+    const QByteArray& icc = reader.metadata().icc;
+    if (icc.isEmpty())
+        return CmykInks{};
+    CmykInks inks{SrgbToAdobeCmyk(icc), AdobeCmykToSrgb(icc)};
+    if (!inks.toCmyk || !inks.toSrgb)
+        return std::nullopt;
+    return inks;
+}
+
+// The CMYK picture stamped whole in its inks; what it shows, in RGB, when `shown` asks for it.
+QImage CmykStamp(PictureReader& reader, const CmykInks& inks, OutputFile& file,
+                 const Encoding& encoding, const Plans& plans, bool shown, Stage& stage) {
+    stage = Stage::Decode;
+    QImage picture = Oriented(reader.readCmyk(), reader.orientation());
+    for (const StampPlan& plan : plans)
+        StampCmyk(picture, plan, inks.toCmyk.get());
+    stage = Stage::Write;
+    WriteCmykJpeg(picture, file, encoding.jpeg, encoding.metadata);
+    return shown ? CmykShown(picture, inks.toSrgb.get()) : QImage();
+}
+
 // Every frame of a picture that holds several, each stamped whole with the same marks (the
 // frames share the picture's size), one frame held at a time.
 QImage FramesStamp(FrameSequence& frames, int orientation, OutputFile& file,
@@ -192,9 +227,9 @@ const QString kGrayProfileUnreadNote =
 // The copy of a JPEG keeps the picture's own quantisation tables when `--quality keep` asks for
 // them, or when the lossless way was chosen but re-encodes it (a CMYK or greyscale JPEG): the
 // nearest the copy comes to the picture's quality. At a quality, a JPEG's copy keeps its chroma
-// sampling. A copy of a progressive JPEG is progressive.
+// sampling. A copy of a progressive JPEG is progressive. A copy in CMYK keeps the CMYK profile.
 Encoding EncodingFor(const StampRequest& request, const PictureReader& reader, QSize upright,
-                     const Plans& plans, bool frames, bool losslessRefused) {
+                     const Plans& plans, bool frames, bool losslessRefused, bool cmyk) {
     Encoding encoding;
     encoding.gray = GrayCopy(request, reader, plans, frames);
     encoding.jpeg.quality = request.choices->jpegQuality;
@@ -214,7 +249,7 @@ Encoding EncodingFor(const StampRequest& request, const PictureReader& reader, Q
     if (CarriesMetadata(request.output.format)) {
         encoding.metadata =
             MetadataForOutput(reader.metadata(), upright, request.choices->stripMetadata);
-        encoding.metadata.icc = CopyProfile(reader, encoding.notes);
+        encoding.metadata.icc = cmyk ? reader.metadata().icc : CopyProfile(reader, encoding.notes);
         // A colour copy's profile describes colour pixels: one whose grey axis is the grey
         // profile's shows the picture's pixels as they were.
         if (!encoding.gray && IsGrayProfile(encoding.metadata.icc)) {
@@ -500,10 +535,13 @@ void StampAndCommit(const StampRequest& request, PictureReader& reader, StampRes
     stage = Stage::Decode;
     const std::unique_ptr<FrameSequence> frames =
         lossless ? nullptr : reader.frames(request.output.format);
+    const std::optional<CmykInks> cmyk =
+        lossless ? std::nullopt : CmykCopyFor(request, reader);
     stage = Stage::Write;
     Encoding encoding = lossless ? Encoding{}
                                  : EncodingFor(request, reader, way.upright, plans,
-                                               frames != nullptr, LosslessWanted(request, reader));
+                                               frames != nullptr, LosslessWanted(request, reader),
+                                               cmyk.has_value());
     if (!streams && !frames && KeepsPalette(request, reader))
         encoding.palette = reader.palette();
     QImage picture;
@@ -513,6 +551,8 @@ void StampAndCommit(const StampRequest& request, PictureReader& reader, StampRes
         throw Failure(TooManyFramesText(frames->count(), way.upright, request.maxPixels));
     if (lossless)
         LosslessStamp(*lossless, reader, request, plans, file, stage, result.notes);
+    else if (cmyk)
+        picture = CmykStamp(reader, *cmyk, file, encoding, plans, request.wantPicture, stage);
     else if (frames)
         picture = FramesStamp(*frames, reader.orientation(), file, request.output, encoding, plans,
                               stage);
