@@ -336,6 +336,37 @@ QList<FaithfulCase> Cases() {
              const QImage inks = reader->readCmyk();
              QVERIFY(inksNear(inks, profile, referenceInks(kPureRed, profile)) >= 24 * 40);
          }},
+        // A CMYK TIFF's copy keeps its inks: only the mark's pixels change, to the inks the
+        // plain reading gives its red from.
+        {"cmyk.tif",
+         [](const QString& path) {
+             TiffSamplePage page;
+             page.image = QImage(160, 120, QImage::Format_RGB32);
+             page.image.fill(qRgb(128, 100, 60));
+             page.cmyk = true;
+             page.compression = COMPRESSION_LZW;
+             writeFile(path, makeTiff({page}));
+             writeRedMarkBeside(path);
+         },
+         {},
+         [](const QString& input, const QString& copy) {
+             const QList<TiffPageFacts> pages = tiffFacts(copy);
+             QCOMPARE(pages.size(), 1);
+             QCOMPARE(pages[0].photometric, PHOTOMETRIC_SEPARATED);
+             QCOMPARE(pages[0].samples, 4);
+             QCOMPARE(pages[0].compression, COMPRESSION_LZW);
+             const QImage was = PictureReader::open(input)->readCmyk();
+             const QImage is = PictureReader::open(copy)->readCmyk();
+             QCOMPARE(is.size(), was.size());
+             int changed = 0;
+             for (int y = 0; y < was.height(); ++y)
+                 for (int x = 0; x < was.width(); ++x)
+                     if (was.pixel(x, y) != is.pixel(x, y)) {
+                         QCOMPARE(is.pixel(x, y), qRgba(255, 0, 0, 255));
+                         ++changed;
+                     }
+             QCOMPARE(changed, 40 * 30);
+         }},
         {"cmyk-bare.jpg",
          [](const QString& path) {
              writeFile(path, makeJpeg(photoLike(), 1, 1, 95, JpegKind::AdobeCmyk));

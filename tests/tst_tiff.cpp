@@ -316,19 +316,21 @@ void TestTiff::otherKindsThroughRgba_data() {
     QTest::addColumn<QByteArray>("tiff");
     // The mean difference a channel; libjpeg gives this picture 8.6 at quality 95 on its own.
     QTest::addColumn<double>("tolerance");
+    QTest::addColumn<int>("photometric"); // the copy's
     TiffSamplePage jpeg = pageOf(photoLike(101, 67), COMPRESSION_NONE);
     jpeg.jpeg = true;
     TiffSamplePage cmyk = pageOf(photoLike(101, 67), COMPRESSION_LZW);
     cmyk.cmyk = true;
-    QTest::newRow("JPEG-compressed YCbCr") << makeTiff({jpeg}) << 10.0;
-    QTest::newRow("CMYK") << makeTiff({cmyk}) << 0.0;
+    QTest::newRow("JPEG-compressed YCbCr") << makeTiff({jpeg}) << 10.0 << PHOTOMETRIC_RGB;
+    QTest::newRow("CMYK") << makeTiff({cmyk}) << 0.0 << PHOTOMETRIC_SEPARATED;
 }
 
-// Kinds of page the reader leaves to libtiff's RGBA interface come out at 8 bits, and their
-// copies are RGB: a JPEG-compressed one as LZW.
+// Kinds of page other than RGB and grey come out at 8 bits in RGB; a JPEG-compressed one's copy
+// is RGB as LZW, a CMYK one's keeps its inks and compression.
 void TestTiff::otherKindsThroughRgba() {
     QFETCH(QByteArray, tiff);
     QFETCH(double, tolerance);
+    QFETCH(int, photometric);
     writeFile(in("other.tif"), tiff);
     const std::unique_ptr<PictureReader> reader = PictureReader::open(in("other.tif"));
     QCOMPARE(reader->depth(), 8);
@@ -340,7 +342,7 @@ void TestTiff::otherKindsThroughRgba() {
     QVERIFY2(run.code == 0, qPrintable(run.errors));
     const QList<TiffPageFacts> copy = tiffFacts(out("other.tif"));
     QCOMPARE(copy.size(), 1);
-    QCOMPARE(copy.front().photometric, PHOTOMETRIC_RGB);
+    QCOMPARE(copy.front().photometric, photometric);
     const int input = tiffFacts(in("other.tif")).front().compression;
     QCOMPARE(copy.front().compression, input == COMPRESSION_JPEG ? COMPRESSION_LZW : input);
 }

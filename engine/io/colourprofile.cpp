@@ -258,6 +258,15 @@ void AdobeCmykToRgb32(const uchar* cmyk, uchar* rgb32, int count, const ColourCo
     }
 }
 
+QImage CmykShown(const QImage& cmyk, const ColourConversion* toSrgb) {
+    QImage shown(cmyk.size(), QImage::Format_RGB32);
+    if (shown.isNull() && !cmyk.isNull())
+        throw Failure(SystemErrorText(ENOMEM));
+    for (int y = 0; y < cmyk.height(); ++y)
+        AdobeCmykToRgb32(cmyk.constScanLine(y), shown.scanLine(y), cmyk.width(), toSrgb);
+    return shown;
+}
+
 void Rgb32ToAdobeCmyk(const uchar* argb, uchar* cmyk, int count, const ColourConversion* toCmyk) {
     if (toCmyk) {
         toCmyk->convert(argb, cmyk, count);

@@ -59,6 +59,8 @@ std::shared_ptr<const ColourConversion> SrgbToAdobeCmyk(const QByteArray& icc);
 // a CMYK JPEG that names no profile: each channel the light its ink keeps, times the light black
 // keeps.
 void AdobeCmykToRgb32(const uchar* cmyk, uchar* rgb32, int count, const ColourConversion* toSrgb);
+// A whole CMYK picture (PictureReader::readCmyk's) so: RGB32. Raises a Failure without memory.
+QImage CmykShown(const QImage& cmyk, const ColourConversion* toSrgb);
 
 // ARGB32 pixels' colours into Adobe's inverted CMYK through `toCmyk`, or without one the reverse
 // of that plain reading: black takes all it can, the other inks the rest.

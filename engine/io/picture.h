@@ -116,6 +116,8 @@ struct TiffSettings {
     TiffPredictor predictor = TiffPredictor::Horizontal;
     TiffResolutionUnit resolutionUnit = TiffResolutionUnit::Inch;
     bool gray = false;
+    // The picture holds CMYK as PictureReader::readCmyk gives it, stored as the inks themselves.
+    bool cmyk = false;
 };
 
 // The reason a picture whose data stops before its declared size gets no stamped copy.

@@ -63,7 +63,8 @@ void WritePicture(const QImage& image, PictureFormat format, QIODevice& device,
 // Encodes a whole picture as a TIFF of one page through libtiff, with the settings' compression
 // and predictor, the metadata's density as its resolution and its EXIF, XMP, IPTC and colour
 // profile. 8 bits a sample from ARGB32 and RGB32 pictures, 16 from RGBA64 and RGBX64 ones; alpha
-// where the picture has it (a 16-bit picture that is opaque throughout is written without).
+// where the picture has it (a 16-bit picture that is opaque throughout is written without). With
+// the settings' `cmyk`, the picture is readCmyk's CMYK, written as CMYK inks.
 // Raises a Failure.
 void WriteTiff(const QImage& image, QIODevice& device, const TiffSettings& settings,
                const PictureMetadata& metadata);

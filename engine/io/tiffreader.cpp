@@ -1,8 +1,10 @@
-// The TIFF reader: libtiff on the file's descriptor. RGB, RGBA, grey (with or without alpha) and
-// 8-bit palette pages of 8 or 16 bits a sample, stored in strips or tiles with their samples
-// together, are read sample by sample; every other kind (YCbCr, CMYK, bilevel, 2- and 4-bit,
-// separate planes, floating-point samples) through libtiff's RGBA interface, at 8 bits.
+// The TIFF reader: libtiff on the file's descriptor. RGB, RGBA, grey (with or without alpha),
+// 8-bit palette and 8-bit CMYK pages of 8 or 16 bits a sample, stored in strips or tiles with
+// their samples together, are read sample by sample; every other kind (YCbCr, CMYK with alpha,
+// bilevel, 2- and 4-bit, separate planes, floating-point samples) through libtiff's RGBA
+// interface, at 8 bits.
 #include "engine/io/codecio.h"
+#include "engine/io/colourprofile.h"
 #include "engine/io/libtiff.h"
 #include "engine/io/metadata.h"
 
@@ -35,6 +37,7 @@ struct TiffPage {
     bool associated = false; // and premultiplied
     bool direct = false;     // read by samples; otherwise through libtiff's RGBA interface
     bool gray = false;
+    bool cmyk = false; // CMYK inks, 8 bits each, without alpha
     int orientation = 1;
     TiffSettings settings;
     std::optional<PixelDensity> density;
@@ -78,9 +81,12 @@ TiffPage pageOf(const TiffHandle& handle, tdir_t directory) {
     }
     const bool known = grey || page.photometric == PHOTOMETRIC_RGB ||
                        (page.photometric == PHOTOMETRIC_PALETTE && page.bits == 8);
-    page.direct = known && page.samples >= page.colours && (page.bits == 8 || page.bits == 16) &&
-                  format == SAMPLEFORMAT_UINT &&
-                  (planar == PLANARCONFIG_CONTIG || page.samples == 1);
+    page.cmyk = page.photometric == PHOTOMETRIC_SEPARATED &&
+                fieldOr(tiff, TIFFTAG_INKSET, INKSET_CMYK) == INKSET_CMYK && page.samples == 4 &&
+                page.bits == 8 && format == SAMPLEFORMAT_UINT && planar == PLANARCONFIG_CONTIG;
+    page.direct = page.cmyk || (known && page.samples >= page.colours &&
+                                (page.bits == 8 || page.bits == 16) && format == SAMPLEFORMAT_UINT &&
+                                (planar == PLANARCONFIG_CONTIG || page.samples == 1));
     page.gray = grey && page.samples - (page.alpha ? 1 : 0) == 1;
     page.settings = tiffSettingsOf(tiff, page.gray);
     page.density = tiffDensityOf(tiff);
@@ -131,7 +137,11 @@ void convertRow(const Sample* in, uchar* out, int width, const TiffPage& page,
 }
 
 void convertRow(const uchar* in, uchar* out, const TiffPage& page, const uint16_t* const map[3]) {
-    if (page.bits == 16)
+    // CMYK comes out as readCmyk gives it, the light each ink leaves, as Adobe stores it.
+    if (page.cmyk)
+        for (qsizetype i = 0; i < qsizetype(page.size.width()) * 4; ++i)
+            out[i] = uchar(255 - in[i]);
+    else if (page.bits == 16)
         convertRow(reinterpret_cast<const quint16*>(in), out, page.size.width(), page, map);
     else
         convertRow(in, out, page.size.width(), page, map);
@@ -207,7 +217,20 @@ void readRgba(const TiffHandle& handle, const TiffPage& page, QImage& image) {
     }
 }
 
-QImage readPage(const TiffHandle& handle, const TiffPage& page) {
+// A CMYK page as readCmyk gives it.
+QImage readInks(const TiffHandle& handle, const TiffPage& page) {
+    handle.check(TIFFSetDirectory(handle.get(), page.directory), kUnreadableText);
+    QImage inks(page.size, QImage::Format_RGBA8888);
+    if (inks.isNull())
+        throw Failure(SystemErrorText(ENOMEM));
+    readSamples(handle, page, inks);
+    return inks;
+}
+
+// The page in RGB; a CMYK one through `toSrgb`, or the plain reading without it.
+QImage readPage(const TiffHandle& handle, const TiffPage& page, const ColourConversion* toSrgb) {
+    if (page.cmyk)
+        return CmykShown(readInks(handle, page), toSrgb);
     handle.check(TIFFSetDirectory(handle.get(), page.directory), kUnreadableText);
     const bool deep = page.direct && page.bits == 16;
     QImage image =
@@ -237,11 +260,14 @@ bool isPage(TIFF* tiff) {
 // and written as its own page with its own compression and resolution.
 class TiffPages final : public FrameSequence {
 public:
-    TiffPages(const TiffHandle& handle, std::vector<TiffPage> pages)
-        : handle_(handle), pages_(std::move(pages)) {}
+    TiffPages(const TiffHandle& handle, std::vector<TiffPage> pages,
+              const ColourConversion* toSrgb)
+        : handle_(handle), pages_(std::move(pages)), toSrgb_(toSrgb) {}
 
     int count() const override { return int(pages_.size()); }
-    QImage frame(int index) override { return readPage(handle_, pages_.at(size_t(index))); }
+    QImage frame(int index) override {
+        return readPage(handle_, pages_.at(size_t(index)), toSrgb_);
+    }
     void startWriting(QIODevice& device, const PictureMetadata& metadata) override {
         device_ = &device;
         writer_ = std::make_unique<TiffPagesWriter>(metadata, count());
@@ -259,6 +285,7 @@ public:
 private:
     const TiffHandle& handle_;
     std::vector<TiffPage> pages_;
+    const ColourConversion* toSrgb_;
     QIODevice* device_ = nullptr;
     std::unique_ptr<TiffPagesWriter> writer_;
     int written_ = 0;
@@ -276,14 +303,21 @@ public:
         }
         metadata_ = readFileMetadata(path);
         metadata_.density = first_.density;
+        if (first_.cmyk)
+            cmykToSrgb_ = AdobeCmykToSrgb(metadata_.icc);
     }
 
     PictureFormat format() const override { return PictureFormat::Tiff; }
     QSize size() const override { return first_.size; }
     bool hasAlpha() const override { return first_.alpha; }
     const PictureMetadata& metadata() const override { return metadata_; }
+    QByteArray colourProfile() const override {
+        return cmykToSrgb_ ? SrgbProfile() : metadata_.icc;
+    }
     int orientation() const override { return first_.orientation; }
     bool canStream() const override { return false; }
+    bool cmyk() const override { return first_.cmyk; }
+    QImage readCmyk() override { return first_.cmyk ? readInks(handle_, first_) : QImage(); }
     int depth() const override { return first_.direct && first_.bits == 16 ? 16 : 8; }
     bool gray() const override { return first_.gray; }
     std::optional<TiffSettings> tiffSettings() const override { return first_.settings; }
@@ -294,7 +328,7 @@ public:
     }
 
     // Not kept: the picture the caller stamps is then its only copy.
-    QImage readAll() override { return readPage(handle_, first_); }
+    QImage readAll() override { return readPage(handle_, first_, cmykToSrgb_.get()); }
 
     void readRows(uchar* rows, qsizetype bytesPerLine, int count) override {
         if (rows8_.isNull()) {
@@ -328,7 +362,7 @@ public:
             pages.push_back(page);
         }
         framesTaken_ = true;
-        return std::make_unique<TiffPages>(handle_, std::move(pages));
+        return std::make_unique<TiffPages>(handle_, std::move(pages), cmykToSrgb_.get());
     }
 
 private:
@@ -337,6 +371,8 @@ private:
     TiffPage first_;
     std::vector<tdir_t> pageDirectories_;
     PictureMetadata metadata_;
+    // A CMYK picture's own profile, through which its pages come out in sRGB.
+    std::shared_ptr<const ColourConversion> cmykToSrgb_;
     QImage rows8_;
     int copied_ = 0;
     bool framesTaken_ = false;

@@ -72,8 +72,18 @@ struct PageLayout {
     bool deep = false;
     bool alpha = false;
     bool grey = false;
-    int samples() const { return (grey ? 1 : 3) + (alpha ? 1 : 0); }
+    bool cmyk = false;
+    int samples() const { return cmyk ? 4 : (grey ? 1 : 3) + (alpha ? 1 : 0); }
+    uint16_t photometric() const {
+        return cmyk ? PHOTOMETRIC_SEPARATED : grey ? PHOTOMETRIC_MINISBLACK : PHOTOMETRIC_RGB;
+    }
 };
+
+// A CMYK row as readCmyk gives it (the light each ink leaves, as Adobe stores it): the inks.
+void inksOf(const uchar* line, int width, uchar* out) {
+    for (qsizetype i = 0; i < qsizetype(width) * 4; ++i)
+        out[i] = uchar(255 - line[i]);
+}
 
 // One row of the picture as the page's samples, 8 or 16 bits each.
 template <typename Sample>
@@ -122,18 +132,21 @@ void setResolution(TIFF* tiff, const TiffSettings& settings,
 
 void writePage(const TiffHandle& handle, const QImage& picture, const TiffSettings& settings,
                const std::optional<PixelDensity>& density, int page, int pages) {
-    const QImage image = inWritingLayout(picture);
     PageLayout layout;
+    layout.cmyk = settings.cmyk;
+    const QImage image = layout.cmyk ? picture : inWritingLayout(picture);
     layout.deep = image.format() == QImage::Format_RGBA64;
-    layout.alpha = hasTransparency(image);
-    layout.grey = settings.gray && allGrey(image);
+    layout.alpha = !layout.cmyk && hasTransparency(image);
+    layout.grey = !layout.cmyk && settings.gray && allGrey(image);
     TIFF* tiff = handle.get();
     const int bits = layout.deep ? 16 : 8;
     TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, uint32_t(image.width()));
     TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, uint32_t(image.height()));
     TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, uint16_t(bits));
     TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, uint16_t(layout.samples()));
-    TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, layout.grey ? PHOTOMETRIC_MINISBLACK : PHOTOMETRIC_RGB);
+    TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, layout.photometric());
+    if (layout.cmyk)
+        TIFFSetField(tiff, TIFFTAG_INKSET, INKSET_CMYK);
     TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
     if (layout.alpha) {
         const uint16_t kind = EXTRASAMPLE_UNASSALPHA;
@@ -155,7 +168,9 @@ void writePage(const TiffHandle& handle, const QImage& picture, const TiffSettin
     const qsizetype rowSamples = qsizetype(image.width()) * layout.samples();
     std::vector<uchar> row(size_t(rowSamples) * size_t(bits / 8));
     for (int y = 0; y < image.height(); ++y) {
-        if (layout.deep)
+        if (layout.cmyk)
+            inksOf(image.constScanLine(y), image.width(), row.data());
+        else if (layout.deep)
             samplesOf(image.constScanLine(y), image.width(), layout,
                       reinterpret_cast<quint16*>(row.data()));
         else

@@ -124,11 +124,12 @@ struct CmykInks {
     std::shared_ptr<const ColourConversion> toSrgb;
 };
 
-// A CMYK JPEG's JPEG copy at its own size stays CMYK with its profile: only the marks' pixels
-// change, in its own inks. A profile that lcms2 cannot take colours into leaves the copy RGB,
-// read through the profile as before (so does a resized picture, whose reader gives RGB).
+// A CMYK picture's JPEG or TIFF copy at its own size stays CMYK with its profile: only the marks'
+// pixels change, in its own inks. A profile that lcms2 cannot take colours into leaves the copy
+// RGB, read through the profile as before (so does a resized picture, whose reader gives RGB).
 std::optional<CmykInks> CmykCopyFor(const StampRequest& request, const PictureReader& reader) {
-    if (!reader.cmyk() || request.output.format != PictureFormat::Jpeg)
+    const PictureFormat format = request.output.format;
+    if (!reader.cmyk() || (format != PictureFormat::Jpeg && format != PictureFormat::Tiff))
         return std::nullopt;
     const QByteArray& icc = reader.metadata().icc;
     if (icc.isEmpty())
@@ -147,7 +148,10 @@ QImage CmykStamp(PictureReader& reader, const CmykInks& inks, OutputFile& file,
     for (const StampPlan& plan : plans)
         StampCmyk(picture, plan, inks.toCmyk.get());
     stage = Stage::Write;
-    WriteCmykJpeg(picture, file, encoding.jpeg, encoding.metadata);
+    if (encoding.tiff.cmyk)
+        WriteTiff(picture, file, encoding.tiff, encoding.metadata);
+    else
+        WriteCmykJpeg(picture, file, encoding.jpeg, encoding.metadata);
     return shown ? CmykShown(picture, inks.toSrgb.get()) : QImage();
 }
 
@@ -246,6 +250,7 @@ Encoding EncodingFor(const StampRequest& request, const PictureReader& reader, Q
     encoding.tiff = reader.tiffSettings().value_or(TiffSettings{});
     // The profile below is chosen for grey or colour pixels: the TIFF writer follows the choice.
     encoding.tiff.gray = encoding.gray;
+    encoding.tiff.cmyk = cmyk && request.output.format == PictureFormat::Tiff;
     if (CarriesMetadata(request.output.format)) {
         encoding.metadata =
             MetadataForOutput(reader.metadata(), upright, request.choices->stripMetadata);
@@ -536,7 +541,7 @@ void StampAndCommit(const StampRequest& request, PictureReader& reader, StampRes
     const std::unique_ptr<FrameSequence> frames =
         lossless ? nullptr : reader.frames(request.output.format);
     const std::optional<CmykInks> cmyk =
-        lossless ? std::nullopt : CmykCopyFor(request, reader);
+        lossless || frames ? std::nullopt : CmykCopyFor(request, reader);
     stage = Stage::Write;
     Encoding encoding = lossless ? Encoding{}
                                  : EncodingFor(request, reader, way.upright, plans,

@@ -2,7 +2,6 @@
 #include "engine/stamping/cmykstamp.h"
 
 #include "engine/io/colourprofile.h"
-#include "support/failure.h"
 
 #include <vector>
 
@@ -37,13 +36,4 @@ void StampCmyk(QImage& cmyk, const StampPlan& plan, const ColourConversion* toCm
             }
         }
     }
-}
-
-QImage CmykShown(const QImage& cmyk, const ColourConversion* toSrgb) {
-    QImage shown(cmyk.size(), QImage::Format_RGB32);
-    if (shown.isNull() && !cmyk.isNull())
-        throw Failure(SystemErrorText(ENOMEM));
-    for (int y = 0; y < cmyk.height(); ++y)
-        AdobeCmykToRgb32(cmyk.constScanLine(y), shown.scanLine(y), cmyk.width(), toSrgb);
-    return shown;
 }

@@ -11,6 +11,3 @@ class ColourConversion;
 // plain reading of a CMYK picture without a profile gives them back, each ink blended by the
 // mark's alpha.
 void StampCmyk(QImage& cmyk, const StampPlan& plan, const ColourConversion* toCmyk);
-
-// The stamped CMYK picture as it shows, opaque RGB32: through `toSrgb`, or as the plain reading.
-QImage CmykShown(const QImage& cmyk, const ColourConversion* toSrgb);
