@@ -5,6 +5,8 @@ set -euo pipefail
 
 packages=(
     cmake ninja-build g++ pkg-config
+    # Rebuilds of what was compiled before, by any clone, come from its cache.
+    ccache
     qt6-base-dev qt6-svg-dev qt6-image-formats-plugins libgl-dev
     libgif-dev libjpeg62-turbo-dev libpng-dev libexiv2-dev
     # Colour management (a mark in the picture's own colours, CMYK and grey pictures through

@@ -11,7 +11,8 @@ export DEB_BUILD_MAINT_OPTIONS=hardening=+all
 # CPack strips the programs and no debug-symbol package is made: debug information would only cost
 # compile time.
 export DEB_CXXFLAGS_MAINT_STRIP=-g
-cmake -S . -B build-deb -G Ninja -DCMAKE_BUILD_TYPE=None \
+source scripts/compiler-cache.sh
+cmake -S . -B build-deb -G Ninja -DCMAKE_BUILD_TYPE=None "${cache_args[@]}" \
     -DCMAKE_CXX_FLAGS="$(dpkg-buildflags --get CPPFLAGS) $(dpkg-buildflags --get CXXFLAGS)" \
     -DCMAKE_EXE_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS)" >/dev/null
 # Only what the package holds: the tests and fuzz targets stay out of this build. Its messages go to
