@@ -110,6 +110,35 @@ QList<FaithfulCase> Cases() {
              QVERIFY(changed > 0);
              QVERIFY(changed < blocks.wide * blocks.high / 4);
          }},
+        // A 16-bit grey PNG under a grey mark stays 16-bit grey, every level the mark leaves alone
+        // kept.
+        {"grey16.png",
+         [](const QString& path) {
+             QImage grey(64, 48, QImage::Format_Grayscale16);
+             for (int y = 0; y < grey.height(); ++y) {
+                 auto* line = reinterpret_cast<quint16*>(grey.scanLine(y));
+                 for (int x = 0; x < grey.width(); ++x)
+                     line[x] = quint16(x * 1021 + y * 331 + 7);
+             }
+             QVERIFY(grey.save(path, "png"));
+             writeGrayMark(path);
+         },
+         {},
+         [](const QString& input, const QString& copy) {
+             const std::unique_ptr<PictureReader> reader = PictureReader::open(copy);
+             QVERIFY(reader->gray());
+             QCOMPARE(reader->depth(), 16);
+             const QImage was = PictureReader::open(input)->readAll();
+             const QImage is = reader->readAll();
+             QCOMPARE(is.size(), was.size());
+             int kept = 0;
+             for (int y = 0; y < was.height(); ++y)
+                 for (int x = 0; x < was.width(); ++x)
+                     kept += was.pixelColor(x, y).rgba64() == is.pixelColor(x, y).rgba64();
+             // The grey mark's 20 x 4 drawn pixels alone differ.
+             QCOMPARE(was.width() * was.height() - kept, 80);
+             QCOMPARE(pngColorType(copy), 0);
+         }},
         // A grey PNG with its grey profile stays grey under a grey mark, the profile kept.
         {"gray-profile.png",
          [](const QString& path) {

@@ -59,8 +59,10 @@ std::unique_ptr<PictureReader> openWithQt(PictureFile file, PictureFormat format
 // The whole picture through the row writer a band of rows at a time, then the file's end.
 void writeRowsOf(RowWriter& writer, const QImage& image);
 // A PNG of the picture's own kind: 16 bits a channel from RGBA64 (RGBA) or RGBX64 (RGB), or a
-// palette from Indexed8 (its colour table, the alphas as tRNS). Raises a Failure.
-void writePng(const QImage& image, QIODevice& device, const PictureMetadata& metadata);
+// palette from Indexed8 (its colour table, the alphas as tRNS); with `gray`, the 16-bit picture's
+// equal channels as 16-bit grey levels (and its alpha). Raises a Failure.
+void writePng(const QImage& image, QIODevice& device, const PictureMetadata& metadata,
+              bool gray = false);
 
 // Writes all the bytes or raises a Failure with the device's reason; a short write is a failure.
 void writeAllToDevice(QIODevice& device, const char* data, qint64 size);

@@ -119,7 +119,7 @@ void WritePicture(const QImage& image, PictureFormat format, QIODevice& device,
             image.hasAlphaChannel() ? QImage::Format_RGBA64 : QImage::Format_RGBX64);
         if (pixels.isNull())
             throw Failure(SystemErrorText(ENOMEM));
-        return writePng(pixels, device, metadata);
+        return writePng(pixels, device, metadata, gray);
     }
     const bool alpha =
         image.hasAlphaChannel() && format != PictureFormat::Jpeg && format != PictureFormat::Bmp;

@@ -101,7 +101,7 @@ public:
         shape.size_ = size;
         shape.alpha_ = alpha;
         shape.bitDepth_ = bitDepth;
-        shape.gray_ = gray && bitDepth == 8;
+        shape.gray_ = gray;
         return shape;
     }
     bool gray() const { return gray_; }
@@ -161,6 +161,10 @@ public:
         if (!palette_.isEmpty()) {
             if (bitDepth_ < 8)
                 png_set_packing(png);
+        } else if (bitDepth_ == 16 && gray_) {
+#if Q_BYTE_ORDER == Q_LITTLE_ENDIAN
+            png_set_swap(png);
+#endif
         } else if (bitDepth_ == 16) {
             useRgba64Layout(png, alpha_);
         } else if (!gray_) {
@@ -169,10 +173,21 @@ public:
     }
 
     // A row as libpng takes it: a grey copy's grey level (and alpha) alone, in `packed`, which
-    // holds a row of two bytes a pixel; any other row as given.
+    // holds a row of two samples a pixel; any other row as given.
     const uchar* row(const uchar* given, std::vector<uchar>& packed) const {
         if (!gray_)
             return given;
+        if (bitDepth_ == 16) {
+            packed.resize(size_t(size_.width()) * 4);
+            const auto* pixels = reinterpret_cast<const QRgba64*>(given);
+            auto* to = reinterpret_cast<quint16*>(packed.data());
+            for (int x = 0; x < size_.width(); ++x) {
+                *to++ = pixels[x].red();
+                if (alpha_)
+                    *to++ = pixels[x].alpha();
+            }
+            return packed.data();
+        }
         packed.resize(size_t(size_.width()) * 2);
         const auto* pixels = reinterpret_cast<const QRgb*>(given);
         uchar* to = packed.data();
@@ -371,13 +386,15 @@ std::unique_ptr<RowWriter> StartPngWriter(QIODevice& device, QSize size, bool al
     return writer;
 }
 
-void writePng(const QImage& image, QIODevice& device, const PictureMetadata& metadata) {
+void writePng(const QImage& image, QIODevice& device, const PictureMetadata& metadata,
+              bool gray) {
     PngRowWriter writer(device);
     if (image.format() == QImage::Format_Indexed8)
         writer.start(PngShape::indexed(image.size(), image.colorTable()), metadata);
     else
-        writer.start(PngShape::rgb(image.size(), image.format() == QImage::Format_RGBA64, 16),
-                     metadata);
+        writer.start(
+            PngShape::rgb(image.size(), image.format() == QImage::Format_RGBA64, 16, gray),
+            metadata);
     writeRowsOf(writer, image);
 }
 

@@ -213,12 +213,12 @@ bool GreyMarks(const Plans& plans) {
 }
 
 // A grey picture's JPEG, PNG or TIFF copy stays grey, with its grey profile, when the marks on it
-// are grey. Its 16 bits a channel and its frames go the ways that keep them, in colour.
+// are grey, at 16 bits when it keeps them. Its frames go the way that keeps them, in colour.
 bool GrayCopy(const StampRequest& request, const PictureReader& reader, const Plans& plans,
               bool frames) {
     const PictureFormat format = request.output.format;
     const QByteArray& icc = reader.metadata().icc;
-    return reader.gray() && reader.depth() == 8 && !frames &&
+    return reader.gray() && !frames &&
            (format == PictureFormat::Jpeg || format == PictureFormat::Png ||
             format == PictureFormat::Tiff) &&
            (icc.isEmpty() || IsGrayProfile(icc)) && GreyMarks(plans);
