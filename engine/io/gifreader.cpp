@@ -171,6 +171,9 @@ private:
             failWith(gif_->Error, file_.get());
     }
     void skipExtension(int code, GifByteType* block);
+    // Reads the records up to the next image's descriptor and the descriptor itself, the graphic
+    // control before it taken; a file that ends first fails with `endedText`.
+    void readToImage(const QString& endedText);
     const ColorMapObject* colorMap() const {
         return gif_->Image.ColorMap ? gif_->Image.ColorMap : gif_->SColorMap;
     }
@@ -205,10 +208,14 @@ void GifReader::readHeader() {
     gif_ = DGifOpen(file_.get(), readFromFile, &error);
     if (!gif_)
         failWith(error, file_.get());
+    readToImage(gifErrorText(D_GIF_ERR_NO_IMAG_DSCR));
+}
+
+void GifReader::readToImage(const QString& endedText) {
     for (GifRecordType record = UNDEFINED_RECORD_TYPE; record != IMAGE_DESC_RECORD_TYPE;) {
         check(DGifGetRecordType(gif_, &record));
         if (record == TERMINATE_RECORD_TYPE)
-            throw Failure(gifErrorText(D_GIF_ERR_NO_IMAG_DSCR));
+            throw Failure(endedText);
         if (record == EXTENSION_RECORD_TYPE) {
             int code = 0;
             GifByteType* block = nullptr;
@@ -301,18 +308,7 @@ void GifReader::drawFrame(QImage& canvas) {
 
 void GifReader::nextImage() {
     control_ = noControl();
-    for (GifRecordType record = UNDEFINED_RECORD_TYPE; record != IMAGE_DESC_RECORD_TYPE;) {
-        check(DGifGetRecordType(gif_, &record));
-        if (record == TERMINATE_RECORD_TYPE)
-            failDataEndsEarly();
-        if (record == EXTENSION_RECORD_TYPE) {
-            int code = 0;
-            GifByteType* block = nullptr;
-            check(DGifGetExtension(gif_, &code, &block));
-            skipExtension(code, block);
-        }
-    }
-    check(DGifGetImageDesc(gif_));
+    readToImage(kDataEndsEarlyText);
 }
 
 QRect GifReader::frameRect() const {
